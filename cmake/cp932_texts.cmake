@@ -1,0 +1,37 @@
+# Turns a list of UTF-8 texts into a C++ header of code page 932 byte strings.
+#   cmake -DINPUT=texts.txt -DOUTPUT=texts.h -DNAMESPACE=ns -P cp932_texts.cmake
+# Each non-comment line of INPUT is "Name<TAB>Text". The conversion is done by iconv, the C
+# library's own converter, so no byte of a message is ever typed by hand; every byte is written
+# as a \x escape, so a second byte such as 0x5C can never act as a backslash in a literal.
+find_program(ICONV iconv REQUIRED)
+file(STRINGS "${INPUT}" lines ENCODING UTF-8)
+set(body "")
+set(tmp "${OUTPUT}.tmp")
+foreach(line IN LISTS lines)
+  if(line STREQUAL "" OR line MATCHES "^#")
+    continue()
+  endif()
+  if(NOT line MATCHES "^([A-Za-z0-9_]+)\t(.*)$")
+    message(FATAL_ERROR "bad line in ${INPUT}: ${line}")
+  endif()
+  set(name "${CMAKE_MATCH_1}")
+  set(text "${CMAKE_MATCH_2}")
+  file(WRITE "${tmp}.in" "${text}")
+  execute_process(COMMAND "${ICONV}" -f UTF-8 -t CP932 "${tmp}.in"
+                  OUTPUT_FILE "${tmp}.out" RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "iconv could not convert ${name} to CP932")
+  endif()
+  file(READ "${tmp}.out" hex HEX)
+  string(REGEX REPLACE "(..)" "\\\\x\\1" escaped "${hex}")
+  string(APPEND body "// ${text}\ninline constexpr std::string_view ${name} = \"${escaped}\";\n\n")
+endforeach()
+file(REMOVE "${tmp}.in" "${tmp}.out")
+get_filename_component(input_name "${INPUT}" NAME)
+set(content "// Generated from ${input_name} by cp932_texts.cmake; do not edit.\n#pragma once\n\n#include <string_view>\n\nnamespace ${NAMESPACE} {\n\n${body}}  // namespace ${NAMESPACE}\n")
+if(EXISTS "${OUTPUT}")
+  file(READ "${OUTPUT}" old)
+endif()
+if(NOT old STREQUAL content)
+  file(WRITE "${OUTPUT}" "${content}")
+endif()

@@ -1,0 +1,43 @@
+// The system calls through which files are read and written. They sit behind one replaceable
+// object so that tests can make any step fail (a refused create, a short write, a failed flush or
+// rename) and prove that no data is lost when it does.
+#pragma once
+
+#include <cstddef>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace platform {
+
+class FileCalls {
+ public:
+  virtual ~FileCalls() = default;
+  virtual int Open(const char* path, int flags, mode_t mode);
+  virtual int Fstat(int fd, struct stat* st);
+  virtual int Stat(const char* path, struct stat* st);
+  virtual ssize_t Read(int fd, void* buffer, std::size_t size);
+  virtual ssize_t Write(int fd, const void* buffer, std::size_t size);
+  virtual int Fsync(int fd);
+  virtual int Fchmod(int fd, mode_t mode);
+  virtual int Fchown(int fd, uid_t uid, gid_t gid);
+  virtual int Close(int fd);
+  virtual int Rename(const char* from, const char* to);
+  virtual int Unlink(const char* path);
+};
+
+// The calls in force: the real ones unless a test has put others in their place.
+FileCalls& Files();
+
+// Puts `calls` in force for the lifetime of this object (tests only; not thread-safe).
+class ScopedFileCalls {
+ public:
+  explicit ScopedFileCalls(FileCalls& calls);
+  ~ScopedFileCalls();
+  ScopedFileCalls(const ScopedFileCalls&) = delete;
+  ScopedFileCalls& operator=(const ScopedFileCalls&) = delete;
+
+ private:
+  FileCalls* previous_;
+};
+
+}  // namespace platform

@@ -1,0 +1,61 @@
+#include "text/exceptions.h"
+
+#include "platform/cp932.h"
+#include "platform/system.h"
+#include "text/messages.h"
+
+namespace text {
+namespace {
+
+template <class Arg>
+std::string Fill(std::string_view format, Arg&& next_argument) {
+  std::string out;
+  out.reserve(format.size() + 64);
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%' || i + 1 == format.size()) {
+      out += format[i];
+      continue;
+    }
+    const char spec = format[++i];
+    if (spec == 's' || spec == 'd')
+      out += next_argument(spec);
+    else if (spec == '%')
+      out += '%';
+    else
+      out.append({'%', spec});
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string FormatMessage(std::string_view format, std::initializer_list<std::string_view> strings) {
+  auto it = strings.begin();
+  return Fill(format, [&](char) { return it != strings.end() ? std::string(*it++) : std::string(); });
+}
+
+std::string FormatMessage(std::string_view format, long long number) {
+  return Fill(format, [&](char) { return std::to_string(number); });
+}
+
+std::string PathForMessage(std::string_view path) {
+  // File names come from the file system as UTF-8; the message is code page 932 for the box.
+  return platform::Utf8ToCp932Lossy(platform::AbsolutePath(path));
+}
+
+EFOpenError::EFOpenError(std::string_view path, int errnum)
+    : EFOpenError(path, platform::SystemErrorText(errnum)) {}
+
+EFOpenError::EFOpenError(std::string_view path, std::string_view reason_cp932)
+    : EFileStreamError(FormatMessage(messages::SFOpenErrorEx, {PathForMessage(path), reason_cp932})) {}
+
+EFCreateError::EFCreateError(std::string_view path, int errnum)
+    : EFileStreamError(
+          FormatMessage(messages::SFCreateErrorEx, {PathForMessage(path), platform::SystemErrorText(errnum)})) {}
+
+EWriteError::EWriteError() : EFilerError(std::string(messages::SWriteError)) {}
+
+EStringListError::EStringListError(long long index)
+    : Exception(FormatMessage(messages::SListIndexError, index)) {}
+
+}  // namespace text

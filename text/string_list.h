@@ -1,0 +1,61 @@
+// The line list: an ordered list of byte strings without their line breaks, and its text, which
+// is every line followed by CR LF. It is how every file of the program is read and written.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace text {
+
+// Who may read a file that is written anew: everybody the umask allows, or its owner only (for
+// files holding clear-text passwords). A file that is replaced keeps its own permission bits.
+enum class FileAccess { Shared, OwnerOnly };
+
+// Splits bytes into lines: CR LF, a lone CR and a lone LF each end a line, LF CR is two line ends,
+// a last line without a break is still a line, and the first NUL byte ends the text. No byte-order
+// mark is recognised: it stays at the start of the first line.
+std::vector<std::string> SplitLines(std::string_view bytes);
+
+// Every line followed by CR LF, built in one allocation.
+std::string JoinLines(const std::vector<std::string>& lines);
+
+// Reads a whole regular file. Fails with EFOpenError when it cannot be opened, is not a regular
+// file (a directory, a FIFO, a device: reading one would give nothing useful or never return),
+// or when reading it fails part way. A file that shrinks while it is read gives what was there.
+std::string ReadFileBytes(const std::string& path);
+
+// Replaces `path` with a file holding exactly `bytes`, or leaves it untouched. The bytes go to a
+// temporary file in the same folder, which is flushed to disk and then renamed over the target, so
+// a failure at any step leaves the previous file whole and no temporary file behind. Fails with
+// EFCreateError (the file cannot be created or put in place) or EWriteError (writing or flushing).
+void WriteFileBytes(const std::string& path, std::string_view bytes, FileAccess access = FileAccess::Shared);
+
+class TStringList {
+ public:
+  TStringList() = default;
+  explicit TStringList(std::vector<std::string> lines) : lines_(std::move(lines)) {}
+
+  int Count() const noexcept { return static_cast<int>(lines_.size()); }
+  // Line `index`; fails with EStringListError for an index outside 0 to Count() - 1.
+  const std::string& Get(int index) const;
+  const std::string& operator[](int index) const { return Get(index); }
+  const std::vector<std::string>& Lines() const noexcept { return lines_; }
+
+  void Add(std::string line) { lines_.push_back(std::move(line)); }
+  void Clear() noexcept { lines_.clear(); }
+
+  std::string Text() const { return JoinLines(lines_); }
+  void SetText(std::string_view bytes) { lines_ = SplitLines(bytes); }
+
+  // Replaces the lines with those of the file; on failure the list is unchanged.
+  void LoadFromFile(const std::string& path) { lines_ = SplitLines(ReadFileBytes(path)); }
+  void SaveToFile(const std::string& path, FileAccess access = FileAccess::Shared) const {
+    WriteFileBytes(path, Text(), access);
+  }
+
+ private:
+  std::vector<std::string> lines_;
+};
+
+}  // namespace text
