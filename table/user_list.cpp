@@ -1,0 +1,224 @@
+#include "table/user_list.h"
+
+#include <algorithm>
+
+#include "text/exceptions.h"
+#include "text/messages.h"
+
+namespace table {
+
+// While an edit is being applied, changes of the list neither recompute the rows nor close the
+// editor (the editor is what is being applied); the rows are recomputed once the outermost edit
+// ends, if the number of lines changed meanwhile.
+class TUserList::EditScope {
+ public:
+  explicit EditScope(TUserList& table) : table_(table) {
+    if (table_.edit_depth_++ == 0) table_.lines_at_edit_start_ = table_.strings_.Count();
+  }
+  ~EditScope() {
+    if (--table_.edit_depth_ == 0 && table_.strings_.Count() != table_.lines_at_edit_start_)
+      table_.RecomputeRowCount();
+  }
+  EditScope(const EditScope&) = delete;
+  EditScope& operator=(const EditScope&) = delete;
+
+ private:
+  TUserList& table_;
+};
+
+namespace {
+
+[[noreturn]] void EqualsSignInKey() { throw text::Exception(std::string(messages::SNoEqualsInKey)); }
+
+}  // namespace
+
+TUserList::TUserList() { strings_.SetObserver(this); }
+
+std::string TUserList::CellText(int column, int row) const {
+  if (row == 0) return std::string(column == KeyColumn ? messages::SUserNameHeader : messages::SPasswordHeader);
+  if (strings_.Count() == 0) return std::string();
+  const std::string& line = strings_.Get(row - 1);
+  return std::string(column == KeyColumn ? TValueStrings::KeyOf(line) : TValueStrings::ValueOf(line));
+}
+
+void TUserList::SetCellText(int column, int row, std::string_view text) {
+  if (edit_depth_ == 0) CloseEditor();
+  WriteCell(column, row, text);
+}
+
+void TUserList::WriteCell(int column, int row, std::string_view text) {
+  std::string line;
+  if (column == KeyColumn) {
+    const std::string value = CellText(ValueColumn, row);
+    line.reserve(text.size() + 1 + value.size());
+    line.append(text).append("=").append(value);
+  } else {
+    const std::string key = CellText(KeyColumn, row);
+    line.reserve(key.size() + 1 + text.size());
+    line.append(key).append("=").append(text);
+  }
+  if (row - 1 < strings_.Count())
+    strings_.Put(row - 1, std::move(line));
+  else
+    strings_.Add(std::move(line));
+}
+
+int TUserList::InsertEntry(std::string_view key, std::string_view value, bool append) {
+  if (edit_depth_ == 0) CloseEditor();
+  const int r = row_;
+  if (IsEmptyRow(r)) {
+    if (key.find('=') != std::string_view::npos) EqualsSignInKey();
+    WriteCell(KeyColumn, r, key);
+    WriteCell(ValueColumn, r, value);
+    return r;
+  }
+  strings_.BeginUpdate();
+  struct EndBatch {
+    TValueStrings& strings;
+    ~EndBatch() { strings.EndUpdate(); }
+  } end_batch{strings_};
+  // A key with "=" would read back as a shorter user name with the rest of it in the password:
+  // refused, so that a loaded user is never silently changed into another.
+  if (key.find('=') != std::string_view::npos) EqualsSignInKey();
+  std::string line;
+  line.reserve(key.size() + 1 + value.size());
+  line.append(key).append("=").append(value);
+  if (append) return strings_.Add(std::move(line)) + 1;
+  strings_.Insert(r - 1, std::move(line));
+  return r;
+}
+
+bool TUserList::IsEmptyRow(int row) const {
+  if (row < 1 || row > strings_.Count()) return false;
+  const std::string& line = strings_.Lines()[static_cast<std::size_t>(row - 1)];
+  return TValueStrings::KeyOf(line).empty() && TValueStrings::ValueOf(line).empty();
+}
+
+void TUserList::StringsChanging() {
+  if (edit_depth_ == 0) CloseEditor();
+}
+
+void TUserList::StringsChanged(int first, bool count_changed) {
+  if (edit_depth_ == 0) RecomputeRowCount();
+  if (view_) view_->RowsChanged(first + 1, count_changed ? std::max(row_count_ - 1, first + 1) : first + 1);
+  if (OnStringsChange) OnStringsChange();
+}
+
+void TUserList::RecomputeRowCount() {
+  const int n = strings_.Count() > 0 ? strings_.Count() + 1 : 2;
+  if (n == row_count_) return;
+  const int old = row_count_;
+  const bool row_moves = row_ > n - 1;
+  if (row_moves) row_ = n - 1;
+  row_count_ = n;
+  if (view_) {
+    view_->RowCountChanged(old, n);
+    if (row_moves) view_->CurrentCellChanged();
+  }
+}
+
+// --- Editing ---
+
+void TUserList::ShowEditor() {
+  if (!editor_ || editor_open_) return;
+  editor_loaded_ = CellText(col_, row_);
+  editor_col_ = col_;
+  editor_row_ = row_;
+  editor_modified_ = false;
+  editor_open_ = true;
+  editor_->Show(col_, row_, editor_loaded_);
+}
+
+void TUserList::CloseEditor() {
+  if (!editor_open_) return;
+  // A refused hand-over leaves the editor open with the user's text in it.
+  HandOver(editor_col_, editor_row_, editor_->Text());
+  editor_open_ = false;
+  editor_->Hide();
+}
+
+void TUserList::EditorTextChanged() {
+  if (!editor_open_) return;
+  editor_modified_ = true;
+  HandOver(editor_col_, editor_row_, editor_->Text());
+}
+
+void TUserList::HandOver(int column, int row, const std::string& text) {
+  EditScope edit(*this);
+  // Typing into the placeholder row of an empty list gives it a line to hold the text.
+  if (row - 1 >= strings_.Count() && !text.empty()) strings_.Add(std::string());
+  if (text == CellText(column, row)) return;
+  if (column == KeyColumn) {
+    if (text.find('=') != std::string::npos) EqualsSignInKey();
+    // A user name that matches another is held once without a word: typing "ab" while "a"
+    // exists passes through "a". Handed over a second time in a row, it is tried and refused.
+    if (!text.empty() && strings_.HasMatchingKey(text) && text != pending_key_) {
+      pending_key_ = text;
+      return;
+    }
+  }
+  pending_key_.clear();
+  WriteCell(column, row, text);
+}
+
+void TUserList::SetCurrent(int column, int row) {
+  col_ = column;
+  row_ = row;
+  if (view_) view_->CurrentCellChanged();
+}
+
+void TUserList::MoveTo(int column, int row) {
+  column = std::clamp(column, 0, 1);
+  row = std::clamp(row, 1, row_count_ - 1);
+  if (column == col_ && row == row_) return;
+  CloseEditor();
+  if (row != row_ && !deleting_ && strings_.Count() > 0 && IsEmptyRow(row_)) {
+    // A row left empty goes when the user leaves it; a target below it moves up with the rows.
+    const int deleted = row_;
+    DeleteCurrentRow();
+    if (row >= deleted) --row;
+    row = std::clamp(row, 1, row_count_ - 1);
+  }
+  SetCurrent(column, row);
+}
+
+void TUserList::DeleteCurrentRow() {
+  if (deleting_) return;
+  deleting_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{deleting_};
+  const int r = row_;
+  if (r == row_count_ - 1 && strings_.Count() > 1) MoveTo(col_, r - 1);
+  strings_.Delete(r - 1);
+}
+
+void TUserList::KeyDown() {
+  if (row_ == row_count_ - 1 && !CellText(KeyColumn, row_).empty()) {
+    const int r = InsertEntry("", "", true);
+    MoveTo(col_, r);
+    return;
+  }
+  MoveTo(col_, row_ + 1);
+}
+
+void TUserList::KeyInsert() {
+  if (!CellText(KeyColumn, row_).empty()) InsertEntry("", "", false);
+}
+
+void TUserList::KeyEscape() {
+  if (editor_open_ && editor_modified_) {
+    const std::string loaded = editor_loaded_;
+    const bool changed = editor_->Restore(loaded);
+    editor_modified_ = false;
+    HandOver(editor_col_, editor_row_, loaded);
+    if (changed) {
+      editor_->SelectAll();
+      return;
+    }
+  }
+  if (IsEmptyRow(row_)) DeleteCurrentRow();
+}
+
+}  // namespace table

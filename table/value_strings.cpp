@@ -1,0 +1,126 @@
+#include "table/value_strings.h"
+
+#include "platform/key_fold.h"
+#include "text/exceptions.h"
+#include "text/messages.h"
+
+namespace table {
+
+std::string_view TValueStrings::KeyOf(std::string_view line) {
+  const std::size_t eq = line.find('=');
+  return eq == std::string_view::npos ? std::string_view() : line.substr(0, eq);
+}
+
+std::string_view TValueStrings::ValueOf(std::string_view line) {
+  const std::size_t eq = line.find('=');
+  return eq == std::string_view::npos ? line : line.substr(eq + 1);
+}
+
+const std::string& TValueStrings::Get(int index) const {
+  if (index < 0 || index >= Count()) throw text::EStringListError(index);
+  return lines_[static_cast<std::size_t>(index)];
+}
+
+bool TValueStrings::HasMatchingKey(std::string_view key) const {
+  return !key.empty() && folded_keys_.count(platform::FoldKey(key)) != 0;
+}
+
+namespace {
+[[noreturn]] void DuplicateKey(std::string_view key) {
+  throw text::Exception(text::FormatMessage(messages::SDuplicateString, {key}));
+}
+}  // namespace
+
+int TValueStrings::Add(std::string line) {
+  Changing();
+  const std::string_view key = KeyOf(line);
+  if (HasMatchingKey(key)) DuplicateKey(key);
+  Index(line);
+  lines_.push_back(std::move(line));
+  Changed(Count() - 1, true);
+  return Count() - 1;
+}
+
+void TValueStrings::Insert(int index, std::string line) {
+  CheckIndex(index, Count());
+  Changing();
+  const std::string_view key = KeyOf(line);
+  if (HasMatchingKey(key)) DuplicateKey(key);
+  Index(line);
+  lines_.insert(lines_.begin() + index, std::move(line));
+  Changed(index, true);
+}
+
+void TValueStrings::Put(int index, std::string line) {
+  CheckIndex(index, Count() - 1);
+  Changing();
+  std::string& old = lines_[static_cast<std::size_t>(index)];
+  const std::string_view key = KeyOf(line);
+  // The one line allowed to match is the replaced line itself: a row may change the letter case
+  // of its own key. Keys are unique, so a match that is not this line's own key is another line.
+  if (HasMatchingKey(key) && platform::FoldKey(KeyOf(old)) != platform::FoldKey(key)) DuplicateKey(key);
+  Unindex(old);
+  Index(line);
+  old = std::move(line);
+  Changed(index, false);
+}
+
+void TValueStrings::Delete(int index) {
+  CheckIndex(index, Count() - 1);
+  Changing();
+  Unindex(lines_[static_cast<std::size_t>(index)]);
+  lines_.erase(lines_.begin() + index);
+  Changed(index, true);
+}
+
+void TValueStrings::Clear() {
+  if (lines_.empty()) return;
+  Changing();
+  lines_.clear();
+  folded_keys_.clear();
+  Changed(0, true);
+}
+
+void TValueStrings::BeginUpdate() {
+  if (update_depth_ == 0) {
+    Changing();
+    batch_first_ = Count();
+    batch_count_changed_ = false;
+  }
+  ++update_depth_;
+}
+
+void TValueStrings::EndUpdate() {
+  if (--update_depth_ == 0 && observer_) observer_->StringsChanged(batch_first_, batch_count_changed_);
+}
+
+void TValueStrings::Changing() {
+  if (update_depth_ == 0 && observer_) observer_->StringsChanging();
+}
+
+void TValueStrings::Changed(int first, bool count_changed) {
+  if (update_depth_ > 0) {
+    if (first < batch_first_) batch_first_ = first;
+    batch_count_changed_ = batch_count_changed_ || count_changed;
+    return;
+  }
+  if (observer_) observer_->StringsChanged(first, count_changed);
+}
+
+void TValueStrings::CheckIndex(int index, int limit) const {
+  if (index < 0 || index > limit) throw text::EStringListError(index);
+}
+
+void TValueStrings::Index(std::string_view line) {
+  const std::string_view key = KeyOf(line);
+  if (!key.empty()) ++folded_keys_[platform::FoldKey(key)];
+}
+
+void TValueStrings::Unindex(std::string_view line) {
+  const std::string_view key = KeyOf(line);
+  if (key.empty()) return;
+  const auto it = folded_keys_.find(platform::FoldKey(key));
+  if (it != folded_keys_.end() && --it->second == 0) folded_keys_.erase(it);
+}
+
+}  // namespace table

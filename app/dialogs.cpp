@@ -1,0 +1,59 @@
+#include "app/dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace {
+
+class QtDialogs final : public Dialogs {
+ public:
+  std::optional<QString> OpenFile(QWidget* owner, const QString& title, const QString& filter,
+                                  const QString& initial) override {
+    QFileDialog dialog(owner, title, QString(), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // A typed name of a missing file is accepted here and fails when it is read, with the
+    // file's full path in the message.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    dialog.setSizeGripEnabled(true);
+    if (!initial.isEmpty()) dialog.selectFile(initial);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+  }
+
+  std::optional<QString> ChooseFolder(QWidget* owner, const QString& title) override {
+    const QString folder = QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
+    if (folder.isEmpty()) return std::nullopt;
+    return folder;
+  }
+
+  void ShowError(QWidget* owner, const QString& caption, const QString& text) override {
+    QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, owner);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+  }
+};
+
+QtDialogs qt_dialogs;
+Dialogs* current = &qt_dialogs;
+
+}  // namespace
+
+Dialogs& CurrentDialogs() { return *current; }
+
+ScopedDialogs::ScopedDialogs(Dialogs& dialogs) : previous_(current) { current = &dialogs; }
+ScopedDialogs::~ScopedDialogs() { current = previous_; }
+
+QString QtFileFilter(const QString& filter) {
+  const QStringList parts = filter.split(QLatin1Char('|'));
+  QStringList entries;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    const QString description = parts[i].trimmed();
+    const QString patterns = parts[i + 1].trimmed().replace(QLatin1Char(';'), QLatin1Char(' '));
+    if (description.endsWith(QLatin1Char('(') + patterns + QLatin1Char(')')))
+      entries << description;
+    else
+      entries << description + QStringLiteral(" (") + patterns + QLatin1Char(')');
+  }
+  return entries.join(QStringLiteral(";;"));
+}

@@ -1,0 +1,39 @@
+// The dialogs a handler may show. They sit behind one replaceable object so that a whole handler
+// can run under test, with the test answering the dialogs instead of a person.
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+  // A file to read, or nothing when the user cancels. `initial` is offered as the file name.
+  virtual std::optional<QString> OpenFile(QWidget* owner, const QString& title, const QString& filter,
+                                          const QString& initial) = 0;
+  // A folder, or nothing when the user cancels.
+  virtual std::optional<QString> ChooseFolder(QWidget* owner, const QString& title) = 0;
+  // A modal message with a stop icon and one OK button.
+  virtual void ShowError(QWidget* owner, const QString& caption, const QString& text) = 0;
+};
+
+// The dialogs in force: Qt's own unless a test has put others in their place.
+Dialogs& CurrentDialogs();
+
+class ScopedDialogs {
+ public:
+  explicit ScopedDialogs(Dialogs& dialogs);
+  ~ScopedDialogs();
+  ScopedDialogs(const ScopedDialogs&) = delete;
+  ScopedDialogs& operator=(const ScopedDialogs&) = delete;
+
+ private:
+  Dialogs* previous_;
+};
+
+// A filter in the form "description|patterns|description|patterns" as Qt's file dialog takes it:
+// entries separated by ";;", each a description followed by its patterns in parentheses. A
+// description that already ends with its own patterns in parentheses is used as it reads.
+QString QtFileFilter(const QString& filter);

@@ -1,0 +1,44 @@
+#include "app/failure_display.h"
+
+#include <QFont>
+#include <QWidget>
+
+#include "app/dialogs.h"
+#include "platform/cp932.h"
+#include "text/exceptions.h"
+
+std::string MessageForDisplay(std::string_view message) {
+  std::string shown(message);
+  if (!message.empty()) {
+    const std::string_view last = message.substr(platform::LastCharStart(message));
+    // Compared as unsigned bytes, like the characters of the code page.
+    const auto first = static_cast<unsigned char>(last.front());
+    if (first > '.' || (first == '.' && last.size() > 1)) shown += '.';
+  }
+  return shown;
+}
+
+void ShowFailure(const std::exception& failure) {
+  if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
+  const auto* ours = dynamic_cast<const text::Exception*>(&failure);
+  // Our failures carry code page 932 text; anything else comes from the C++ library, in UTF-8.
+  const std::string utf8 = ours ? platform::Cp932ToUtf8(MessageForDisplay(ours->Message()))
+                                : std::string(failure.what());
+  QWidget* owner = QApplication::activeWindow();
+  CurrentDialogs().ShowError(owner, QStringLiteral("Vastelo"), QString::fromStdString(utf8));
+}
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("Vastelo"));
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  bool handled = false;
+  Guarded([&] { handled = QApplication::notify(receiver, event); });
+  return handled;
+}
+
+void InstallFontSubstitutes() {
+  QFont::insertSubstitution(QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic"));
+  QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
+}

@@ -1,0 +1,244 @@
+#include "app/unit1.h"
+
+#include <QFile>
+#include <QImage>
+#include <QPixmap>
+
+#include "app/dialogs.h"
+#include "app/encrypt_password.h"
+#include "app/failure_display.h"
+#include "platform/cp932.h"
+#include "text/exceptions.h"
+#include "text/messages.h"
+#include "text/string_list.h"
+#include "text/umyfunc.h"
+
+namespace {
+
+QFont JapaneseFont(const char* family, int pixels) {
+  QFont font(QString::fromUtf8(family));
+  font.setPixelSize(pixels);
+  return font;
+}
+QFont Gothic(int pixels) { return JapaneseFont("ＭＳ ゴシック", pixels); }
+QFont PGothic(int pixels) { return JapaneseFont("ＭＳ Ｐゴシック", pixels); }
+
+// A button image: the colour of its bottom-left pixel is its transparent colour.
+QIcon ButtonImage(const QString& resource) {
+  const QImage image(resource);
+  QPixmap pixmap = QPixmap::fromImage(image);
+  if (!image.isNull())
+    pixmap.setMask(QBitmap::fromImage(image.createMaskFromColor(image.pixel(0, image.height() - 1), Qt::MaskInColor)));
+  return QIcon(pixmap);
+}
+
+QGroupBox* CreateGroup(QWidget* parent, const QString& name, const QRect& bounds, const QString& caption) {
+  auto* group = new QGroupBox(caption, parent);
+  group->setObjectName(name);
+  group->setGeometry(bounds);
+  return group;
+}
+
+TMemo* CreateMemo(QWidget* parent, const QString& name, const QRect& bounds) {
+  auto* memo = new TMemo(parent);
+  memo->setObjectName(name);
+  memo->setGeometry(bounds);
+  memo->setFont(Gothic(13));
+  return memo;
+}
+
+}  // namespace
+
+std::string EditText(const QLineEdit& edit) {
+  std::optional<std::string> bytes = platform::Utf8ToCp932(edit.text().toStdString());
+  if (!bytes) {
+    for (const char32_t c : edit.text().toUcs4()) {
+      if (!platform::Utf8ToCp932(QString::fromUcs4(&c, 1).toStdString())) {
+        const QString code = QString::number(c, 16).toUpper().rightJustified(4, u'0');
+        throw text::Exception(text::FormatMessage(messages::SNotCp932, {code.toStdString()}));
+      }
+    }
+  }
+  return bytes.value_or(std::string());
+}
+
+std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+TLabeledEdit::TLabeledEdit(QWidget* parent, const QString& name, const QRect& bounds, const QString& caption,
+                           const QString& text)
+    : QLineEdit(text, parent), EditLabel(new QLabel(caption, parent)) {
+  setObjectName(name);
+  setGeometry(bounds);
+  EditLabel->setObjectName(name + QStringLiteral("Label"));
+  EditLabel->setFont(Gothic(12));
+  EditLabel->adjustSize();
+  // The caption stands 3 pixels above the edit box.
+  EditLabel->move(bounds.left(), bounds.top() - EditLabel->height() - 3);
+  EditLabel->setBuddy(this);
+}
+
+bool TOpenDialog::Execute(QWidget* owner) {
+  const std::optional<QString> chosen = CurrentDialogs().OpenFile(owner, Title, QtFileFilter(Filter), FileName);
+  if (!chosen) return false;
+  FileName = *chosen;
+  return true;
+}
+
+TForm1::TForm1(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral("Vastelo"));
+  setFixedSize(601, 450);
+  move(191, 105);
+  setFont(PGothic(12));
+  QPalette face = palette();
+  face.setColor(QPalette::Window, face.color(QPalette::Button));
+  setPalette(face);
+  setAutoFillBackground(true);
+  CreateControls();
+}
+
+QPushButton* TForm1::CreateImageButton(QWidget* parent, const QString& name, const QRect& bounds,
+                                       const QString& caption, const QString& image) {
+  auto* button = new QPushButton(ButtonImage(image), caption, parent);
+  button->setObjectName(name);
+  button->setGeometry(bounds);
+  button->setIconSize(QSize(24, 24));
+  // Pressing a button leaves the focus, and an open cell editor with its text, where they were.
+  button->setFocusPolicy(Qt::NoFocus);
+  return button;
+}
+
+void TForm1::CreateControls() {
+  GroupBox4 = CreateGroup(this, QStringLiteral("GroupBox4"), {8, 8, 289, 145}, QStringLiteral(".htaccessに記述する基本データ"));
+  AuthUserFile = new TLabeledEdit(GroupBox4, QStringLiteral("AuthUserFile"), {16, 32, 257, 20},
+                                  QStringLiteral("AuthUserFile(.htpasswdのフルパス):"), QStringLiteral("//.htpasswd"));
+  AuthUserFile->setFont(Gothic(12));
+  LabeledEdit2 = new TLabeledEdit(GroupBox4, QStringLiteral("LabeledEdit2"), {16, 72, 257, 20},
+                                  QStringLiteral("AuthGroupFile(対応していません):"), QStringLiteral("<非対応>"));
+  LabeledEdit2->setReadOnly(true);
+  QPalette light = LabeledEdit2->palette();
+  light.setColor(QPalette::Base, light.color(QPalette::Midlight));
+  LabeledEdit2->setPalette(light);
+  AuthName = new TLabeledEdit(GroupBox4, QStringLiteral("AuthName"), {16, 112, 257, 20},
+                              QStringLiteral("AuthName(認証するエリア名):"), QStringLiteral("Protected_area"));
+
+  GroupBox1 = CreateGroup(this, QStringLiteral("GroupBox1"), {8, 160, 290, 281}, QStringLiteral("認証に使用するリスト"));
+  Label4 = new QLabel(QStringLiteral("(<ユーザID>,<パスワード>形式のカンマ区切りデータ)"), GroupBox1);
+  Label4->setObjectName(QStringLiteral("Label4"));
+  Label4->setGeometry(8, 20, 268, 12);
+  // A caption is never cut off: where the substitute font runs wider than the original, the
+  // label grows to the right.
+  Label4->resize(std::max(268, Label4->sizeHint().width()), 12);
+  LoadFile = CreateImageButton(GroupBox1, QStringLiteral("LoadFile"), {8, 38, 137, 30}, QStringLiteral("ファイル読み込み"),
+                               QStringLiteral(":/load_file.xpm"));
+  CreateEnc = CreateImageButton(GroupBox1, QStringLiteral("CreateEnc"), {152, 38, 129, 30},
+                                QStringLiteral("認証データ作成"), QStringLiteral(":/create_enc.xpm"));
+  CreateEnc->setEnabled(false);
+  UserList = new TUserListGrid(GroupBox1);
+  UserList->setGeometry(9, 72, 272, 201);
+
+  GroupBox2 = CreateGroup(this, QStringLiteral("GroupBox2"), {304, 8, 290, 161}, QStringLiteral("作成した.htaccess ファイルの内容"));
+  Htaccess = CreateMemo(GroupBox2, QStringLiteral("Htaccess"), {8, 16, 273, 137});
+  Htaccess->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Htaccess->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Htaccess->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+  GroupBox3 = CreateGroup(this, QStringLiteral("GroupBox3"), {304, 176, 290, 225}, QStringLiteral("作成した.htpasswd ファイルの内容"));
+  Htpasswd = CreateMemo(GroupBox3, QStringLiteral("Htpasswd"), {8, 16, 273, 201});
+  Htpasswd->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  Htpasswd->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  Htpasswd->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Htpasswd->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+  SaveData = CreateImageButton(this, QStringLiteral("SaveData"), {408, 408, 185, 33},
+                               QStringLiteral("作成したデータを保存する"), QStringLiteral(":/save_data.xpm"));
+  SaveData->setEnabled(false);
+
+  setTabOrder(UserList, Htaccess);
+  setTabOrder(Htaccess, Htpasswd);
+  setTabOrder(Htpasswd, AuthName);
+  setTabOrder(AuthName, LabeledEdit2);
+  setTabOrder(LabeledEdit2, AuthUserFile);
+
+  UserList->Table().OnStringsChange = [this] { UserListStringsChange(); };
+  connect(LoadFile, &QPushButton::clicked, this, [this] { Guarded([this] { LoadFileClick(); }); });
+  connect(CreateEnc, &QPushButton::clicked, this, [this] { Guarded([this] { CreateEncClick(); }); });
+  connect(SaveData, &QPushButton::clicked, this, [this] { Guarded([this] { SaveDataClick(); }); });
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // No control is named to have the focus: the first in focus order takes it.
+  if (!focusWidget()) UserList->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void TForm1::UserListStringsChange() { CreateEnc->setEnabled(true); }
+
+void TForm1::LoadFileClick() {
+  OpenDialog.Filter = QStringLiteral("CSVファイル(*.csv) |*.csv|全ファイル(*.*) |*.*");
+  OpenDialog.Title = QStringLiteral("認証に必要なカンマ区切りデータを読み込む");
+  table::TUserList& table = UserList->Table();
+  // Emptied before the dialog opens, so the table is empty whether or not a file is chosen.
+  table.Strings().Clear();
+  if (!OpenDialog.Execute(this)) {
+    CreateEnc->setEnabled(false);
+    SaveData->setEnabled(false);
+    Htaccess->Clear();
+    Htpasswd->Clear();
+    return;
+  }
+  text::TStringList lines;
+  lines.LoadFromFile(NativePath(OpenDialog.FileName));
+  for (const std::string& line : lines.Lines()) {
+    if (line.empty()) continue;
+    const text::TStringList fields = text::SplitDelimited(line, ',');
+    if (fields.Count() == 1) {
+      table.InsertEntry(fields.Get(0), std::string_view(), true);
+    } else {
+      // The password is taken first, so a line of nothing but blanks fails on field 1.
+      const std::string& password = fields.Get(1);
+      table.InsertEntry(fields.Get(0), password, true);
+    }
+  }
+  CreateEnc->setEnabled(true);
+}
+
+void TForm1::CreateEncClick() {
+  const std::string user_file = EditText(*AuthUserFile);
+  const std::string area = EditText(*AuthName);
+  Htaccess->Clear();
+  Htaccess->Append("AuthUserFile " + user_file);
+  Htaccess->Append("AuthGroupFile /dev/null");
+  Htaccess->Append("AuthName \"" + area + "\"");
+  Htaccess->Append("AuthType Basic");
+  Htaccess->Append("Require valid-user");
+  Htaccess->Append("");
+  Htaccess->Append("<Files ~ \"^.(htpasswd|htaccess)$\">");
+  Htaccess->Append("deny from all");
+  Htaccess->Append("</Files>");
+  Htpasswd->Clear();
+
+  table::TUserList& table = UserList->Table();
+  const int rows = table.RowCount() - 1;
+  for (int r = 1; r <= rows; ++r) {
+    const std::string encrypted = EncryptPassword(table.CellText(table::ValueColumn, r), std::string_view());
+    const std::size_t colon = encrypted.find(':');
+    table.SetCellText(table::ValueColumn, r, std::string_view(encrypted).substr(colon + 1));
+    Htpasswd->Append(table.CellText(table::KeyColumn, r) + ":" + encrypted.substr(0, colon));
+  }
+  SaveData->setEnabled(true);
+}
+
+void TForm1::SaveDataClick() {
+  const std::optional<QString> folder =
+      CurrentDialogs().ChooseFolder(this, QStringLiteral("「.htpasswd」ファイルの保存場所選択"));
+  if (!folder || folder->isEmpty()) return;
+  std::string path = NativePath(*folder);
+  if (path.back() != '/') path += '/';
+  Htpasswd->SaveToFile(path + ".htpasswd");
+  Htaccess->SaveToFile(path + ".htaccess");
+  // The record of clear-text passwords is for the administrator's eyes only.
+  UserList->Table().Strings().SaveToFile(path + "passwd.txt", text::FileAccess::OwnerOnly);
+}

@@ -1,0 +1,74 @@
+// The main window, Form1, and its handlers.
+#pragma once
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QWidget>
+#include <string>
+
+#include "app/memo.h"
+#include "app/user_list_grid.h"
+
+// A single-line edit with its caption label above it.
+class TLabeledEdit : public QLineEdit {
+  Q_OBJECT
+
+ public:
+  TLabeledEdit(QWidget* parent, const QString& name, const QRect& bounds, const QString& caption, const QString& text);
+  QLabel* EditLabel;
+};
+
+// The file-open dialog of the window: the handler sets its filter and title each time it is
+// used, and it offers the last chosen file name again.
+struct TOpenDialog {
+  QString Filter;
+  QString Title;
+  QString FileName;
+  bool Execute(QWidget* owner);
+};
+
+class TForm1 : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+
+  QGroupBox* GroupBox4;
+  TLabeledEdit* AuthUserFile;
+  TLabeledEdit* LabeledEdit2;
+  TLabeledEdit* AuthName;
+  QGroupBox* GroupBox1;
+  QLabel* Label4;
+  QPushButton* LoadFile;
+  QPushButton* CreateEnc;
+  TUserListGrid* UserList;
+  QGroupBox* GroupBox2;
+  TMemo* Htaccess;
+  QGroupBox* GroupBox3;
+  TMemo* Htpasswd;
+  QPushButton* SaveData;
+  TOpenDialog OpenDialog;
+
+  // The handlers. They catch nothing: a failure ends them where it happens.
+  void LoadFileClick();
+  void CreateEncClick();
+  void SaveDataClick();
+  void UserListStringsChange();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void CreateControls();
+  QPushButton* CreateImageButton(QWidget* parent, const QString& name, const QRect& bounds, const QString& caption,
+                                 const QString& image);
+};
+
+// The text of an edit box as code page 932 bytes; fails when it holds a character the code page
+// cannot store, rather than writing another character into a server's configuration.
+std::string EditText(const QLineEdit& edit);
+
+// A path from a dialog, in the file system's own encoding.
+std::string NativePath(const QString& path);

@@ -1,0 +1,336 @@
+#include "app/user_list_grid.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <limits>
+
+#include "app/failure_display.h"
+#include "platform/cp932.h"
+#include "text/exceptions.h"
+#include "text/messages.h"
+
+namespace {
+
+using table::UserListModel;
+
+QString Decode(std::string_view bytes) { return QString::fromStdString(platform::Cp932ToUtf8(bytes)); }
+
+// Cells draw their text 2 pixels right of and below the cell's corner, clipped to the cell; the
+// style's own item margins would put it elsewhere.
+class CellDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    painter->save();
+    painter->fillRect(option.rect, option.palette.base());
+    painter->setClipRect(option.rect);
+    painter->setFont(option.font);
+    painter->setPen(option.palette.color(QPalette::Text));
+    painter->drawText(option.rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                      index.data(Qt::DisplayRole).toString());
+    painter->restore();
+  }
+};
+
+// The first character of `text` that code page 932 cannot hold, as "U+XXXX".
+std::string FirstUnencodable(const QString& text) {
+  for (const char32_t c : text.toUcs4()) {
+    const QString one = QString::fromUcs4(&c, 1);
+    if (!platform::Utf8ToCp932(one.toStdString())) return QString::number(c, 16).toUpper().rightJustified(4, u'0').toStdString();
+  }
+  return "?";
+}
+
+}  // namespace
+
+// --- TInplaceEdit ---
+
+TInplaceEdit::TInplaceEdit(TUserListGrid* grid) : QLineEdit(grid->viewport()), grid_(grid) {
+  setObjectName(QStringLiteral("UserListEditor"));
+  setFrame(false);
+  setMaxLength(std::numeric_limits<int>::max());  // no length limit on user names or passwords
+  hide();
+}
+
+std::string TInplaceEdit::Text() const {
+  const QString shown = text();
+  // Unchanged text hands back the bytes it was loaded from, even those the screen could not show.
+  if (shown == loaded_shown_) return loaded_bytes_;
+  std::optional<std::string> bytes = platform::Utf8ToCp932(shown.toStdString());
+  if (!bytes) throw text::Exception(text::FormatMessage(messages::SNotCp932, {FirstUnencodable(shown)}));
+  return *std::move(bytes);
+}
+
+void TInplaceEdit::Show(int column, int row, std::string_view bytes) {
+  column_ = column;
+  row_ = row;
+  loaded_bytes_ = std::string(bytes);
+  loaded_shown_ = Decode(bytes);
+  setText(loaded_shown_);
+  selectAll();
+  grid_->PlaceEditor();
+  show();
+  if (grid_->HasTableFocus()) setFocus(Qt::OtherFocusReason);
+}
+
+void TInplaceEdit::Hide() {
+  // Hiding the focused editor would send the focus on to the next control; it goes back to the
+  // grid instead, which still has it as far as anyone else can tell.
+  if (hasFocus()) {
+    grid_->passing_focus_back_ = true;
+    grid_->setFocus(Qt::OtherFocusReason);
+    grid_->passing_focus_back_ = false;
+  }
+  hide();
+}
+
+bool TInplaceEdit::Restore(std::string_view bytes) {
+  const QString shown = Decode(bytes);
+  const bool changed = text() != shown;
+  setText(shown);
+  return changed;
+}
+
+void TInplaceEdit::SelectAll() { selectAll(); }
+
+void TInplaceEdit::keyPressEvent(QKeyEvent* event) {
+  if (!grid_->HandleKey(event)) QLineEdit::keyPressEvent(event);
+}
+
+// --- TUserListGrid ---
+
+TUserListGrid::TUserListGrid(QWidget* parent)
+    : QTableView(parent), model_(table_), editor_(new TInplaceEdit(this)) {
+  setObjectName(QStringLiteral("UserList"));
+  setModel(&model_);
+  table_.SetEditor(editor_);
+
+  QFont font(QStringLiteral("ＭＳ ゴシック"));
+  font.setPixelSize(13);
+  setFont(font);
+  editor_->setFont(font);
+  horizontalHeader()->setFont(font);
+
+  verticalHeader()->hide();
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  verticalHeader()->setMinimumSectionSize(kRowHeight);
+  verticalHeader()->setDefaultSectionSize(kRowHeight);
+  QHeaderView* header = horizontalHeader();
+  header->setFixedHeight(kRowHeight);
+  header->setSectionsClickable(false);
+  header->setHighlightSections(false);
+  header->setStretchLastSection(false);
+  header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  header->setMinimumSectionSize(0);
+  header->setSectionResizeMode(table::KeyColumn, QHeaderView::Interactive);
+  header->setSectionResizeMode(table::ValueColumn, QHeaderView::Fixed);
+  header->resizeSection(table::KeyColumn, kKeyColumnWidth);
+
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setSelectionMode(QAbstractItemView::NoSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setTabKeyNavigation(false);
+  setShowGrid(true);
+  setWordWrap(false);
+  setCornerButtonEnabled(false);
+  setItemDelegate(new CellDelegate(this));
+
+  connect(&model_, &UserListModel::currentCellChanged, this, &TUserListGrid::SyncCurrentCell);
+  const auto list_changed = [this] {
+    SyncCurrentCell();
+    // A change made by a handler closed the editor; it opens again once the handler is done.
+    if (!reopen_pending_ && !table_.EditorOpen()) {
+      reopen_pending_ = true;
+      QTimer::singleShot(0, this, [this] {
+        reopen_pending_ = false;
+        OpenEditorIfFocused();
+      });
+    }
+  };
+  connect(&model_, &QAbstractItemModel::rowsInserted, this, list_changed);
+  connect(&model_, &QAbstractItemModel::rowsRemoved, this, list_changed);
+  connect(&model_, &QAbstractItemModel::dataChanged, this, list_changed);
+  connect(qApp, &QApplication::focusChanged, this, &TUserListGrid::FocusChanged);
+  connect(header, &QHeaderView::sectionResized, this, &TUserListGrid::AdjustColumns);
+  connect(editor_, &QLineEdit::textEdited, this, [this] { Guarded([this] { table_.EditorTextChanged(); }); });
+  SyncCurrentCell();
+}
+
+TUserListGrid::~TUserListGrid() {
+  disconnect(qApp, &QApplication::focusChanged, this, &TUserListGrid::FocusChanged);
+  table_.SetEditor(nullptr);
+  setModel(nullptr);
+}
+
+bool TUserListGrid::HasTableFocus() const {
+  const QWidget* focus = QApplication::focusWidget();
+  return focus != nullptr && (focus == this || focus == editor_);
+}
+
+void TUserListGrid::OpenEditorIfFocused() {
+  if (!HasTableFocus()) return;
+  if (table_.EditorOpen()) {
+    if (!editor_->hasFocus()) editor_->setFocus(Qt::OtherFocusReason);
+    return;
+  }
+  Guarded([this] { table_.ShowEditor(); });
+}
+
+void TUserListGrid::focusInEvent(QFocusEvent* event) {
+  QTableView::focusInEvent(event);
+  if (!passing_focus_back_) OpenEditorIfFocused();
+}
+
+void TUserListGrid::FocusChanged(QWidget* old, QWidget* now) {
+  const auto ours = [this](const QWidget* w) { return w != nullptr && (w == this || w == editor_); };
+  // Only a move to another control of this window leaves the table. A dialog or message box
+  // coming up, or another program taking the focus, leaves the editor as it is.
+  if (ours(old) && !ours(now) && now != nullptr && now->window() == window())
+    Guarded([this] { table_.CloseEditor(); });
+}
+
+void TUserListGrid::SyncCurrentCell() {
+  const QModelIndex current = model_.index(UserListModel::ModelRow(table_.Row()), table_.Col());
+  if (selectionModel() && selectionModel()->currentIndex() != current)
+    selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+  if (current.isValid()) scrollTo(current);
+  PlaceEditor();
+}
+
+void TUserListGrid::PlaceEditor() {
+  const QModelIndex cell = model_.index(UserListModel::ModelRow(editor_->row_), editor_->column_);
+  if (cell.isValid()) editor_->setGeometry(visualRect(cell));
+}
+
+void TUserListGrid::AdjustColumns() {
+  // The password column fills whatever the user-name column leaves, whatever the user dragged.
+  if (adjusting_columns_) return;
+  adjusting_columns_ = true;
+  const int fill = std::max(0, viewport()->width() - columnWidth(table::KeyColumn));
+  if (columnWidth(table::ValueColumn) != fill) setColumnWidth(table::ValueColumn, fill);
+  adjusting_columns_ = false;
+  PlaceEditor();
+}
+
+void TUserListGrid::resizeEvent(QResizeEvent* event) {
+  QTableView::resizeEvent(event);
+  AdjustColumns();
+}
+
+void TUserListGrid::updateGeometries() {
+  QTableView::updateGeometries();
+  AdjustColumns();
+}
+
+void TUserListGrid::scrollContentsBy(int dx, int dy) {
+  QTableView::scrollContentsBy(dx, dy);
+  PlaceEditor();
+}
+
+int TUserListGrid::RowsPerPage() const { return std::max(1, viewport()->height() / kRowHeight); }
+
+void TUserListGrid::LeaveTable(bool forward) {
+  QWidget* w = this;
+  for (int guard = 0; guard < 1000; ++guard) {
+    w = forward ? w->nextInFocusChain() : w->previousInFocusChain();
+    if (w == nullptr || w == this) return;
+    if (isAncestorOf(w)) continue;
+    if (w->window() == window() && w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
+      w->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+      return;
+    }
+  }
+}
+
+bool TUserListGrid::HandleKey(QKeyEvent* event) {
+  const Qt::KeyboardModifiers mods =
+      event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+  const bool plain = mods == Qt::NoModifier;
+  const bool ctrl = mods == Qt::ControlModifier;
+  const int col = table_.Col();
+  const int row = table_.Row();
+  const auto act = [this](auto&& action) {
+    Guarded(action);
+    OpenEditorIfFocused();
+    return true;
+  };
+  const bool whole_selected = editor_->hasSelectedText() && editor_->selectedText() == editor_->text();
+
+  switch (event->key()) {
+    case Qt::Key_Tab:
+      if (plain || mods == Qt::ShiftModifier) LeaveTable(plain);
+      return true;
+    case Qt::Key_Backtab:
+      LeaveTable(false);
+      return true;
+    case Qt::Key_Escape:
+      return act([this] { table_.KeyEscape(); });
+    case Qt::Key_Up:
+      if (plain) return act([&] { table_.MoveTo(col, row - 1); });
+      if (ctrl) return act([&] { table_.MoveTo(col, 1); });
+      return false;
+    case Qt::Key_Down:
+      if (plain) return act([this] { table_.KeyDown(); });
+      if (ctrl) return act([&] { table_.MoveTo(col, table_.RowCount() - 1); });
+      return false;
+    case Qt::Key_PageUp:
+      if (plain) return act([&] { table_.MoveTo(col, row - RowsPerPage()); });
+      return false;
+    case Qt::Key_PageDown:
+      if (plain) return act([&] { table_.MoveTo(col, row + RowsPerPage()); });
+      return false;
+    case Qt::Key_Home:
+      if (ctrl) return act([&] { table_.MoveTo(col, 1); });
+      return false;
+    case Qt::Key_End:
+      if (ctrl) return act([&] { table_.MoveTo(col, table_.RowCount() - 1); });
+      return false;
+    case Qt::Key_Left:
+      if (plain && col > 0 && ((editor_->cursorPosition() == 0 && !editor_->hasSelectedText()) || whole_selected))
+        return act([&] { table_.MoveTo(col - 1, row); });
+      return false;
+    case Qt::Key_Right:
+      if (plain && col < 1 &&
+          ((editor_->cursorPosition() == editor_->text().size() && !editor_->hasSelectedText()) || whole_selected))
+        return act([&] { table_.MoveTo(col + 1, row); });
+      return false;
+    case Qt::Key_Insert:
+      if (plain) return act([this] { table_.KeyInsert(); });
+      return false;
+    case Qt::Key_Delete:
+      return ctrl;  // rows are never deleted from the keyboard
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (!plain) return false;
+      if (whole_selected) {
+        editor_->deselect();
+        editor_->end(false);
+      } else {
+        editor_->selectAll();
+      }
+      return true;
+    default:
+      return false;
+  }
+}
+
+void TUserListGrid::keyPressEvent(QKeyEvent* event) {
+  if (HandleKey(event)) return;
+  OpenEditorIfFocused();
+  if (table_.EditorOpen()) QCoreApplication::sendEvent(editor_, event);
+}
+
+void TUserListGrid::mousePressEvent(QMouseEvent* event) {
+  const QModelIndex cell = indexAt(event->position().toPoint());
+  if (cell.isValid()) Guarded([&] { table_.MoveTo(cell.column(), UserListModel::TableRow(cell.row())); });
+  if (!HasTableFocus()) setFocus(Qt::MouseFocusReason);
+  OpenEditorIfFocused();
+}
+
+void TUserListGrid::mouseDoubleClickEvent(QMouseEvent* event) { mousePressEvent(event); }

@@ -1,0 +1,72 @@
+#include "table/user_list_model.h"
+
+#include "platform/cp932.h"
+
+namespace table {
+
+namespace {
+constexpr std::size_t kMaxShownBytes = 4096;
+}
+
+UserListModel::UserListModel(TUserList& table, QObject* parent)
+    : QAbstractTableModel(parent), table_(table), shown_rows_(table.RowCount() - 1) {
+  table_.SetView(this);
+}
+
+UserListModel::~UserListModel() { table_.SetView(nullptr); }
+
+int UserListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shown_rows_; }
+
+int UserListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 2; }
+
+QString UserListModel::DisplayText(std::string_view bytes) {
+  if (bytes.size() <= kMaxShownBytes) return QString::fromStdString(platform::Cp932ToUtf8(bytes));
+  std::size_t cut = 0;
+  while (cut < kMaxShownBytes) cut = platform::CharNext(bytes, cut);
+  return QString::fromStdString(platform::Cp932ToUtf8(bytes.substr(0, cut))) + QChar(0x2026);
+}
+
+QVariant UserListModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole || !index.isValid()) return {};
+  const int row = TableRow(index.row());
+  const TValueStrings& strings = table_.Strings();
+  // While an edit is applied the row count may lag the lines by design; a row without a line
+  // simply shows nothing.
+  if (row - 1 >= strings.Count()) return QString();
+  const std::string& line = strings.Lines()[static_cast<std::size_t>(row - 1)];
+  return DisplayText(index.column() == KeyColumn ? TValueStrings::KeyOf(line) : TValueStrings::ValueOf(line));
+}
+
+QVariant UserListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section > 1) return {};
+  return DisplayText(table_.CellText(section, 0));
+}
+
+Qt::ItemFlags UserListModel::flags(const QModelIndex& index) const {
+  // Cells are edited through the table's own editor, never through Qt's editing machinery.
+  return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}
+
+void UserListModel::RowCountChanged(int old_count, int new_count) {
+  const int old_rows = old_count - 1;
+  const int new_rows = new_count - 1;
+  if (new_rows > old_rows) {
+    beginInsertRows(QModelIndex(), old_rows, new_rows - 1);
+    shown_rows_ = new_rows;
+    endInsertRows();
+  } else if (new_rows < old_rows) {
+    beginRemoveRows(QModelIndex(), new_rows, old_rows - 1);
+    shown_rows_ = new_rows;
+    endRemoveRows();
+  }
+}
+
+void UserListModel::RowsChanged(int first_row, int last_row) {
+  const int first = std::max(ModelRow(first_row), 0);
+  const int last = std::min(ModelRow(last_row), shown_rows_ - 1);
+  if (first <= last) emit dataChanged(index(first, 0), index(last, 1), {Qt::DisplayRole});
+}
+
+void UserListModel::CurrentCellChanged() { emit currentCellChanged(); }
+
+}  // namespace table

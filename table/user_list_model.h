@@ -1,0 +1,44 @@
+// The credential table as a Qt item model. It holds no cell text: data() reads the table and
+// converts the bytes for display each time a cell is drawn.
+#pragma once
+
+#include <QAbstractTableModel>
+
+#include "table/user_list.h"
+
+namespace table {
+
+class UserListModel : public QAbstractTableModel, private UserListView {
+  Q_OBJECT
+
+ public:
+  explicit UserListModel(TUserList& table, QObject* parent = nullptr);
+  ~UserListModel() override;
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+  // The table row (title row 0) that a model row shows, and back.
+  static int TableRow(int model_row) { return model_row + 1; }
+  static int ModelRow(int table_row) { return table_row - 1; }
+
+  // A cell as the screen shows it: decoded from code page 932, and cut short when it is so long
+  // that drawing it whole would only cost time (a file may hold a line of many megabytes).
+  static QString DisplayText(std::string_view bytes);
+
+ signals:
+  void currentCellChanged();
+
+ private:
+  void RowCountChanged(int old_count, int new_count) override;
+  void RowsChanged(int first_row, int last_row) override;
+  void CurrentCellChanged() override;
+
+  TUserList& table_;
+  int shown_rows_;
+};
+
+}  // namespace table

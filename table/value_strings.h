@@ -1,0 +1,74 @@
+// `Strings`: the credential table's line list. Each line is name=value; the key (user name) is the
+// part before the first "=", the value (password) the part after it. Keys are unique ignoring
+// letter case (the empty key is exempt), and every change is announced to the list's observer.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "text/string_list.h"
+
+namespace table {
+
+class TValueStrings {
+ public:
+  // The table behind the list. Changing() runs before every change and may refuse it by
+  // throwing; Changed() runs after it. In a batch both run once, at its start and its end.
+  class Observer {
+   public:
+    virtual ~Observer() = default;
+    virtual void StringsChanging() = 0;
+    // `first` is the first line whose text or position changed; `count_changed` says whether
+    // lines were added or removed.
+    virtual void StringsChanged(int first, bool count_changed) = 0;
+  };
+
+  static std::string_view KeyOf(std::string_view line);    // empty when there is no "="
+  static std::string_view ValueOf(std::string_view line);  // the whole line when there is no "="
+
+  void SetObserver(Observer* observer) { observer_ = observer; }
+
+  int Count() const noexcept { return static_cast<int>(lines_.size()); }
+  // Line `index`; fails with EStringListError outside 0 to Count() - 1.
+  const std::string& Get(int index) const;
+  const std::vector<std::string>& Lines() const noexcept { return lines_; }
+
+  // True when a line's non-empty key matches `key` ignoring letter case.
+  bool HasMatchingKey(std::string_view key) const;
+
+  // Each fails with the duplicate-key failure, changing nothing, when the new line's key is
+  // non-empty and matches the key of another line.
+  int Add(std::string line);
+  void Insert(int index, std::string line);
+  void Put(int index, std::string line);
+  void Delete(int index);
+  void Clear();  // clearing an empty list is no change and announces none
+
+  void BeginUpdate();
+  void EndUpdate();  // announces the batch, whether or not anything in it changed
+
+  std::string Text() const { return text::JoinLines(lines_); }
+  void SaveToFile(const std::string& path, text::FileAccess access) const {
+    text::WriteFileBytes(path, Text(), access);
+  }
+
+ private:
+  void Changing();
+  void Changed(int first, bool count_changed);
+  void CheckIndex(int index, int limit) const;
+  void Index(std::string_view line);
+  void Unindex(std::string_view line);
+
+  std::vector<std::string> lines_;
+  // Folded form of every non-empty key, with the number of lines holding it. Keys match exactly
+  // when their folded forms are equal, so this index and the comparison cannot disagree.
+  std::unordered_map<std::string, int> folded_keys_;
+  Observer* observer_ = nullptr;
+  int update_depth_ = 0;
+  int batch_first_ = 0;
+  bool batch_count_changed_ = false;
+};
+
+}  // namespace table
