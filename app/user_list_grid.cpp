@@ -98,6 +98,11 @@ bool TInplaceEdit::Restore(std::string_view bytes) {
 
 void TInplaceEdit::SelectAll() { selectAll(); }
 
+bool TInplaceEdit::focusNextPrevChild(bool next) {
+  grid_->LeaveTable(next);
+  return true;
+}
+
 void TInplaceEdit::keyPressEvent(QKeyEvent* event) {
   if (!grid_->HandleKey(event)) QLineEdit::keyPressEvent(event);
 }
@@ -231,6 +236,11 @@ void TUserListGrid::updateGeometries() {
 void TUserListGrid::scrollContentsBy(int dx, int dy) {
   QTableView::scrollContentsBy(dx, dy);
   PlaceEditor();
+}
+
+bool TUserListGrid::focusNextPrevChild(bool next) {
+  LeaveTable(next);
+  return true;
 }
 
 int TUserListGrid::RowsPerPage() const { return std::max(1, viewport()->height() / kRowHeight); }

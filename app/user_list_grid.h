@@ -27,6 +27,8 @@ class TInplaceEdit final : public QLineEdit, public table::CellEditor {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  // Tab and Shift+Tab leave the table; they never move between cells.
+  bool focusNextPrevChild(bool next) override;
 
  private:
   friend class TUserListGrid;
@@ -63,6 +65,7 @@ class TUserListGrid final : public QTableView {
   void resizeEvent(QResizeEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
   void updateGeometries() override;
+  bool focusNextPrevChild(bool next) override;
 
  private:
   friend class TInplaceEdit;

@@ -1,0 +1,28 @@
+// Real files for tests: a temporary folder that removes itself, and byte-exact reading and writing
+// that bypass the code under test.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(std::string_view name) const { return path_ + "/" + std::string(name); }
+  // Names of the entries in the folder, sorted, so a test can see that nothing was left behind.
+  std::string Listing() const;
+
+ private:
+  std::string path_;
+};
+
+std::string ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, std::string_view bytes);
+unsigned FileMode(const std::string& path);  // permission bits
+
+// UTF-8 source text as code page 932 bytes, through the C library's converter.
+std::string Sjis(std::string_view utf8);

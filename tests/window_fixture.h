@@ -1,0 +1,89 @@
+// A real main window, shown offscreen, with its dialogs answered by the test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "app/dialogs.h"
+#include "app/unit1.h"
+#include "platform/cp932.h"
+
+class ScriptedDialogs : public Dialogs {
+ public:
+  std::deque<std::optional<QString>> files;    // answers to the file-open dialog, in order
+  std::deque<std::optional<QString>> folders;  // answers to the folder chooser
+  std::vector<QString> errors;                 // every message box shown
+  QString open_title, open_filter, open_initial, folder_title, error_caption;
+
+  std::optional<QString> OpenFile(QWidget*, const QString& title, const QString& filter,
+                                  const QString& initial) override {
+    open_title = title;
+    open_filter = filter;
+    open_initial = initial;
+    return Next(files);
+  }
+  std::optional<QString> ChooseFolder(QWidget*, const QString& title) override {
+    folder_title = title;
+    return Next(folders);
+  }
+  void ShowError(QWidget*, const QString& caption, const QString& text) override {
+    error_caption = caption;
+    errors.push_back(text);
+  }
+
+ private:
+  static std::optional<QString> Next(std::deque<std::optional<QString>>& answers) {
+    if (answers.empty()) return std::nullopt;
+    std::optional<QString> answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+};
+
+class WindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    form = std::make_unique<TForm1>();
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    Settle();
+  }
+  void TearDown() override { form.reset(); }
+
+  // Lets deferred work (memo refresh, editor reopening) happen, as it would after a handler.
+  static void Settle() {
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+  }
+  void Click(QPushButton* button) {
+    QTest::mouseClick(button, Qt::LeftButton);
+    Settle();
+  }
+  table::TUserList& Table() { return form->UserList->Table(); }
+  std::vector<std::string> Lines() { return Table().Strings().Lines(); }
+  TInplaceEdit* Editor() { return form->UserList->Editor(); }
+  void Type(const QString& text) {
+    QTest::keyClicks(Editor(), text);
+    Settle();
+  }
+  void Key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QTest::keyClick(QApplication::focusWidget(), key, mods);
+    Settle();
+  }
+  // Each message box text as code page 932 bytes, for comparing with the message table.
+  std::vector<std::string> Errors() const {
+    std::vector<std::string> out;
+    for (const QString& e : dialogs.errors) out.push_back(*platform::Utf8ToCp932(e.toStdString()));
+    return out;
+  }
+
+  ScriptedDialogs dialogs;
+  ScopedDialogs scoped_dialogs{dialogs};
+  std::unique_ptr<TForm1> form;
+};
