@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/dialogs.h"
+#include "app/failure_display.h"
 #include "app/unit1.h"
 #include "platform/cp932.h"
 
@@ -63,6 +64,11 @@ class WindowTest : public testing::Test {
   }
   void Click(QPushButton* button) {
     QTest::mouseClick(button, Qt::LeftButton);
+    Settle();
+  }
+  // Runs a handler as its button would, whether or not the button is enabled.
+  void Run(void (TForm1::*handler)()) {
+    Guarded([&] { (form.get()->*handler)(); });
     Settle();
   }
   table::TUserList& Table() { return form->UserList->Table(); }

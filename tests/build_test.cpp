@@ -1,0 +1,191 @@
+#include <crypt.h>
+
+#include <map>
+#include <set>
+
+#include "app/encrypt_password.h"
+#include "test_files.h"
+#include "text/exceptions.h"
+#include "window_fixture.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+// The system crypt(3): the independent judge of every hash.
+bool Verifies(const std::string& password, const std::string& hash) {
+  crypt_data data{};
+  const char* out = crypt_r(password.c_str(), hash.c_str(), &data);
+  return out != nullptr && hash == out;
+}
+
+// Bytes 0, 1, 2, ... 255, 0, 1, ...: every value of a draw is reached, in a known order.
+class CountingSource : public RandomSource {
+ public:
+  void Fill(std::uint8_t* out, std::size_t size) override {
+    for (std::size_t i = 0; i < size; ++i) out[i] = next_++;
+  }
+
+ private:
+  std::uint8_t next_ = 0;
+};
+
+// A fixed pseudo-random byte stream (xorshift): deterministic, without the counting pattern.
+class FixedStream : public RandomSource {
+ public:
+  void Fill(std::uint8_t* out, std::size_t size) override {
+    for (std::size_t i = 0; i < size; ++i) {
+      state_ ^= state_ << 13;
+      state_ ^= state_ >> 7;
+      state_ ^= state_ << 17;
+      out[i] = static_cast<std::uint8_t>(state_ >> 32);
+    }
+  }
+
+ private:
+  std::uint64_t state_ = 0x9E3779B97F4A7C15u;
+};
+
+class BrokenSource : public RandomSource {
+ public:
+  void Fill(std::uint8_t*, std::size_t) override { throw text::Exception("no randomness"); }
+};
+
+bool InAlphabet(std::string_view s, std::size_t from) {
+  return s.find_first_not_of(CryptAlphabet.substr(from)) == std::string_view::npos;
+}
+
+}  // namespace
+
+TEST(EncryptPassword, HashesTheGivenOrAGeneratedPassword) {
+  for (const std::string password : {""s, "secret"s, "a b:c\"d,e"s, Sjis("表示ポソ"), "\xFF\x01"s}) {
+    const std::string result = EncryptPassword(password, "");
+    const std::size_t colon = result.find(':');
+    ASSERT_EQ(colon, 13u) << result;
+    const std::string hash = result.substr(0, colon), effective = result.substr(colon + 1);
+    EXPECT_TRUE(InAlphabet(hash, 0)) << hash;
+    if (password.empty()) {
+      EXPECT_EQ(effective.size(), 8u);
+      EXPECT_TRUE(InAlphabet(effective, 2)) << "generated passwords are letters and digits: " << effective;
+    } else {
+      EXPECT_EQ(effective, password) << "a given password comes back byte for byte";
+    }
+    EXPECT_TRUE(Verifies(effective, hash)) << result;
+  }
+  EXPECT_EQ(EncryptPassword("pw", "ab").substr(0, 2), "ab");
+  // Fresh salts: a hundred hashes of one password are not all alike.
+  std::set<std::string> salts;
+  for (int i = 0; i < 100; ++i) salts.insert(EncryptPassword("same", "").substr(0, 2));
+  EXPECT_GT(salts.size(), 50u);
+}
+
+TEST(EncryptPassword, DrawsAreExactlyUniform) {
+  CountingSource counting;
+  const ScopedRandomSource scoped(counting);
+  // 256 bytes hold exactly 4 draws of each of 62 values (the 8 highest bytes are drawn again), and
+  // exactly 4 of each of 64.
+  for (const unsigned n : {62u, 64u}) {
+    std::map<unsigned, int> seen;
+    for (unsigned i = 0; i < 4 * n; ++i) ++seen[RandomBelow(n)];
+    ASSERT_EQ(seen.size(), n);
+    for (const auto& [value, count] : seen) EXPECT_EQ(count, 4) << "n " << n << " value " << value;
+  }
+  // A generated password reaches every letter and digit; salts reach all 64 characters.
+  FixedStream stream;
+  const ScopedRandomSource fixed(stream);
+  std::set<char> password_chars, salt_chars;
+  for (int i = 0; i < 1000; ++i) {
+    const HashInput input = DrawHashInput("", "");
+    password_chars.insert(input.password.begin(), input.password.end());
+    salt_chars.insert(input.salt.begin(), input.salt.end());
+  }
+  EXPECT_EQ(password_chars.size(), 62u);
+  EXPECT_EQ(salt_chars.size(), 64u);
+  EXPECT_EQ(password_chars.count('.') + password_chars.count('/'), 0u);
+}
+
+TEST(EncryptPassword, AFailingRandomSourceFailsLoudly) {
+  BrokenSource broken;
+  const ScopedRandomSource scoped(broken);
+  EXPECT_THROW(EncryptPassword("", ""), text::Exception);
+  EXPECT_THROW(EncryptPassword("given", ""), text::Exception);
+}
+
+namespace {
+const std::string kDefaultHtaccess =
+    "AuthUserFile //.htpasswd\r\n"
+    "AuthGroupFile /dev/null\r\n"
+    "AuthName \"Protected_area\"\r\n"
+    "AuthType Basic\r\n"
+    "Require valid-user\r\n"
+    "\r\n"
+    "<Files ~ \"^.(htpasswd|htaccess)$\">\r\n"
+    "deny from all\r\n"
+    "</Files>\r\n";
+}
+
+TEST_F(WindowTest, BuildWritesTheConfigurationAndOneHashPerRow) {
+  Table().InsertEntry("alice", "wonder land", true);
+  Table().InsertEntry("bob", "", true);
+  Click(form->CreateEnc);
+  EXPECT_EQ(form->Htaccess->Text(), kDefaultHtaccess);
+  EXPECT_TRUE(form->SaveData->isEnabled());
+  ASSERT_EQ(Lines().size(), 2u);
+  EXPECT_EQ(Lines()[0], "alice=wonder land");
+  const std::string bob_password = Table().CellText(table::ValueColumn, 2);
+  EXPECT_EQ(bob_password.size(), 8u);
+
+  const text::TStringList passwd = [&] {
+    text::TStringList l;
+    l.SetText(form->Htpasswd->Text());
+    return l;
+  }();
+  ASSERT_EQ(passwd.Count(), 2);
+  EXPECT_EQ(passwd.Get(0).substr(0, 6), "alice:");
+  EXPECT_EQ(passwd.Get(1).substr(0, 4), "bob:");
+  EXPECT_TRUE(Verifies("wonder land", passwd.Get(0).substr(6)));
+  EXPECT_TRUE(Verifies(bob_password, passwd.Get(1).substr(4)));
+  EXPECT_EQ(form->Htpasswd->Text().substr(form->Htpasswd->Text().size() - 2), "\r\n");
+  EXPECT_EQ(form->Htpasswd->toPlainText().toStdString(), passwd.Get(0) + "\n" + passwd.Get(1));
+
+  // A second build salts afresh and keeps the generated password.
+  const std::string first = form->Htpasswd->Text();
+  Click(form->CreateEnc);
+  EXPECT_NE(form->Htpasswd->Text(), first);
+  EXPECT_EQ(Table().CellText(table::ValueColumn, 2), bob_password);
+  EXPECT_EQ(form->Htaccess->Text(), kDefaultHtaccess);
+}
+
+TEST_F(WindowTest, BuildTakesTheEditBoxesAsTheyStand) {
+  form->AuthUserFile->setText("");
+  form->AuthName->setText("");
+  Run(&TForm1::CreateEncClick);
+  EXPECT_TRUE(form->Htaccess->Text().starts_with("AuthUserFile \r\n"));
+  EXPECT_NE(form->Htaccess->Text().find("\r\nAuthName \"\"\r\n"), std::string::npos);
+
+  form->AuthUserFile->setText("/var/www/秘密/.htpasswd");
+  Run(&TForm1::CreateEncClick);
+  EXPECT_TRUE(form->Htaccess->Text().starts_with("AuthUserFile " + Sjis("/var/www/秘密/.htpasswd") + "\r\n"));
+  // A character the code page cannot hold is refused, not replaced in a server's configuration.
+  form->AuthName->setText("area \U0001F600");
+  const std::string before = form->Htaccess->Text();
+  Run(&TForm1::CreateEncClick);
+  ASSERT_EQ(dialogs.errors.size(), 1u);
+  EXPECT_TRUE(dialogs.errors[0].contains("U+1F600")) << dialogs.errors[0].toStdString();
+  EXPECT_EQ(form->Htaccess->Text(), before);
+}
+
+TEST_F(WindowTest, AnEmptyTableBuildsItsPlaceholderRow) {
+  Click(form->CreateEnc);  // disabled: nothing happens
+  EXPECT_EQ(form->Htaccess->Text(), "");
+  Run(&TForm1::CreateEncClick);
+  ASSERT_EQ(Lines().size(), 1u);
+  EXPECT_EQ(Lines()[0].substr(0, 1), "=");
+  const std::string password = Lines()[0].substr(1);
+  EXPECT_EQ(password.size(), 8u);
+  const std::string line = form->Htpasswd->Text();
+  ASSERT_EQ(line.size(), 1u + 13u + 2u);
+  EXPECT_EQ(line[0], ':');
+  EXPECT_TRUE(Verifies(password, line.substr(1, 13)));
+  EXPECT_TRUE(form->SaveData->isEnabled());
+}
