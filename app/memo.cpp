@@ -2,7 +2,7 @@
 
 #include <QTimer>
 
-#include "platform/cp932.h"
+#include "app/screen_text.h"
 
 TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent) {
   setReadOnly(true);
@@ -32,7 +32,7 @@ void TMemo::Refresh() {
   // would show as an empty line at the end.
   std::string_view shown = text_;
   if (shown.size() >= 2 && shown.substr(shown.size() - 2) == "\r\n") shown.remove_suffix(2);
-  QString decoded = QString::fromStdString(platform::Cp932ToUtf8(shown));
+  QString decoded = ScreenText(shown);
   decoded.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   setPlainText(decoded);
 }

@@ -7,6 +7,7 @@
 #include "app/dialogs.h"
 #include "app/encrypt_password.h"
 #include "app/failure_display.h"
+#include "app/screen_text.h"
 #include "platform/cp932.h"
 #include "text/exceptions.h"
 #include "text/messages.h"
@@ -49,18 +50,7 @@ TMemo* CreateMemo(QWidget* parent, const QString& name, const QRect& bounds) {
 
 }  // namespace
 
-std::string EditText(const QLineEdit& edit) {
-  std::optional<std::string> bytes = platform::Utf8ToCp932(edit.text().toStdString());
-  if (!bytes) {
-    for (const char32_t c : edit.text().toUcs4()) {
-      if (!platform::Utf8ToCp932(QString::fromUcs4(&c, 1).toStdString())) {
-        const QString code = QString::number(c, 16).toUpper().rightJustified(4, u'0');
-        throw text::Exception(text::FormatMessage(messages::SNotCp932, {code.toStdString()}));
-      }
-    }
-  }
-  return bytes.value_or(std::string());
-}
+std::string EditText(const QLineEdit& edit) { return Cp932Text(edit.text()); }
 
 std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 

@@ -10,15 +10,11 @@
 #include <limits>
 
 #include "app/failure_display.h"
-#include "platform/cp932.h"
-#include "text/exceptions.h"
-#include "text/messages.h"
+#include "app/screen_text.h"
 
 namespace {
 
 using table::UserListModel;
-
-QString Decode(std::string_view bytes) { return QString::fromStdString(platform::Cp932ToUtf8(bytes)); }
 
 // Cells draw their text 2 pixels right of and below the cell's corner, clipped to the cell; the
 // style's own item margins would put it elsewhere.
@@ -37,15 +33,6 @@ class CellDelegate final : public QStyledItemDelegate {
   }
 };
 
-// The first character of `text` that code page 932 cannot hold, as "U+XXXX".
-std::string FirstUnencodable(const QString& text) {
-  for (const char32_t c : text.toUcs4()) {
-    const QString one = QString::fromUcs4(&c, 1);
-    if (!platform::Utf8ToCp932(one.toStdString())) return QString::number(c, 16).toUpper().rightJustified(4, u'0').toStdString();
-  }
-  return "?";
-}
-
 }  // namespace
 
 // --- TInplaceEdit ---
@@ -61,16 +48,14 @@ std::string TInplaceEdit::Text() const {
   const QString shown = text();
   // Unchanged text hands back the bytes it was loaded from, even those the screen could not show.
   if (shown == loaded_shown_) return loaded_bytes_;
-  std::optional<std::string> bytes = platform::Utf8ToCp932(shown.toStdString());
-  if (!bytes) throw text::Exception(text::FormatMessage(messages::SNotCp932, {FirstUnencodable(shown)}));
-  return *std::move(bytes);
+  return Cp932Text(shown);
 }
 
 void TInplaceEdit::Show(int column, int row, std::string_view bytes) {
   column_ = column;
   row_ = row;
   loaded_bytes_ = std::string(bytes);
-  loaded_shown_ = Decode(bytes);
+  loaded_shown_ = ScreenText(bytes);
   setText(loaded_shown_);
   selectAll();
   grid_->PlaceEditor();
@@ -90,7 +75,7 @@ void TInplaceEdit::Hide() {
 }
 
 bool TInplaceEdit::Restore(std::string_view bytes) {
-  const QString shown = Decode(bytes);
+  const QString shown = ScreenText(bytes);
   const bool changed = text() != shown;
   setText(shown);
   return changed;
@@ -331,9 +316,14 @@ bool TUserListGrid::HandleKey(QKeyEvent* event) {
 }
 
 void TUserListGrid::keyPressEvent(QKeyEvent* event) {
+  // A key the editor did not want comes here on its way up to the window: it goes on up.
+  if (QApplication::focusWidget() != this) {
+    event->ignore();
+    return;
+  }
   if (HandleKey(event)) return;
   OpenEditorIfFocused();
-  if (table_.EditorOpen()) QCoreApplication::sendEvent(editor_, event);
+  if (table_.EditorOpen() && editor_->hasFocus()) QCoreApplication::sendEvent(editor_, event);
 }
 
 void TUserListGrid::mousePressEvent(QMouseEvent* event) {

@@ -170,3 +170,152 @@ TEST(UserListData, RowCountAndCurrentRowFollowTheLines) {
   EXPECT_EQ(t.Row(), 1);
   EXPECT_EQ(t.Col(), KeyColumn);
 }
+
+namespace {
+
+// The editor as the table sees it, without a screen: the test types by setting its text.
+class FakeEditor : public table::CellEditor {
+ public:
+  std::string text;
+  bool shown = false;
+  int selections = 0;
+  std::string Text() const override { return text; }
+  void Show(int, int, std::string_view t) override {
+    text = std::string(t);
+    shown = true;
+  }
+  void Hide() override { shown = false; }
+  bool Restore(std::string_view t) override {
+    const bool changed = text != t;
+    text = std::string(t);
+    return changed;
+  }
+  void SelectAll() override { ++selections; }
+};
+
+struct EditedTable : Table {
+  FakeEditor editor;
+  EditedTable() {
+    SetEditor(&editor);
+    ShowEditor();
+  }
+  // Moves as the view does: the editor opens again on the new cell.
+  void Go(int column, int row) {
+    MoveTo(column, row);
+    ShowEditor();
+  }
+  void TypeText(const std::string& t) {
+    editor.text = t;
+    EditorTextChanged();
+  }
+};
+
+}  // namespace
+
+TEST(UserListEditing, AHeldDuplicateIsRefusedEverySecondHandOver) {
+  EditedTable t;
+  t.Load({"a=1", "x=2"});
+  t.Go(KeyColumn, 2);
+  t.TypeText("A");
+  EXPECT_EQ(t.PendingDuplicateKey(), "A");
+  EXPECT_EQ(t.lines()[1], "x=2") << "held silently";
+  EXPECT_EQ(Message([&] { t.CloseEditor(); }), Duplicate("A"));
+  EXPECT_TRUE(t.EditorOpen()) << "a refused hand-over leaves the editor open";
+  EXPECT_EQ(t.editor.text, "A");
+  EXPECT_EQ(Message([&] { t.MoveTo(KeyColumn, 1); }), "(no failure)") << "held again, without a word";
+  EXPECT_EQ(t.Row(), 1);
+  EXPECT_EQ(t.lines(), (std::vector<std::string>{"a=1", "x=2"}));
+
+  // The held text is pending again: handed over once more, right away, it is refused.
+  t.Go(KeyColumn, 2);
+  EXPECT_EQ(Message([&] { t.TypeText("A"); }), Duplicate("A"));
+
+  // Passing through a duplicate on the way to a unique name stores the unique one.
+  t.TypeText("y");
+  t.TypeText("A");
+  t.TypeText("Ab");
+  EXPECT_EQ(t.lines()[1], "Ab=2");
+  EXPECT_EQ(t.PendingDuplicateKey(), "");
+  // The row's own key in another case is held once, then stored.
+  t.TypeText("AB");
+  EXPECT_EQ(t.lines()[1], "Ab=2");
+  t.CloseEditor();
+  EXPECT_EQ(t.lines()[1], "AB=2");
+}
+
+TEST(UserListEditing, TheEqualsSignIsRefusedAtEveryHandOver) {
+  EditedTable t;
+  t.Go(KeyColumn, 1);
+  EXPECT_EQ(Message([&] { t.TypeText("="); }), kEquals);
+  EXPECT_EQ(t.lines(), std::vector<std::string>{""}) << "the first keystroke still gave the row its line";
+  EXPECT_EQ(t.changes, 1);
+  EXPECT_EQ(Message([&] { t.TypeText("a=b"); }), kEquals);
+  EXPECT_EQ(Message([&] { t.InsertEntry("c", "d", true); }), kEquals) << "another change closes the editor first";
+  EXPECT_EQ(Message([&] { t.Strings().Clear(); }), kEquals);
+  EXPECT_EQ(t.lines(), std::vector<std::string>{""});
+  t.TypeText("ab");
+  EXPECT_EQ(t.lines(), std::vector<std::string>{"ab="});
+}
+
+TEST(UserListEditing, EscapeRestoresTheCellOrRemovesAnEmptyRow) {
+  EditedTable t;
+  t.Load({"a=1", "b=2"});
+  t.Go(ValueColumn, 2);
+  t.TypeText("22");
+  t.KeyEscape();
+  EXPECT_EQ(t.lines()[1], "b=2") << "the stored cell gets its text back";
+  EXPECT_EQ(t.editor.text, "2");
+  EXPECT_EQ(t.editor.selections, 1);
+  t.KeyEscape();
+  EXPECT_EQ(t.Strings().Count(), 2) << "a row with text is never removed";
+
+  t.KeyDown();  // adds "=" and moves to it
+  EXPECT_EQ(t.lines(), (std::vector<std::string>{"a=1", "b=2", "="}));
+  EXPECT_EQ(t.Row(), 3);
+  t.ShowEditor();
+  t.KeyDown();
+  EXPECT_EQ(t.Strings().Count(), 3) << "Down on an empty last row adds nothing";
+  t.KeyEscape();
+  EXPECT_EQ(t.lines(), (std::vector<std::string>{"a=1", "b=2"}));
+  EXPECT_EQ(t.Row(), 2);
+
+  // Escape on the only, empty row removes the last line; the placeholder shows again.
+  EditedTable one;
+  one.InsertEntry("", "", true);
+  one.ShowEditor();
+  one.KeyEscape();
+  EXPECT_TRUE(one.lines().empty());
+  EXPECT_EQ(one.RowCount(), 2);
+}
+
+TEST(UserListEditing, LeavingAnEmptyRowRemovesIt) {
+  struct Case {
+    int target, landed;
+    std::vector<std::string> left;
+  } cases[] = {
+      {4, 3, {"a=1", "c=3", "d=4"}},  // below: the row the user aimed at, one index higher up
+      {1, 1, {"a=1", "c=3", "d=4"}},  // above: the target itself
+  };
+  for (const Case& c : cases) {
+    EditedTable t;
+    t.Load({"a=1", "b=2", "c=3", "d=4"});
+    t.Go(KeyColumn, 2);
+    t.TypeText("");
+    t.Go(ValueColumn, 2);
+    t.TypeText("");
+    EXPECT_TRUE(t.IsEmptyRow(2));
+    t.MoveTo(KeyColumn, c.target);
+    EXPECT_EQ(t.lines(), c.left);
+    EXPECT_EQ(t.Row(), c.landed);
+    EXPECT_EQ(t.RowCount(), 4);
+  }
+  // Insert puts an empty row before a named row; the current row index stays on it.
+  EditedTable t;
+  t.Load({"a=1", "b=2", "c=3", "d=4"});
+  t.MoveTo(ValueColumn, 2);
+  t.KeyInsert();
+  EXPECT_EQ(t.lines(), (std::vector<std::string>{"a=1", "=", "b=2", "c=3", "d=4"}));
+  EXPECT_EQ(t.Row(), 2);
+  t.KeyInsert();
+  EXPECT_EQ(t.Strings().Count(), 5) << "no Insert on a row without a user name";
+}

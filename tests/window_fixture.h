@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QInputMethodEvent>
 #include <QTest>
 #include <deque>
 #include <memory>
@@ -74,8 +75,18 @@ class WindowTest : public testing::Test {
   table::TUserList& Table() { return form->UserList->Table(); }
   std::vector<std::string> Lines() { return Table().Strings().Lines(); }
   TInplaceEdit* Editor() { return form->UserList->Editor(); }
+  // Types as a person does: ASCII key by key, anything else committed by the input method, the
+  // way Japanese text arrives from an IME.
   void Type(const QString& text) {
-    QTest::keyClicks(Editor(), text);
+    for (const char32_t c : text.toUcs4()) {
+      if (c < 0x80) {
+        QTest::keyClick(QApplication::focusWidget(), static_cast<char>(c));
+      } else {
+        QInputMethodEvent commit;
+        commit.setCommitString(QString::fromUcs4(&c, 1));
+        QCoreApplication::sendEvent(QApplication::focusWidget(), &commit);
+      }
+    }
     Settle();
   }
   void Key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
