@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -72,7 +73,7 @@ TEST(LineList, FailuresNameTheFullPathAndTheSystemText) {
   TempDir dir;
   const std::string missing = dir.File("missing.csv");
   const std::string relative = "no-such-folder-here/../missing.csv";
-  const std::string cwd = get_current_dir_name();
+  const std::string cwd = std::filesystem::current_path().string();
   WriteBytes(dir.File("plain"), "x");
   mkfifo(dir.File("fifo").c_str(), 0600);
 
