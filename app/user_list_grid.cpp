@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <limits>
 
+#include "app/busy.h"
 #include "app/failure_display.h"
 #include "app/screen_text.h"
 
@@ -137,10 +138,7 @@ TUserListGrid::TUserListGrid(QWidget* parent)
     // A change made by a handler closed the editor; it opens again once the handler is done.
     if (!reopen_pending_ && !table_.EditorOpen()) {
       reopen_pending_ = true;
-      QTimer::singleShot(0, this, [this] {
-        reopen_pending_ = false;
-        OpenEditorIfFocused();
-      });
+      QTimer::singleShot(0, this, &TUserListGrid::ReopenEditor);
     }
   };
   connect(&model_, &QAbstractItemModel::rowsInserted, this, list_changed);
@@ -172,6 +170,15 @@ void TUserListGrid::OpenEditorIfFocused() {
   Guarded([this] { table_.ShowEditor(); });
 }
 
+void TUserListGrid::ReopenEditor() {
+  if (BusyScope::Active()) {  // not in the middle of a handler's work
+    QTimer::singleShot(0, this, &TUserListGrid::ReopenEditor);
+    return;
+  }
+  reopen_pending_ = false;
+  OpenEditorIfFocused();
+}
+
 void TUserListGrid::focusInEvent(QFocusEvent* event) {
   QTableView::focusInEvent(event);
   if (!passing_focus_back_) OpenEditorIfFocused();
@@ -194,6 +201,7 @@ void TUserListGrid::SyncCurrentCell() {
 }
 
 void TUserListGrid::PlaceEditor() {
+  model_.Flush();  // the editor's cell may be a row the view has not been told of yet
   const QModelIndex cell = model_.index(UserListModel::ModelRow(editor_->row_), editor_->column_);
   if (cell.isValid()) editor_->setGeometry(visualRect(cell));
 }
@@ -327,6 +335,7 @@ void TUserListGrid::keyPressEvent(QKeyEvent* event) {
 }
 
 void TUserListGrid::mousePressEvent(QMouseEvent* event) {
+  model_.Flush();  // what the user clicked is what the screen shows
   const QModelIndex cell = indexAt(event->position().toPoint());
   if (cell.isValid()) Guarded([&] { table_.MoveTo(cell.column(), UserListModel::TableRow(cell.row())); });
   if (!HasTableFocus()) setFocus(Qt::MouseFocusReason);

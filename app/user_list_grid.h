@@ -74,6 +74,7 @@ class TUserListGrid final : public QTableView {
   void PlaceEditor();
   void AdjustColumns();
   void OpenEditorIfFocused();
+  void ReopenEditor();
   void LeaveTable(bool forward);
   int RowsPerPage() const;
 

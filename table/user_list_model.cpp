@@ -1,5 +1,7 @@
 #include "table/user_list_model.h"
 
+#include <QTimer>
+
 #include "platform/cp932.h"
 
 namespace table {
@@ -47,26 +49,54 @@ Qt::ItemFlags UserListModel::flags(const QModelIndex& index) const {
   return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
 }
 
-void UserListModel::RowCountChanged(int old_count, int new_count) {
-  const int old_rows = old_count - 1;
-  const int new_rows = new_count - 1;
-  if (new_rows > old_rows) {
-    beginInsertRows(QModelIndex(), old_rows, new_rows - 1);
-    shown_rows_ = new_rows;
-    endInsertRows();
-  } else if (new_rows < old_rows) {
-    beginRemoveRows(QModelIndex(), new_rows, old_rows - 1);
-    shown_rows_ = new_rows;
-    endRemoveRows();
-  }
-}
+void UserListModel::RowCountChanged(int, int) { ScheduleFlush(); }
 
 void UserListModel::RowsChanged(int first_row, int last_row) {
-  const int first = std::max(ModelRow(first_row), 0);
-  const int last = std::min(ModelRow(last_row), shown_rows_ - 1);
-  if (first <= last) emit dataChanged(index(first, 0), index(last, 1), {Qt::DisplayRole});
+  const int first = ModelRow(first_row), last = ModelRow(last_row);
+  dirty_first_ = dirty_first_ < 0 ? first : std::min(dirty_first_, first);
+  dirty_last_ = std::max(dirty_last_, last);
+  ScheduleFlush();
 }
 
-void UserListModel::CurrentCellChanged() { emit currentCellChanged(); }
+void UserListModel::CurrentCellChanged() {
+  current_moved_ = true;
+  ScheduleFlush();
+}
+
+void UserListModel::ScheduleFlush() {
+  if (flush_scheduled_) return;
+  flush_scheduled_ = true;
+  QTimer::singleShot(0, this, &UserListModel::Flush);
+}
+
+void UserListModel::Flush() {
+  flush_scheduled_ = false;
+  if (flushing_) return;
+  flushing_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{flushing_};
+  // Rows inserted in the middle are told as rows added at the end plus changed texts below the
+  // insertion: the same picture, with one notification instead of one per row.
+  const int rows = table_.RowCount() - 1;
+  if (rows > shown_rows_) {
+    beginInsertRows(QModelIndex(), shown_rows_, rows - 1);
+    shown_rows_ = rows;
+    endInsertRows();
+  } else if (rows < shown_rows_) {
+    beginRemoveRows(QModelIndex(), rows, shown_rows_ - 1);
+    shown_rows_ = rows;
+    endRemoveRows();
+  }
+  const int first = std::max(dirty_first_, 0);
+  const int last = std::min(dirty_last_, shown_rows_ - 1);
+  dirty_first_ = dirty_last_ = -1;
+  if (first <= last) emit dataChanged(index(first, 0), index(last, 1), {Qt::DisplayRole});
+  if (current_moved_) {
+    current_moved_ = false;
+    emit currentCellChanged();
+  }
+}
 
 }  // namespace table

@@ -1,5 +1,10 @@
 // The credential table as a Qt item model. It holds no cell text: data() reads the table and
 // converts the bytes for display each time a cell is drawn.
+//
+// The table may change a hundred thousand times in one handler (a load, a build). The model does
+// not pass each change on: it notes what changed and tells the views once, when the event loop
+// next runs (or when Flush() is called), so that a handler's cost per row does not depend on the
+// views at all.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -29,16 +34,26 @@ class UserListModel : public QAbstractTableModel, private UserListView {
   // that drawing it whole would only cost time (a file may hold a line of many megabytes).
   static QString DisplayText(std::string_view bytes);
 
+ public:
+  // Brings the views up to date with the table now.
+  void Flush();
+
  signals:
   void currentCellChanged();
 
  private:
+  void ScheduleFlush();
   void RowCountChanged(int old_count, int new_count) override;
   void RowsChanged(int first_row, int last_row) override;
   void CurrentCellChanged() override;
 
   TUserList& table_;
   int shown_rows_;
+  bool flush_scheduled_ = false;
+  bool flushing_ = false;
+  int dirty_first_ = -1;  // model rows whose text may have changed, or -1
+  int dirty_last_ = -1;
+  bool current_moved_ = false;
 };
 
 }  // namespace table
