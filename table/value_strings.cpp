@@ -33,9 +33,7 @@ namespace {
 
 int TValueStrings::Add(std::string line) {
   Changing();
-  const std::string_view key = KeyOf(line);
-  if (HasMatchingKey(key)) DuplicateKey(key);
-  Index(line);
+  IndexNew(line);
   lines_.push_back(std::move(line));
   Changed(Count() - 1, true);
   return Count() - 1;
@@ -44,9 +42,7 @@ int TValueStrings::Add(std::string line) {
 void TValueStrings::Insert(int index, std::string line) {
   CheckIndex(index, Count());
   Changing();
-  const std::string_view key = KeyOf(line);
-  if (HasMatchingKey(key)) DuplicateKey(key);
-  Index(line);
+  IndexNew(line);
   lines_.insert(lines_.begin() + index, std::move(line));
   Changed(index, true);
 }
@@ -56,11 +52,16 @@ void TValueStrings::Put(int index, std::string line) {
   Changing();
   std::string& old = lines_[static_cast<std::size_t>(index)];
   const std::string_view key = KeyOf(line);
-  // The one line allowed to match is the replaced line itself: a row may change the letter case
-  // of its own key. Keys are unique, so a match that is not this line's own key is another line.
-  if (HasMatchingKey(key) && platform::FoldKey(KeyOf(old)) != platform::FoldKey(key)) DuplicateKey(key);
-  Unindex(old);
-  Index(line);
+  // A line that keeps its key (a new password) leaves the index as it is.
+  if (key != KeyOf(old)) {
+    // The one line allowed to match is the replaced line itself: a row may change the letter
+    // case of its own key. Keys are unique, so a match that is not this line's own is another's.
+    std::string folded = key.empty() ? std::string() : platform::FoldKey(key);
+    const bool own = !key.empty() && folded == platform::FoldKey(KeyOf(old));
+    if (!key.empty() && !own && folded_keys_.count(folded) != 0) DuplicateKey(key);
+    Unindex(old);
+    if (!key.empty()) ++folded_keys_[std::move(folded)];
+  }
   old = std::move(line);
   Changed(index, false);
 }
@@ -111,9 +112,12 @@ void TValueStrings::CheckIndex(int index, int limit) const {
   if (index < 0 || index > limit) throw text::EStringListError(index);
 }
 
-void TValueStrings::Index(std::string_view line) {
+void TValueStrings::IndexNew(std::string_view line) {
   const std::string_view key = KeyOf(line);
-  if (!key.empty()) ++folded_keys_[platform::FoldKey(key)];
+  if (key.empty()) return;
+  // One fold, one lookup: the check and the insertion are the same probe.
+  const auto [it, inserted] = folded_keys_.try_emplace(platform::FoldKey(key), 1);
+  if (!inserted) DuplicateKey(key);
 }
 
 void TValueStrings::Unindex(std::string_view line) {

@@ -58,7 +58,8 @@ class TValueStrings {
   void Changing();
   void Changed(int first, bool count_changed);
   void CheckIndex(int index, int limit) const;
-  void Index(std::string_view line);
+  // Indexes the key of a line about to be added; fails, indexing nothing, on a duplicate.
+  void IndexNew(std::string_view line);
   void Unindex(std::string_view line);
 
   std::vector<std::string> lines_;
