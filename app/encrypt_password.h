@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // "./0-9A-Za-z": the characters of salts, generated passwords and hash output, in this order.
 inline constexpr std::string_view CryptAlphabet =
@@ -45,6 +46,9 @@ struct HashInput {
   std::string salt;
 };
 HashInput DrawHashInput(std::string_view password, std::string_view salt);
+
+// The hashes of `inputs`, in their order, computed on all processor cores.
+std::vector<std::string> HashAll(const std::vector<HashInput>& inputs);
 
 // The 13-character hash, ":" and the password that was hashed. The hash holds no ":", so the
 // result splits at its first ":".

@@ -58,7 +58,7 @@ bool InAlphabet(std::string_view s, std::size_t from) {
 }  // namespace
 
 TEST(EncryptPassword, HashesTheGivenOrAGeneratedPassword) {
-  for (const std::string password : {""s, "secret"s, "a b:c\"d,e"s, Sjis("表示ポソ"), "\xFF\x01"s}) {
+  for (const std::string& password : {""s, "secret"s, "a b:c\"d,e"s, Sjis("表示ポソ"), "\xFF\x01"s}) {
     const std::string result = EncryptPassword(password, "");
     const std::size_t colon = result.find(':');
     ASSERT_EQ(colon, 13u) << result;
@@ -146,7 +146,7 @@ TEST_F(WindowTest, BuildWritesTheConfigurationAndOneHashPerRow) {
   EXPECT_TRUE(Verifies("wonder land", passwd.Get(0).substr(6)));
   EXPECT_TRUE(Verifies(bob_password, passwd.Get(1).substr(4)));
   EXPECT_EQ(form->Htpasswd->Text().substr(form->Htpasswd->Text().size() - 2), "\r\n");
-  EXPECT_EQ(form->Htpasswd->toPlainText().toStdString(), passwd.Get(0) + "\n" + passwd.Get(1));
+  EXPECT_EQ(form->Htpasswd->ShownText().toStdString(), passwd.Get(0) + "\n" + passwd.Get(1));
 
   // A second build salts afresh and keeps the generated password.
   const std::string first = form->Htpasswd->Text();

@@ -101,7 +101,7 @@ TEST_F(JobTest, ASecondLoadReplacesAndCancelClearsEverything) {
   EXPECT_FALSE(form->SaveData->isEnabled());
   EXPECT_EQ(form->Htaccess->Text(), "");
   EXPECT_EQ(form->Htpasswd->Text(), "");
-  EXPECT_EQ(form->Htpasswd->toPlainText(), "");
+  EXPECT_EQ(form->Htpasswd->ShownText(), "");
   EXPECT_TRUE(dialogs.errors.empty());
 }
 

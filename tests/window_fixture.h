@@ -18,8 +18,10 @@
 
 class ScriptedDialogs : public Dialogs {
  public:
-  std::deque<std::optional<QString>> files;    // answers to the file-open dialog, in order
-  std::deque<std::optional<QString>> folders;  // answers to the folder chooser
+  // Answers to the file-open dialog and the folder chooser, in order; a null text, or no answer
+  // left, is the user cancelling.
+  std::deque<QString> files;
+  std::deque<QString> folders;
   std::vector<QString> errors;                 // every message box shown
   QString open_title, open_filter, open_initial, folder_title, error_caption;
 
@@ -40,10 +42,11 @@ class ScriptedDialogs : public Dialogs {
   }
 
  private:
-  static std::optional<QString> Next(std::deque<std::optional<QString>>& answers) {
+  static std::optional<QString> Next(std::deque<QString>& answers) {
     if (answers.empty()) return std::nullopt;
-    std::optional<QString> answer = answers.front();
+    const QString answer = answers.front();
     answers.pop_front();
+    if (answer.isNull()) return std::nullopt;
     return answer;
   }
 };

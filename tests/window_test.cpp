@@ -53,10 +53,8 @@ TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
   EXPECT_EQ(form->Label4->text(), "(<ユーザID>,<パスワード>形式のカンマ区切りデータ)");
   EXPECT_TRUE(form->LabeledEdit2->isReadOnly());
   EXPECT_FALSE(form->AuthUserFile->isReadOnly());
-  EXPECT_TRUE(form->Htaccess->isReadOnly());
-  EXPECT_TRUE(form->Htpasswd->isReadOnly());
-  EXPECT_EQ(form->Htaccess->lineWrapMode(), QPlainTextEdit::NoWrap);
-  EXPECT_EQ(form->Htpasswd->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    EXPECT_FALSE(form->Htaccess->WrapLines());
+  EXPECT_TRUE(form->Htpasswd->WrapLines());
   EXPECT_EQ(form->Htaccess->font().pixelSize(), 13);
   EXPECT_EQ(form->font().family(), "ＭＳ Ｐゴシック");
   EXPECT_EQ(form->UserList->font().family(), "ＭＳ ゴシック");
