@@ -1,0 +1,158 @@
+// How load, build and save grow with the size of the user list, through the real window's
+// handlers (offscreen), with the dialogs answered by the benchmark. Prints each step's time per
+// size and the growth from one size to the next; a linear step grows by about 10 for ten times the
+// users. The last run, 1,000,000 users end to end, gives the peak memory.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sys/resource.h>
+
+#include "app/dialogs.h"
+#include "app/failure_display.h"
+#include "app/unit1.h"
+#include "platform/cp932.h"
+
+namespace {
+
+class BenchDialogs : public Dialogs {
+ public:
+  QString file, folder;
+  int failures = 0;
+  std::optional<QString> OpenFile(QWidget*, const QString&, const QString&, const QString&) override { return file; }
+  std::optional<QString> ChooseFolder(QWidget*, const QString&) override { return folder; }
+  void ShowError(QWidget*, const QString&, const QString& text) override {
+    ++failures;
+    std::fprintf(stderr, "failure: %s\n", qPrintable(text));
+  }
+};
+
+std::string Workspace() {
+  static const std::string dir = [] {
+    std::string d = (std::filesystem::temp_directory_path() / "vastelo-bench-XXXXXX").string();
+    if (!mkdtemp(d.data())) std::abort();
+    return d;
+  }();
+  return dir;
+}
+
+// A credential file of `users` lines in code page 932: mostly ASCII names, every tenth a
+// Japanese one, every seventh password empty (to be generated).
+std::string UserFile(int users) {
+  const std::string path = Workspace() + "/users-" + std::to_string(users) + ".csv";
+  if (std::filesystem::exists(path)) return path;
+  const std::string japanese = *platform::Utf8ToCp932("利用者");
+  std::ofstream out(path, std::ios::binary);
+  char line[64];
+  for (int i = 0; i < users; ++i) {
+    const std::string name = (i % 10 == 9 ? japanese : std::string("user")) + std::to_string(i);
+    std::snprintf(line, sizeof line, ",%s\r\n", i % 7 == 3 ? "" : ("pw" + std::to_string(i * 7919 % 1000003)).c_str());
+    out << name << line;
+  }
+  return path;
+}
+
+struct Session {
+  BenchDialogs dialogs;
+  ScopedDialogs scoped{dialogs};
+  TForm1 form;
+  explicit Session(int users) {
+    dialogs.file = QString::fromStdString(UserFile(users));
+    dialogs.folder = QString::fromStdString(Workspace());
+    form.show();
+  }
+  void Settle() { QCoreApplication::processEvents(); }
+  void Load() { Guarded([&] { form.LoadFileClick(); }); }
+  void Build() { Guarded([&] { form.CreateEncClick(); }); }
+  void Save() { Guarded([&] { form.SaveDataClick(); }); }
+};
+
+void Step(benchmark::State& state, const char* step) {
+  const int users = static_cast<int>(state.range(0));
+  Session s(users);
+  const std::string name = step;
+  if (name != "load") {
+    s.Load();
+    s.Build();
+  }
+  for (auto _ : state) {
+    if (name == "load") s.Load();
+    if (name == "build") s.Build();
+    if (name == "save") s.Save();
+    s.Settle();  // the screen catches up, as it would after the handler
+  }
+  if (s.form.UserList->Table().Strings().Count() != users || s.dialogs.failures != 0)
+    state.SkipWithError("the job did not complete");
+  state.SetItemsProcessed(state.iterations() * users);
+}
+
+void Load(benchmark::State& state) { Step(state, "load"); }
+void Build(benchmark::State& state) { Step(state, "build"); }
+void Save(benchmark::State& state) { Step(state, "save"); }
+
+void EndToEnd(benchmark::State& state) {
+  for (auto _ : state) {
+    Session s(static_cast<int>(state.range(0)));
+    s.Load();
+    s.Settle();
+    s.Build();
+    s.Settle();
+    s.Save();
+    s.Settle();
+    if (s.dialogs.failures != 0) state.SkipWithError("the job did not complete");
+  }
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["peak_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// Collects the times so that the growth between sizes can be printed after the run.
+class GrowthReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      const std::string name = run.benchmark_name();
+      const std::size_t slash = name.find('/');
+      times_[name.substr(0, slash)][std::stoi(name.substr(slash + 1))] = run.GetAdjustedRealTime();
+    }
+  }
+  void PrintGrowth() const {
+    std::printf("\nGrowth (time at one size / time at a tenth of it):\n");
+    for (const auto& [step, by_size] : times_) {
+      for (auto it = std::next(by_size.begin()); it != by_size.end(); ++it) {
+        const auto previous = std::prev(it);
+        if (it->first == previous->first * 10)
+          std::printf("  %-9s %8d -> %8d users: %5.1fx\n", step.c_str(), previous->first, it->first,
+                      it->second / previous->second);
+      }
+    }
+  }
+
+ private:
+  std::map<std::string, std::map<int, double>> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  TApplication application(argc, argv);
+  InstallFontSubstitutes();
+  for (const char* step : {"Load", "Build", "Save"}) {
+    auto* b = benchmark::RegisterBenchmark(step, step[0] == 'L' ? Load : step[0] == 'B' ? Build : Save);
+    b->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->MinTime(0.5);
+  }
+  benchmark::RegisterBenchmark("EndToEnd", EndToEnd)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(1);
+  benchmark::Initialize(&argc, argv);
+  GrowthReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintGrowth();
+  std::filesystem::remove_all(Workspace());
+  return 0;
+}
