@@ -144,6 +144,14 @@ void TForm1::CreateControls() {
                                QStringLiteral("作成したデータを保存する"), QStringLiteral(":/save_data.xpm"));
   SaveData->setEnabled(false);
 
+  // A screen reader names each control by its caption.
+  UserList->setAccessibleName(GroupBox1->title());
+  UserList->setAccessibleDescription(Label4->text());
+  UserList->Editor()->setAccessibleName(GroupBox1->title());
+  Htaccess->setAccessibleName(GroupBox2->title());
+  Htpasswd->setAccessibleName(GroupBox3->title());
+  for (TLabeledEdit* edit : {AuthUserFile, LabeledEdit2, AuthName}) edit->setAccessibleName(edit->EditLabel->text());
+
   setTabOrder(UserList, Htaccess);
   setTabOrder(Htaccess, Htpasswd);
   setTabOrder(Htpasswd, AuthName);

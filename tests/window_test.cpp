@@ -60,6 +60,11 @@ TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
   EXPECT_EQ(form->UserList->font().family(), "ＭＳ ゴシック");
   EXPECT_EQ(QFontInfo(form->UserList->font()).family(), "IPAGothic") << "the substitute font is installed";
 
+  // A screen reader hears each control by its caption.
+  EXPECT_EQ(form->UserList->accessibleName(), "認証に使用するリスト");
+  EXPECT_EQ(form->Htpasswd->accessibleName(), "作成した.htpasswd ファイルの内容");
+  EXPECT_EQ(form->AuthName->accessibleName(), "AuthName(認証するエリア名):");
+
   // Only LoadFile can be pressed at start, and no button takes the focus.
   EXPECT_TRUE(form->LoadFile->isEnabled());
   EXPECT_FALSE(form->CreateEnc->isEnabled());
