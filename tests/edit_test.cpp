@@ -1,3 +1,4 @@
+#include <QAbstractItemModelTester>
 #include <QHeaderView>
 #include <QScrollBar>
 
@@ -192,4 +193,23 @@ TEST_F(EditTest, HandlersFailBeforeChangingAnythingWhileTheEditorHoldsARefusedNa
   EXPECT_EQ(dialogs.files.size(), 1u) << "the dialog did not open";
   EXPECT_EQ(Lines(), (std::vector<std::string>{"a=1", "b=2"}));
   EXPECT_TRUE(form->CreateEnc->isEnabled());
+}
+
+TEST_F(EditTest, TheItemModelStaysConsistentThroughEveryKindOfChange) {
+  QAbstractItemModelTester tester(form->UserList->model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+  Fill({"a=1", "b=2", "c=3"});
+  Table().InsertEntry("d", "4", false);
+  Table().SetCellText(table::KeyColumn, 2, "B2");
+  Table().Strings().Delete(0);
+  Settle();
+  Key(Qt::Key_Down, Qt::ControlModifier);
+  Key(Qt::Key_Down);
+  Key(Qt::Key_Escape);
+  Table().Strings().Clear();
+  Settle();
+  EXPECT_EQ(form->UserList->model()->rowCount(), 1) << "the placeholder row";
+  for (int i = 0; i < 2000; ++i) Table().Strings().Add("u" + std::to_string(i) + "=p");
+  Settle();
+  EXPECT_EQ(form->UserList->model()->rowCount(), 2000);
+  EXPECT_EQ(form->UserList->model()->index(1999, 0).data().toString(), "u1999");
 }
