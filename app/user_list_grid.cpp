@@ -52,11 +52,21 @@ std::string TInplaceEdit::Text() const {
   return Cp932Text(shown);
 }
 
+// A line edit lays out its whole text on every change: a cell of hundreds of megabytes would
+// freeze the window for minutes. Such a cell is shown cut short and cannot be edited in place,
+// so its bytes stay exactly as loaded.
+QString TInplaceEdit::Present(std::string_view bytes) {
+  const bool huge = bytes.size() > kEditableBytes;
+  setReadOnly(huge);
+  setToolTip(huge ? QStringLiteral("長すぎるため、ここでは編集できません") : QString());
+  return huge ? table::UserListModel::DisplayText(bytes) : ScreenText(bytes);
+}
+
 void TInplaceEdit::Show(int column, int row, std::string_view bytes) {
   column_ = column;
   row_ = row;
   loaded_bytes_ = std::string(bytes);
-  loaded_shown_ = ScreenText(bytes);
+  loaded_shown_ = Present(bytes);
   setText(loaded_shown_);
   selectAll();
   grid_->PlaceEditor();
@@ -76,9 +86,12 @@ void TInplaceEdit::Hide() {
 }
 
 bool TInplaceEdit::Restore(std::string_view bytes) {
-  const QString shown = ScreenText(bytes);
-  const bool changed = text() != shown;
-  setText(shown);
+  // The restored bytes become the ones an unchanged editor hands back, so that neither a cut
+  // short text nor one the screen cannot show is ever stored in their place.
+  loaded_bytes_ = std::string(bytes);
+  loaded_shown_ = Present(bytes);
+  const bool changed = text() != loaded_shown_;
+  setText(loaded_shown_);
   return changed;
 }
 
@@ -263,7 +276,9 @@ bool TUserListGrid::HandleKey(QKeyEvent* event) {
     OpenEditorIfFocused();
     return true;
   };
-  const bool whole_selected = editor_->hasSelectedText() && editor_->selectedText() == editor_->text();
+  // A cell shown cut short has no caret worth moving: the arrows go straight to the next cell.
+  const bool whole_selected =
+      editor_->isReadOnly() || (editor_->hasSelectedText() && editor_->selectedText() == editor_->text());
 
   switch (event->key()) {
     case Qt::Key_Tab:

@@ -18,6 +18,7 @@ class TInplaceEdit final : public QLineEdit, public table::CellEditor {
 
  public:
   explicit TInplaceEdit(TUserListGrid* grid);
+  static constexpr std::size_t kEditableBytes = 64 * 1024;
 
   std::string Text() const override;
   void Show(int column, int row, std::string_view text) override;
@@ -32,6 +33,7 @@ class TInplaceEdit final : public QLineEdit, public table::CellEditor {
 
  private:
   friend class TUserListGrid;
+  QString Present(std::string_view bytes);
   TUserListGrid* grid_;
   int column_ = 0;
   int row_ = 0;
