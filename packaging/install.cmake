@@ -69,6 +69,8 @@ server with Basic authentication. The user interface is Japanese.")
 # fonts the window's layout names.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-ipafont-gothic")
+# Qt's own dialogs (the file chooser, the folder chooser) speak Japanese only with these.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 # A RelWithDebInfo build carries its debug information; the package has no use for it.
 set(CPACK_STRIP_FILES ON)
 
