@@ -230,6 +230,7 @@ void TForm1::CreateEncClick() {
   for (int first = 1; first <= rows; first += kBlock) {
     const int last = std::min(rows, first + kBlock - 1);
     std::vector<HashInput> inputs;
+    // NOLINTNEXTLINE(bugprone-misplaced-widening-cast): a block's row count, far below INT_MAX
     inputs.reserve(static_cast<std::size_t>(last - first + 1));
     for (int r = first; r <= last; ++r) inputs.push_back(DrawHashInput(table.CellText(table::ValueColumn, r), {}));
     const std::vector<std::string> hashes = HashAll(inputs);

@@ -18,12 +18,12 @@ class TInplaceEdit final : public QLineEdit, public table::CellEditor {
 
  public:
   explicit TInplaceEdit(TUserListGrid* grid);
-  static constexpr std::size_t kEditableBytes = 64 * 1024;
+  static constexpr std::size_t kEditableBytes = std::size_t{64} * 1024;
 
   std::string Text() const override;
-  void Show(int column, int row, std::string_view text) override;
+  void Show(int column, int row, std::string_view bytes) override;
   void Hide() override;
-  bool Restore(std::string_view text) override;
+  bool Restore(std::string_view bytes) override;
   void SelectAll() override;
 
  protected:

@@ -44,7 +44,7 @@ std::string Workspace() {
 // A credential file of `users` lines in code page 932: mostly ASCII names, every tenth a
 // Japanese one, every seventh password empty (to be generated).
 std::string UserFile(int users) {
-  const std::string path = Workspace() + "/users-" + std::to_string(users) + ".csv";
+  std::string path = Workspace() + "/users-" + std::to_string(users) + ".csv";
   if (std::filesystem::exists(path)) return path;
   const std::string japanese = *platform::Utf8ToCp932("利用者");
   std::ofstream out(path, std::ios::binary);

@@ -48,6 +48,8 @@ constexpr int RoundKeySource(int r, int j) {
   for (int round = 0; round <= r; ++round) turn += fips46::KeyShifts[static_cast<std::size_t>(round)];
   const int cd = fips46::PC2[static_cast<std::size_t>(j)] - 1;  // 0 to 55
   const int half = cd / 28 * 28;                                 // C or D
+  // An index from 0 to 55: the int sum it is widened from cannot overflow.
+  // NOLINTNEXTLINE(bugprone-misplaced-widening-cast)
   return fips46::PC1[static_cast<std::size_t>(half + (cd - half + turn) % 28)];
 }
 

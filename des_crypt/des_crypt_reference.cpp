@@ -14,8 +14,8 @@ std::array<std::uint16_t, 128> MakeRoundKeyIndex(const KeyBytes& key) {
   std::array<std::uint16_t, 128> index{};
   for (std::size_t e = 0; e < index.size(); ++e) {
     const std::uint8_t* b = &bits[6 * e];
-    index[e] = static_cast<std::uint16_t>(64 * (e % 8) + 32 * b[0] + 16 * b[5] + 8 * b[1] + 4 * b[2] +
-                                          2 * b[3] + b[4]);
+    index[e] = static_cast<std::uint16_t>(64 * static_cast<int>(e % 8) + 32 * b[0] + 16 * b[5] + 8 * b[1] +
+                                          4 * b[2] + 2 * b[3] + b[4]);
   }
   return index;
 }

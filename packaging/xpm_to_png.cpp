@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QString>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -16,7 +17,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s INPUT.xpm OUTPUT.png SIZE\n", argv[0]);
     return 2;
   }
-  const int size = std::atoi(argv[3]);
+  // A SIZE that is not a number must fail as a usage error, not read as 0 and blame the image.
+  char* end = nullptr;
+  const long parsed = std::strtol(argv[3], &end, 10);
+  if (end == argv[3] || *end != '\0' || parsed <= 0 || parsed > INT_MAX) {
+    std::fprintf(stderr, "%s: SIZE must be a number of pixels, not %s\n", argv[0], argv[3]);
+    return 2;
+  }
+  const int size = static_cast<int>(parsed);
   // QImage reads XPM and writes PNG with the handlers built into Qt Gui: no QGuiApplication,
   // no platform plugin and so no display is needed.
   QImage image(QString::fromLocal8Bit(argv[1]), "XPM");

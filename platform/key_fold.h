@@ -13,7 +13,7 @@ namespace platform {
 // full-width Latin, Greek and Cyrillic letters and the Roman numerals thus match their other
 // case. A byte that is not part of a valid character becomes the lone surrogate U+DC00 + byte,
 // which no character decodes to: keys that differ in such bytes stay different.
-std::string FoldKey(std::string_view cp932);
+std::string FoldKey(std::string_view key);
 
 // True when the two keys are the same user name ignoring letter case.
 inline bool KeysMatch(std::string_view a, std::string_view b) { return FoldKey(a) == FoldKey(b); }

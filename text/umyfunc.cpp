@@ -28,7 +28,7 @@ class Cursor {
     for (;;) {
       const std::size_t q = text_.find(kQuote, from);
       if (q == std::string_view::npos) {
-        field.append(text_, segment, std::string_view::npos);
+        field.append(text_, segment);
         return text_.size();
       }
       // A quote byte right after an odd run of lead-byte values is the second byte of a character.
