@@ -189,6 +189,7 @@ void TForm1::LoadFileClick() {
   text::TStringList lines;
   lines.LoadFromFile(NativePath(OpenDialog.FileName));
   const long long count = lines.Count();
+  table.Strings().Reserve(lines.Count());
   long long done = 0;
   for (const std::string& line : lines.Lines()) {
     busy.Progress(++done, count);

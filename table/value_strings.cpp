@@ -66,6 +66,12 @@ void TValueStrings::Put(int index, std::string line) {
   Changed(index, false);
 }
 
+void TValueStrings::Reserve(int lines) {
+  if (lines <= 0) return;
+  lines_.reserve(static_cast<std::size_t>(lines));
+  folded_keys_.reserve(static_cast<std::size_t>(lines));
+}
+
 void TValueStrings::Delete(int index) {
   CheckIndex(index, Count() - 1);
   Changing();

@@ -45,6 +45,9 @@ class TValueStrings {
   void Put(int index, std::string line);
   void Delete(int index);
   void Clear();  // clearing an empty list is no change and announces none
+  // Room for `lines` lines and their keys, so that a long load does not grow the list and the
+  // key index again and again. Changes nothing that can be seen.
+  void Reserve(int lines);
 
   void BeginUpdate();
   void EndUpdate();  // announces the batch, whether or not anything in it changed
