@@ -1,0 +1,74 @@
+// The hash on arbitrary password and salt bytes, against the system crypt(3) as a black-box
+// oracle. The low two bits of the first input byte give the salt's length (0 to 3), the salt
+// follows, and the rest is the password.
+#include <crypt.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "des_crypt/des_crypt.h"
+
+namespace {
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+constexpr std::string_view kAlphabet = "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+// The last character carries four hash bits and two zero bits.
+constexpr std::string_view kLastChars = ".26AEIMQUYcgkosw";
+
+// The salt value of any byte, 0 to 63: the position of an alphabet character, and for the other
+// bytes the value of the alphabet range they sit next to, taken modulo 64.
+unsigned SaltValue(unsigned char x) {
+  if (x <= '9') return (x + 64u - 46u) % 64u;
+  if (x <= 'Z') return (x + 64u - 53u) % 64u;
+  return (x - 59u) % 64u;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const std::size_t salt_size = std::min<std::size_t>(data[0] & 3u, size - 1);
+  const std::string salt(reinterpret_cast<const char*>(data + 1), salt_size);
+  const std::string password(reinterpret_cast<const char*>(data + 1 + salt_size), size - 1 - salt_size);
+
+  const std::string hash = DesCrypt(password, salt);
+  Check(hash.size() == 13);
+
+  // The salt bytes come back as given; an empty salt stands for "Jw", a missing second byte for 0.
+  const std::string used = salt.empty() ? std::string("Jw") : salt.size() == 1 ? salt + '\0' : salt.substr(0, 2);
+  Check(hash.compare(0, 2, used) == 0);
+  for (std::size_t i = 2; i < 13; ++i) Check(kAlphabet.find(hash[i]) != std::string_view::npos);
+  Check(kLastChars.find(hash[12]) != std::string_view::npos);
+
+  // Only the first eight bytes count, seven bits each, and a short password is padded with zeros.
+  std::string key(8, '\0');
+  for (std::size_t i = 0; i < 8 && i < password.size(); ++i) key[i] = static_cast<char>(password[i] & 0x7F);
+  Check(DesCrypt(key, salt) == hash);
+
+  // Any salt hashes like the two alphabet characters with its salt values.
+  std::string canonical;
+  canonical += kAlphabet[SaltValue(static_cast<unsigned char>(used[0]))];
+  canonical += kAlphabet[SaltValue(static_cast<unsigned char>(used[1]))];
+
+  // The oracle reads a C string and refuses one of 512 bytes or more, but it too takes only the
+  // first eight bytes, seven bits each. So it is given those bytes with every NUL as 0x80, the
+  // same seven zero bits in a byte that does not end the string: then it must agree with our hash
+  // of the whole password, NUL bytes, top bits and every byte past the eighth included.
+  std::string oracle_key = password.substr(0, 8);
+  for (char& c : oracle_key)
+    if (c == '\0') c = '\x80';
+  static crypt_data oracle_state{};
+  const char* expected = crypt_r(oracle_key.c_str(), canonical.c_str(), &oracle_state);
+  Check(expected != nullptr && std::strlen(expected) == 13);
+  Check(std::string_view(expected + 2, 11) == std::string_view(hash).substr(2));
+  if (used == canonical) Check(hash == expected);
+  return 0;
+}
