@@ -43,6 +43,8 @@ std::string TUserList::CellText(int column, int row) const {
 
 void TUserList::SetCellText(int column, int row, std::string_view text) {
   if (edit_depth_ == 0) CloseEditor();
+  // The line would read back with the name cut at the sign and the rest put before the password.
+  if (column == KeyColumn && text.find('=') != std::string_view::npos) EqualsSignInKey();
   WriteCell(column, row, text);
 }
 

@@ -102,6 +102,12 @@ TEST(UserListData, KeysWithAnEqualsSignAreRefusedBeforeAnythingChanges) {
   EXPECT_EQ(Message([&] { reuse.InsertEntry("a=b", "V", true); }), kEquals);
   EXPECT_EQ(reuse.lines(), std::vector<std::string>{"="});
   EXPECT_EQ(reuse.changes, 0);
+
+  // A cell write would cut the name at the sign and push the rest into the password.
+  EXPECT_EQ(Message([&] { t.SetCellText(KeyColumn, 1, "a=b"); }), kEquals);
+  EXPECT_EQ(t.lines(), std::vector<std::string>{"alice=P"});
+  t.SetCellText(ValueColumn, 1, "p=q");
+  EXPECT_EQ(t.lines(), std::vector<std::string>{"alice=p=q"}) << "a password may hold one";
 }
 
 TEST(UserListData, KeysAreUniqueIgnoringCase) {
