@@ -1,5 +1,3 @@
-#include <crypt.h>
-
 #include <map>
 #include <set>
 
@@ -11,13 +9,6 @@
 using namespace std::string_literals;
 
 namespace {
-
-// The system crypt(3): the independent judge of every hash.
-bool Verifies(const std::string& password, const std::string& hash) {
-  crypt_data data{};
-  const char* out = crypt_r(password.c_str(), hash.c_str(), &data);
-  return out != nullptr && hash == out;
-}
 
 // Bytes 0, 1, 2, ... 255, 0, 1, ...: every value of a draw is reached, in a known order.
 class CountingSource : public RandomSource {

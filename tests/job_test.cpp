@@ -1,5 +1,3 @@
-#include <crypt.h>
-
 #include "platform/file_ops.h"
 #include "test_files.h"
 #include "text/exceptions.h"
@@ -9,12 +7,6 @@
 using namespace std::string_literals;
 
 namespace {
-
-bool Verifies(const std::string& password, const std::string& hash) {
-  crypt_data data{};
-  const char* out = crypt_r(password.c_str(), hash.c_str(), &data);
-  return out != nullptr && hash == out;
-}
 
 std::vector<std::string> SplitCrLf(const std::string& text) {
   text::TStringList l;

@@ -1,5 +1,3 @@
-#include <crypt.h>
-
 #include <QClipboard>
 #include <QCursor>
 #include <QProgressDialog>
@@ -11,12 +9,6 @@
 #include "window_fixture.h"
 
 namespace {
-
-bool Verifies(const std::string& password, const std::string& hash) {
-  crypt_data data{};
-  const char* out = crypt_r(password.c_str(), hash.c_str(), &data);
-  return out != nullptr && hash == out;
-}
 
 class LargeTest : public WindowTest {
  protected:

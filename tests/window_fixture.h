@@ -1,6 +1,7 @@
 // A real main window, shown offscreen, with its dialogs answered by the test.
 #pragma once
 
+#include <crypt.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -15,6 +16,13 @@
 #include "app/failure_display.h"
 #include "app/unit1.h"
 #include "platform/cp932.h"
+
+// The system crypt(3): the independent judge of every hash.
+inline bool Verifies(const std::string& password, const std::string& hash) {
+  crypt_data data{};
+  const char* out = crypt_r(password.c_str(), hash.c_str(), &data);
+  return out != nullptr && hash == out;
+}
 
 class ScriptedDialogs : public Dialogs {
  public:
