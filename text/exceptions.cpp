@@ -16,13 +16,13 @@ std::string Fill(std::string_view format, Arg&& next_argument) {
       out += format[i];
       continue;
     }
-    const char spec = format[++i];
-    if (spec == 's' || spec == 'd')
-      out += next_argument(spec);
-    else if (spec == '%')
+    const char conversion = format[++i];
+    if (conversion == 's' || conversion == 'd')
+      out += next_argument(conversion);
+    else if (conversion == '%')
       out += '%';
     else
-      out.append({'%', spec});
+      out.append({'%', conversion});
   }
   return out;
 }
