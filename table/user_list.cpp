@@ -28,7 +28,18 @@ class TUserList::EditScope {
 
 namespace {
 
-[[noreturn]] void EqualsSignInKey() { throw text::Exception(std::string(messages::SNoEqualsInKey)); }
+// A key with "=" would read back as a shorter user name with the rest of it in the password:
+// refused, so that a user is never silently changed into another.
+void RefuseEqualsSign(std::string_view key) {
+  if (key.find('=') != std::string_view::npos) throw text::Exception(std::string(messages::SNoEqualsInKey));
+}
+
+std::string JoinEntry(std::string_view key, std::string_view value) {
+  std::string line;
+  line.reserve(key.size() + 1 + value.size());
+  line.append(key).append("=").append(value);
+  return line;
+}
 
 }  // namespace
 
@@ -43,22 +54,14 @@ std::string TUserList::CellText(int column, int row) const {
 
 void TUserList::SetCellText(int column, int row, std::string_view text) {
   if (edit_depth_ == 0) CloseEditor();
-  // The line would read back with the name cut at the sign and the rest put before the password.
-  if (column == KeyColumn && text.find('=') != std::string_view::npos) EqualsSignInKey();
   WriteCell(column, row, text);
 }
 
 void TUserList::WriteCell(int column, int row, std::string_view text) {
-  std::string line;
-  if (column == KeyColumn) {
-    const std::string value = CellText(ValueColumn, row);
-    line.reserve(text.size() + 1 + value.size());
-    line.append(text).append("=").append(value);
-  } else {
-    const std::string key = CellText(KeyColumn, row);
-    line.reserve(key.size() + 1 + text.size());
-    line.append(key).append("=").append(text);
-  }
+  // Before the row is read, so that a bad name is named as such even for a row that is not there.
+  if (column == KeyColumn) RefuseEqualsSign(text);
+  std::string line = column == KeyColumn ? JoinEntry(text, CellText(ValueColumn, row))
+                                         : JoinEntry(CellText(KeyColumn, row), text);
   if (row - 1 < strings_.Count())
     strings_.Put(row - 1, std::move(line));
   else
@@ -69,7 +72,6 @@ int TUserList::InsertEntry(std::string_view key, std::string_view value, bool ap
   if (edit_depth_ == 0) CloseEditor();
   const int r = row_;
   if (IsEmptyRow(r)) {
-    if (key.find('=') != std::string_view::npos) EqualsSignInKey();
     WriteCell(KeyColumn, r, key);
     WriteCell(ValueColumn, r, value);
     return r;
@@ -79,12 +81,8 @@ int TUserList::InsertEntry(std::string_view key, std::string_view value, bool ap
     TValueStrings& strings;
     ~EndBatch() { strings.EndUpdate(); }
   } end_batch{strings_};
-  // A key with "=" would read back as a shorter user name with the rest of it in the password:
-  // refused, so that a loaded user is never silently changed into another.
-  if (key.find('=') != std::string_view::npos) EqualsSignInKey();
-  std::string line;
-  line.reserve(key.size() + 1 + value.size());
-  line.append(key).append("=").append(value);
+  RefuseEqualsSign(key);
+  std::string line = JoinEntry(key, value);
   if (append) return strings_.Add(std::move(line)) + 1;
   strings_.Insert(r - 1, std::move(line));
   return r;
@@ -151,7 +149,7 @@ void TUserList::HandOver(int column, int row, const std::string& text) {
   if (row - 1 >= strings_.Count() && !text.empty()) strings_.Add(std::string());
   if (text == CellText(column, row)) return;
   if (column == KeyColumn) {
-    if (text.find('=') != std::string::npos) EqualsSignInKey();
+    RefuseEqualsSign(text);  // here, so that a refused name leaves a held one held
     // A user name that matches another is held once without a word: typing "ab" while "a"
     // exists passes through "a". Handed over a second time in a row, it is tried and refused.
     if (!text.empty() && strings_.HasMatchingKey(text) && text != pending_key_) {
