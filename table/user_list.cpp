@@ -70,6 +70,9 @@ void TUserList::WriteCell(int column, int row, std::string_view text) {
 
 int TUserList::InsertEntry(std::string_view key, std::string_view value, bool append) {
   if (edit_depth_ == 0) CloseEditor();
+  // Refused before the batch opens: a refused first record must not announce a change to an
+  // empty table, which would offer a build of nothing.
+  RefuseEqualsSign(key);
   const int r = row_;
   if (IsEmptyRow(r)) {
     WriteCell(KeyColumn, r, key);
@@ -81,7 +84,6 @@ int TUserList::InsertEntry(std::string_view key, std::string_view value, bool ap
     TValueStrings& strings;
     ~EndBatch() { strings.EndUpdate(); }
   } end_batch{strings_};
-  RefuseEqualsSign(key);
   std::string line = JoinEntry(key, value);
   if (append) return strings_.Add(std::move(line)) + 1;
   strings_.Insert(r - 1, std::move(line));
@@ -134,6 +136,13 @@ void TUserList::CloseEditor() {
   // A refused hand-over leaves the editor open with the user's text in it.
   HandOver(editor_col_, editor_row_, editor_->Text());
   editor_open_ = false;
+  editor_->Hide();
+}
+
+void TUserList::AbandonEditor() {
+  if (!editor_open_) return;
+  editor_open_ = false;
+  pending_key_.clear();
   editor_->Hide();
 }
 

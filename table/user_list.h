@@ -73,6 +73,9 @@ class TUserList : private TValueStrings::Observer {
   bool EditorOpen() const noexcept { return editor_open_; }
   void ShowEditor();              // opens the editor on the current cell (the table has the focus)
   void CloseEditor();             // hands the editor's text over, then closes it
+  // Closes the editor without handing its text over, after a hand-over was refused where the
+  // user cannot stay in the cell: what the cell shows is then again what it stores.
+  void AbandonEditor();
   void EditorTextChanged();       // the user changed the editor's text
   void MoveTo(int column, int row);
   void KeyDown();                 // Down on the last row of a named user adds an empty row
