@@ -149,6 +149,16 @@ void TMemo::resizeEvent(QResizeEvent* event) {
   Relayout();
 }
 
+void TMemo::focusInEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusInEvent(event);
+  viewport()->update();
+}
+
+void TMemo::focusOutEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusOutEvent(event);
+  viewport()->update();
+}
+
 void TMemo::changeEvent(QEvent* event) {
   QAbstractScrollArea::changeEvent(event);
   if (event->type() == QEvent::FontChange) Relayout();
@@ -163,6 +173,10 @@ void TMemo::paintEvent(QPaintEvent*) {
   const Pos from = std::min(anchor_, cursor_), to = std::max(anchor_, cursor_);
   const std::size_t first = static_cast<std::size_t>(verticalScrollBar()->value());
   const std::size_t rows = RowCount();
+  // Like the system's own edit boxes: the selection shows only while the box has the focus, and
+  // a caret shows where the focus is, although nothing can be typed here.
+  const bool focused = hasFocus();
+  if (focused && rows == 0) painter.fillRect(x0, kMargin, 1, line_height, palette().color(QPalette::Text));
   for (std::size_t row = first, y = kMargin; row < rows && static_cast<int>(y) < viewport()->height();
        ++row, y += static_cast<std::size_t>(line_height)) {
     const Segment s = RowSegment(row);
@@ -174,7 +188,11 @@ void TMemo::paintEvent(QPaintEvent*) {
     // The selected part of this row, in cells.
     const std::size_t sel_begin = from.line < s.line ? s.begin : from.line == s.line ? std::clamp(from.byte, s.begin, s.end) : s.end;
     const std::size_t sel_end = to.line > s.line ? s.end : to.line == s.line ? std::clamp(to.byte, s.begin, s.end) : s.begin;
-    if (sel_begin < sel_end || (from.line <= s.line && to.line > s.line && s.end == Line(s.line).size())) {
+    const bool line_end = s.end == Line(s.line).size();
+    if (focused && cursor_.line == s.line && cursor_.byte >= s.begin && (cursor_.byte < s.end || line_end))
+      painter.fillRect(x0 + static_cast<int>(cursor_.byte - s.begin) * cell, static_cast<int>(y), 1, line_height,
+                       palette().color(QPalette::Text));
+    if (focused && (sel_begin < sel_end || (from.line <= s.line && to.line > s.line && line_end))) {
       const int left = x0 + static_cast<int>(sel_begin - s.begin) * cell;
       const int width = std::max(static_cast<int>(sel_end - sel_begin) * cell, sel_begin < sel_end ? 0 : cell / 2);
       const QRect band(left, static_cast<int>(y), width, line_height);
