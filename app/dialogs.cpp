@@ -28,7 +28,15 @@ class QtDialogs final : public Dialogs {
   }
 
   void ShowError(QWidget* owner, const QString& caption, const QString& text) override {
-    QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, owner);
+    Show(QMessageBox::Critical, owner, caption, text);
+  }
+  void ShowInformation(QWidget* owner, const QString& caption, const QString& text) override {
+    Show(QMessageBox::Information, owner, caption, text);
+  }
+
+ private:
+  static void Show(QMessageBox::Icon icon, QWidget* owner, const QString& caption, const QString& text) {
+    QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
   }

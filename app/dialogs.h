@@ -17,6 +17,8 @@ class Dialogs {
   virtual std::optional<QString> ChooseFolder(QWidget* owner, const QString& title) = 0;
   // A modal message with a stop icon and one OK button.
   virtual void ShowError(QWidget* owner, const QString& caption, const QString& text) = 0;
+  // A modal message with an information icon and one OK button.
+  virtual void ShowInformation(QWidget* owner, const QString& caption, const QString& text) = 0;
 };
 
 // The dialogs in force: Qt's own unless a test has put others in their place.

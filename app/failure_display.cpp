@@ -1,6 +1,9 @@
 #include "app/failure_display.h"
 
 #include <QFont>
+#include <QIcon>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QWidget>
 
 #include "app/dialogs.h"
@@ -38,7 +41,15 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
   return handled;
 }
 
-void InstallFontSubstitutes() {
+void PrepareApplication() {
   QFont::insertSubstitution(QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic"));
   QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
+  // The window speaks Japanese whatever the desktop's language, so Qt's own dialogs should too.
+  static QTranslator qt_japanese;
+  if (qt_japanese.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QCoreApplication::installTranslator(&qt_japanese);
+  QIcon icon;
+  icon.addFile(QStringLiteral(":/vastelo-16.xpm"), QSize(16, 16));
+  icon.addFile(QStringLiteral(":/vastelo-32.xpm"), QSize(32, 32));
+  QApplication::setWindowIcon(icon);
 }

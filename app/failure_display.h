@@ -39,6 +39,7 @@ class TApplication : public QApplication {
   bool notify(QObject* receiver, QEvent* event) override;
 };
 
-// Asks for the window's Japanese fonts by their own names and lets them fall to the IPA fonts,
-// which have the same metrics, where the originals are not installed.
-void InstallFontSubstitutes();
+// What the program sets up before its window: the window's Japanese fonts asked for by their own
+// names and let fall to the IPA fonts (same metrics) where the originals are not installed, Qt's
+// own Japanese texts for its dialogs where they are installed, and the application icon.
+void PrepareApplication();

@@ -1,8 +1,13 @@
 #include "app/unit1.h"
 
+#include <QAction>
 #include <QFile>
+#include <QLayout>
+#include <QMenuBar>
 #include <QImage>
+#include <QPainter>
 #include <QPixmap>
+#include <qdrawutil.h>
 
 #include "app/busy.h"
 #include "app/dialogs.h"
@@ -34,8 +39,32 @@ QIcon ButtonImage(const QString& resource) {
   return QIcon(pixmap);
 }
 
+// A framed group drawn as the layout expects it: the frame's top line runs through the middle of
+// the caption, which stands on the window's colour over it. Styles that put the caption above the
+// frame push the frame down onto the controls that the layout places just below the caption.
+class TGroupBox final : public QGroupBox {
+ public:
+  using QGroupBox::QGroupBox;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    const QFontMetrics metrics = fontMetrics();
+    // Drawn here rather than by the style, which may move the frame down below a caption.
+    qDrawShadeRect(&painter, rect().adjusted(0, metrics.height() / 2, 0, 0), palette(), true, 1, 0);
+    const QRect caption(kCaptionLeft, 0, metrics.horizontalAdvance(title()) + 2 * kCaptionPad, metrics.height());
+    painter.fillRect(caption, palette().window());
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(caption.adjusted(kCaptionPad, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, title());
+  }
+
+ private:
+  static constexpr int kCaptionLeft = 6;
+  static constexpr int kCaptionPad = 2;
+};
+
 QGroupBox* CreateGroup(QWidget* parent, const QString& name, const QRect& bounds, const QString& caption) {
-  auto* group = new QGroupBox(caption, parent);
+  auto* group = new TGroupBox(caption, parent);
   group->setObjectName(name);
   group->setGeometry(bounds);
   return group;
@@ -76,18 +105,25 @@ bool TOpenDialog::Execute(QWidget* owner) {
 }
 
 TForm1::TForm1(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Vastelo"));
-  setFixedSize(601, 450);
   move(191, 105);
   setFont(PGothic(12));
   QPalette face = palette();
   face.setColor(QPalette::Window, face.color(QPalette::Button));
   setPalette(face);
-  setAutoFillBackground(true);
+  // The controls keep the client area they were laid out in; the menu bar sits above it, outside,
+  // and the window is exactly as large as the two together.
+  ClientArea = new QWidget(this);
+  ClientArea->setObjectName(QStringLiteral("ClientArea"));
+  ClientArea->setFixedSize(601, 450);
+  ClientArea->setAutoFillBackground(true);
+  setCentralWidget(ClientArea);
   CreateControls();
+  CreateMenus();
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 QPushButton* TForm1::CreateImageButton(QWidget* parent, const QString& name, const QRect& bounds,
@@ -102,7 +138,7 @@ QPushButton* TForm1::CreateImageButton(QWidget* parent, const QString& name, con
 }
 
 void TForm1::CreateControls() {
-  GroupBox4 = CreateGroup(this, QStringLiteral("GroupBox4"), {8, 8, 289, 145}, QStringLiteral(".htaccessに記述する基本データ"));
+  GroupBox4 = CreateGroup(ClientArea, QStringLiteral("GroupBox4"), {8, 8, 289, 145}, QStringLiteral(".htaccessに記述する基本データ"));
   AuthUserFile = new TLabeledEdit(GroupBox4, QStringLiteral("AuthUserFile"), {16, 32, 257, 20},
                                   QStringLiteral("AuthUserFile(.htpasswdのフルパス):"), QStringLiteral("//.htpasswd"));
   AuthUserFile->setFont(Gothic(12));
@@ -115,7 +151,7 @@ void TForm1::CreateControls() {
   AuthName = new TLabeledEdit(GroupBox4, QStringLiteral("AuthName"), {16, 112, 257, 20},
                               QStringLiteral("AuthName(認証するエリア名):"), QStringLiteral("Protected_area"));
 
-  GroupBox1 = CreateGroup(this, QStringLiteral("GroupBox1"), {8, 160, 290, 281}, QStringLiteral("認証に使用するリスト"));
+  GroupBox1 = CreateGroup(ClientArea, QStringLiteral("GroupBox1"), {8, 160, 290, 281}, QStringLiteral("認証に使用するリスト"));
   Label4 = new QLabel(QStringLiteral("(<ユーザID>,<パスワード>形式のカンマ区切りデータ)"), GroupBox1);
   Label4->setObjectName(QStringLiteral("Label4"));
   Label4->setGeometry(8, 20, 268, 12);
@@ -130,17 +166,17 @@ void TForm1::CreateControls() {
   UserList = new TUserListGrid(GroupBox1);
   UserList->setGeometry(9, 72, 272, 201);
 
-  GroupBox2 = CreateGroup(this, QStringLiteral("GroupBox2"), {304, 8, 290, 161}, QStringLiteral("作成した.htaccess ファイルの内容"));
+  GroupBox2 = CreateGroup(ClientArea, QStringLiteral("GroupBox2"), {304, 8, 290, 161}, QStringLiteral("作成した.htaccess ファイルの内容"));
   Htaccess = CreateMemo(GroupBox2, QStringLiteral("Htaccess"), {8, 16, 273, 137});
   Htaccess->SetWrapLines(false);
   Htaccess->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
-  GroupBox3 = CreateGroup(this, QStringLiteral("GroupBox3"), {304, 176, 290, 225}, QStringLiteral("作成した.htpasswd ファイルの内容"));
+  GroupBox3 = CreateGroup(ClientArea, QStringLiteral("GroupBox3"), {304, 176, 290, 225}, QStringLiteral("作成した.htpasswd ファイルの内容"));
   Htpasswd = CreateMemo(GroupBox3, QStringLiteral("Htpasswd"), {8, 16, 273, 201});
   Htpasswd->SetWrapLines(true);
   Htpasswd->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
-  SaveData = CreateImageButton(this, QStringLiteral("SaveData"), {408, 408, 185, 33},
+  SaveData = CreateImageButton(ClientArea, QStringLiteral("SaveData"), {408, 408, 185, 33},
                                QStringLiteral("作成したデータを保存する"), QStringLiteral(":/save_data.xpm"));
   SaveData->setEnabled(false);
 
@@ -164,8 +200,69 @@ void TForm1::CreateControls() {
   connect(SaveData, &QPushButton::clicked, this, [this] { Guarded([this] { SaveDataClick(); }); });
 }
 
+namespace {
+
+// Keeps a menu item's enabled state the same as its button's, whoever changes the button.
+class FollowEnabled final : public QObject {
+ public:
+  FollowEnabled(QWidget* button, QAction* action) : QObject(button), action_(action) {
+    button->installEventFilter(this);
+    action_->setEnabled(button->isEnabled());
+  }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::EnabledChange) action_->setEnabled(static_cast<QWidget*>(watched)->isEnabled());
+    return false;
+  }
+
+ private:
+  QAction* action_;
+};
+
+}  // namespace
+
+QAction* TForm1::AddItem(QMenu* menu, const QString& text, const QKeySequence& shortcut, const QString& name) {
+  QAction* action = menu->addAction(text);
+  action->setObjectName(name);
+  action->setShortcut(shortcut);
+  return action;
+}
+
+void TForm1::CreateMenus() {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
+  QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
+  // An item is its button pressed: the same guarded handler, the same enabled state, and the
+  // focus (with an open cell editor) stays where it was.
+  const auto press = [this](QAction* action, QPushButton* button) {
+    connect(action, &QAction::triggered, button, &QPushButton::click);
+    new FollowEnabled(button, action);
+  };
+  press(AddItem(file, QStringLiteral("ファイル読み込み(&O)..."), QKeySequence(Qt::CTRL | Qt::Key_O),
+                QStringLiteral("LoadFileItem")),
+        LoadFile);
+  press(AddItem(file, QStringLiteral("作成したデータを保存する(&S)..."), QKeySequence(Qt::CTRL | Qt::Key_S),
+                QStringLiteral("SaveDataItem")),
+        SaveData);
+  file->addSeparator();
+  connect(AddItem(file, QStringLiteral("終了(&X)"), QKeySequence(Qt::CTRL | Qt::Key_Q), QStringLiteral("ExitItem")),
+          &QAction::triggered, this, &QWidget::close);
+  press(AddItem(edit, QStringLiteral("認証データ作成(&B)"), QKeySequence(Qt::CTRL | Qt::Key_B),
+                QStringLiteral("CreateEncItem")),
+        CreateEnc);
+  connect(AddItem(help, QStringLiteral("バージョン情報(&A)"), QKeySequence(), QStringLiteral("AboutItem")),
+          &QAction::triggered, this, [this] {
+            CurrentDialogs().ShowInformation(this, QStringLiteral("バージョン情報"), AboutText());
+          });
+}
+
+QString AboutText() {
+  return QStringLiteral("Vastelo %1\n\nBasic 認証の .htaccess と .htpasswd を作るツール\n"
+                        "ライセンス: MIT License\nQt %2")
+      .arg(QStringLiteral(VASTELO_VERSION), QString::fromLatin1(qVersion()));
+}
+
 void TForm1::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
+  QMainWindow::showEvent(event);
   // No control is named to have the focus: the first in focus order takes it.
   if (!focusWidget()) UserList->setFocus(Qt::ActiveWindowFocusReason);
 }

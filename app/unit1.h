@@ -2,11 +2,16 @@
 #pragma once
 
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QMainWindow>
 #include <QWidget>
 #include <string>
+
+class QAction;
+class QMenu;
 
 #include "app/memo.h"
 #include "app/user_list_grid.h"
@@ -29,12 +34,13 @@ struct TOpenDialog {
   bool Execute(QWidget* owner);
 };
 
-class TForm1 : public QWidget {
+class TForm1 : public QMainWindow {
   Q_OBJECT
 
  public:
   explicit TForm1(QWidget* parent = nullptr);
 
+  QWidget* ClientArea;  // the 601 x 450 area below the menu bar that holds every control
   QGroupBox* GroupBox4;
   TLabeledEdit* AuthUserFile;
   TLabeledEdit* LabeledEdit2;
@@ -62,6 +68,8 @@ class TForm1 : public QWidget {
 
  private:
   void CreateControls();
+  void CreateMenus();
+  static QAction* AddItem(QMenu* menu, const QString& text, const QKeySequence& shortcut, const QString& name);
   QPushButton* CreateImageButton(QWidget* parent, const QString& name, const QRect& bounds, const QString& caption,
                                  const QString& image);
 };
@@ -69,6 +77,9 @@ class TForm1 : public QWidget {
 // The text of an edit box as code page 932 bytes; fails when it holds a character the code page
 // cannot store, rather than writing another character into a server's configuration.
 std::string EditText(const QLineEdit& edit);
+
+// What バージョン情報 shows: name, version, licence and the Qt in use.
+QString AboutText();
 
 // A path from a dialog, in the file system's own encoding.
 std::string NativePath(const QString& path);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -158,7 +159,18 @@ TUserListGrid::TUserListGrid(QWidget* parent)
   connect(&model_, &QAbstractItemModel::rowsRemoved, this, list_changed);
   connect(&model_, &QAbstractItemModel::dataChanged, this, list_changed);
   connect(qApp, &QApplication::focusChanged, this, &TUserListGrid::FocusChanged);
-  connect(header, &QHeaderView::sectionResized, this, &TUserListGrid::AdjustColumns);
+  connect(header, &QHeaderView::sectionResized, this, [this](int column) {
+    // Never less than a usable password column: a boundary dragged past the table's edge could
+    // not be grabbed back.
+    const int widest_key = std::max(0, viewport()->width() - kMinValueWidth);
+    if (column == table::KeyColumn && columnWidth(column) > widest_key) setColumnWidth(column, widest_key);
+    AdjustColumns();
+  });
+  // A double-click on the boundary brings the user-name column back to its own width, not to the
+  // width of its contents.
+  disconnect(header, &QHeaderView::sectionHandleDoubleClicked, this, nullptr);
+  connect(header, &QHeaderView::sectionHandleDoubleClicked, this,
+          [this] { setColumnWidth(table::KeyColumn, kKeyColumnWidth); });
   connect(editor_, &QLineEdit::textEdited, this, [this] { Guarded([this] { table_.EditorTextChanged(); }); });
   SyncCurrentCell();
 }
@@ -200,9 +212,14 @@ void TUserListGrid::focusInEvent(QFocusEvent* event) {
 void TUserListGrid::FocusChanged(QWidget* old, QWidget* now) {
   const auto ours = [this](const QWidget* w) { return w != nullptr && (w == this || w == editor_); };
   // Only a move to another control of this window leaves the table. A dialog or message box
-  // coming up, or another program taking the focus, leaves the editor as it is.
-  if (ours(old) && !ours(now) && now != nullptr && now->window() == window())
+  // coming up, another program taking the focus, or the menu bar taken from the keyboard, leaves
+  // the editor as it is: the menu's items act like the buttons, which take no focus.
+  if (ours(old) && !ours(now) && now != nullptr && now->window() == window() && !qobject_cast<QMenuBar*>(now)) {
     Guarded([this] { table_.CloseEditor(); });
+    // A refused name cannot stay in an editor the user has left: it would show a user name the
+    // table does not hold, and a later build would quietly use the stored one.
+    table_.AbandonEditor();
+  }
 }
 
 void TUserListGrid::SyncCurrentCell() {

@@ -47,6 +47,7 @@ class TUserListGrid final : public QTableView {
  public:
   static constexpr int kKeyColumnWidth = 130;
   static constexpr int kRowHeight = 18;
+  static constexpr int kMinValueWidth = 48;
 
   explicit TUserListGrid(QWidget* parent = nullptr);
   ~TUserListGrid() override;

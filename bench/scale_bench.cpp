@@ -30,6 +30,7 @@ class BenchDialogs : public Dialogs {
     ++failures;
     std::fprintf(stderr, "failure: %s\n", qPrintable(text));
   }
+  void ShowInformation(QWidget*, const QString&, const QString&) override {}
 };
 
 std::string Workspace() {
@@ -143,7 +144,7 @@ class GrowthReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   TApplication application(argc, argv);
-  InstallFontSubstitutes();
+  PrepareApplication();
   for (const char* step : {"Load", "Build", "Save"}) {
     auto* b = benchmark::RegisterBenchmark(step, step[0] == 'L' ? Load : step[0] == 'B' ? Build : Save);
     b->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->MinTime(0.5);

@@ -9,6 +9,6 @@ int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   testing::InitGoogleTest(&argc, argv);
   TApplication application(argc, argv);
-  InstallFontSubstitutes();
+  PrepareApplication();
   return RUN_ALL_TESTS();
 }
