@@ -1,43 +1,40 @@
+// The whole job through the real window: load a credential file, build, save, and every way each
+// step can stop.
+#include <QCursor>
+#include <QProgressDialog>
+#include <QScrollBar>
+#include <set>
+
+#include "app/busy.h"
+#include "app/encrypt_password.h"
 #include "platform/file_ops.h"
-#include "test_files.h"
 #include "text/exceptions.h"
-#include "text/string_list.h"
 #include "window_fixture.h"
 
 using namespace std::string_literals;
 
 namespace {
 
-std::vector<std::string> SplitCrLf(const std::string& text) {
-  text::TStringList l;
-  l.SetText(text);
-  return l.Lines();
+const std::string kDefaultHtaccess =
+    "AuthUserFile //.htpasswd\r\nAuthGroupFile /dev/null\r\nAuthName \"Protected_area\"\r\nAuthType Basic\r\n"
+    "Require valid-user\r\n\r\n<Files ~ \"^.(htpasswd|htaccess)$\">\r\ndeny from all\r\n</Files>\r\n";
+
+// Every .htpasswd line names the user of its passwd.txt line and verifies that user's password.
+void ExpectHashesVerify(const std::string& htpasswd, const std::string& passwd) {
+  const std::vector<std::string> hashes = text::SplitLines(htpasswd), passwords = text::SplitLines(passwd);
+  ASSERT_EQ(hashes.size(), passwords.size());
+  for (std::size_t i = 0; i < hashes.size(); ++i) {
+    const std::size_t eq = passwords[i].find('='), colon = hashes[i].rfind(':');
+    EXPECT_EQ(hashes[i].substr(0, colon), passwords[i].substr(0, eq));
+    EXPECT_TRUE(Verifies(passwords[i].substr(eq + 1), hashes[i].substr(colon + 1))) << hashes[i];
+  }
 }
-
-class JobTest : public WindowTest {
- protected:
-  // Loads `bytes` as a credential file through the real dialog seam.
-  void Load(const std::string& bytes) {
-    WriteBytes(dir.File("users.csv"), bytes);
-    dialogs.files.push_back(QString::fromStdString(dir.File("users.csv")));
-    Run(&TForm1::LoadFileClick);
-  }
-  void SaveTo(const std::string& folder) {
-    dialogs.folders.push_back(QString::fromStdString(folder));
-    Run(&TForm1::SaveDataClick);
-  }
-  TempDir dir;
-};
-
-const std::string kRealistic =
-    "alice,wonderland\r\n" "\"eve, jr\",\"pass,word\"\r\n" + Sjis("山田太郎,やまだ123") +
-    "\r\n\r\nbob,\r\ncarol  \"two words\" ignored\r\ndave smith\r\n\xEF\xBB\xBF" "bom,x";
 
 }  // namespace
 
-TEST_F(JobTest, LoadBuildAndSaveTheWholeJob) {
-  Load(kRealistic);
-  EXPECT_TRUE(dialogs.errors.empty());
+TEST_F(WindowTest, LoadBuildAndSaveTheWholeJob) {
+  Load("alice,wonderland\r\n\"eve, jr\",\"pass,word\"\r\n" + Sjis("山田太郎,やまだ123") +
+       "\r\n\r\nbob,\r\ncarol  \"two words\" ignored\r\ndave smith\r\n\xEF\xBB\xBF" "bom,x");
   EXPECT_EQ(Lines(), (std::vector<std::string>{"alice=wonderland", "eve, jr=pass,word", Sjis("山田太郎=やまだ123"), "bob=",
                                                "carol=two words", "dave=smith", "\xEF\xBB\xBF" "bom=x"}));
   EXPECT_EQ(dialogs.open_title, "認証に必要なカンマ区切りデータを読み込む");
@@ -46,6 +43,8 @@ TEST_F(JobTest, LoadBuildAndSaveTheWholeJob) {
   EXPECT_FALSE(form->SaveData->isEnabled());
 
   Click(form->CreateEnc);
+  EXPECT_EQ(form->Htaccess->Text(), kDefaultHtaccess);
+  EXPECT_EQ(Table().CellText(table::ValueColumn, 4).size(), 8u) << "bob got a generated password";
   Click(form->SaveData);  // the chooser is cancelled: nothing is written
   EXPECT_EQ(dir.Listing(), "users.csv");
   EXPECT_EQ(dialogs.folder_title, "「.htpasswd」ファイルの保存場所選択");
@@ -53,32 +52,71 @@ TEST_F(JobTest, LoadBuildAndSaveTheWholeJob) {
   const std::string out = dir.File("out");
   mkdir(out.c_str(), 0755);
   SaveTo(out + "/");  // a folder that ends with the separator gets no second one
-  ASSERT_TRUE(dialogs.errors.empty()) << dialogs.errors[0].toStdString();
+  EXPECT_TRUE(Errors().empty());
   EXPECT_EQ(ReadBytes(out + "/.htpasswd"), form->Htpasswd->Text());
-  EXPECT_EQ(ReadBytes(out + "/.htaccess"), form->Htaccess->Text());
+  EXPECT_EQ(ReadBytes(out + "/.htaccess"), kDefaultHtaccess);
   EXPECT_EQ(ReadBytes(out + "/passwd.txt"), Table().Strings().Text());
   EXPECT_EQ(FileMode(out + "/passwd.txt"), 0600u);
+  ExpectHashesVerify(ReadBytes(out + "/.htpasswd"), ReadBytes(out + "/passwd.txt"));
 
-  // Every saved hash verifies the saved clear-text password of its user.
-  const std::vector<std::string> hashes = SplitCrLf(ReadBytes(out + "/.htpasswd"));
-  const std::vector<std::string> passwords = SplitCrLf(ReadBytes(out + "/passwd.txt"));
-  ASSERT_EQ(hashes.size(), 7u);
-  ASSERT_EQ(passwords.size(), 7u);
-  for (std::size_t i = 0; i < hashes.size(); ++i) {
-    const std::size_t eq = passwords[i].find('='), colon = hashes[i].rfind(':');
-    EXPECT_EQ(hashes[i].substr(0, colon), passwords[i].substr(0, eq));
-    EXPECT_TRUE(Verifies(passwords[i].substr(eq + 1), hashes[i].substr(colon + 1))) << hashes[i];
-  }
-  EXPECT_EQ(passwords[3].size(), 4u + 8u) << "bob got a generated password";
-
-  // Saving again replaces all three; edits after the build reach passwd.txt only.
+  // A second build salts afresh and keeps the generated password; edits after it reach passwd.txt only.
+  const std::string first = form->Htpasswd->Text();
+  Click(form->CreateEnc);
+  EXPECT_NE(form->Htpasswd->Text(), first);
+  ExpectHashesVerify(form->Htpasswd->Text(), Table().Strings().Text());
   Table().SetCellText(table::ValueColumn, 1, "changed");
   SaveTo(out);
-  EXPECT_EQ(SplitCrLf(ReadBytes(out + "/passwd.txt"))[0], "alice=changed");
-  EXPECT_EQ(SplitCrLf(ReadBytes(out + "/.htpasswd")), hashes);
+  EXPECT_EQ(text::SplitLines(ReadBytes(out + "/passwd.txt"))[0], "alice=changed");
+  EXPECT_EQ(ReadBytes(out + "/.htpasswd"), form->Htpasswd->Text());
 }
 
-TEST_F(JobTest, ASecondLoadReplacesAndCancelClearsEverything) {
+TEST_F(WindowTest, BuildTakesTheEditBoxesAsTheyStandAndAnEmptyTableItsPlaceholderRow) {
+  Click(form->CreateEnc);  // disabled: nothing happens
+  EXPECT_EQ(form->Htaccess->Text(), "");
+  form->AuthUserFile->setText("");
+  form->AuthName->setText("");
+  Run(&TForm1::CreateEncClick);
+  EXPECT_TRUE(form->Htaccess->Text().starts_with("AuthUserFile \r\nAuthGroupFile /dev/null\r\nAuthName \"\"\r\n"));
+  ASSERT_EQ(Lines().size(), 1u);
+  const std::string password = Lines()[0].substr(1);
+  EXPECT_EQ(Lines()[0], "=" + password) << "the placeholder row got a line";
+  EXPECT_EQ(password.find_first_not_of(CryptAlphabet.substr(2)), std::string::npos);
+  ASSERT_EQ(form->Htpasswd->Text().size(), 1u + 13u + 2u);
+  EXPECT_TRUE(Verifies(password, form->Htpasswd->Text().substr(1, 13)));
+  EXPECT_EQ(form->Htpasswd->ShownText().toStdString(), ":" + form->Htpasswd->Text().substr(1, 13));
+
+  form->AuthUserFile->setText("/var/www/秘密/.htpasswd");
+  Run(&TForm1::CreateEncClick);
+  EXPECT_TRUE(form->Htaccess->Text().starts_with("AuthUserFile " + Sjis("/var/www/秘密/.htpasswd") + "\r\n"));
+  // A character the code page cannot hold is refused, not replaced in a server's configuration.
+  form->AuthName->setText("area \U0001F600");
+  const std::string before = form->Htaccess->Text();
+  Run(&TForm1::CreateEncClick);
+  ASSERT_EQ(dialogs.errors.size(), 1u);
+  EXPECT_TRUE(dialogs.errors[0].contains("U+1F600")) << dialogs.errors[0].toStdString();
+  EXPECT_EQ(form->Htaccess->Text(), before);
+}
+
+TEST(EncryptPassword, HashesTheGivenOrAGeneratedPassword) {
+  for (const std::string& password : {""s, "secret"s, "a b:c\"d,e"s, Sjis("表示ポソ"), "\xFF\x01"s}) {
+    const std::string result = EncryptPassword(password, "");
+    ASSERT_EQ(result.find(':'), 13u) << result;
+    const std::string hash = result.substr(0, 13), effective = result.substr(14);
+    if (password.empty()) {
+      EXPECT_EQ(effective.size(), 8u);
+      EXPECT_EQ(effective.find_first_not_of(CryptAlphabet.substr(2)), std::string::npos) << effective;
+    } else {
+      EXPECT_EQ(effective, password) << "a given password comes back byte for byte";
+    }
+    EXPECT_TRUE(Verifies(effective, hash)) << result;
+  }
+  EXPECT_EQ(EncryptPassword("pw", "ab").substr(0, 2), "ab");
+  std::set<std::string> salts;
+  for (int i = 0; i < 100; ++i) salts.insert(EncryptPassword("same", "").substr(0, 2));
+  EXPECT_GT(salts.size(), 50u) << "fresh salts";
+}
+
+TEST_F(WindowTest, ASecondLoadReplacesAndCancelClearsEverything) {
   Load("a,1\r\nb,2\r\n");
   Click(form->CreateEnc);
   Load("c,3\n");
@@ -92,49 +130,32 @@ TEST_F(JobTest, ASecondLoadReplacesAndCancelClearsEverything) {
   EXPECT_FALSE(form->CreateEnc->isEnabled());
   EXPECT_FALSE(form->SaveData->isEnabled());
   EXPECT_EQ(form->Htaccess->Text(), "");
-  EXPECT_EQ(form->Htpasswd->Text(), "");
   EXPECT_EQ(form->Htpasswd->ShownText(), "");
-  EXPECT_TRUE(dialogs.errors.empty());
+  EXPECT_TRUE(Errors().empty());
 }
 
-TEST_F(JobTest, ABadLineStopsTheLoadThereAndKeepsWhatCameBefore) {
+TEST_F(WindowTest, ABadLineStopsTheLoadThereAndKeepsWhatCameBefore) {
   struct Case {
     const char* label;
     std::string file;
     std::vector<std::string> kept;
-    std::string message;
+    std::vector<std::string> messages;
+    bool build_offered;
   } cases[] = {
+      {"a refused first line offers no build of nothing", "a=b,1\r\n", {}, {kEqualsShown}, false},
       {"duplicate user ignoring case", "alice,1\r\nbob,2\r\nAlice,3\r\ncarol,4\r\n", {"alice=1", "bob=2"},
-       Sjis("キー名 \"Alice\" はすでに存在します.")},
-      {"user name with an equals sign", "alice,1\r\na=b,2\r\n", {"alice=1"}, Sjis("キーは等号記号（“=”）を含めません。.")},
+       {DuplicateShown("Alice")}, true},
+      {"user name with an equals sign", "alice,1\r\na=b,2\r\n", {"alice=1"}, {kEqualsShown}, true},
       {"a line of nothing but blanks", "alice,1\r\n \t\r\nbob,2\r\n", {"alice=1"},
-       Sjis("リストのインデックスが範囲を超えています (1)")},
-      {"empty user names never clash, an empty row is filled", ",\r\n,x\r\n,y\r\n", {"=x", "=y"}, ""},
+       {Sjis("リストのインデックスが範囲を超えています (1)")}, true},
+      {"empty user names never clash, an empty row is filled", ",\r\n,x\r\n,y\r\n", {"=x", "=y"}, {}, true},
   };
   for (const Case& c : cases) {
-    dialogs.errors.clear();
     Load(c.file);
     EXPECT_EQ(Lines(), c.kept) << c.label;
-    EXPECT_EQ(Errors(), c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message}) << c.label;
-    EXPECT_TRUE(form->CreateEnc->isEnabled()) << c.label;
+    EXPECT_EQ(Errors(), c.messages) << c.label;
+    EXPECT_EQ(form->CreateEnc->isEnabled(), c.build_offered) << c.label;
   }
-}
-
-TEST_F(JobTest, AFileThatCannotBeReadEmptiesTheTableAndSaysWhy) {
-  const std::string missing = dir.File("missing.csv");
-  dialogs.files.push_back(QString::fromStdString(missing));
-  Run(&TForm1::LoadFileClick);
-  EXPECT_EQ(Errors(), std::vector<std::string>{Sjis("ファイル \"" + missing + "\". No such file or directory は開けません.")});
-  EXPECT_FALSE(form->CreateEnc->isEnabled()) << "the table had no lines, so nothing changed";
-
-  Load("a,1\r\n");
-  Click(form->CreateEnc);
-  dialogs.files.push_back(QString::fromStdString(dir.path()));  // a folder
-  Run(&TForm1::LoadFileClick);
-  EXPECT_TRUE(Lines().empty());
-  EXPECT_TRUE(form->CreateEnc->isEnabled()) << "the table had lines to clear";
-  EXPECT_TRUE(form->SaveData->isEnabled());
-  EXPECT_FALSE(form->Htaccess->Text().empty());
 }
 
 namespace {
@@ -155,7 +176,7 @@ class FailOne : public platform::FileCalls {
 };
 }  // namespace
 
-TEST_F(JobTest, ASaveThatFailsKeepsTheOldFilesAndStopsThere) {
+TEST_F(WindowTest, ASaveThatFailsKeepsTheOldFilesAndStopsThere) {
   Load("alice,1\r\n");
   Click(form->CreateEnc);
   WriteBytes(dir.File(".htpasswd"), "old htpasswd\r\n");
@@ -172,6 +193,36 @@ TEST_F(JobTest, ASaveThatFailsKeepsTheOldFilesAndStopsThere) {
 
   const std::string under_file = dir.File("users.csv");
   SaveTo(under_file);
-  ASSERT_EQ(Errors().size(), 2u);
-  EXPECT_EQ(Errors()[1], Sjis("ファイル \"" + under_file + "/.htpasswd\". Not a directory を作成できません."));
+  EXPECT_EQ(Errors(), std::vector<std::string>{Sjis("ファイル \"" + under_file + "/.htpasswd\". Not a directory を作成できません.")});
+}
+
+TEST_F(WindowTest, LongWorkKeepsEveryRowInItsPlaceAndShowsItsProgress) {
+  BusyScope::SetDialogDelay(0);
+  bool saw_wait_cursor = false, saw_progress = false;
+  Table().OnStringsChange = [&] {
+    form->UserListStringsChange();
+    saw_wait_cursor = saw_wait_cursor || (QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* p = qobject_cast<QProgressDialog*>(w); p && p->isVisible()) saw_progress = true;
+  };
+  std::string file;
+  for (int i = 0; i < 9000; ++i) file += "user" + std::to_string(i) + (i % 3 ? ",pw" + std::to_string(i) : ",") + "\r\n";
+  Load(file);  // more than one block of rows, and enough for several threads
+  BusyScope::SetDialogDelay(1000);
+  EXPECT_TRUE(saw_wait_cursor);
+  EXPECT_TRUE(saw_progress);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the cursor is back once the work is done";
+  for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_EQ(qobject_cast<QProgressDialog*>(w), nullptr);
+
+  Click(form->CreateEnc);
+  const std::vector<std::string> built = text::SplitLines(form->Htpasswd->Text());
+  ASSERT_EQ(built.size(), 9000u);
+  for (std::size_t i = 0; i < built.size(); ++i) {
+    const std::string user = "user" + std::to_string(i);
+    ASSERT_EQ(built[i].substr(0, user.size() + 1), user + ":") << i;
+    const std::string password = Table().CellText(table::ValueColumn, static_cast<int>(i) + 1);
+    if (i % 3 != 0) EXPECT_EQ(password, "pw" + std::to_string(i));
+    ASSERT_TRUE(Verifies(password, built[i].substr(user.size() + 1))) << i;
+  }
+  EXPECT_GT(form->Htpasswd->verticalScrollBar()->maximum(), 8900);
 }

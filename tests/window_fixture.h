@@ -16,8 +16,10 @@
 #include "app/failure_display.h"
 #include "app/unit1.h"
 #include "platform/cp932.h"
+#include "test_files.h"
+#include "text/string_list.h"
 
-// The system crypt(3): the independent judge of every hash.
+// The system crypt(3): the independent judge of every DES hash.
 inline bool Verifies(const std::string& password, const std::string& hash) {
   crypt_data data{};
   const char* out = crypt_r(password.c_str(), hash.c_str(), &data);
@@ -28,9 +30,8 @@ class ScriptedDialogs : public Dialogs {
  public:
   // Answers to the file-open dialog and the folder chooser, in order; a null text, or no answer
   // left, is the user cancelling.
-  std::deque<QString> files;
-  std::deque<QString> folders;
-  std::vector<QString> errors;                 // every message box shown
+  std::deque<QString> files, folders;
+  std::vector<QString> errors, information;  // every message box shown
   QString open_title, open_filter, open_initial, folder_title, error_caption;
 
   std::optional<QString> OpenFile(QWidget*, const QString& title, const QString& filter,
@@ -47,6 +48,9 @@ class ScriptedDialogs : public Dialogs {
   void ShowError(QWidget*, const QString& caption, const QString& text) override {
     error_caption = caption;
     errors.push_back(text);
+  }
+  void ShowInformation(QWidget*, const QString& caption, const QString& text) override {
+    information.push_back(caption + u'\n' + text);
   }
 
  private:
@@ -83,8 +87,32 @@ class WindowTest : public testing::Test {
     Guarded([&] { (form.get()->*handler)(); });
     Settle();
   }
+  // Loads a credential file of these bytes, or the named file, through the dialog seam.
+  void Load(const std::string& bytes) {
+    WriteBytes(dir.File("users.csv"), bytes);
+    LoadPath(dir.File("users.csv"));
+  }
+  void LoadPath(const std::string& path) {
+    dialogs.files.push_back(QString::fromStdString(path));
+    Run(&TForm1::LoadFileClick);
+  }
+  void SaveTo(const std::string& folder) {
+    dialogs.folders.push_back(QString::fromStdString(folder));
+    Run(&TForm1::SaveDataClick);
+  }
+  void Fill(std::initializer_list<const char*> lines) {
+    for (const char* l : lines) Table().Strings().Add(l);
+    Settle();
+  }
+  void ClickCell(int column, int row) {
+    TUserListGrid* grid = form->UserList;
+    const QRect cell = grid->visualRect(grid->model()->index(row - 1, column));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+    Settle();
+  }
   table::TUserList& Table() { return form->UserList->Table(); }
   std::vector<std::string> Lines() { return Table().Strings().Lines(); }
+  std::pair<int, int> Current() { return {Table().Col(), Table().Row()}; }
   TInplaceEdit* Editor() { return form->UserList->Editor(); }
   // Types as a person does: ASCII key by key, anything else committed by the input method, the
   // way Japanese text arrives from an IME.
@@ -104,14 +132,23 @@ class WindowTest : public testing::Test {
     QTest::keyClick(QApplication::focusWidget(), key, mods);
     Settle();
   }
-  // Each message box text as code page 932 bytes, for comparing with the message table.
-  std::vector<std::string> Errors() const {
+  // Each message box text as code page 932 bytes, for comparing with the message table; taken, so
+  // that the next look sees only what came after.
+  std::vector<std::string> Errors() {
     std::vector<std::string> out;
     for (const QString& e : dialogs.errors) out.push_back(*platform::Utf8ToCp932(e.toStdString()));
+    dialogs.errors.clear();
     return out;
   }
 
+  TempDir dir;
   ScriptedDialogs dialogs;
   ScopedDialogs scoped_dialogs{dialogs};
   std::unique_ptr<TForm1> form;
 };
+
+// Message texts as the box shows them, in code page 932.
+inline std::string DuplicateShown(const std::string& key_utf8) {
+  return Sjis("キー名 \"" + key_utf8 + "\" はすでに存在します.");
+}
+inline const std::string kEqualsShown = Sjis("キーは等号記号（“=”）を含めません。.");

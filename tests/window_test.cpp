@@ -1,17 +1,14 @@
 #include <QGroupBox>
-#include <QHeaderView>
 #include <QLabel>
+#include <QMenuBar>
 
-#include "app/failure_display.h"
-#include "test_files.h"
 #include "text/exceptions.h"
 #include "window_fixture.h"
 
-using namespace std::string_literals;
-
 TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
   EXPECT_EQ(form->windowTitle(), "Vastelo");
-  EXPECT_EQ(form->size(), QSize(601, 450));
+  EXPECT_EQ(form->ClientArea->geometry(), QRect(0, form->menuBar()->height(), 601, 450)) << "below the menu bar";
+  EXPECT_EQ(form->size(), QSize(601, 450 + form->menuBar()->height())) << "grown by the menu bar alone";
   EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "the window is not resizable";
   EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
   EXPECT_TRUE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -22,19 +19,19 @@ TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
     QRect bounds;
     QString text;
   } controls[] = {
-      {"GroupBox4", "Form1", {8, 8, 289, 145}, ".htaccessに記述する基本データ"},
+      {"GroupBox4", "ClientArea", {8, 8, 289, 145}, ".htaccessに記述する基本データ"},
       {"AuthUserFile", "GroupBox4", {16, 32, 257, 20}, "//.htpasswd"},
       {"LabeledEdit2", "GroupBox4", {16, 72, 257, 20}, "<非対応>"},
       {"AuthName", "GroupBox4", {16, 112, 257, 20}, "Protected_area"},
-      {"GroupBox1", "Form1", {8, 160, 290, 281}, "認証に使用するリスト"},
+      {"GroupBox1", "ClientArea", {8, 160, 290, 281}, "認証に使用するリスト"},
       {"LoadFile", "GroupBox1", {8, 38, 137, 30}, "ファイル読み込み"},
       {"CreateEnc", "GroupBox1", {152, 38, 129, 30}, "認証データ作成"},
       {"UserList", "GroupBox1", {9, 72, 272, 201}, ""},
-      {"GroupBox2", "Form1", {304, 8, 290, 161}, "作成した.htaccess ファイルの内容"},
+      {"GroupBox2", "ClientArea", {304, 8, 290, 161}, "作成した.htaccess ファイルの内容"},
       {"Htaccess", "GroupBox2", {8, 16, 273, 137}, ""},
-      {"GroupBox3", "Form1", {304, 176, 290, 225}, "作成した.htpasswd ファイルの内容"},
+      {"GroupBox3", "ClientArea", {304, 176, 290, 225}, "作成した.htpasswd ファイルの内容"},
       {"Htpasswd", "GroupBox3", {8, 16, 273, 201}, ""},
-      {"SaveData", "Form1", {408, 408, 185, 33}, "作成したデータを保存する"},
+      {"SaveData", "ClientArea", {408, 408, 185, 33}, "作成したデータを保存する"},
   };
   for (const Control& c : controls) {
     auto* w = form->findChild<QWidget*>(c.name);
@@ -53,32 +50,42 @@ TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
   EXPECT_EQ(form->Label4->text(), "(<ユーザID>,<パスワード>形式のカンマ区切りデータ)");
   EXPECT_TRUE(form->LabeledEdit2->isReadOnly());
   EXPECT_FALSE(form->AuthUserFile->isReadOnly());
-    EXPECT_FALSE(form->Htaccess->WrapLines());
+  EXPECT_FALSE(form->Htaccess->WrapLines());
   EXPECT_TRUE(form->Htpasswd->WrapLines());
   EXPECT_EQ(form->Htaccess->font().pixelSize(), 13);
   EXPECT_EQ(form->font().family(), "ＭＳ Ｐゴシック");
-  EXPECT_EQ(form->UserList->font().family(), "ＭＳ ゴシック");
   EXPECT_EQ(QFontInfo(form->UserList->font()).family(), "IPAGothic") << "the substitute font is installed";
-
-  // A screen reader hears each control by its caption.
   EXPECT_EQ(form->UserList->accessibleName(), "認証に使用するリスト");
-  EXPECT_EQ(form->Htpasswd->accessibleName(), "作成した.htpasswd ファイルの内容");
   EXPECT_EQ(form->AuthName->accessibleName(), "AuthName(認証するエリア名):");
+  EXPECT_FALSE(QApplication::windowIcon().isNull());
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "キャンセル") << "Qt's dialogs speak Japanese";
 
   // Only LoadFile can be pressed at start, and no button takes the focus.
   EXPECT_TRUE(form->LoadFile->isEnabled());
   EXPECT_FALSE(form->CreateEnc->isEnabled());
   EXPECT_FALSE(form->SaveData->isEnabled());
-  for (QPushButton* b : {form->LoadFile, form->CreateEnc, form->SaveData}) EXPECT_EQ(b->focusPolicy(), Qt::NoFocus);
-  for (QPushButton* b : {form->LoadFile, form->CreateEnc, form->SaveData}) EXPECT_FALSE(b->icon().isNull());
+  for (QPushButton* b : {form->LoadFile, form->CreateEnc, form->SaveData}) {
+    EXPECT_EQ(b->focusPolicy(), Qt::NoFocus);
+    EXPECT_FALSE(b->icon().isNull());
+  }
+}
+
+TEST_F(WindowTest, GroupFramesRunThroughTheMiddleOfTheirCaptions) {
+  for (QGroupBox* group : {form->GroupBox1, form->GroupBox2, form->GroupBox3, form->GroupBox4}) {
+    const QImage image = group->grab().toImage();
+    const int x = group->width() - 3;  // right of the caption and of every control
+    int top = 0;
+    while (top < image.height() && image.pixel(x, top) == image.pixel(x, 0)) ++top;
+    EXPECT_EQ(top, group->fontMetrics().height() / 2) << group->title().toStdString();
+    EXPECT_NE(image.pixel(9, top), image.pixel(x, top)) << "the caption stands over the line";
+    for (const QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+      EXPECT_GT(child->y(), top + 1) << child->objectName().toStdString() << " stays inside the frame";
+  }
 }
 
 TEST_F(WindowTest, FocusStartsInThePasswordCellAndTabsThroughTheControlsInOrder) {
   EXPECT_EQ(QApplication::focusWidget(), Editor());
-  EXPECT_TRUE(Table().EditorOpen());
-  EXPECT_EQ(Table().Col(), table::ValueColumn);
-  EXPECT_EQ(Table().Row(), 1);
-
+  EXPECT_EQ(Current(), std::make_pair(1, 1));
   const std::vector<QWidget*> order = {form->Htaccess, form->Htpasswd, form->AuthName, form->LabeledEdit2,
                                        form->AuthUserFile};
   for (QWidget* expected : order) {
@@ -93,14 +100,59 @@ TEST_F(WindowTest, FocusStartsInThePasswordCellAndTabsThroughTheControlsInOrder)
   EXPECT_EQ(QApplication::focusWidget(), Editor()) << "back in the table, with its editor open";
 }
 
-TEST_F(WindowTest, TheFirstChangeOfTheTableEnablesTheBuild) {
-  Type("a");
-  EXPECT_TRUE(form->CreateEnc->isEnabled());
-  EXPECT_EQ(Lines(), std::vector<std::string>{"=a"});
-  EXPECT_FALSE(form->SaveData->isEnabled());
-  // Pressing a button leaves the focus where it was.
-  Click(form->LoadFile);
+TEST_F(WindowTest, MenuItemsAreTheButtonsFromTheKeyboard) {
+  const QList<QAction*> menus = form->menuBar()->actions();
+  ASSERT_GE(menus.size(), 3);
+  EXPECT_EQ(menus[0]->text(), "ファイル(&F)");
+  EXPECT_EQ(menus[1]->text(), "編集(&E)");
+  EXPECT_EQ(menus.back()->text(), "ヘルプ(&H)");
+  const struct {
+    const char* name;
+    QString text;
+    QKeySequence key;
+  } items[] = {
+      {"LoadFileItem", "ファイル読み込み(&O)...", QKeySequence("Ctrl+O")},
+      {"SaveDataItem", "作成したデータを保存する(&S)...", QKeySequence("Ctrl+S")},
+      {"ExitItem", "終了(&X)", QKeySequence("Ctrl+Q")},
+      {"CreateEncItem", "認証データ作成(&B)", QKeySequence("Ctrl+B")},
+      {"AboutItem", "バージョン情報(&A)", QKeySequence()},
+  };
+  for (const auto& item : items) {
+    const auto* action = form->findChild<QAction*>(item.name);
+    ASSERT_NE(action, nullptr) << item.name;
+    EXPECT_EQ(action->text(), item.text) << item.name;
+    EXPECT_EQ(action->shortcut(), item.key) << item.name;
+  }
+  auto* build = form->findChild<QAction*>("CreateEncItem");
+  auto* save = form->findChild<QAction*>("SaveDataItem");
+  EXPECT_FALSE(build->isEnabled());
+  Type("pw");
+  EXPECT_TRUE(build->isEnabled()) << "enabled with its button";
+  EXPECT_FALSE(save->isEnabled());
+  Key(Qt::Key_B, Qt::ControlModifier);
+  EXPECT_TRUE(form->Htaccess->Text().starts_with("AuthUserFile "));
+  EXPECT_TRUE(save->isEnabled());
+  EXPECT_EQ(QApplication::focusWidget(), Editor()) << "the editor keeps the focus, as with the button";
+  Key(Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(dialogs.folder_title, "「.htpasswd」ファイルの保存場所選択");
+
+  // The menu bar taken from the keyboard and left again does not close the cell editor.
+  Type("x");
+  Key(Qt::Key_Alt);
+  Key(Qt::Key_Escape);
+  EXPECT_TRUE(Table().EditorOpen());
   EXPECT_EQ(QApplication::focusWidget(), Editor());
+  EXPECT_EQ(Lines(), std::vector<std::string>{"=x"});
+
+  form->findChild<QAction*>("AboutItem")->trigger();
+  ASSERT_EQ(dialogs.information.size(), 1u);
+  EXPECT_TRUE(dialogs.information[0].startsWith("バージョン情報\nVastelo 1.0.0\n")) << dialogs.information[0].toStdString();
+  EXPECT_TRUE(dialogs.information[0].contains("MIT") && dialogs.information[0].contains(qVersion()));
+  Key(Qt::Key_O, Qt::ControlModifier);  // cancelled: the table is emptied
+  EXPECT_EQ(dialogs.open_title, "認証に必要なカンマ区切りデータを読み込む");
+  EXPECT_TRUE(Lines().empty());
+  Key(Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_FALSE(form->isVisible());
 }
 
 TEST(FailureDisplay, AppendsAPeriodAfterALastCharacterAboveIt) {
@@ -108,7 +160,6 @@ TEST(FailureDisplay, AppendsAPeriodAfterALastCharacterAboveIt) {
     std::string message, shown;
   } cases[] = {
       {Sjis("キーは等号記号（“=”）を含めません。"), Sjis("キーは等号記号（“=”）を含めません。") + "."},
-      {Sjis("キー名 \"a\" はすでに存在します"), Sjis("キー名 \"a\" はすでに存在します") + "."},
       {Sjis("リストのインデックスが範囲を超えています (1)"), Sjis("リストのインデックスが範囲を超えています (1)")},
       {"ends in a letter", "ends in a letter."},
       {"ends in 7", "ends in 7."},
@@ -122,8 +173,7 @@ TEST(FailureDisplay, AppendsAPeriodAfterALastCharacterAboveIt) {
 
 TEST_F(WindowTest, AFailureIsShownInTheMessageBoxAndTheProgramGoesOn) {
   Guarded([] { throw text::Exception(Sjis("キー名 \"x\" はすでに存在します")); });
-  ASSERT_EQ(dialogs.errors.size(), 1u);
-  EXPECT_EQ(dialogs.errors[0], "キー名 \"x\" はすでに存在します.");
+  EXPECT_EQ(Errors(), std::vector<std::string>{DuplicateShown("x")});
   EXPECT_EQ(dialogs.error_caption, "Vastelo");
   // A failure that escapes an event handler is caught at the application, not by Qt.
   struct Thrower : QObject {
@@ -131,6 +181,5 @@ TEST_F(WindowTest, AFailureIsShownInTheMessageBoxAndTheProgramGoesOn) {
   } thrower;
   QEvent event(QEvent::User);
   QCoreApplication::sendEvent(&thrower, &event);
-  ASSERT_EQ(dialogs.errors.size(), 2u);
-  EXPECT_EQ(dialogs.errors[1], "ストリームへの書き込みエラー.");
+  EXPECT_EQ(Errors(), std::vector<std::string>{Sjis("ストリームへの書き込みエラー.")});
 }
