@@ -15,6 +15,7 @@ int FileCalls::Fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
 int FileCalls::Stat(const char* path, struct stat* st) { return ::stat(path, st); }
 ssize_t FileCalls::Read(int fd, void* buffer, std::size_t size) { return ::read(fd, buffer, size); }
 ssize_t FileCalls::Write(int fd, const void* buffer, std::size_t size) { return ::write(fd, buffer, size); }
+int FileCalls::Ftruncate(int fd, off_t length) { return ::ftruncate(fd, length); }
 int FileCalls::Fsync(int fd) { return ::fsync(fd); }
 int FileCalls::Fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
 int FileCalls::Fchown(int fd, uid_t uid, gid_t gid) { return ::fchown(fd, uid, gid); }

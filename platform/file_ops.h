@@ -1,6 +1,6 @@
 // The system calls through which files are read and written. They sit behind one replaceable
 // object so that tests can make any step fail (a refused create, a short write, a failed flush or
-// rename) and prove that no data is lost when it does.
+// rename, a refused folder flush) and prove that no data is lost when it does.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +17,8 @@ class FileCalls {
   virtual int Stat(const char* path, struct stat* st);
   virtual ssize_t Read(int fd, void* buffer, std::size_t size);
   virtual ssize_t Write(int fd, const void* buffer, std::size_t size);
-  virtual int Fsync(int fd);
+  virtual int Ftruncate(int fd, off_t length);
+  virtual int Fsync(int fd);  // also for a folder, opened O_RDONLY | O_DIRECTORY
   virtual int Fchmod(int fd, mode_t mode);
   virtual int Fchown(int fd, uid_t uid, gid_t gid);
   virtual int Close(int fd);

@@ -6,7 +6,10 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include <iconv.h>
@@ -48,6 +51,39 @@ unsigned FileMode(const std::string& path) {
   struct stat st{};
   if (stat(path.c_str(), &st) != 0) throw std::runtime_error("cannot stat " + path);
   return st.st_mode & 07777;
+}
+
+std::optional<std::string> AsOrdinaryUser(const TempDir& dir, const std::function<std::string()>& piece) {
+  if (geteuid() != 0) return piece();
+  constexpr uid_t kNobody = 65534;
+  lchown(dir.path().c_str(), kNobody, kNobody);
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
+    lchown(entry.path().c_str(), kNobody, kNobody);
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
+  const pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    // A leading mark tells an empty answer from a child that could not become the ordinary user.
+    // Nothing may escape the child: it would go on to run the rest of the tests.
+    std::string answer;
+    try {
+      if (setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0) answer = "=" + piece();
+    } catch (const std::exception& e) {
+      answer = std::string("=escaped: ") + e.what();
+    }
+    // A blocking pipe takes a short answer whole.
+    [[maybe_unused]] const ssize_t sent = write(pipe_fds[1], answer.data(), answer.size());
+    _exit(0);
+  }
+  close(pipe_fds[1]);
+  std::string answer;
+  char buffer[512];
+  for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
+  close(pipe_fds[0]);
+  waitpid(child, nullptr, 0);
+  if (answer.empty()) return std::nullopt;
+  return answer.substr(1);
 }
 
 std::string Sjis(std::string_view utf8) {

@@ -2,6 +2,8 @@
 // that bypass the code under test.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +25,12 @@ class TempDir {
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, std::string_view bytes);
 unsigned FileMode(const std::string& path);  // permission bits
+
+// Runs `piece` as a user without privileges, so that the kernel checks permissions as it would for
+// anybody: as root, in a child process that takes user and group 65534 after `dir` and everything
+// in it are handed to them; otherwise right here. Gives what the piece returns, or nothing when the
+// machine does not let the child give up root.
+std::optional<std::string> AsOrdinaryUser(const TempDir& dir, const std::function<std::string()>& piece);
 
 // UTF-8 source text as code page 932 bytes, through the C library's converter.
 std::string Sjis(std::string_view utf8);

@@ -107,21 +107,30 @@ TEST(LineList, FailuresNameTheFullPathAndTheSystemText) {
 
 namespace {
 
-// Fails one step of saving, as a full disk, a refused rename or a broken flush would.
+// Fails one step of saving, as a full disk, a refused rename or a broken flush would: every time
+// it comes, but the write and the truncation fail once, so that old bytes can be put back.
 class FailingCalls : public platform::FileCalls {
  public:
-  enum Step { kNone, kCreate, kShortWrite, kFlush, kClose, kRename } step = kNone;
+  enum Step { kCreate, kShortWrite, kTruncate, kFlush, kClose, kRename, kFolderFlush, kFolderFlushUnsupported };
+  Step step = kCreate;
   int Open(const char* path, int flags, mode_t mode) override {
-    if (step == kCreate && (flags & O_CREAT)) return errno = EACCES, -1;
-    return FileCalls::Open(path, flags, mode);
+    if (step == kCreate && (flags & O_CREAT)) return errno = ENOSPC, -1;
+    const int fd = FileCalls::Open(path, flags, mode);
+    if (flags & O_DIRECTORY) folder_ = fd;
+    return fd;
   }
   ssize_t Write(int fd, const void* buffer, std::size_t size) override {
-    if (step != kShortWrite) return FileCalls::Write(fd, buffer, size);
-    if (wrote_) return errno = ENOSPC, -1;
-    wrote_ = true;
-    return FileCalls::Write(fd, buffer, size / 2);
+    if (step != kShortWrite || ++writes_ > 2) return FileCalls::Write(fd, buffer, size);
+    return writes_ == 1 ? FileCalls::Write(fd, buffer, size / 2) : (errno = ENOSPC, -1);
   }
-  int Fsync(int fd) override { return step == kFlush ? (errno = EIO, -1) : FileCalls::Fsync(fd); }
+  int Ftruncate(int fd, off_t length) override {
+    return step == kTruncate && !truncated_++ ? (errno = EIO, -1) : FileCalls::Ftruncate(fd, length);
+  }
+  int Fsync(int fd) override {
+    if (step == (fd == folder_ ? kFolderFlush : kFlush)) return errno = EIO, -1;
+    if (step == kFolderFlushUnsupported && fd == folder_) return errno = EINVAL, -1;
+    return FileCalls::Fsync(fd);
+  }
   int Close(int fd) override {
     const int rc = FileCalls::Close(fd);
     return step == kClose ? (errno = EIO, -1) : rc;
@@ -131,34 +140,93 @@ class FailingCalls : public platform::FileCalls {
   }
 
  private:
-  bool wrote_ = false;
+  int writes_ = 0;
+  int truncated_ = 0;
+  int folder_ = -2;
 };
 
 }  // namespace
 
 TEST(SaveToFile, AFailureAtAnyStepLeavesThePreviousFileWhole) {
+  enum Outcome { kSaved, kCreateFailure, kWriteFailure };
   struct Case {
     FailingCalls::Step step;
-    bool create_failure;  // else a write failure
-  } cases[] = {{FailingCalls::kCreate, true},  {FailingCalls::kShortWrite, false}, {FailingCalls::kFlush, false},
-               {FailingCalls::kClose, false},  {FailingCalls::kRename, true}};
+    bool linked;  // a second hard link makes the save write the file where it lies
+    Outcome outcome;
+  } cases[] = {{FailingCalls::kCreate, false, kCreateFailure},     {FailingCalls::kShortWrite, false, kWriteFailure},
+               {FailingCalls::kFlush, false, kWriteFailure},       {FailingCalls::kClose, false, kWriteFailure},
+               {FailingCalls::kRename, false, kCreateFailure},     {FailingCalls::kShortWrite, true, kWriteFailure},
+               {FailingCalls::kTruncate, true, kWriteFailure},     {FailingCalls::kFlush, true, kWriteFailure},
+               {FailingCalls::kClose, true, kWriteFailure},
+               // Only the folder's flush comes after the rename: the new file is in place either way.
+               {FailingCalls::kFolderFlush, false, kWriteFailure}, {FailingCalls::kFolderFlushUnsupported, false, kSaved}};
   for (const Case& c : cases) {
     TempDir dir;
     const std::string target = dir.File(".htpasswd");
     WriteBytes(target, "old:hash\r\n");
     chmod(target.c_str(), 0640);
+    if (c.linked) link(target.c_str(), dir.File("link").c_str());
     FailingCalls calls;
     calls.step = c.step;
     const platform::ScopedFileCalls scoped(calls);
     const TStringList list(Lines({"alice:newhash", "bob:newhash"}));
-    if (c.create_failure)
+    if (c.outcome == kCreateFailure)
       EXPECT_THROW(list.SaveToFile(target), text::EFCreateError) << c.step;
-    else
+    else if (c.outcome == kWriteFailure)
       EXPECT_EQ(FailureMessage<text::EWriteError>([&] { list.SaveToFile(target); }), Sjis("ストリームへの書き込みエラー"))
           << c.step;
-    EXPECT_EQ(ReadBytes(target), "old:hash\r\n") << c.step;
+    else
+      EXPECT_NO_THROW(list.SaveToFile(target)) << c.step;
+    const bool renamed = c.outcome == kSaved || c.step == FailingCalls::kFolderFlush;
+    EXPECT_EQ(ReadBytes(target), renamed ? list.Text() : "old:hash\r\n") << c.step << " " << c.linked;
     EXPECT_EQ(FileMode(target), 0640u) << c.step;
-    EXPECT_EQ(dir.Listing(), ".htpasswd") << "a temporary file was left behind, step " << c.step;
+    if (c.linked) {
+      EXPECT_EQ(ReadBytes(dir.File("link")), ReadBytes(target)) << c.step;
+    }
+    EXPECT_EQ(dir.Listing(), c.linked ? ".htpasswd link" : ".htpasswd") << "a temporary file was left, step " << c.step;
+  }
+}
+
+TEST(SaveToFile, AnOrdinaryUserGetsTheKernelsVerdictAndFilesThatCannotBeReplacedAreWrittenWhereTheyLie) {
+  struct Case {
+    const char* label;
+    unsigned file_mode;  // 0: no file yet
+    unsigned folder_mode;
+    bool linked;
+    bool refused;
+  } cases[] = {{"a read-only file", 0444, 0700, false, true},
+               {"a folder that takes no new files", 0644, 0555, false, false},
+               {"a hard-linked file", 0644, 0700, true, false},
+               {"a new file in a folder that takes none", 0, 0555, false, true}};
+  const auto inode = [](const std::string& path) {
+    struct stat st{};
+    stat(path.c_str(), &st);
+    return st.st_ino;
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string target = dir.File("passwd.txt");
+    if (c.file_mode) WriteBytes(target, "old\r\n");
+    chmod(target.c_str(), c.file_mode);
+    if (c.linked) link(target.c_str(), dir.File("link").c_str());
+    const auto before = inode(target);
+    chmod(dir.path().c_str(), c.folder_mode);
+    const std::optional<std::string> outcome = AsOrdinaryUser(dir, [&] {
+      try {
+        TStringList(Lines({"new"})).SaveToFile(target);
+        return std::string("saved");
+      } catch (const text::Exception& failure) {
+        return failure.Message();
+      }
+    });
+    if (!outcome) GTEST_SKIP() << "this machine does not let a test run as an ordinary user";
+    EXPECT_EQ(*outcome, c.refused ? Sjis("ファイル \"" + target + "\". Permission denied を作成できません") : "saved") << c.label;
+    if (!c.file_mode) continue;
+    EXPECT_EQ(ReadBytes(target), c.refused ? "old\r\n" : "new\r\n") << c.label;
+    EXPECT_EQ(inode(target), before) << c.label;
+    if (c.linked) {
+      EXPECT_EQ(ReadBytes(dir.File("link")), "new\r\n") << c.label;
+    }
   }
 }
 

@@ -26,9 +26,13 @@ std::string JoinLines(const std::vector<std::string>& lines);
 std::string ReadFileBytes(const std::string& path);
 
 // Replaces `path` with a file holding exactly `bytes`, or leaves it untouched. The bytes go to a
-// temporary file in the same folder, which is flushed to disk and then renamed over the target, so
-// a failure at any step leaves the previous file whole and no temporary file behind. Fails with
-// EFCreateError (the file cannot be created or put in place) or EWriteError (writing or flushing).
+// temporary file in the same folder, which is flushed to disk and then renamed over the target,
+// so a failure at any step leaves the previous file whole and no temporary file behind; the folder
+// is flushed last, and only its failure comes with the new file already in place. A symbolic link
+// is followed; a file this user may not write is refused. A file that cannot be replaced (its
+// folder takes no new files, or it has other hard links) is written where it lies, its old bytes
+// put back if that fails. Fails with EFCreateError (the file cannot be created or put in place)
+// or EWriteError (writing or flushing).
 void WriteFileBytes(const std::string& path, std::string_view bytes, FileAccess access = FileAccess::Shared);
 
 class TStringList {
