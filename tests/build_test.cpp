@@ -1,46 +1,12 @@
-#include <map>
 #include <set>
 
 #include "app/encrypt_password.h"
 #include "test_files.h"
-#include "text/exceptions.h"
 #include "window_fixture.h"
 
 using namespace std::string_literals;
 
 namespace {
-
-// Bytes 0, 1, 2, ... 255, 0, 1, ...: every value of a draw is reached, in a known order.
-class CountingSource : public RandomSource {
- public:
-  void Fill(std::uint8_t* out, std::size_t size) override {
-    for (std::size_t i = 0; i < size; ++i) out[i] = next_++;
-  }
-
- private:
-  std::uint8_t next_ = 0;
-};
-
-// A fixed pseudo-random byte stream (xorshift): deterministic, without the counting pattern.
-class FixedStream : public RandomSource {
- public:
-  void Fill(std::uint8_t* out, std::size_t size) override {
-    for (std::size_t i = 0; i < size; ++i) {
-      state_ ^= state_ << 13;
-      state_ ^= state_ >> 7;
-      state_ ^= state_ << 17;
-      out[i] = static_cast<std::uint8_t>(state_ >> 32);
-    }
-  }
-
- private:
-  std::uint64_t state_ = 0x9E3779B97F4A7C15u;
-};
-
-class BrokenSource : public RandomSource {
- public:
-  void Fill(std::uint8_t*, std::size_t) override { throw text::Exception("no randomness"); }
-};
 
 bool InAlphabet(std::string_view s, std::size_t from) {
   return s.find_first_not_of(CryptAlphabet.substr(from)) == std::string_view::npos;
@@ -68,38 +34,6 @@ TEST(EncryptPassword, HashesTheGivenOrAGeneratedPassword) {
   std::set<std::string> salts;
   for (int i = 0; i < 100; ++i) salts.insert(EncryptPassword("same", "").substr(0, 2));
   EXPECT_GT(salts.size(), 50u);
-}
-
-TEST(EncryptPassword, DrawsAreExactlyUniform) {
-  CountingSource counting;
-  const ScopedRandomSource scoped(counting);
-  // 256 bytes hold exactly 4 draws of each of 62 values (the 8 highest bytes are drawn again), and
-  // exactly 4 of each of 64.
-  for (const unsigned n : {62u, 64u}) {
-    std::map<unsigned, int> seen;
-    for (unsigned i = 0; i < 4 * n; ++i) ++seen[RandomBelow(n)];
-    ASSERT_EQ(seen.size(), n);
-    for (const auto& [value, count] : seen) EXPECT_EQ(count, 4) << "n " << n << " value " << value;
-  }
-  // A generated password reaches every letter and digit; salts reach all 64 characters.
-  FixedStream stream;
-  const ScopedRandomSource fixed(stream);
-  std::set<char> password_chars, salt_chars;
-  for (int i = 0; i < 1000; ++i) {
-    const HashInput input = DrawHashInput("", "");
-    password_chars.insert(input.password.begin(), input.password.end());
-    salt_chars.insert(input.salt.begin(), input.salt.end());
-  }
-  EXPECT_EQ(password_chars.size(), 62u);
-  EXPECT_EQ(salt_chars.size(), 64u);
-  EXPECT_EQ(password_chars.count('.') + password_chars.count('/'), 0u);
-}
-
-TEST(EncryptPassword, AFailingRandomSourceFailsLoudly) {
-  BrokenSource broken;
-  const ScopedRandomSource scoped(broken);
-  EXPECT_THROW(EncryptPassword("", ""), text::Exception);
-  EXPECT_THROW(EncryptPassword("given", ""), text::Exception);
 }
 
 namespace {
