@@ -1,0 +1,175 @@
+#include <apr_md5.h>
+#include <crypt.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <regex>
+
+#include "hashes/hashes.h"
+#include "hashes/random_source.h"
+#include "text/exceptions.h"
+
+using namespace std::string_literals;
+using namespace hashes;
+
+namespace {
+
+// Bytes first, first + 1, ... 255, 0, 1, ...: every value of a draw is reached, in a known order.
+struct CountingSource : RandomSource {
+  explicit CountingSource(std::uint8_t first = 0) : next(first) {}
+  void Fill(std::uint8_t* out, std::size_t size) override { while (size-- > 0) *out++ = next++; }
+  std::uint8_t next;
+};
+
+struct BrokenSource : RandomSource {
+  void Fill(std::uint8_t*, std::size_t) override { throw text::Exception("no randomness"); }
+};
+
+constexpr Strength kFast{4, 1000};
+const std::string kSjis = "\x95\x5C\x83\x7C";  // 表ポ in code page 932: trail bytes "\" and "|"
+
+// Apache's own check.
+bool ServerAccepts(const std::string& password, const std::string& hash) {
+  return apr_password_validate(password.c_str(), hash.c_str()) == APR_SUCCESS;
+}
+
+// The system crypt(3), which nginx calls.
+std::string SystemCrypt(const std::string& password, const std::string& setting) {
+  static crypt_data data;
+  const char* hash = crypt_r(password.c_str(), setting.c_str(), &data);
+  return hash ? hash : "";
+}
+
+}  // namespace
+
+TEST(RandomSource, DrawsAreExactlyUniform) {
+  CountingSource counting;
+  const ScopedRandomSource scoped(counting);
+  // 256 bytes hold exactly 4 draws of each of 62 values (the 8 highest bytes are drawn again), and
+  // exactly 4 of each of 64.
+  for (const unsigned n : {62u, 64u}) {
+    std::map<unsigned, int> seen;
+    for (unsigned i = 0; i < 4 * n; ++i) ++seen[RandomBelow(n)];
+    ASSERT_EQ(seen.size(), n);
+    for (const auto& [value, count] : seen) EXPECT_EQ(count, 4) << "n " << n << " value " << value;
+  }
+}
+
+TEST(RandomSource, AFailingRandomSourceFailsLoudly) {
+  BrokenSource broken;
+  const ScopedRandomSource scoped(broken);
+  for (const Format f : {Format::Des, Format::Apr1, Format::Sha512, Format::Bcrypt})
+    EXPECT_THROW(DrawSetting(f, kFast), text::Exception);
+}
+
+TEST(Hashes, EveryFormatPassesTheServersOwnChecks) {
+  const std::tuple<Format, Form, const char*> shapes[] = {
+      {Format::Des, Form::Des, "[./0-9A-Za-z]{13}"},
+      {Format::Apr1, Form::Apr1, R"(\$apr1\$[./0-9A-Za-z]{8}\$[./0-9A-Za-z]{22})"},
+      {Format::Sha512, Form::Sha512, R"(\$6\$rounds=1000\$[./0-9A-Za-z]{16}\$[./0-9A-Za-z]{86})"},
+      {Format::Bcrypt, Form::Bcrypt, R"(\$2y\$04\$[./0-9A-Za-z]{53})"}};
+  const unsigned seed = std::random_device()();
+  std::mt19937 random(seed);
+  for (const auto& [format, form, shape] : shapes) {
+    std::string random_bytes(random() % 30 + 1, '\0');
+    for (char& c : random_bytes) c = static_cast<char>(random() % 255 + 1);
+    for (const std::string& password : {""s, "a b:c\"d"s, kSjis, random_bytes}) {
+      SCOPED_TRACE(testing::Message() << "seed " << seed << " format " << int(format) << " password " << password);
+      const std::string setting = DrawSetting(format, kFast), hash = HashWithSetting(password, setting);
+      EXPECT_TRUE(std::regex_match(hash, std::regex(shape)) && hash.starts_with(setting)) << setting << " " << hash;
+      EXPECT_EQ(IdentifyHash(hash), form);
+      EXPECT_TRUE(ServerAccepts(password, hash));
+      EXPECT_EQ(format == Format::Apr1 ? hash : SystemCrypt(password, hash), hash);
+      EXPECT_TRUE(Verify(password, hash));
+      EXPECT_FALSE(Verify("!" + password, hash));
+    }
+  }
+}
+
+TEST(Hashes, DefaultStrengthOnceAndBoundsOfStrength) {
+  for (const auto& [format, prefix] : {std::pair{Format::Sha512, "$6$rounds=100000$"}, {Format::Bcrypt, "$2y$10$"}}) {
+    const std::string hash = HashWithSetting(kSjis, DrawSetting(format, {}));
+    EXPECT_TRUE(hash.starts_with(prefix) && ServerAccepts(kSjis, hash)) << hash;
+  }
+  // Past the upper bounds, the bounds themselves, which libxcrypt takes (the lower ones are kFast).
+  EXPECT_TRUE(DrawSetting(Format::Bcrypt, {18, 0}).starts_with("$2y$17$"));
+  EXPECT_TRUE(DrawSetting(Format::Sha512, {0, 1'000'000'000}).starts_with("$6$rounds=999999999$"));
+}
+
+TEST(Hashes, ScriptedBytesGiveTheSaltTheySay) {
+  const auto hash_from = [](std::uint8_t first, Format format) {
+    CountingSource counting(first);
+    const ScopedRandomSource scoped(counting);
+    return HashWithSetting(kSjis, DrawSetting(format, kFast));
+  };
+  for (const Format f : {Format::Des, Format::Apr1, Format::Sha512, Format::Bcrypt}) {
+    EXPECT_EQ(hash_from(0, f), hash_from(0, f));
+    EXPECT_NE(hash_from(0, f), hash_from(1, f));
+  }
+  // One byte per character, byte % 64 into CryptAlphabet.
+  EXPECT_EQ(hash_from(0, Format::Des).substr(0, 2), "./");
+  EXPECT_EQ(hash_from(62, Format::Apr1).substr(0, 15), "$apr1$yz./0123$");
+  // The 16 bytes are bcrypt's salt exactly: apr-util's own bcrypt, given them, agrees.
+  const std::uint8_t salt[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+  char apr_hash[64];
+  ASSERT_EQ(apr_bcrypt_encode(kSjis.c_str(), 4, salt, sizeof salt, apr_hash, sizeof apr_hash), APR_SUCCESS);
+  EXPECT_EQ(hash_from(0, Format::Bcrypt), apr_hash);
+}
+
+TEST(Hashes, KnownAnswers) {
+  const std::tuple<std::string, std::string, Form> answers[] = {
+      // perl -e 'print crypt("password", "ab")' (the system crypt)
+      {"password", "abJnggxhB/yWI", Form::Des},
+      // openssl passwd -apr1 -salt saltsalt password; printf '\x95\x5c\x83\x7c' | openssl passwd -apr1 -salt ./01AZaz -stdin
+      {"password", "$apr1$saltsalt$yAAkm4libquA.ZWLHbSBq/", Form::Apr1},
+      {kSjis, "$apr1$./01AZaz$Uy6t.L5.KlZHzF8cfPwot/", Form::Apr1},
+      // openssl passwd -6 -salt saltsalt password; the same with -salt ./0123456789ABCD -stdin
+      {"password", "$6$saltsalt$qFmFH.bQmmtXzyBY0s9v7Oicd2z4XSIecDzlB5KiA2/jctKu9YterLp8wwnSq.qc.eoxqOmSuNp2xS0ktL3nh/", Form::Sha512},
+      {kSjis, "$6$./0123456789ABCD$2YTeucO30xLmjRv/R2rrPblDbcPu1FEJgHWJaBfzd3ZtlYqVAmuTvc16Lw5v6fP5LuEb95SvChnHl14oFGAhj1", Form::Sha512},
+      // apr-util's apr_bcrypt_encode("pw", 4, bytes 0 to 15); $2b$ hashes ASCII as $2y$ does
+      {"pw", "$2y$04$..CA.uOD/eaGAOmJB.yMBu/p8pzi/Poxi87S0g7SVrl8L0fOVwTL.", Form::Bcrypt},
+      {"pw", "$2b$04$..CA.uOD/eaGAOmJB.yMBu/p8pzi/Poxi87S0g7SVrl8L0fOVwTL.", Form::Bcrypt},
+      // printf password | openssl sha1 -binary | base64
+      {"password", "{SHA}W6ph5Mm5Pz8GgiULbPgzG37mj9g=", Form::Sha1},
+      {kSjis, "{SHA}H77ezHts1AaI/su2upcQqrAsy1I=", Form::Sha1}};
+  for (const auto& [password, hash, form] : answers) {
+    EXPECT_EQ(IdentifyHash(hash), form) << hash;
+    EXPECT_TRUE(Verify(password, hash) && !Verify("x" + password, hash)) << hash;
+    EXPECT_EQ(form == Form::Sha1 ? hash : HashWithSetting(password, hash), hash);
+  }
+}
+
+TEST(Hashes, IdentifyHashIsStrict) {
+  const std::string c22(22, 'a'), c53(53, 'b'), c86(86, 'c'), sha = "{SHA}" + std::string(27, '+');
+  // Accepted beyond the known answers' forms.
+  for (const std::string& h : std::vector<std::string>{"$6$s$" + c86, "$6$rounds=1000$s$" + c86,
+                                                       "$6$rounds=999999999$s$" + c86, "$2a$31$" + c53})
+    EXPECT_TRUE(IdentifyHash(h).has_value()) << h;
+  for (const std::string& h : std::vector<std::string>{
+           "", "abJnggxhB/yW", "abJnggxhB/yWII", "abJnggxhB/yW!", "abJnggxhB/yWI ", "$1$saltsalt$" + c22,
+           "$5$s$" + std::string(43, 'c'), "$apr1$saltsal$" + c22 + "a", "$apr1$saltsalt$" + c22 + "a",
+           "$apr1$salt:alt$" + c22, "$2x$04$" + c53, "$2y$03$" + c53, "$2y$32$" + c53, "$2y$4$" + c53 + "b",
+           "$2y$04$" + c53.substr(1) + "+", "$6$$" + c86, "$6$0123456789abcdefg$" + c86, "$6$s$" + c86.substr(1),
+           "$6$s$" + c86 + "c", "$6$s:$" + c86, "$6$rounds=999$s$" + c86, "$6$rounds=01000$s$" + c86,
+           "$6$rounds=1000000000$s$" + c86, "$6$rounds=1000s$" + c86, sha, sha + "==", "{sha}" + sha.substr(5) + "="})
+    EXPECT_FALSE(IdentifyHash(h).has_value()) << h;
+}
+
+TEST(Hashes, ServersIgnoreWhatWeSayTheyIgnore) {
+  // Apache accepts `variant` for the password's hash exactly when it ignores what tells them apart.
+  const std::string a72(72, 'a');
+  const std::tuple<Format, std::string, std::string, Ignored> cases[] = {
+      {Format::Des, "12345678tail", "12345678", {true, false, false}},
+      {Format::Des, "\xB1\xB2", "12", {false, true, false}},
+      {Format::Bcrypt, a72 + "b", a72, {true, false, false}},
+      {Format::Bcrypt, a72, a72.substr(1) + "b", {}},
+      {Format::Bcrypt, "\xB1\xB2", "12", {}},
+      {Format::Apr1, "ab\0cd"s, "ab", {false, false, true}},
+      {Format::Sha512, "ab\0cd"s, "ab", {false, false, true}}};
+  for (const auto& [format, password, variant, ignored] : cases) {
+    EXPECT_TRUE(WhatServersIgnore(format, password) == ignored) << password;
+    const std::string hash = HashWithSetting(password, DrawSetting(format, kFast));
+    EXPECT_EQ(ServerAccepts(variant, hash), ignored.Any()) << password;
+  }
+}
