@@ -51,7 +51,9 @@ TEST_F(WindowTest, OddBytesLoadAsWhatTheyAreAndStillBuildAndSave) {
   mkdir(out.c_str(), 0700);
   for (const Case& c : cases) {
     Load(c.bytes);
-    if (!c.lines.empty() || c.bytes[0] == '\0') EXPECT_EQ(Lines(), c.lines) << c.label;
+    if (!c.lines.empty() || c.bytes[0] == '\0') {
+      EXPECT_EQ(Lines(), c.lines) << c.label;
+    }
     if (Lines().empty()) continue;
     // Whatever was loaded survives being shown, built and saved.
     form->UserList->grab();

@@ -221,7 +221,9 @@ TEST_F(WindowTest, LongWorkKeepsEveryRowInItsPlaceAndShowsItsProgress) {
     const std::string user = "user" + std::to_string(i);
     ASSERT_EQ(built[i].substr(0, user.size() + 1), user + ":") << i;
     const std::string password = Table().CellText(table::ValueColumn, static_cast<int>(i) + 1);
-    if (i % 3 != 0) EXPECT_EQ(password, "pw" + std::to_string(i));
+    if (i % 3 != 0) {
+      EXPECT_EQ(password, "pw" + std::to_string(i));
+    }
     ASSERT_TRUE(Verifies(password, built[i].substr(user.size() + 1))) << i;
   }
   EXPECT_GT(form->Htpasswd->verticalScrollBar()->maximum(), 8900);
