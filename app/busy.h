@@ -11,13 +11,18 @@ class QWidget;
 
 class BusyScope {
  public:
-  BusyScope(QWidget* owner, const QString& what);
+  // Work that can be stopped half-way without harm offers 中止 in its dialog.
+  BusyScope(QWidget* owner, const QString& what, bool cancellable = false);
   ~BusyScope();
   BusyScope(const BusyScope&) = delete;
   BusyScope& operator=(const BusyScope&) = delete;
 
   // `done` of `total` items are finished. Cheap enough to call for every row.
-  void Progress(long long done, long long total);
+  void Progress(long long done, long long total) { (void)Update(done, total, false); }
+
+  // For a thread that waits while others work: updates the count, keeps the window painted, and
+  // answers false once the user has asked to stop.
+  bool Waiting(long long done, long long total);
 
   // True while a handler's work is under way: deferred screen updates wait for its end rather than
   // redraw half-done work whenever the progress dialog lets the event loop run.
@@ -27,8 +32,11 @@ class BusyScope {
   static void SetDialogDelay(int milliseconds) { delay_ms_ = milliseconds; }
 
  private:
+  bool Update(long long done, long long total, bool now);
+
   QWidget* owner_;
   QString what_;
+  bool cancellable_;
   QElapsedTimer clock_;
   std::unique_ptr<QProgressDialog> dialog_;
   long long last_check_ = 0;

@@ -1,5 +1,7 @@
 #include "app/dialogs.h"
 
+#include "app/strength_dialog.h"
+
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -25,6 +27,12 @@ class QtDialogs final : public Dialogs {
     const QString folder = QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
     if (folder.isEmpty()) return std::nullopt;
     return folder;
+  }
+
+  std::optional<hashes::Strength> ChooseStrength(QWidget* owner, const hashes::Strength& current) override {
+    StrengthDialog dialog(owner, current);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.Chosen();
   }
 
   void ShowError(QWidget* owner, const QString& caption, const QString& text) override {

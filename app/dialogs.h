@@ -5,6 +5,8 @@
 #include <QString>
 #include <optional>
 
+#include "hashes/hashes.h"
+
 class QWidget;
 
 class Dialogs {
@@ -17,6 +19,8 @@ class Dialogs {
   virtual std::optional<QString> ChooseFolder(QWidget* owner, const QString& title) = 0;
   // A modal message with a stop icon and one OK button.
   virtual void ShowError(QWidget* owner, const QString& caption, const QString& text) = 0;
+  // The strength of the slow formats, starting from `current`; nothing when the user cancels.
+  virtual std::optional<hashes::Strength> ChooseStrength(QWidget* owner, const hashes::Strength& current) = 0;
   // A modal message with an information icon and one OK button.
   virtual void ShowInformation(QWidget* owner, const QString& caption, const QString& text) = 0;
 };

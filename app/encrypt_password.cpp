@@ -1,39 +1,81 @@
 #include "app/encrypt_password.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <thread>
 
 #include "des_crypt/des_crypt.h"
 
-HashInput DrawHashInput(std::string_view password, std::string_view salt) {
-  HashInput input{std::string(password), std::string(salt)};
-  if (input.password.empty()) {
-    for (int i = 0; i < 8; ++i) input.password += CryptAlphabet[2 + RandomBelow(62)];
-  }
-  if (input.salt.empty()) {
-    for (int i = 0; i < 2; ++i) input.salt += CryptAlphabet[RandomBelow(64)];
-  }
-  return input;
+namespace {
+
+std::string Generated() {
+  std::string password;
+  for (int i = 0; i < 8; ++i) password += CryptAlphabet[2 + RandomBelow(62)];
+  return password;
 }
 
-std::vector<std::string> HashAll(const std::vector<HashInput>& inputs) {
-  std::vector<std::string> hashes(inputs.size());
-  const auto hash_range = [&](std::size_t from, std::size_t to) {
-    for (std::size_t i = from; i < to; ++i) hashes[i] = DesCrypt(inputs[i].password, inputs[i].salt);
+}  // namespace
+
+HashJob DrawHashJob(std::string_view password, hashes::Format format, const hashes::Strength& strength) {
+  HashJob job{password.empty() ? Generated() : std::string(password), {}};
+  job.setting = hashes::DrawSetting(format, strength);
+  return job;
+}
+
+std::optional<std::vector<std::string>> HashAll(const std::vector<HashJob>& jobs,
+                                                const std::function<bool(std::size_t done)>& keep_going) {
+  std::vector<std::string> hashes(jobs.size());
+  // Jobs are taken in chunks, each worker taking the next free one, so that the cores stay busy to
+  // the end even when one chunk costs more than another; the results land in their own places.
+  // DES costs microseconds a hash and goes in large chunks; the slow formats one at a time, so
+  // that a cancel is heard within one hash.
+  const bool fast = !jobs.empty() && jobs.front().setting.size() == 2;
+  const std::size_t chunk = fast ? 1024 : 1;
+  const std::size_t chunks = (jobs.size() + chunk - 1) / chunk;
+  std::atomic<std::size_t> next{0}, done{0};
+  std::atomic<bool> stop{false};
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::exception_ptr failure;
+  const auto work = [&] {
+    for (std::size_t c; !stop && (c = next++) < chunks;) {
+      const std::size_t from = c * chunk, to = std::min(jobs.size(), from + chunk);
+      try {
+        for (std::size_t i = from; i < to; ++i) hashes[i] = hashes::HashWithSetting(jobs[i].password, jobs[i].setting);
+      } catch (...) {
+        const std::lock_guard lock(mutex);
+        if (!failure) failure = std::current_exception();
+        stop = true;
+      }
+      done += to - from;
+      finished.notify_one();
+    }
   };
-  // Below a few hundred rows a thread costs more than it saves.
-  const std::size_t workers =
-      inputs.size() < 512 ? 1 : std::max<std::size_t>(1, std::min<std::size_t>(std::thread::hardware_concurrency(), 16));
+  const std::size_t workers = std::min<std::size_t>(chunks, std::max(1u, std::thread::hardware_concurrency()));
   std::vector<std::thread> threads;
-  const std::size_t share = (inputs.size() + workers - 1) / workers;
-  for (std::size_t w = 1; w < workers; ++w)
-    threads.emplace_back(hash_range, std::min(w * share, inputs.size()), std::min((w + 1) * share, inputs.size()));
-  hash_range(0, std::min(share, inputs.size()));
+  for (std::size_t w = 0; w < workers; ++w) threads.emplace_back(work);
+  bool cancelled = false;
+  while (done < jobs.size() && !stop) {
+    if (!keep_going(done)) {
+      cancelled = stop = true;
+      break;
+    }
+    std::unique_lock lock(mutex);
+    finished.wait_for(lock, std::chrono::milliseconds(20));
+  }
   for (std::thread& t : threads) t.join();
+  if (failure) std::rethrow_exception(failure);
+  if (cancelled) return std::nullopt;
+  keep_going(done);
   return hashes;
 }
 
 std::string EncryptPassword(std::string_view password, std::string_view salt) {
-  const HashInput input = DrawHashInput(password, salt);
-  return DesCrypt(input.password, input.salt) + ":" + input.password;
+  const std::string effective = password.empty() ? Generated() : std::string(password);
+  return DesCrypt(effective, salt.empty() ? hashes::DrawSetting(hashes::Format::Des, {}) : std::string(salt)) + ":" +
+         effective;
 }

@@ -1,27 +1,33 @@
-// Turning a table password into its .htpasswd hash: an empty password is first replaced by a
-// random one of 8 letters and digits, and every hash gets a fresh random two-character salt.
+// Turning table passwords into .htpasswd hashes: an empty password is first replaced by a random
+// one of 8 letters and digits, and every hash gets a fresh random salt. Every random draw happens
+// on the window's thread in row order; only the hashing itself runs on other threads.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "hashes/hashes.h"
 #include "hashes/random_source.h"
 
-// What a row needs drawn before it can be hashed: the password (the given one, or a new one of 8
-// characters from CryptAlphabet positions 2 to 63) and the salt (the given one, or 2 characters
-// from all 64 positions).
-struct HashInput {
+// What a row hashes: the given password, or a new one of 8 characters from CryptAlphabet
+// positions 2 to 63 when it is empty, and a fresh setting (salt) for the format.
+struct HashJob {
   std::string password;
-  std::string salt;
+  std::string setting;
 };
-HashInput DrawHashInput(std::string_view password, std::string_view salt);
+HashJob DrawHashJob(std::string_view password, hashes::Format format, const hashes::Strength& strength);
 
-// The hashes of `inputs`, in their order, computed on all processor cores.
-std::vector<std::string> HashAll(const std::vector<HashInput>& inputs);
+// The hashes of `jobs`, in their order, computed on all processor cores. The calling thread
+// waits, calling `keep_going(done)` every few milliseconds with the number of jobs finished; when
+// it returns false the work stops and nothing is returned. A failure of the hashing is rethrown
+// here.
+std::optional<std::vector<std::string>> HashAll(const std::vector<HashJob>& jobs,
+                                                const std::function<bool(std::size_t done)>& keep_going);
 
-// The 13-character hash, ":" and the password that was hashed. The hash holds no ":", so the
-// result splits at its first ":".
+// The 13-character DES hash, ":" and the password that was hashed (the given one or a generated
+// one). The hash holds no ":", so the result splits at its first ":". An empty salt is drawn.
 std::string EncryptPassword(std::string_view password, std::string_view salt);

@@ -45,6 +45,12 @@ void TMemo::Append(std::string_view line) {
   ScheduleRefresh();
 }
 
+void TMemo::Assign(std::string_view text) {
+  Clear();
+  for (std::size_t from = 0, end; (end = text.find("\r\n", from)) != std::string_view::npos; from = end + 2)
+    Append(text.substr(from, end - from));
+}
+
 void TMemo::SaveToFile(const std::string& path) const { text::WriteFileBytes(path, text_); }
 
 void TMemo::SetWrapLines(bool wrap) {

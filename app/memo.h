@@ -23,6 +23,8 @@ class TMemo : public QAbstractScrollArea {
   const std::string& Text() const noexcept { return text_; }
   void Clear();
   void Append(std::string_view line);
+  // Puts back a text that Text() gave: lines each followed by CR LF.
+  void Assign(std::string_view text);
   void SaveToFile(const std::string& path) const;
 
   // Lines longer than the box wrap at its width (display only), or scroll sideways.

@@ -1,6 +1,7 @@
 #include "app/unit1.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QFile>
 #include <QLayout>
 #include <QMenuBar>
@@ -10,6 +11,7 @@
 #include <qdrawutil.h>
 
 #include "app/busy.h"
+#include "app/cell_warnings.h"
 #include "app/dialogs.h"
 #include "app/encrypt_password.h"
 #include "app/failure_display.h"
@@ -116,6 +118,7 @@ TForm1::TForm1(QWidget* parent)
   setPalette(face);
   // The controls keep the client area they were laid out in; the menu bar sits above it, outside,
   // and the window is exactly as large as the two together.
+  options_ = LoadOptions();
   ClientArea = new QWidget(this);
   ClientArea->setObjectName(QStringLiteral("ClientArea"));
   ClientArea->setFixedSize(601, 450);
@@ -123,6 +126,8 @@ TForm1::TForm1(QWidget* parent)
   setCentralWidget(ClientArea);
   CreateControls();
   CreateMenus();
+  UserList->Model().SetAnnotator(
+      [this](int column, std::string_view bytes) { return CellWarning(column, bytes, options_); });
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
@@ -230,6 +235,7 @@ QAction* TForm1::AddItem(QMenu* menu, const QString& text, const QKeySequence& s
 void TForm1::CreateMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
   QMenu* edit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
+  QMenu* settings = menuBar()->addMenu(QStringLiteral("設定(&S)"));
   QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
   // An item is its button pressed: the same guarded handler, the same enabled state, and the
   // focus (with an open cell editor) stays where it was.
@@ -249,6 +255,29 @@ void TForm1::CreateMenus() {
   press(AddItem(edit, QStringLiteral("認証データ作成(&B)"), QKeySequence(Qt::CTRL | Qt::Key_B),
                 QStringLiteral("CreateEncItem")),
         CreateEnc);
+  QMenu* formats = settings->addMenu(QStringLiteral("ハッシュ形式(&H)"));
+  formats->setObjectName(QStringLiteral("HashFormatMenu"));
+  auto* format_group = new QActionGroup(this);
+  const std::pair<hashes::Format, const char*> format_items[] = {
+      {hashes::Format::Des, "DES (crypt)(&D)"},
+      {hashes::Format::Apr1, "MD5 (apr1)(&M)"},
+      {hashes::Format::Sha512, "SHA-512 (crypt)(&S)"},
+      {hashes::Format::Bcrypt, "bcrypt(&B)"},
+  };
+  for (const auto& [format, text] : format_items) {
+    QAction* action = format_group->addAction(QString::fromUtf8(text));
+    action->setCheckable(true);
+    action->setChecked(format == options_.format);
+    formats->addAction(action);
+    connect(action, &QAction::triggered, this, [this, f = format] { ChangeOptions([f](Options& o) { o.format = f; }); });
+  }
+  connect(AddItem(settings, QStringLiteral("強度(&C)..."), QKeySequence(), QStringLiteral("StrengthItem")),
+          &QAction::triggered, this, [this] {
+            Guarded([this] {
+              if (const auto chosen = CurrentDialogs().ChooseStrength(this, options_.strength))
+                ChangeOptions([&](Options& o) { o.strength = *chosen; });
+            });
+          });
   connect(AddItem(help, QStringLiteral("バージョン情報(&A)"), QKeySequence(), QStringLiteral("AboutItem")),
           &QAction::triggered, this, [this] {
             CurrentDialogs().ShowInformation(this, QStringLiteral("バージョン情報"), AboutText());
@@ -259,6 +288,17 @@ QString AboutText() {
   return QStringLiteral("Vastelo %1\n\nBasic 認証の .htaccess と .htpasswd を作るツール\n"
                         "ライセンス: MIT License\nQt %2")
       .arg(QStringLiteral(VASTELO_VERSION), QString::fromLatin1(qVersion()));
+}
+
+void TForm1::ChangeOptions(const std::function<void(Options&)>& change) {
+  Options changed = options_;
+  change(changed);
+  // Files written after such a change would not agree with each other: the .htpasswd of the last
+  // build in the old form beside a passwd.txt and a window in the new one. Saving waits for a build.
+  if (changed.format != options_.format || changed.utf8 != options_.utf8) SaveData->setEnabled(false);
+  options_ = changed;
+  SaveOptions(options_);
+  UserList->Model().AnnotationsChanged();
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -306,6 +346,8 @@ void TForm1::LoadFileClick() {
 void TForm1::CreateEncClick() {
   const std::string user_file = EditText(*AuthUserFile);
   const std::string area = EditText(*AuthName);
+  // A cancelled build puts back what the boxes held: it changes nothing at all.
+  const std::string old_htaccess = Htaccess->Text(), old_htpasswd = Htpasswd->Text();
   Htaccess->Clear();
   Htaccess->Append("AuthUserFile " + user_file);
   Htaccess->Append("AuthGroupFile /dev/null");
@@ -319,25 +361,28 @@ void TForm1::CreateEncClick() {
   Htpasswd->Clear();
 
   table::TUserList& table = UserList->Table();
+  // A user name that the table refuses stops the build here, as the first write-back would stop
+  // it, before any time is spent hashing.
+  table.CloseEditor();
   const int rows = table.RowCount() - 1;
-  BusyScope busy(this, QStringLiteral("認証データを作成しています"));
-  // Rows are hashed in blocks: the random draws for a block in row order, its hashes on all cores,
-  // then its write-backs and .htpasswd lines in row order. Every observable step is what hashing
-  // row by row would give; only the waiting is shorter.
-  constexpr int kBlock = 8192;
-  for (int first = 1; first <= rows; first += kBlock) {
-    const int last = std::min(rows, first + kBlock - 1);
-    std::vector<HashInput> inputs;
-    // NOLINTNEXTLINE(bugprone-misplaced-widening-cast): a block's row count, far below INT_MAX
-    inputs.reserve(static_cast<std::size_t>(last - first + 1));
-    for (int r = first; r <= last; ++r) inputs.push_back(DrawHashInput(table.CellText(table::ValueColumn, r), {}));
-    const std::vector<std::string> hashes = HashAll(inputs);
-    for (int r = first; r <= last; ++r) {
-      const auto i = static_cast<std::size_t>(r - first);
-      table.SetCellText(table::ValueColumn, r, inputs[i].password);
-      Htpasswd->Append(table.CellText(table::KeyColumn, r) + ":" + hashes[i]);
-      busy.Progress(r, rows);
-    }
+  BusyScope busy(this, QStringLiteral("認証データを作成しています"), true);
+  // The random draws in row order, the hashes on all cores, then the write-backs and .htpasswd
+  // lines in row order: every observable step is what hashing row by row would give.
+  std::vector<HashJob> jobs;
+  jobs.reserve(static_cast<std::size_t>(std::max(rows, 0)));
+  for (int r = 1; r <= rows; ++r) jobs.push_back(DrawHashJob(table.CellText(table::ValueColumn, r), options_.format, options_.strength));
+  const std::optional<std::vector<std::string>> hashes =
+      HashAll(jobs, [&](std::size_t done) { return busy.Waiting(static_cast<long long>(done), rows); });
+  if (!hashes) {
+    Htaccess->Assign(old_htaccess);
+    Htpasswd->Assign(old_htpasswd);
+    return;
+  }
+  for (int r = 1; r <= rows; ++r) {
+    const auto i = static_cast<std::size_t>(r - 1);
+    table.SetCellText(table::ValueColumn, r, jobs[i].password);
+    Htpasswd->Append(table.CellText(table::KeyColumn, r) + ":" + (*hashes)[i]);
+    busy.Progress(r, rows);
   }
   SaveData->setEnabled(true);
 }

@@ -8,12 +8,14 @@
 #include <QPushButton>
 #include <QMainWindow>
 #include <QWidget>
+#include <functional>
 #include <string>
 
 class QAction;
 class QMenu;
 
 #include "app/memo.h"
+#include "app/options.h"
 #include "app/user_list_grid.h"
 
 // A single-line edit with its caption label above it.
@@ -63,15 +65,21 @@ class TForm1 : public QMainWindow {
   void SaveDataClick();
   void UserListStringsChange();
 
+  const Options& CurrentOptions() const { return options_; }
+
  protected:
   void showEvent(QShowEvent* event) override;
 
  private:
   void CreateControls();
   void CreateMenus();
+  // Applies a change of the choices under 設定 and remembers it.
+  void ChangeOptions(const std::function<void(Options&)>& change);
   static QAction* AddItem(QMenu* menu, const QString& text, const QKeySequence& shortcut, const QString& name);
   QPushButton* CreateImageButton(QWidget* parent, const QString& name, const QRect& bounds, const QString& caption,
                                  const QString& image);
+
+  Options options_;
 };
 
 // The text of an edit box as code page 932 bytes; fails when it holds a character the code page

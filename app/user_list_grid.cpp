@@ -31,6 +31,13 @@ class CellDelegate final : public QStyledItemDelegate {
     painter->setPen(option.palette.color(QPalette::Text));
     painter->drawText(option.rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                       index.data(Qt::DisplayRole).toString());
+    // A cell the server will read otherwise than it stands carries a mark; its tool tip says why.
+    if (!index.data(Qt::ToolTipRole).toString().isEmpty()) {
+      const int side = option.rect.height() - 4;
+      const QRect mark(option.rect.right() - side - 1, option.rect.top() + 2, side, side);
+      painter->fillRect(mark, option.palette.base());
+      QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning).paint(painter, mark);
+    }
     painter->restore();
   }
 };

@@ -55,6 +55,7 @@ class TUserListGrid final : public QTableView {
   table::TUserList& Table() { return table_; }
   const table::TUserList& Table() const { return table_; }
   TInplaceEdit* Editor() const { return editor_; }
+  table::UserListModel& Model() { return model_; }
   bool HasTableFocus() const;
 
   // Handles a key meant for the grid; false when the editor should treat it as text editing.

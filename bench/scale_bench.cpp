@@ -31,6 +31,7 @@ class BenchDialogs : public Dialogs {
     std::fprintf(stderr, "failure: %s\n", qPrintable(text));
   }
   void ShowInformation(QWidget*, const QString&, const QString&) override {}
+  std::optional<hashes::Strength> ChooseStrength(QWidget*, const hashes::Strength&) override { return {}; }
 };
 
 std::string Workspace() {

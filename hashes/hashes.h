@@ -29,6 +29,7 @@ inline constexpr unsigned long kMaxSha512Rounds = 999'999'999;
 struct Strength {
   int bcrypt_cost = 10;  // each step up doubles the time
   unsigned long sha512_rounds = 100'000;
+  bool operator==(const Strength&) const = default;
 };
 
 // A fresh setting for `format`, its salt drawn from CurrentRandomSource() on the calling thread:

@@ -29,14 +29,25 @@ QString UserListModel::DisplayText(std::string_view bytes) {
 }
 
 QVariant UserListModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid()) return {};
+  const bool tip = role == Qt::ToolTipRole && annotator_;
+  if ((role != Qt::DisplayRole && !tip) || !index.isValid()) return {};
   const int row = TableRow(index.row());
   const TValueStrings& strings = table_.Strings();
   // While an edit is applied the row count may lag the lines by design; a row without a line
   // simply shows nothing.
   if (row - 1 >= strings.Count()) return QString();
   const std::string& line = strings.Lines()[static_cast<std::size_t>(row - 1)];
-  return DisplayText(index.column() == KeyColumn ? TValueStrings::KeyOf(line) : TValueStrings::ValueOf(line));
+  const std::string_view bytes = index.column() == KeyColumn ? TValueStrings::KeyOf(line) : TValueStrings::ValueOf(line);
+  return tip ? annotator_(index.column(), bytes) : DisplayText(bytes);
+}
+
+void UserListModel::SetAnnotator(Annotator annotator) {
+  annotator_ = std::move(annotator);
+  AnnotationsChanged();
+}
+
+void UserListModel::AnnotationsChanged() {
+  if (shown_rows_ > 0) emit dataChanged(index(0, 0), index(shown_rows_ - 1, 1), {Qt::ToolTipRole});
 }
 
 QVariant UserListModel::headerData(int section, Qt::Orientation orientation, int role) const {

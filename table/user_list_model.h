@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <functional>
 
 #include "table/user_list.h"
 
@@ -34,6 +35,13 @@ class UserListModel : public QAbstractTableModel, private UserListView {
   // that drawing it whole would only cost time (a file may hold a line of many megabytes).
   static QString DisplayText(std::string_view bytes);
 
+  // Why a cell's bytes will not work on a server as they read (shown as the cell's tool tip and a
+  // mark), or an empty text. Asked whenever a cell is drawn, so it must be cheap.
+  using Annotator = std::function<QString(int column, std::string_view bytes)>;
+  void SetAnnotator(Annotator annotator);
+  // What the annotator says may have changed for every cell.
+  void AnnotationsChanged();
+
  public:
   // Brings the views up to date with the table now.
   void Flush();
@@ -48,6 +56,7 @@ class UserListModel : public QAbstractTableModel, private UserListView {
   void CurrentCellChanged() override;
 
   TUserList& table_;
+  Annotator annotator_;
   int shown_rows_;
   bool flush_scheduled_ = false;
   bool flushing_ = false;

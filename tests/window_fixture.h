@@ -33,6 +33,7 @@ class ScriptedDialogs : public Dialogs {
   std::deque<QString> files, folders;
   std::vector<QString> errors, information;  // every message box shown
   QString open_title, open_filter, open_initial, folder_title, error_caption;
+  std::optional<hashes::Strength> strength;  // the answer to 強度
 
   std::optional<QString> OpenFile(QWidget*, const QString& title, const QString& filter,
                                   const QString& initial) override {
@@ -45,6 +46,7 @@ class ScriptedDialogs : public Dialogs {
     folder_title = title;
     return Next(folders);
   }
+  std::optional<hashes::Strength> ChooseStrength(QWidget*, const hashes::Strength&) override { return strength; }
   void ShowError(QWidget*, const QString& caption, const QString& text) override {
     error_caption = caption;
     errors.push_back(text);

@@ -50,11 +50,12 @@ case $mode in
     deb=$(ls "$work"/out/vastelo_*.deb)
     depends=$(dpkg-deb -f "$deb" Depends)
     echo "Depends: $depends"
-    for p in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins fonts-ipafont-gothic libc6; do
+    # libcrypt and apr-util compute the strong hash formats.
+    for p in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins fonts-ipafont-gothic libc6 libcrypt1 libaprutil1; do
       grep -Eq "(^|, )$p( |,|$)" <<<"$depends" || fail "Depends lacks $p"
     done
     # The package must not drag in what only the tests use.
-    ! grep -Eq 'libcrypt|libssl|libgtest|libbenchmark' <<<"$depends" || fail "Depends names a test-only library"
+    ! grep -Eq 'libssl|libgtest|libbenchmark|apache2|nginx' <<<"$depends" || fail "Depends names a test-only package"
     [ "$(dpkg-deb -f "$deb" Package)" = vastelo ] || fail "package name"
     dpkg-deb -x "$deb" "$work/root"
     check_tree "$work/root/usr"

@@ -1,0 +1,81 @@
+#include "app/strength_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QFormLayout>
+#include <QLabel>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+double MillisecondsFor(hashes::Format format, const hashes::Strength& strength) {
+  const std::string setting = hashes::DrawSetting(format, strength);
+  QElapsedTimer clock;
+  clock.start();
+  (void)hashes::HashWithSetting("password", setting);
+  return static_cast<double>(clock.nsecsElapsed()) / 1e6;
+}
+
+}  // namespace
+
+QString ApproximateTime(double milliseconds) {
+  if (milliseconds < 1) return QStringLiteral("1 ミリ秒未満");
+  if (milliseconds < 1000) return QStringLiteral("約 %1 ミリ秒").arg(std::lround(milliseconds));
+  return QStringLiteral("約 %1 秒").arg(milliseconds / 1000, 0, 'f', 1);
+}
+
+StrengthDialog::StrengthDialog(QWidget* parent, const hashes::Strength& current) : QDialog(parent) {
+  setObjectName(QStringLiteral("StrengthDialog"));
+  setWindowTitle(QStringLiteral("強度"));
+  BcryptCost = new QSpinBox(this);
+  BcryptCost->setObjectName(QStringLiteral("BcryptCost"));
+  BcryptCost->setRange(hashes::kMinBcryptCost, hashes::kMaxBcryptCost);
+  BcryptCost->setValue(current.bcrypt_cost);
+  Sha512Rounds = new QSpinBox(this);
+  Sha512Rounds->setObjectName(QStringLiteral("Sha512Rounds"));
+  Sha512Rounds->setRange(static_cast<int>(hashes::kMinSha512Rounds), static_cast<int>(hashes::kMaxSha512Rounds));
+  Sha512Rounds->setGroupSeparatorShown(true);
+  Sha512Rounds->setSingleStep(10'000);
+  Sha512Rounds->setValue(static_cast<int>(current.sha512_rounds));
+  BcryptTime = new QLabel(this);
+  Sha512Time = new QLabel(this);
+
+  bcrypt_measured_cost_ = std::min(current.bcrypt_cost, 10);
+  bcrypt_ms_ = MillisecondsFor(hashes::Format::Bcrypt, {bcrypt_measured_cost_, 0});
+  sha512_measured_rounds_ = std::min<unsigned long>(current.sha512_rounds, 100'000);
+  sha512_ms_ = MillisecondsFor(hashes::Format::Sha512, {0, sha512_measured_rounds_});
+
+  auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("bcrypt のコスト(&B):"), BcryptCost);
+  form->addRow(QString(), BcryptTime);
+  form->addRow(QStringLiteral("SHA-512 のラウンド数(&R):"), Sha512Rounds);
+  form->addRow(QString(), Sha512Time);
+  auto* reminder = new QLabel(QStringLiteral("サーバはリクエストのたびにパスワードを照合します。\n"
+                                             "アクセスの多いサイトでは低めの値を選んでください。"),
+                              this);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addWidget(reminder);
+  layout->addWidget(buttons);
+  connect(BcryptCost, &QSpinBox::valueChanged, this, &StrengthDialog::ShowTimes);
+  connect(Sha512Rounds, &QSpinBox::valueChanged, this, &StrengthDialog::ShowTimes);
+  ShowTimes();
+}
+
+hashes::Strength StrengthDialog::Chosen() const {
+  return {BcryptCost->value(), static_cast<unsigned long>(Sha512Rounds->value())};
+}
+
+void StrengthDialog::ShowTimes() {
+  const hashes::Strength chosen = Chosen();
+  const double bcrypt = std::ldexp(bcrypt_ms_, chosen.bcrypt_cost - bcrypt_measured_cost_);
+  const double sha512 = sha512_ms_ * static_cast<double>(chosen.sha512_rounds) / static_cast<double>(sha512_measured_rounds_);
+  BcryptTime->setText(QStringLiteral("照合 1 回に %1").arg(ApproximateTime(bcrypt)));
+  Sha512Time->setText(QStringLiteral("照合 1 回に %1").arg(ApproximateTime(sha512)));
+}

@@ -1,0 +1,192 @@
+// The hash formats through the real window: chosen from the menu, remembered, judged by Apache's
+// own check and the system crypt(3), cancelled half-way, and served by real Apache and nginx.
+#include <apr_md5.h>
+
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressDialog>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTimer>
+#include <regex>
+
+#include "app/busy.h"
+#include "app/strength_dialog.h"
+#include "server_harness.h"
+#include "window_fixture.h"
+
+namespace {
+
+class FormatsTest : public WindowTest {
+ protected:
+  QAction* FormatItem(hashes::Format format) {
+    return form->findChild<QMenu*>("HashFormatMenu")->actions()[static_cast<int>(format)];
+  }
+  void Choose(hashes::Format format, hashes::Strength strength = {4, 1000}) {
+    FormatItem(format)->trigger();
+    dialogs.strength = strength;
+    form->findChild<QAction*>("StrengthItem")->trigger();
+  }
+};
+
+struct FormatCase {
+  hashes::Format format;
+  const char* shape;
+  bool crypt_checks;  // the system crypt(3), which nginx calls, knows the form
+};
+const FormatCase kFormats[] = {
+    {hashes::Format::Des, "[./0-9A-Za-z]{13}", true},
+    {hashes::Format::Apr1, R"(\$apr1\$[./0-9A-Za-z]{8}\$[./0-9A-Za-z]{22})", false},
+    {hashes::Format::Sha512, R"(\$6\$rounds=1000\$[./0-9A-Za-z]{16}\$[./0-9A-Za-z]{86})", true},
+    {hashes::Format::Bcrypt, R"(\$2y\$04\$[./0-9A-Za-z]{53})", true},
+};
+
+const std::string kUsers = "alice,wonderland\r\n" + Sjis("山田,やまだ表ソ") + "\r\nbob,\r\n";
+
+}  // namespace
+
+TEST_F(FormatsTest, EveryFormatsLinesPassTheServersOwnChecks) {
+  const QList<QAction*> menus = form->menuBar()->actions();
+  EXPECT_EQ(menus[2]->text(), "設定(&S)");
+  const QStringList names = {"DES (crypt)(&D)", "MD5 (apr1)(&M)", "SHA-512 (crypt)(&S)", "bcrypt(&B)"};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(FormatItem(static_cast<hashes::Format>(i))->text(), names[i]);
+  EXPECT_TRUE(FormatItem(hashes::Format::Des)->isChecked()) << "DES at the first start";
+  Load(kUsers);
+  for (const FormatCase& f : kFormats) {
+    Choose(f.format);
+    Click(form->CreateEnc);
+    const std::vector<std::string> lines = text::SplitLines(form->Htpasswd->Text());
+    ASSERT_EQ(lines.size(), 3u);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const std::string& line = lines[i];
+      const std::string hash = line.substr(line.find(':') + 1);
+      const std::string password(Table().CellText(table::ValueColumn, static_cast<int>(i) + 1));
+      EXPECT_TRUE(std::regex_match(hash, std::regex(f.shape))) << hash;
+      EXPECT_EQ(line.substr(0, line.find(':')), Table().CellText(table::KeyColumn, static_cast<int>(i) + 1));
+      EXPECT_EQ(apr_password_validate(password.c_str(), hash.c_str()), APR_SUCCESS) << line;
+      EXPECT_TRUE(!f.crypt_checks || Verifies(password, hash)) << line;
+    }
+    EXPECT_TRUE(form->SaveData->isEnabled());
+    FormatItem(hashes::Format::Apr1)->trigger();  // another choice after the build
+    EXPECT_EQ(form->SaveData->isEnabled(), f.format == hashes::Format::Apr1) << "saving waits for a new build";
+  }
+  EXPECT_TRUE(Errors().empty());
+}
+
+TEST_F(FormatsTest, TheChoicesAreRememberedAndNonsenseGivesTheDefaults) {
+  Choose(hashes::Format::Bcrypt, {12, 5000});
+  form = std::make_unique<TForm1>();
+  EXPECT_TRUE(FormatItem(hashes::Format::Bcrypt)->isChecked());
+  EXPECT_EQ(form->CurrentOptions(), (Options{hashes::Format::Bcrypt, {12, 5000}, false}));
+  {
+    QSettings store(QStringLiteral("Vastelo"), QStringLiteral("Vastelo"));
+    store.setValue("hash/format", "rot13");
+    store.setValue("hash/bcryptCost", 99);
+    store.setValue("hash/sha512Rounds", "many");
+  }
+  form = std::make_unique<TForm1>();
+  EXPECT_EQ(form->CurrentOptions(), Options{});
+  EXPECT_TRUE(FormatItem(hashes::Format::Des)->isChecked());
+}
+
+TEST_F(FormatsTest, ACancelledBuildChangesNothing) {
+  Load(kUsers + "carol,\r\ndave,x\r\n");
+  Click(form->CreateEnc);
+  const std::string htaccess = form->Htaccess->Text(), htpasswd = form->Htpasswd->Text();
+  const std::vector<std::string> lines = Lines();
+  form->AuthName->setText("changed");
+  Choose(hashes::Format::Bcrypt, {13, 1000});  // half a second a hash: long enough to stop
+  BusyScope::SetDialogDelay(0);
+  QString offered;
+  QTimer::singleShot(0, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* progress = qobject_cast<QProgressDialog*>(w)) {
+        offered = progress->findChild<QPushButton*>()->text();
+        progress->cancel();
+      }
+  });
+  Click(form->CreateEnc);
+  BusyScope::SetDialogDelay(1000);
+  EXPECT_EQ(offered, "中止");
+  EXPECT_EQ(Lines(), lines) << "no generated password written back";
+  EXPECT_EQ(form->Htaccess->Text(), htaccess);
+  EXPECT_EQ(form->Htpasswd->Text(), htpasswd);
+  EXPECT_TRUE(form->CreateEnc->isEnabled());
+  EXPECT_FALSE(form->SaveData->isEnabled()) << "as the change of format left it";
+  EXPECT_TRUE(Errors().empty());
+}
+
+TEST_F(FormatsTest, CellsTheServerReadsOtherwiseCarryAMarkThatSaysWhy) {
+  Fill({"alice=12345678", "bob=123456789", "a:b=x", "carol=\x95\x5C", "dave="});
+  const auto tip = [&](int row, int column) {
+    return form->UserList->model()->index(row - 1, column).data(Qt::ToolTipRole).toString();
+  };
+  const auto marked = [&](hashes::Format format) {
+    FormatItem(format)->trigger();
+    std::string out;
+    for (int r = 1; r <= 5; ++r) out += std::string(tip(r, 0).isEmpty() ? "-" : "K") + (tip(r, 1).isEmpty() ? "-" : "P");
+    return out;
+  };
+  EXPECT_EQ(marked(hashes::Format::Des), "--" "-P" "K-" "-P" "--");
+  EXPECT_TRUE(tip(2, 1).contains("8 バイト")) << tip(2, 1).toStdString();
+  EXPECT_TRUE(tip(4, 1).contains("最上位ビット"));
+  EXPECT_TRUE(tip(3, 0).contains("ログインできません"));
+  EXPECT_EQ(marked(hashes::Format::Sha512), "--" "--" "K-" "--" "--");
+  Table().SetCellText(table::ValueColumn, 2, std::string(73, 'x'));
+  EXPECT_EQ(marked(hashes::Format::Bcrypt), "--" "-P" "K-" "--" "--");
+  EXPECT_TRUE(tip(2, 1).contains("72 バイト"));
+  // The mark is drawn at the right of the cell.
+  TUserListGrid* grid = form->UserList;
+  const QImage image = grid->viewport()->grab().toImage();
+  const auto right_end = [&](int row) {
+    const QRect cell = grid->visualRect(grid->model()->index(row - 1, 1));
+    return image.copy(cell.right() - 14, cell.top() + 3, 12, cell.height() - 6);
+  };
+  EXPECT_NE(right_end(2), right_end(1));
+  EXPECT_EQ(right_end(5), right_end(1));
+}
+
+TEST(StrengthDialog, OffersTheBoundsAndTheTimeOfOneVerification) {
+  StrengthDialog dialog(nullptr, {10, 100'000});
+  EXPECT_EQ(dialog.BcryptCost->minimum(), 4);
+  EXPECT_EQ(dialog.BcryptCost->maximum(), 17);
+  EXPECT_EQ(dialog.Sha512Rounds->minimum(), 1000);
+  EXPECT_EQ(dialog.Sha512Rounds->maximum(), 999'999'999);
+  EXPECT_TRUE(dialog.BcryptTime->text().contains("ミリ秒")) << dialog.BcryptTime->text().toStdString();
+  dialog.BcryptCost->setValue(17);  // 128 times as long: seconds
+  dialog.Sha512Rounds->setValue(1000);
+  EXPECT_TRUE(dialog.BcryptTime->text().endsWith(" 秒")) << dialog.BcryptTime->text().toStdString();
+  EXPECT_EQ(dialog.Chosen(), (hashes::Strength{17, 1000}));
+  for (const auto& [ms, text] : {std::pair{0.4, "1 ミリ秒未満"}, {61.4, "約 61 ミリ秒"}, {1500.0, "約 1.5 秒"}})
+    EXPECT_EQ(ApproximateTime(ms), QString::fromUtf8(text));
+}
+
+// Saved into the folder they protect, the files of every format let each user in on real servers,
+// with the right password only, and the password file is never served.
+TEST_F(FormatsTest, SavedFilesGuardAFolderOnRealServers) {
+  if (const std::string why = PrivateServers::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  Load(kUsers);
+  const std::string docroot = dir.File("site");
+  mkdir(docroot.c_str(), 0755);
+  WriteBytes(docroot + "/index.html", "<p>inside</p>\n");
+  form->AuthUserFile->setText(QString::fromStdString(docroot + "/.htpasswd"));
+  for (const FormatCase& f : kFormats) {
+    Choose(f.format);
+    Click(form->CreateEnc);
+    SaveTo(docroot);
+    PrivateServers servers(docroot, docroot + "/.htpasswd");
+    for (const auto server : {PrivateServers::kApache, PrivateServers::kNginx}) {
+      const auto status = [&](const std::string& path, std::optional<PrivateServers::Credentials> who) {
+        return servers.Status(server, path, who);
+      };
+      const std::string where = std::string(PrivateServers::Name(server)) + " " + f.shape + "\n" + servers.ErrorLog(server);
+      EXPECT_EQ(status("/", {}), 401) << where;
+      EXPECT_EQ(status("/.htpasswd", {}), 403) << where;
+      for (int r = 1; r <= 3; ++r) {
+        const std::string user = Table().CellText(table::KeyColumn, r), password = Table().CellText(table::ValueColumn, r);
+        EXPECT_EQ(status("/", PrivateServers::Credentials{user, password}), 200) << r << " " << where;
+        EXPECT_EQ(status("/", PrivateServers::Credentials{user, "x" + password}), 401) << r << " " << where;
+      }
+    }
+  }
+}
