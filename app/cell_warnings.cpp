@@ -2,7 +2,10 @@
 
 #include <QStringList>
 
+#include "app/screen_text.h"
+#include "platform/cp932.h"
 #include "table/user_list.h"
+#include "text/exceptions.h"
 
 QString CellWarning(int column, std::string_view bytes, const Options& options) {
   if (column == table::KeyColumn)
@@ -10,7 +13,17 @@ QString CellWarning(int column, std::string_view bytes, const Options& options) 
                ? QString()
                : QStringLiteral("「:」を含むユーザ名では決してログインできません。"
                                 "サーバは最初の「:」でユーザ名とパスワードを分けます。");
-  const hashes::Ignored ignored = hashes::WhatServersIgnore(options.format, bytes);
+  // What the server is given: in UTF-8 mode the UTF-8 bytes. The first 256 settle every limit
+  // (the longest is 72), so a huge cell costs no more to mark than a short one.
+  std::size_t cut = 0;
+  while (cut < bytes.size() && cut < 256) cut = platform::CharNext(bytes, cut);
+  std::string sent;
+  try {
+    sent = OutputBytes(bytes.substr(0, cut), options.utf8);
+  } catch (const text::Exception&) {
+    return QStringLiteral("文字にならないバイトがあるため、UTF-8 に変換できません。");
+  }
+  const hashes::Ignored ignored = hashes::WhatServersIgnore(options.format, sent);
   QStringList why;
   if (ignored.beyond_limit)
     why << (options.format == hashes::Format::Des ? QStringLiteral("DES で照合されるのは最初の 8 バイトだけです。")
@@ -18,5 +31,8 @@ QString CellWarning(int column, std::string_view bytes, const Options& options) 
   if (ignored.eighth_bits)
     why << QStringLiteral("DES は各バイトの最上位ビットを照合しません。ASCII 以外の文字は別の文字と区別されません。");
   if (ignored.after_nul) why << QStringLiteral("NUL 文字から後は照合されません。");
+  if (options.utf8 && options.format == hashes::Format::Des && ignored.eighth_bits)
+    why << QStringLiteral("UTF-8 では日本語 1 文字が 3 バイトになるため、照合されるのは最初の 2、3 文字の一部だけです。"
+                          "UTF-8 には bcrypt をお勧めします。");
   return why.join(u'\n');
 }

@@ -14,12 +14,15 @@
 #include "hashes/random_source.h"
 
 // What a row hashes: the given password, or a new one of 8 characters from CryptAlphabet
-// positions 2 to 63 when it is empty, and a fresh setting (salt) for the format.
+// positions 2 to 63 when it is empty, and a fresh setting (salt) for the format. The bytes hashed
+// are the password's as they leave the program: the same bytes, or UTF-8 (see OutputBytes).
 struct HashJob {
-  std::string password;
+  std::string password;  // as the table holds it
+  std::string hashed;
   std::string setting;
 };
-HashJob DrawHashJob(std::string_view password, hashes::Format format, const hashes::Strength& strength);
+HashJob DrawHashJob(std::string_view password, hashes::Format format, const hashes::Strength& strength,
+                    bool utf8 = false);
 
 // The hashes of `jobs`, in their order, computed on all processor cores. The calling thread
 // waits, calling `keep_going(done)` every few milliseconds with the number of jobs finished; when

@@ -7,6 +7,7 @@
 #include <QMenuBar>
 #include <QImage>
 #include <QPainter>
+#include <QStyle>
 #include <QPixmap>
 #include <qdrawutil.h>
 
@@ -128,6 +129,11 @@ TForm1::TForm1(QWidget* parent)
   CreateMenus();
   UserList->Model().SetAnnotator(
       [this](int column, std::string_view bytes) { return CellWarning(column, bytes, options_); });
+  // The realm travels in the login prompt, where only ASCII is sure to arrive whole.
+  AuthNameWarning = AuthName->addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
+  AuthNameWarning->setToolTip(QStringLiteral("AuthName に ASCII 以外の文字があると、ブラウザのログイン画面で文字化けすることがあります。"));
+  connect(AuthName, &QLineEdit::textChanged, this, &TForm1::ShowAuthNameWarning);
+  ShowAuthNameWarning();
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
@@ -271,6 +277,16 @@ void TForm1::CreateMenus() {
     formats->addAction(action);
     connect(action, &QAction::triggered, this, [this, f = format] { ChangeOptions([f](Options& o) { o.format = f; }); });
   }
+  QMenu* encodings = settings->addMenu(QStringLiteral("文字コード(&E)"));
+  encodings->setObjectName(QStringLiteral("EncodingMenu"));
+  auto* encoding_group = new QActionGroup(this);
+  for (const bool utf8 : {false, true}) {
+    QAction* action = encoding_group->addAction(utf8 ? QStringLiteral("UTF-8(&U)") : QStringLiteral("Shift-JIS（変換しない）(&J)"));
+    action->setCheckable(true);
+    action->setChecked(utf8 == options_.utf8);
+    encodings->addAction(action);
+    connect(action, &QAction::triggered, this, [this, utf8] { ChangeOptions([utf8](Options& o) { o.utf8 = utf8; }); });
+  }
   connect(AddItem(settings, QStringLiteral("強度(&C)..."), QKeySequence(), QStringLiteral("StrengthItem")),
           &QAction::triggered, this, [this] {
             Guarded([this] {
@@ -299,6 +315,12 @@ void TForm1::ChangeOptions(const std::function<void(Options&)>& change) {
   options_ = changed;
   SaveOptions(options_);
   UserList->Model().AnnotationsChanged();
+  ShowAuthNameWarning();
+}
+
+void TForm1::ShowAuthNameWarning() {
+  const QString text = AuthName->text();
+  AuthNameWarning->setVisible(options_.utf8 && std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x80; }));
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -322,14 +344,24 @@ void TForm1::LoadFileClick() {
     Htpasswd->Clear();
     return;
   }
+  ReadCredentials();
+}
+
+void TForm1::ReadCredentials() {
+  table::TUserList& table = UserList->Table();
   BusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
   text::TStringList lines;
   lines.LoadFromFile(NativePath(OpenDialog.FileName));
   const long long count = lines.Count();
-  table.Strings().Reserve(lines.Count());
+  table.Strings().Reserve(table.Strings().Count() + lines.Count());
   long long done = 0;
-  for (const std::string& line : lines.Lines()) {
+  for (std::string line : lines.Lines()) {
     busy.Progress(++done, count);
+    if (options_.utf8) {
+      // Spreadsheets save "CSV UTF-8" with a byte-order mark, which is no part of the first name.
+      if (done == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+      line = Cp932FromUtf8Line(line, done);
+    }
     if (line.empty()) continue;
     const text::TStringList fields = text::SplitDelimited(line, ',');
     if (fields.Count() == 1) {
@@ -370,7 +402,11 @@ void TForm1::CreateEncClick() {
   // lines in row order: every observable step is what hashing row by row would give.
   std::vector<HashJob> jobs;
   jobs.reserve(static_cast<std::size_t>(std::max(rows, 0)));
-  for (int r = 1; r <= rows; ++r) jobs.push_back(DrawHashJob(table.CellText(table::ValueColumn, r), options_.format, options_.strength));
+  for (int r = 1; r <= rows; ++r) {
+    // A name that cannot leave the program as the chosen encoding stops the build before hashing.
+    if (options_.utf8) (void)OutputBytes(table.CellText(table::KeyColumn, r), true);
+    jobs.push_back(DrawHashJob(table.CellText(table::ValueColumn, r), options_.format, options_.strength, options_.utf8));
+  }
   const std::optional<std::vector<std::string>> hashes =
       HashAll(jobs, [&](std::size_t done) { return busy.Waiting(static_cast<long long>(done), rows); });
   if (!hashes) {
@@ -394,8 +430,12 @@ void TForm1::SaveDataClick() {
   BusyScope busy(this, QStringLiteral("保存しています"));
   std::string path = NativePath(*folder);
   if (path.back() != '/') path += '/';
-  Htpasswd->SaveToFile(path + ".htpasswd");
-  Htaccess->SaveToFile(path + ".htaccess");
+  // All three converted before the first is written: a text that cannot leave writes nothing.
+  const std::string htpasswd = OutputBytes(Htpasswd->Text(), options_.utf8);
+  const std::string htaccess = OutputBytes(Htaccess->Text(), options_.utf8);
+  const std::string passwd = OutputBytes(UserList->Table().Strings().Text(), options_.utf8);
+  text::WriteFileBytes(path + ".htpasswd", htpasswd);
+  text::WriteFileBytes(path + ".htaccess", htaccess);
   // The record of clear-text passwords is for the administrator's eyes only.
-  UserList->Table().Strings().SaveToFile(path + "passwd.txt", text::FileAccess::OwnerOnly);
+  text::WriteFileBytes(path + "passwd.txt", passwd, text::FileAccess::OwnerOnly);
 }

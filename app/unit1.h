@@ -47,6 +47,7 @@ class TForm1 : public QMainWindow {
   TLabeledEdit* AuthUserFile;
   TLabeledEdit* LabeledEdit2;
   TLabeledEdit* AuthName;
+  QAction* AuthNameWarning;  // shown in AuthName when its text may arrive garbled
   QGroupBox* GroupBox1;
   QLabel* Label4;
   QPushButton* LoadFile;
@@ -73,6 +74,9 @@ class TForm1 : public QMainWindow {
  private:
   void CreateControls();
   void CreateMenus();
+  // Reads the file OpenDialog names into the table, appending to what is there.
+  void ReadCredentials();
+  void ShowAuthNameWarning();
   // Applies a change of the choices under 設定 and remembers it.
   void ChangeOptions(const std::function<void(Options&)>& change);
   static QAction* AddItem(QMenu* menu, const QString& text, const QKeySequence& shortcut, const QString& name);

@@ -85,6 +85,35 @@ std::string Cp932ToUtf8(std::string_view cp932) {
   return out;
 }
 
+std::optional<std::string> Cp932ToUtf8Strict(std::string_view cp932) {
+  std::string out;
+  out.reserve(cp932.size() + cp932.size() / 2);
+  if (!Decoder().Run(cp932, out, [](std::string_view, std::string&) { return std::size_t{0}; })) return std::nullopt;
+  return out;
+}
+
+std::size_t FirstNonUtf8(std::string_view text) noexcept {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    const std::size_t n = Utf8SequenceLength(b);
+    if (n == 1) {
+      if (b >= 0x80) return i;
+      ++i;
+      continue;
+    }
+    if (i + n > text.size()) return i;
+    const auto b1 = static_cast<unsigned char>(text[i + 1]);
+    // The second byte's range rules out overlong forms, surrogates and code points past U+10FFFF.
+    const unsigned char low = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
+    if (b1 < low || b1 > high) return i;
+    for (std::size_t k = 2; k < n; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return i;
+    i += n;
+  }
+  return std::string_view::npos;
+}
+
 std::optional<std::string> Utf8ToCp932(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());

@@ -33,6 +33,13 @@ std::size_t LastCharStart(std::string_view text) noexcept;
 // come out as U+FFFD each, so nothing the user sees is ever silently dropped.
 std::string Cp932ToUtf8(std::string_view cp932);
 
+// Code page 932 to UTF-8, or nothing when a byte does not form a character.
+std::optional<std::string> Cp932ToUtf8Strict(std::string_view cp932);
+
+// Where `text` stops being UTF-8 (an invalid, overlong, surrogate or cut-off sequence), or npos
+// when all of it is.
+std::size_t FirstNonUtf8(std::string_view text) noexcept;
+
 // UTF-8 to code page 932. Empty optional when a character has no code page 932 form (or the
 // input is not UTF-8): the caller decides how to refuse it.
 std::optional<std::string> Utf8ToCp932(std::string_view utf8);
