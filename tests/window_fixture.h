@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QInputMethodEvent>
+#include <QSettings>
 #include <QTest>
 #include <deque>
 #include <memory>
@@ -68,6 +69,7 @@ class ScriptedDialogs : public Dialogs {
 class WindowTest : public testing::Test {
  protected:
   void SetUp() override {
+    QSettings(QStringLiteral("Vastelo"), QStringLiteral("Vastelo")).clear();  // a first start
     form = std::make_unique<TForm1>();
     form->show();
     QApplication::setActiveWindow(form.get());

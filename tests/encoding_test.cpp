@@ -1,0 +1,110 @@
+// UTF-8 files in and out, through the real window: the table keeps Shift-JIS bytes, and only what
+// enters and leaves is converted.
+#include <QMenu>
+
+#include "server_harness.h"
+#include "window_fixture.h"
+
+namespace {
+
+class EncodingTest : public WindowTest {
+ protected:
+  void Choose(bool utf8, hashes::Format format = hashes::Format::Bcrypt) {
+    form->findChild<QMenu*>("EncodingMenu")->actions()[utf8 ? 1 : 0]->trigger();
+    form->findChild<QMenu*>("HashFormatMenu")->actions()[static_cast<int>(format)]->trigger();
+    dialogs.strength = hashes::Strength{4, 1000};
+    form->findChild<QAction*>("StrengthItem")->trigger();
+  }
+};
+
+// Kanji, kana (with a voiced mark), full-width letters, half-width katakana and ASCII.
+const std::string kUtf8Users = "山田太郎,パスワード\r\nがぎぐ,ｶﾅ\r\nＡＢＣ,full\r\nalice,wonderland\r\n";
+
+}  // namespace
+
+TEST_F(EncodingTest, AUtf8FileLoadsAsItsShiftJisTwinAndIsSavedInComposedUtf8) {
+  Load(Sjis(kUtf8Users));
+  const std::vector<std::string> from_sjis = Lines();
+  EXPECT_EQ(from_sjis.size(), 4u);
+  Choose(true);
+  EXPECT_EQ(form->findChild<QMenu*>("EncodingMenu")->actions()[0]->text(), "Shift-JIS（変換しない）(&J)");
+  const std::string decomposed = "\xE3\x81\x8B\xE3\x82\x99\xE3\x81\x8D\xE3\x82\x99\xE3\x81\x8F\xE3\x82\x99";  // がぎぐ
+  std::string lf = kUtf8Users;
+  lf.replace(lf.find("がぎぐ"), std::string("がぎぐ").size(), decomposed);
+  for (std::string::size_type at; (at = lf.find("\r\n")) != std::string::npos;) lf.erase(at, 1);
+  for (const std::string& file : {kUtf8Users, "\xEF\xBB\xBF" + kUtf8Users, lf, "\xEF\xBB\xBF" + lf}) {
+    Load(file);
+    EXPECT_EQ(Lines(), from_sjis) << file;
+  }
+  EXPECT_TRUE(Errors().empty());
+
+  Click(form->CreateEnc);
+  const std::string out = dir.File("out");
+  mkdir(out.c_str(), 0700);
+  SaveTo(out);
+  const std::string passwd = ReadBytes(out + "/passwd.txt");
+  EXPECT_EQ(passwd, "山田太郎=パスワード\r\nがぎぐ=ｶﾅ\r\nＡＢＣ=full\r\nalice=wonderland\r\n") << "composed UTF-8, no byte-order mark";
+  const std::vector<std::string> htpasswd = text::SplitLines(ReadBytes(out + "/.htpasswd"));
+  ASSERT_EQ(htpasswd.size(), 4u);
+  const std::vector<std::string> users = {"山田太郎", "がぎぐ", "ＡＢＣ", "alice"}, passwords = {"パスワード", "ｶﾅ", "full", "wonderland"};
+  for (std::size_t i = 0; i < users.size(); ++i) {
+    EXPECT_EQ(htpasswd[i].substr(0, users[i].size() + 1), users[i] + ":");
+    EXPECT_TRUE(Verifies(passwords[i], htpasswd[i].substr(users[i].size() + 1))) << "the UTF-8 bytes were hashed";
+  }
+  EXPECT_EQ(ReadBytes(out + "/.htaccess").substr(0, 13), "AuthUserFile ");
+  EXPECT_EQ(form->Htpasswd->ShownText().left(5), "山田太郎:") << "the boxes show the same characters";
+  EXPECT_EQ(text::SplitLines(form->Htpasswd->Text())[0].substr(0, 9), Sjis("山田太郎:"));
+}
+
+TEST_F(EncodingTest, ALineThatIsNoUtf8OrHoldsWhatShiftJisLacksStopsTheLoadThere) {
+  Choose(true);
+  const struct {
+    std::string file;
+    std::string message;
+  } cases[] = {
+      {"a,1\r\nb,\xFF\xFE\r\nc,3\r\n", Sjis("2 行目の 3 バイト目からが UTF-8 として正しくないため、読み込めません.")},
+      {"a,1\r\n\xE3\x81\r\n", Sjis("2 行目の 1 バイト目からが UTF-8 として正しくないため、読み込めません.")},
+      {"a,1\r\nb,\xC0\xAF\r\n", Sjis("2 行目の 3 バイト目からが UTF-8 として正しくないため、読み込めません.")},
+      {"a,1\r\n\r\n𠮷野家,2\r\n", Sjis("3 行目の文字 U+20BB7 はShift-JISで表せないため、読み込めません.")},
+      {"a,1\r\nb,ok😀\r\n", Sjis("2 行目の文字 U+1F600 はShift-JISで表せないため、読み込めません.")},
+  };
+  for (const auto& c : cases) {
+    Load(c.file);
+    EXPECT_EQ(Lines(), std::vector<std::string>{"a=1"}) << c.file;
+    EXPECT_EQ(Errors(), std::vector<std::string>{c.message}) << c.file;
+  }
+}
+
+TEST_F(EncodingTest, WarningsSayWhatUtf8DoesToRealmsAndDesPasswords) {
+  form->AuthName->setText("会員エリア");
+  EXPECT_FALSE(form->AuthNameWarning->isVisible());
+  Choose(true, hashes::Format::Des);
+  EXPECT_TRUE(form->AuthNameWarning->isVisible());
+  form->AuthName->setText("members");
+  EXPECT_FALSE(form->AuthNameWarning->isVisible());
+  Fill({"a=\x82\xA0\x82\xA2"});  // あい: six bytes in UTF-8, every one with its top bit set
+  const QString tip = form->UserList->model()->index(0, 1).data(Qt::ToolTipRole).toString();
+  EXPECT_TRUE(tip.contains("UTF-8") && tip.contains("bcrypt")) << tip.toStdString();
+}
+
+// A Japanese user logs in only with the bytes of the encoding the files were saved in.
+TEST_F(EncodingTest, JapaneseUsersLogInWithTheBytesTheirFileWasSavedIn) {
+  if (const std::string why = PrivateServers::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  const std::string user = "山田", password = "やまだ表ソ";
+  const PrivateServers::Credentials as_utf8{user, password}, as_sjis{Sjis(user), Sjis(password)};
+  for (const bool utf8 : {true, false}) {
+    Choose(utf8);
+    Load(utf8 ? user + "," + password : Sjis(user + "," + password));
+    const std::string docroot = dir.File(utf8 ? "utf8" : "sjis");
+    mkdir(docroot.c_str(), 0755);
+    WriteBytes(docroot + "/index.html", "<p>inside</p>\n");
+    form->AuthUserFile->setText(QString::fromStdString(docroot + "/.htpasswd"));
+    Click(form->CreateEnc);
+    SaveTo(docroot);
+    PrivateServers servers(docroot, docroot + "/.htpasswd");
+    for (const auto server : {PrivateServers::kApache, PrivateServers::kNginx}) {
+      EXPECT_EQ(servers.Status(server, "/", as_utf8), utf8 ? 200 : 401) << PrivateServers::Name(server) << " " << utf8;
+      EXPECT_EQ(servers.Status(server, "/", as_sjis), utf8 ? 401 : 200) << PrivateServers::Name(server) << " " << utf8;
+    }
+  }
+}
