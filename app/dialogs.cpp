@@ -1,7 +1,9 @@
 #include "app/dialogs.h"
 
 #include "app/strength_dialog.h"
+#include "app/verify_dialog.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -18,6 +20,8 @@ class QtDialogs final : public Dialogs {
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setSizeGripEnabled(true);
+    // A .htpasswd is a hidden file, and the one that is asked for.
+    dialog.setFilter(dialog.filter() | QDir::Hidden);
     if (!initial.isEmpty()) dialog.selectFile(initial);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().constFirst();
@@ -33,6 +37,15 @@ class QtDialogs final : public Dialogs {
     StrengthDialog dialog(owner, current);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.Chosen();
+  }
+
+  bool Confirm(QWidget* owner, const QString& caption, const QString& text) override {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+  }
+  void CheckPasswords(QWidget* owner, const QString& user, const PasswordCheck& check) override {
+    VerifyDialog(owner, user, check).exec();
   }
 
   void ShowError(QWidget* owner, const QString& caption, const QString& text) override {

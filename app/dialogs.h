@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <optional>
 
 #include "hashes/hashes.h"
@@ -21,6 +22,12 @@ class Dialogs {
   virtual void ShowError(QWidget* owner, const QString& caption, const QString& text) = 0;
   // The strength of the slow formats, starting from `current`; nothing when the user cancels.
   virtual std::optional<hashes::Strength> ChooseStrength(QWidget* owner, const hashes::Strength& current) = 0;
+  // Asks a yes-or-no question; true for yes.
+  virtual bool Confirm(QWidget* owner, const QString& caption, const QString& text) = 0;
+  // パスワードの確認: lets the user try names and passwords, each answered by `check`, starting from
+  // `user`.
+  using PasswordCheck = std::function<QString(const QString& user, const QString& password)>;
+  virtual void CheckPasswords(QWidget* owner, const QString& user, const PasswordCheck& check) = 0;
   // A modal message with an information icon and one OK button.
   virtual void ShowInformation(QWidget* owner, const QString& caption, const QString& text) = 0;
 };

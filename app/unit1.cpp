@@ -3,12 +3,12 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QFile>
+#include <QImage>
 #include <QLayout>
 #include <QMenuBar>
-#include <QImage>
 #include <QPainter>
-#include <QStyle>
 #include <QPixmap>
+#include <QStyle>
 #include <qdrawutil.h>
 
 #include "app/busy.h"
@@ -18,6 +18,7 @@
 #include "app/failure_display.h"
 #include "app/screen_text.h"
 #include "platform/cp932.h"
+#include "platform/key_fold.h"
 #include "text/exceptions.h"
 #include "text/messages.h"
 #include "text/string_list.h"
@@ -252,6 +253,14 @@ void TForm1::CreateMenus() {
   press(AddItem(file, QStringLiteral("ファイル読み込み(&O)..."), QKeySequence(Qt::CTRL | Qt::Key_O),
                 QStringLiteral("LoadFileItem")),
         LoadFile);
+  const auto handler = [this](QAction* action, void (TForm1::*click)()) {
+    connect(action, &QAction::triggered, this, [this, click] { Guarded([this, click] { (this->*click)(); }); });
+  };
+  handler(AddItem(file, QStringLiteral("追加読み込み(&A)..."), QKeySequence(), QStringLiteral("AppendFileItem")),
+          &TForm1::AppendFileClick);
+  handler(AddItem(file, QStringLiteral("既存の.htpasswdを開く(&H)..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O),
+                  QStringLiteral("OpenHtpasswdItem")),
+          &TForm1::OpenHtpasswdClick);
   press(AddItem(file, QStringLiteral("作成したデータを保存する(&S)..."), QKeySequence(Qt::CTRL | Qt::Key_S),
                 QStringLiteral("SaveDataItem")),
         SaveData);
@@ -261,6 +270,15 @@ void TForm1::CreateMenus() {
   press(AddItem(edit, QStringLiteral("認証データ作成(&B)"), QKeySequence(Qt::CTRL | Qt::Key_B),
                 QStringLiteral("CreateEncItem")),
         CreateEnc);
+  handler(AddItem(edit, QStringLiteral("行の削除(&D)"), QKeySequence(), QStringLiteral("DeleteRowItem")),
+          &TForm1::DeleteRowClick);
+  connect(AddItem(edit, QStringLiteral("パスワードの確認(&V)..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V),
+                  QStringLiteral("VerifyItem")),
+          &QAction::triggered, this, [this] {
+            const table::TUserList& table = UserList->Table();
+            const QString user = table.Strings().Count() > 0 ? ScreenText(table.CellText(table::KeyColumn, table.Row())) : QString();
+            CurrentDialogs().CheckPasswords(this, user, [this](const QString& u, const QString& p) { return CheckPassword(u, p); });
+          });
   QMenu* formats = settings->addMenu(QStringLiteral("ハッシュ形式(&H)"));
   formats->setObjectName(QStringLiteral("HashFormatMenu"));
   auto* format_group = new QActionGroup(this);
@@ -347,6 +365,79 @@ void TForm1::LoadFileClick() {
   ReadCredentials();
 }
 
+void TForm1::AppendFileClick() {
+  OpenDialog.Filter = QStringLiteral("CSVファイル(*.csv) |*.csv|全ファイル(*.*) |*.*");
+  OpenDialog.Title = QStringLiteral("認証に必要なカンマ区切りデータを読み込む");
+  // The table stays as it is: the file's users are added below the rows there.
+  if (OpenDialog.Execute(this)) ReadCredentials();
+}
+
+void TForm1::OpenHtpasswdClick() {
+  HtpasswdDialog.Filter = QStringLiteral(".htpasswd ファイル(.htpasswd) |.htpasswd|全ファイル(*) |*");
+  HtpasswdDialog.Title = QStringLiteral("既存の.htpasswdを開く");
+  table::TUserList& table = UserList->Table();
+  // As a load: the table is emptied first, and a cancelled dialog leaves nothing to build or save.
+  table.Strings().Clear();
+  if (!HtpasswdDialog.Execute(this)) {
+    CreateEnc->setEnabled(false);
+    SaveData->setEnabled(false);
+    Htaccess->Clear();
+    Htpasswd->Clear();
+    return;
+  }
+  BusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
+  text::TStringList lines;
+  lines.LoadFromFile(NativePath(HtpasswdDialog.FileName));
+  table.Strings().Reserve(lines.Count());
+  long long number = 0;
+  for (std::string line : lines.Lines()) {
+    busy.Progress(++number, lines.Count());
+    if (options_.utf8 && number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+    if (line.empty()) continue;
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos)
+      throw text::Exception(text::FormatMessage(messages::SNoColonLine, {std::to_string(number)}));
+    std::string hash = line.substr(colon + 1);
+    if (!hashes::IdentifyHash(hash))
+      throw text::Exception(text::FormatMessage(messages::SUnknownHashLine, {std::to_string(number)}));
+    line.resize(colon);
+    if (options_.utf8) line = Cp932FromUtf8Line(line, number);
+    const int row = table.InsertEntry(line, std::string_view(), true);
+    table.Strings().Hold(row - 1, std::move(hash));
+  }
+  CreateEnc->setEnabled(true);
+}
+
+void TForm1::DeleteRowClick() {
+  table::TUserList& table = UserList->Table();
+  // The row's name as it will be removed: a name still in the editor is handed over first.
+  table.CloseEditor();
+  if (table.Strings().Count() == 0) return;
+  const int row = table.Row();
+  const QString user = ScreenText(table.CellText(table::KeyColumn, row));
+  if (CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"), QStringLiteral("ユーザ「%1」の行を削除しますか？").arg(user)))
+    table.RemoveRow(row);
+}
+
+QString TForm1::CheckPassword(const QString& user, const QString& password) const {
+  const table::TValueStrings& strings = UserList->Table().Strings();
+  const std::string name = Cp932Text(user);
+  int index = 0;
+  while (index < strings.Count() && !(platform::KeysMatch(table::TValueStrings::KeyOf(strings.Get(index)), name) &&
+                                      !table::TValueStrings::KeyOf(strings.Get(index)).empty()))
+    ++index;
+  if (name.empty() || index == strings.Count()) return QStringLiteral("ユーザ「%1」は表にありません。").arg(user);
+  // The hash held from an existing file, or the one the last build made for this name.
+  std::string hash = strings.Held(index);
+  const std::string prefix = std::string(table::TValueStrings::KeyOf(strings.Get(index))) + ":";
+  for (const std::string& line : text::SplitLines(Htpasswd->Text()))
+    if (hash.empty() && line.starts_with(prefix)) hash = line.substr(prefix.size());
+  if (hash.empty()) return QStringLiteral("「%1」のハッシュはまだありません。認証データ作成で作られます。").arg(user);
+  return hashes::Verify(OutputBytes(Cp932Text(password), options_.utf8), hash)
+             ? QStringLiteral("「%1」のパスワードは一致します。").arg(user)
+             : QStringLiteral("「%1」のパスワードは一致しません。").arg(user);
+}
+
 void TForm1::ReadCredentials() {
   table::TUserList& table = UserList->Table();
   BusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
@@ -400,12 +491,20 @@ void TForm1::CreateEncClick() {
   BusyScope busy(this, QStringLiteral("認証データを作成しています"), true);
   // The random draws in row order, the hashes on all cores, then the write-backs and .htpasswd
   // lines in row order: every observable step is what hashing row by row would give.
+  const table::TValueStrings& strings = table.Strings();
+  // A row that holds a hash from an existing file keeps it byte for byte: nothing is drawn for it
+  // and no password is generated.
+  const auto held = [&](int r) -> const std::string& {
+    static const std::string none;
+    return r <= strings.Count() ? strings.Held(r - 1) : none;
+  };
   std::vector<HashJob> jobs;
   jobs.reserve(static_cast<std::size_t>(std::max(rows, 0)));
   for (int r = 1; r <= rows; ++r) {
     // A name that cannot leave the program as the chosen encoding stops the build before hashing.
     if (options_.utf8) (void)OutputBytes(table.CellText(table::KeyColumn, r), true);
-    jobs.push_back(DrawHashJob(table.CellText(table::ValueColumn, r), options_.format, options_.strength, options_.utf8));
+    if (held(r).empty())
+      jobs.push_back(DrawHashJob(table.CellText(table::ValueColumn, r), options_.format, options_.strength, options_.utf8));
   }
   const std::optional<std::vector<std::string>> hashes =
       HashAll(jobs, [&](std::size_t done) { return busy.Waiting(static_cast<long long>(done), rows); });
@@ -414,8 +513,12 @@ void TForm1::CreateEncClick() {
     Htpasswd->Assign(old_htpasswd);
     return;
   }
-  for (int r = 1; r <= rows; ++r) {
-    const auto i = static_cast<std::size_t>(r - 1);
+  for (int r = 1, j = 0; r <= rows; ++r) {
+    if (!held(r).empty()) {
+      Htpasswd->Append(table.CellText(table::KeyColumn, r) + ":" + held(r));
+      continue;
+    }
+    const auto i = static_cast<std::size_t>(j++);
     table.SetCellText(table::ValueColumn, r, jobs[i].password);
     Htpasswd->Append(table.CellText(table::KeyColumn, r) + ":" + (*hashes)[i]);
     busy.Progress(r, rows);
@@ -433,7 +536,8 @@ void TForm1::SaveDataClick() {
   // All three converted before the first is written: a text that cannot leave writes nothing.
   const std::string htpasswd = OutputBytes(Htpasswd->Text(), options_.utf8);
   const std::string htaccess = OutputBytes(Htaccess->Text(), options_.utf8);
-  const std::string passwd = OutputBytes(UserList->Table().Strings().Text(), options_.utf8);
+  // Passwords the tool does not know (rows holding a hash from an existing file) are not written.
+  const std::string passwd = OutputBytes(UserList->Table().Strings().KnownText(), options_.utf8);
   text::WriteFileBytes(path + ".htpasswd", htpasswd);
   text::WriteFileBytes(path + ".htaccess", htaccess);
   // The record of clear-text passwords is for the administrator's eyes only.

@@ -59,12 +59,20 @@ class TForm1 : public QMainWindow {
   TMemo* Htpasswd;
   QPushButton* SaveData;
   TOpenDialog OpenDialog;
+  TOpenDialog HtpasswdDialog;  // for an existing .htpasswd
 
   // The handlers. They catch nothing: a failure ends them where it happens.
   void LoadFileClick();
   void CreateEncClick();
   void SaveDataClick();
   void UserListStringsChange();
+
+  // The maintenance of an existing password file, from the menu.
+  void OpenHtpasswdClick();  // 既存の.htpasswdを開く: one row per user, its hash held
+  void AppendFileClick();    // 追加読み込み: a credential file's users added below the rows there
+  void DeleteRowClick();     // 行の削除: the current row, after a confirmation naming the user
+  // パスワードの確認: whether the name and password match the hash held or built for that user.
+  QString CheckPassword(const QString& user, const QString& password) const;
 
   const Options& CurrentOptions() const { return options_; }
 

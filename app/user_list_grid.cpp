@@ -28,7 +28,9 @@ class CellDelegate final : public QStyledItemDelegate {
     painter->fillRect(option.rect, option.palette.base());
     painter->setClipRect(option.rect);
     painter->setFont(option.font);
-    painter->setPen(option.palette.color(QPalette::Text));
+    // The placeholder of a held hash is no data: it is greyed as a line edit greys its own.
+    painter->setPen(option.palette.color(index.data(table::UserListModel::HeldRole).toBool() ? QPalette::PlaceholderText
+                                                                                           : QPalette::Text));
     painter->drawText(option.rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                       index.data(Qt::DisplayRole).toString());
     // A cell the server will read otherwise than it stands carries a mark; its tool tip says why.
@@ -73,6 +75,9 @@ QString TInplaceEdit::Present(std::string_view bytes) {
 void TInplaceEdit::Show(int column, int row, std::string_view bytes) {
   column_ = column;
   row_ = row;
+  const table::TValueStrings& strings = grid_->Table().Strings();
+  loaded_held_ = column == table::ValueColumn && row <= strings.Count() && !strings.Held(row - 1).empty();
+  setPlaceholderText(loaded_held_ ? table::UserListModel::HeldPlaceholder() : QString());
   loaded_bytes_ = std::string(bytes);
   loaded_shown_ = Present(bytes);
   setText(loaded_shown_);
@@ -98,6 +103,7 @@ bool TInplaceEdit::Restore(std::string_view bytes) {
   // short text nor one the screen cannot show is ever stored in their place.
   loaded_bytes_ = std::string(bytes);
   loaded_shown_ = Present(bytes);
+  setPlaceholderText(loaded_held_ ? table::UserListModel::HeldPlaceholder() : QString());
   const bool changed = text() != loaded_shown_;
   setText(loaded_shown_);
   return changed;
@@ -178,7 +184,10 @@ TUserListGrid::TUserListGrid(QWidget* parent)
   disconnect(header, &QHeaderView::sectionHandleDoubleClicked, this, nullptr);
   connect(header, &QHeaderView::sectionHandleDoubleClicked, this,
           [this] { setColumnWidth(table::KeyColumn, kKeyColumnWidth); });
-  connect(editor_, &QLineEdit::textEdited, this, [this] { Guarded([this] { table_.EditorTextChanged(); }); });
+  connect(editor_, &QLineEdit::textEdited, this, [this] {
+    editor_->setPlaceholderText(QString());  // typing replaces a held hash, even when it empties the cell
+    Guarded([this] { table_.EditorTextChanged(); });
+  });
   SyncCurrentCell();
 }
 

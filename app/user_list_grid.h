@@ -39,6 +39,7 @@ class TInplaceEdit final : public QLineEdit, public table::CellEditor {
   int row_ = 0;
   std::string loaded_bytes_;
   QString loaded_shown_;
+  bool loaded_held_ = false;  // loaded on the password cell of a held hash
 };
 
 class TUserListGrid final : public QTableView {

@@ -35,6 +35,8 @@ class BenchDialogs : public Dialogs {
   }
   void ShowInformation(QWidget*, const QString&, const QString&) override {}
   std::optional<hashes::Strength> ChooseStrength(QWidget*, const hashes::Strength&) override { return {}; }
+  bool Confirm(QWidget*, const QString&, const QString&) override { return false; }
+  void CheckPasswords(QWidget*, const QString&, const PasswordCheck&) override {}
 };
 
 std::string Workspace() {

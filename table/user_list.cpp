@@ -62,10 +62,15 @@ void TUserList::WriteCell(int column, int row, std::string_view text) {
   if (column == KeyColumn) RefuseEqualsSign(text);
   std::string line = column == KeyColumn ? JoinEntry(text, CellText(ValueColumn, row))
                                          : JoinEntry(CellText(KeyColumn, row), text);
-  if (row - 1 < strings_.Count())
-    strings_.Put(row - 1, std::move(line));
-  else
+  if (row - 1 >= strings_.Count()) {
     strings_.Add(std::move(line));
+    return;
+  }
+  // A password written over a held hash replaces it: the row now has a password of its own. A new
+  // user name keeps it, since a hash does not depend on the name.
+  const bool replaces_held = column == ValueColumn && !strings_.Held(row - 1).empty() && line != strings_.Get(row - 1);
+  strings_.Put(row - 1, std::move(line));
+  if (replaces_held) strings_.Hold(row - 1, std::string());
 }
 
 int TUserList::InsertEntry(std::string_view key, std::string_view value, bool append) {
@@ -91,7 +96,8 @@ int TUserList::InsertEntry(std::string_view key, std::string_view value, bool ap
 }
 
 bool TUserList::IsEmptyRow(int row) const {
-  if (row < 1 || row > strings_.Count()) return false;
+  // A row that holds a hash is a user, whatever its cells show.
+  if (row < 1 || row > strings_.Count() || !strings_.Held(row - 1).empty()) return false;
   const std::string& line = strings_.Lines()[static_cast<std::size_t>(row - 1)];
   return TValueStrings::KeyOf(line).empty() && TValueStrings::ValueOf(line).empty();
 }
@@ -124,6 +130,7 @@ void TUserList::RecomputeRowCount() {
 void TUserList::ShowEditor() {
   if (!editor_ || editor_open_) return;
   editor_loaded_ = CellText(col_, row_);
+  editor_loaded_held_ = col_ == ValueColumn && row_ <= strings_.Count() ? strings_.Held(row_ - 1) : std::string();
   editor_col_ = col_;
   editor_row_ = row_;
   editor_modified_ = false;
@@ -203,6 +210,11 @@ void TUserList::DeleteCurrentRow() {
   strings_.Delete(r - 1);
 }
 
+void TUserList::RemoveRow(int row) {
+  if (edit_depth_ == 0) CloseEditor();
+  strings_.Delete(row - 1);
+}
+
 void TUserList::KeyDown() {
   if (row_ == row_count_ - 1 && !CellText(KeyColumn, row_).empty()) {
     const int r = InsertEntry("", "", true);
@@ -222,6 +234,9 @@ void TUserList::KeyEscape() {
     const bool changed = editor_->Restore(loaded);
     editor_modified_ = false;
     HandOver(editor_col_, editor_row_, loaded);
+    // Escape takes back a password typed over a held hash: the hash is held again.
+    if (!editor_loaded_held_.empty() && strings_.Held(editor_row_ - 1).empty())
+      strings_.Hold(editor_row_ - 1, editor_loaded_held_);
     if (changed) {
       editor_->SelectAll();
       return;

@@ -63,7 +63,10 @@ class TUserList : private TValueStrings::Observer {
   // or inserted before the current row. Returns the row that shows them.
   int InsertEntry(std::string_view key, std::string_view value, bool append);
 
+  // A row with a line whose key and value are both empty, and which holds no hash.
   bool IsEmptyRow(int row) const;
+  // Removes data row `row` (after the editor's text is handed over).
+  void RemoveRow(int row);
 
   std::function<void()> OnStringsChange;
 
@@ -106,6 +109,7 @@ class TUserList : private TValueStrings::Observer {
   int editor_col_ = 0;
   int editor_row_ = 0;
   std::string editor_loaded_;
+  std::string editor_loaded_held_;  // the hash the editor's password cell held when it was loaded
   bool editor_modified_ = false;
 
   std::string pending_key_;

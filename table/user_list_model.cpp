@@ -30,14 +30,17 @@ QString UserListModel::DisplayText(std::string_view bytes) {
 
 QVariant UserListModel::data(const QModelIndex& index, int role) const {
   const bool tip = role == Qt::ToolTipRole && annotator_;
-  if ((role != Qt::DisplayRole && !tip) || !index.isValid()) return {};
+  if ((role != Qt::DisplayRole && role != HeldRole && !tip) || !index.isValid()) return {};
   const int row = TableRow(index.row());
   const TValueStrings& strings = table_.Strings();
   // While an edit is applied the row count may lag the lines by design; a row without a line
   // simply shows nothing.
-  if (row - 1 >= strings.Count()) return QString();
+  if (row - 1 >= strings.Count()) return role == HeldRole ? QVariant(false) : QVariant(QString());
   const std::string& line = strings.Lines()[static_cast<std::size_t>(row - 1)];
   const std::string_view bytes = index.column() == KeyColumn ? TValueStrings::KeyOf(line) : TValueStrings::ValueOf(line);
+  const bool held = index.column() == ValueColumn && bytes.empty() && !strings.Held(row - 1).empty();
+  if (role == HeldRole) return held;
+  if (held) return tip ? QVariant() : QVariant(HeldPlaceholder());
   return tip ? annotator_(index.column(), bytes) : DisplayText(bytes);
 }
 

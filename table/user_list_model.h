@@ -27,6 +27,11 @@ class UserListModel : public QAbstractTableModel, private UserListView {
   QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+  // True for a password cell that shows the placeholder of a held hash rather than data.
+  static constexpr int HeldRole = Qt::UserRole;
+  // What such a cell shows.
+  static QString HeldPlaceholder() { return QStringLiteral("（既存のハッシュ）"); }
+
   // The table row (title row 0) that a model row shows, and back.
   static int TableRow(int model_row) { return model_row + 1; }
   static int ModelRow(int table_row) { return table_row - 1; }

@@ -35,6 +35,7 @@ int TValueStrings::Add(std::string line) {
   Changing();
   IndexNew(line);
   lines_.push_back(std::move(line));
+  held_.emplace_back();
   Changed(Count() - 1, true);
   return Count() - 1;
 }
@@ -44,6 +45,7 @@ void TValueStrings::Insert(int index, std::string line) {
   Changing();
   IndexNew(line);
   lines_.insert(lines_.begin() + index, std::move(line));
+  held_.insert(held_.begin() + index, std::string());
   Changed(index, true);
 }
 
@@ -66,9 +68,32 @@ void TValueStrings::Put(int index, std::string line) {
   Changed(index, false);
 }
 
+const std::string& TValueStrings::Held(int index) const {
+  if (index < 0 || index >= Count()) throw text::EStringListError(index);
+  return held_[static_cast<std::size_t>(index)];
+}
+
+void TValueStrings::Hold(int index, std::string hash) {
+  CheckIndex(index, Count() - 1);
+  Changing();
+  std::string& held = held_[static_cast<std::size_t>(index)];
+  held_count_ += (hash.empty() ? 0 : 1) - (held.empty() ? 0 : 1);
+  held = std::move(hash);
+  Changed(index, false);
+}
+
+std::string TValueStrings::KnownText() const {
+  if (held_count_ == 0) return Text();
+  std::vector<std::string> known;
+  for (std::size_t i = 0; i < lines_.size(); ++i)
+    if (held_[i].empty()) known.push_back(lines_[i]);
+  return text::JoinLines(known);
+}
+
 void TValueStrings::Reserve(int lines) {
   if (lines <= 0) return;
   lines_.reserve(static_cast<std::size_t>(lines));
+  held_.reserve(static_cast<std::size_t>(lines));
   folded_keys_.reserve(static_cast<std::size_t>(lines));
 }
 
@@ -77,6 +102,8 @@ void TValueStrings::Delete(int index) {
   Changing();
   Unindex(lines_[static_cast<std::size_t>(index)]);
   lines_.erase(lines_.begin() + index);
+  held_count_ -= held_[static_cast<std::size_t>(index)].empty() ? 0 : 1;
+  held_.erase(held_.begin() + index);
   Changed(index, true);
 }
 
@@ -84,6 +111,8 @@ void TValueStrings::Clear() {
   if (lines_.empty()) return;
   Changing();
   lines_.clear();
+  held_.clear();
+  held_count_ = 0;
   folded_keys_.clear();
   Changed(0, true);
 }

@@ -38,6 +38,16 @@ class TValueStrings {
   // True when a line's non-empty key matches `key` ignoring letter case.
   bool HasMatchingKey(std::string_view key) const;
 
+  // The hash held beside line `index`, taken from an existing password file: what the user's
+  // unknown password hashes to, kept byte for byte. Empty when none is held. It travels with its
+  // line through inserts and deletes, and is never part of the line's text: the lines, their keys
+  // and every rule about them are the same whether hashes are held or not.
+  const std::string& Held(int index) const;
+  void Hold(int index, std::string hash);  // announced like a change of the line
+  bool AnyHeld() const noexcept { return held_count_ > 0; }
+  // The text of the lines that hold no hash: the passwords that are known.
+  std::string KnownText() const;
+
   // Each fails with the duplicate-key failure, changing nothing, when the new line's key is
   // non-empty and matches the key of another line.
   int Add(std::string line);
@@ -66,6 +76,8 @@ class TValueStrings {
   void Unindex(std::string_view line);
 
   std::vector<std::string> lines_;
+  std::vector<std::string> held_;  // beside lines_, one per line
+  int held_count_ = 0;
   // Folded form of every non-empty key, with the number of lines holding it. Keys match exactly
   // when their folded forms are equal, so this index and the comparison cannot disagree.
   std::unordered_map<std::string, int> folded_keys_;

@@ -308,27 +308,40 @@ void PrivateServers::GrantAccess() const {
 }
 
 int PrivateServers::Status(Server server, const std::string& path, const std::optional<Credentials>& credentials) {
+  return Statuses(server, path, {credentials}).front();
+}
+
+std::vector<int> PrivateServers::Statuses(Server server, const std::string& path,
+                                          const std::vector<std::optional<Credentials>>& requests) {
   GrantAccess();
-  // -q: no ~/.curlrc; --noproxy: a proxy from the environment must not answer for loopback;
-  // -g and --path-as-is: the path goes out byte for byte, unglobbed and unnormalised.
-  std::vector<std::string> argv = {kCurlBinary, "-q", "-s", "-g", "--path-as-is", "--noproxy", "*", "--max-time", "10",
-                                   "-o", "/dev/null", "-w", "%{http_code}"};
-  if (credentials)
-    argv.insert(argv.end(), {"-H", "Authorization: Basic " + Base64(credentials->first + ":" + credentials->second)});
-  argv.push_back("http://127.0.0.1:" + std::to_string(servers_[server]->port()) + path);
+  // One curl for every request, each after --next with options of its own. -q: no ~/.curlrc;
+  // --noproxy: a proxy from the environment must not answer for loopback; -g and --path-as-is:
+  // the path goes out byte for byte, unglobbed and unnormalised.
+  std::vector<std::string> argv = {kCurlBinary, "-q"};
+  for (const auto& credentials : requests) {
+    if (argv.size() > 2) argv.push_back("--next");
+    argv.insert(argv.end(), {"-s", "-g", "--path-as-is", "--noproxy", "*", "--max-time", "10", "-o", "/dev/null", "-w",
+                             "%{http_code}\n"});
+    if (credentials)
+      argv.insert(argv.end(), {"-H", "Authorization: Basic " + Base64(credentials->first + ":" + credentials->second)});
+    argv.push_back("http://127.0.0.1:" + std::to_string(servers_[server]->port()) + path);
+  }
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = Spawn(argv, pipe_fds[1], "");
   close(pipe_fds[1]);
-  std::string code;
-  char buffer[64];
-  for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;)
-    code.append(buffer, static_cast<std::size_t>(n));
+  std::string codes;
+  char buffer[256];
+  for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;) codes.append(buffer, static_cast<std::size_t>(n));
   close(pipe_fds[0]);
   waitpid(pid, nullptr, 0);
-  int status = 0;
-  std::from_chars(code.data(), code.data() + code.size(), status);
-  return status;
+  std::vector<int> statuses(requests.size(), 0);
+  const char* at = codes.data();
+  for (int& status : statuses) {
+    at = std::from_chars(at, codes.data() + codes.size(), status).ptr;
+    if (at < codes.data() + codes.size()) ++at;  // the line break
+  }
+  return statuses;
 }
 
 std::string PrivateServers::ErrorLog(Server server) const { return servers_[server]->Log(); }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "test_files.h"
 
@@ -39,6 +40,8 @@ class PrivateServers {
   // The HTTP status of GET `path` (sent as given, from "/"), with an "Authorization: Basic" header
   // encoding the exact bytes user ":" password, or with none. 0 when no HTTP answer came.
   int Status(Server server, const std::string& path, const std::optional<Credentials>& credentials = {});
+  // The same for many requests at once, in one curl.
+  std::vector<int> Statuses(Server server, const std::string& path, const std::vector<std::optional<Credentials>>& requests);
   // What the server wrote to its error log and to its standard error so far.
   std::string ErrorLog(Server server) const;
 

@@ -35,6 +35,10 @@ class ScriptedDialogs : public Dialogs {
   std::vector<QString> errors, information;  // every message box shown
   QString open_title, open_filter, open_initial, folder_title, error_caption;
   std::optional<hashes::Strength> strength;  // the answer to 強度
+  std::deque<bool> confirms;                 // answers to yes-or-no questions; none left is no
+  std::vector<QString> questions;
+  QString verify_user;                       // what パスワードの確認 started from
+  PasswordCheck check;                       // and how it answers
 
   std::optional<QString> OpenFile(QWidget*, const QString& title, const QString& filter,
                                   const QString& initial) override {
@@ -48,6 +52,16 @@ class ScriptedDialogs : public Dialogs {
     return Next(folders);
   }
   std::optional<hashes::Strength> ChooseStrength(QWidget*, const hashes::Strength&) override { return strength; }
+  bool Confirm(QWidget*, const QString&, const QString& text) override {
+    questions.push_back(text);
+    const bool yes = !confirms.empty() && confirms.front();
+    if (!confirms.empty()) confirms.pop_front();
+    return yes;
+  }
+  void CheckPasswords(QWidget*, const QString& user, const PasswordCheck& c) override {
+    verify_user = user;
+    check = c;
+  }
   void ShowError(QWidget*, const QString& caption, const QString& text) override {
     error_caption = caption;
     errors.push_back(text);
