@@ -58,10 +58,12 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # CPack puts the summary on the Description line and indents these lines under it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Vastelo is a small desktop tool for web-site administrators. It loads a
-user,password list in Shift-JIS (CP932) into a table, hashes every password
-with the traditional DES-based crypt(3) hash, and saves .htpasswd, .htaccess
-and passwd.txt into a chosen folder, ready to protect a directory of an HTTP
-server with Basic authentication. The user interface is Japanese.")
+user,password list in Shift-JIS (CP932) or UTF-8 into a table, hashes every
+password with the traditional DES-based crypt(3) hash or with bcrypt, SHA-512
+or MD5 (apr1), and saves .htpasswd, .htaccess and passwd.txt into a chosen
+folder, ready to protect a directory of an HTTP server with Basic
+authentication. It also maintains an existing .htpasswd without re-issuing
+anyone's password. The user interface is Japanese.")
 # The libraries the program links come from dpkg-shlibdeps, with the lowest versions that carry
 # the symbols it uses. Two packages it needs are loaded at run time rather than linked, so no
 # tool can find them: the platform plugins (libqt6gui6 only recommends them, and without the
