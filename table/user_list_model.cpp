@@ -50,7 +50,7 @@ void UserListModel::SetAnnotator(Annotator annotator) {
 }
 
 void UserListModel::AnnotationsChanged() {
-  if (shown_rows_ > 0) emit dataChanged(index(0, 0), index(shown_rows_ - 1, 1), {Qt::ToolTipRole});
+  if (shown_rows_ > 0) emit dataChanged(this->index(0, 0), this->index(shown_rows_ - 1, 1), {Qt::ToolTipRole});
 }
 
 QVariant UserListModel::headerData(int section, Qt::Orientation orientation, int role) const {
