@@ -23,7 +23,7 @@ std::string Generated() {
 
 HashJob DrawHashJob(std::string_view password, hashes::Format format, const hashes::Strength& strength, bool utf8) {
   HashJob job{password.empty() ? Generated() : std::string(password), {}, {}};
-  job.hashed = OutputBytes(job.password, utf8);
+  if (utf8) job.hashed = OutputBytes(job.password, true);
   job.setting = hashes::DrawSetting(format, strength);
   return job;
 }
@@ -47,7 +47,7 @@ std::optional<std::vector<std::string>> HashAll(const std::vector<HashJob>& jobs
     for (std::size_t c; !stop && (c = next++) < chunks;) {
       const std::size_t from = c * chunk, to = std::min(jobs.size(), from + chunk);
       try {
-        for (std::size_t i = from; i < to; ++i) hashes[i] = hashes::HashWithSetting(jobs[i].hashed, jobs[i].setting);
+        for (std::size_t i = from; i < to; ++i) hashes[i] = hashes::HashWithSetting(jobs[i].Hashed(), jobs[i].setting);
       } catch (...) {
         const std::lock_guard lock(mutex);
         if (!failure) failure = std::current_exception();

@@ -18,8 +18,9 @@
 // are the password's as they leave the program: the same bytes, or UTF-8 (see OutputBytes).
 struct HashJob {
   std::string password;  // as the table holds it
-  std::string hashed;
+  std::string hashed;    // the bytes hashed, when they are not the password's own
   std::string setting;
+  const std::string& Hashed() const { return hashed.empty() ? password : hashed; }
 };
 HashJob DrawHashJob(std::string_view password, hashes::Format format, const hashes::Strength& strength,
                     bool utf8 = false);

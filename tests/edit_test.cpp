@@ -103,58 +103,24 @@ TEST_F(WindowTest, KeysMoveTheCurrentCellAsAGridDoes) {
   EXPECT_EQ(Lines().size(), 30u) << "moving changed nothing";
 }
 
-TEST_F(WindowTest, ARowLeftEmptyGoesWhenTheUserLeavesIt) {
-  for (const int target : {3, 1}) {
-    Table().Strings().Clear();
-    Fill({"a=1", "b=2", "c=3"});
-    ClickCell(0, 2);
-    Key(Qt::Key_Backspace);
-    Key(Qt::Key_Right);
-    Key(Qt::Key_Backspace);
-    EXPECT_EQ(Lines()[1], "=");
-    ClickCell(1, target);
-    EXPECT_EQ(Lines(), (Lines_{"a=1", "c=3"})) << target;
-    EXPECT_EQ(Current(), std::make_pair(1, target == 3 ? 2 : 1)) << "lands on the row that was clicked";
-    EXPECT_TRUE(Table().EditorOpen());
-  }
-}
-
-TEST_F(WindowTest, DownInsertAndEscapeAddAndRemoveRows) {
-  Fill({"a=1", "b=2", "c=3", "d=4"});
+// The table's rules for these keys are held to a model by the table fuzzer; here, that the keys
+// reach them.
+TEST_F(WindowTest, DownInsertEscapeAndClicksAddAndRemoveRows) {
+  Fill({"a=1", "b=2", "c=3"});
   Key(Qt::Key_Down, Qt::ControlModifier);
   Key(Qt::Key_Down);
-  EXPECT_EQ(Lines().back(), "=");
-  EXPECT_EQ(Current(), std::make_pair(1, 5));
-  Key(Qt::Key_Down);
-  EXPECT_EQ(Lines().size(), 5u) << "Down on a row without a user name adds nothing";
+  EXPECT_EQ(Lines(), (Lines_{"a=1", "b=2", "c=3", "="}));
   Key(Qt::Key_Escape);
-  EXPECT_EQ(Lines().size(), 4u);
-  EXPECT_EQ(Current(), std::make_pair(1, 4));
-
   Key(Qt::Key_Up, Qt::ControlModifier);
-  Key(Qt::Key_Down);
   Key(Qt::Key_Insert);
-  EXPECT_EQ(Lines(), (Lines_{"a=1", "=", "b=2", "c=3", "d=4"}));
-  EXPECT_EQ(Current(), std::make_pair(1, 2));
-  Key(Qt::Key_Delete, Qt::ControlModifier);
-  EXPECT_EQ(Lines().size(), 5u) << "Ctrl+Delete deletes no row";
+  Key(Qt::Key_Delete, Qt::ControlModifier);  // deletes no row
+  EXPECT_EQ(Lines(), (Lines_{"=", "a=1", "b=2", "c=3"}));
   Type("new");
   Key(Qt::Key_Escape);
-  EXPECT_EQ(Lines()[1], "=") << "Escape gives the cell its text back";
-  Key(Qt::Key_Escape);
-  EXPECT_EQ(Lines(), (Lines_{"a=1", "b=2", "c=3", "d=4"}));
-
-  // Escape on the only, empty row brings back the placeholder.
-  Table().Strings().Clear();
-  Settle();
-  Key(Qt::Key_Down);
-  Type("x");
-  Key(Qt::Key_Backspace);
-  EXPECT_EQ(Lines(), Lines_{"="});
-  Key(Qt::Key_Escape);
-  Key(Qt::Key_Escape);
-  EXPECT_TRUE(Lines().empty());
-  EXPECT_EQ(Table().RowCount(), 2);
+  EXPECT_EQ(Lines()[0], "=") << "Escape gives the cell its text back";
+  ClickCell(1, 3);  // the row left empty goes; the click lands on the row it aimed at
+  EXPECT_EQ(Lines(), (Lines_{"a=1", "b=2", "c=3"}));
+  EXPECT_EQ(Current(), std::make_pair(1, 2));
 }
 
 TEST_F(WindowTest, EnterTogglesTheSelectionAndStays) {
