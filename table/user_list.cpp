@@ -230,6 +230,9 @@ void TUserList::KeyInsert() {
 
 void TUserList::KeyEscape() {
   if (editor_open_ && editor_modified_) {
+    // One edit: holding the hash again is part of putting the cell back, not a change that closes
+    // the editor under it.
+    EditScope edit(*this);
     const std::string loaded = editor_loaded_;
     const bool changed = editor_->Restore(loaded);
     editor_modified_ = false;
