@@ -13,10 +13,9 @@
 std::string MessageForDisplay(std::string_view message) {
   std::string shown(message);
   if (!message.empty()) {
-    const std::string_view last = message.substr(platform::LastCharStart(message));
-    // Compared as unsigned bytes, like the characters of the code page.
-    const auto first = static_cast<unsigned char>(last.front());
-    if (first > '.' || (first == '.' && last.size() > 1)) shown += '.';
+    // The last character compared as unsigned bytes: a double-byte one starts with a lead byte,
+    // which is above ".", so its second byte never decides.
+    if (static_cast<unsigned char>(message[platform::LastCharStart(message)]) > '.') shown += '.';
   }
   return shown;
 }

@@ -129,7 +129,7 @@ TEST_F(FormatsTest, CellsTheServerReadsOtherwiseCarryAMarkThatSaysWhy) {
   };
   EXPECT_EQ(marked(hashes::Format::Des), "--" "-P" "K-" "-P" "--");
   EXPECT_TRUE(tip(2, 1).contains("8 バイト")) << tip(2, 1).toStdString();
-  EXPECT_TRUE(tip(4, 1).contains("最上位ビット"));
+  EXPECT_TRUE(tip(4, 1).contains("最上位ビット") && !tip(4, 1).contains("UTF-8")) << tip(4, 1).toStdString();
   EXPECT_TRUE(tip(3, 0).contains("ログインできません"));
   EXPECT_EQ(marked(hashes::Format::Sha512), "--" "--" "K-" "--" "--");
   Table().SetCellText(table::ValueColumn, 2, std::string(73, 'x'));

@@ -15,14 +15,16 @@ class MemoTest : public WindowTest {
   QPoint RowPoint(const TMemo* memo, int row, int x) const {
     return {x, 2 + row * memo->fontMetrics().height() + memo->fontMetrics().height() / 2};
   }
-  // Pixels of the highlight colour in each screen row band.
-  static std::vector<int> HighlightByRow(TMemo* memo, int rows) {
+  // Pixels of the highlight colour, or (for text) dark ones, in each screen row band: whether each
+  // row shows a selection, or its text.
+  static std::vector<int> PixelsByRow(TMemo* memo, int rows, bool text = false) {
     const QImage image = memo->viewport()->grab().toImage();
     const QRgb highlight = memo->palette().color(QPalette::Highlight).rgb();
     std::vector<int> counts(static_cast<std::size_t>(rows));
     for (int r = 0; r < rows; ++r)
       for (int y = 2 + r * memo->fontMetrics().height(); y < 2 + (r + 1) * memo->fontMetrics().height(); ++y)
-        for (int x = 0; x < image.width(); ++x) counts[static_cast<std::size_t>(r)] += image.pixel(x, y) == highlight;
+        for (int x = 0; x < image.width(); ++x)
+          counts[static_cast<std::size_t>(r)] += text ? qGray(image.pixel(x, y)) < 128 : image.pixel(x, y) == highlight;
     return counts;
   }
   // The enabled state of each item of the box's context menu.
@@ -54,6 +56,10 @@ TEST_F(MemoTest, WrappedLinesSelectCopyAndShowFocusWhereTheyAre) {
   form->Htaccess->Append(long_name);
   Settle();
   EXPECT_GT(form->Htaccess->horizontalScrollBar()->maximum(), 0) << ".htaccess scrolls sideways";
+  form->Htaccess->setFocus();
+  Key(Qt::Key_Right);
+  EXPECT_EQ(form->Htaccess->horizontalScrollBar()->value(), form->Htaccess->fontMetrics().horizontalAdvance(u'0'))
+      << "a character at a time";
   EXPECT_EQ(form->Htaccess->verticalScrollBar()->maximum(), 0);
   const QString whole = QString::fromStdString(platform::Cp932ToUtf8(long_name)) + ":hash\nshort";
   EXPECT_EQ(memo->ShownText(), whole);
@@ -68,11 +74,13 @@ TEST_F(MemoTest, WrappedLinesSelectCopyAndShowFocusWhereTheyAre) {
   EXPECT_TRUE(whole.indexOf(row1) > 0 && !row1.contains(u'\n') && row1.size() < 44) << row1.toStdString();
   form->AuthName->setFocus();
   Settle();
-  const std::vector<int> unfocused = HighlightByRow(memo, 4);
+  const std::vector<int> unfocused = PixelsByRow(memo, 4);
   EXPECT_EQ(unfocused, std::vector<int>(4, 0)) << "no selection drawn without the focus";
+  const std::vector<int> text = PixelsByRow(memo, 5, true);
+  EXPECT_TRUE(text[0] > 0 && text[1] > 0 && text[2] > 0 && text[3] > 0 && text[4] == 0) << testing::PrintToString(text);
   memo->setFocus();
   Settle();
-  const std::vector<int> focused = HighlightByRow(memo, 4);
+  const std::vector<int> focused = PixelsByRow(memo, 4);
   EXPECT_EQ(focused[0] + focused[2] + focused[3], 0);
   EXPECT_GT(focused[1], 0);
   EXPECT_EQ(ContextItems(memo), (std::vector<bool>{true, true}));
@@ -82,6 +90,9 @@ TEST_F(MemoTest, WrappedLinesSelectCopyAndShowFocusWhereTheyAre) {
   EXPECT_EQ(memo->SelectedText().toStdString(), whole.mid(whole.indexOf(row1)).toStdString());
   QTest::mouseDClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(memo, 3, 5));
   EXPECT_EQ(memo->SelectedText(), "short");
+  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(memo, 3, 2));
+  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::ShiftModifier, RowPoint(memo, 8, 2));
+  EXPECT_EQ(memo->SelectedText(), "short") << "below the text is its end";
   Key(Qt::Key_A, Qt::ControlModifier);
   EXPECT_EQ(memo->SelectedText(), whole) << "select all starts at the top, wherever the anchor was";
   Key(Qt::Key_C, Qt::ControlModifier);
