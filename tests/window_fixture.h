@@ -11,6 +11,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include "app/dialogs.h"
@@ -29,22 +30,18 @@ inline bool Verifies(const std::string& password, const std::string& hash) {
 
 class ScriptedDialogs : public Dialogs {
  public:
-  // Answers to the file-open dialog and the folder chooser, in order; a null text, or no answer
-  // left, is the user cancelling.
+  // Answers, in order: files to open and folders to save to (a null text, or none left, is the user
+  // cancelling), yes-or-no answers (none left is no), and the strength 強度 returns.
   std::deque<QString> files, folders;
-  std::vector<QString> errors, information;  // every message box shown
-  QString open_title, open_filter, open_initial, folder_title, error_caption;
-  std::optional<hashes::Strength> strength;  // the answer to 強度
-  std::deque<bool> confirms;                 // answers to yes-or-no questions; none left is no
-  std::vector<QString> questions;
-  QString verify_user;                       // what パスワードの確認 started from
-  PasswordCheck check;                       // and how it answers
+  std::deque<bool> confirms;
+  std::optional<hashes::Strength> strength;
+  // What the window showed and asked.
+  std::vector<QString> errors, information, questions;
+  QString open_title, open_filter, open_initial, folder_title, error_caption, verify_user;
+  PasswordCheck check;  // how パスワードの確認 answers
 
-  std::optional<QString> OpenFile(QWidget*, const QString& title, const QString& filter,
-                                  const QString& initial) override {
-    open_title = title;
-    open_filter = filter;
-    open_initial = initial;
+  std::optional<QString> OpenFile(QWidget*, const QString& title, const QString& filter, const QString& initial) override {
+    std::tie(open_title, open_filter, open_initial) = std::tie(title, filter, initial);
     return Next(files);
   }
   std::optional<QString> ChooseFolder(QWidget*, const QString& title) override {
@@ -54,14 +51,9 @@ class ScriptedDialogs : public Dialogs {
   std::optional<hashes::Strength> ChooseStrength(QWidget*, const hashes::Strength&) override { return strength; }
   bool Confirm(QWidget*, const QString&, const QString& text) override {
     questions.push_back(text);
-    const bool yes = !confirms.empty() && confirms.front();
-    if (!confirms.empty()) confirms.pop_front();
-    return yes;
+    return Next(confirms).value_or(false);
   }
-  void CheckPasswords(QWidget*, const QString& user, const PasswordCheck& c) override {
-    verify_user = user;
-    check = c;
-  }
+  void CheckPasswords(QWidget*, const QString& user, const PasswordCheck& c) override { verify_user = user, check = c; }
   void ShowError(QWidget*, const QString& caption, const QString& text) override {
     error_caption = caption;
     errors.push_back(text);
@@ -71,11 +63,13 @@ class ScriptedDialogs : public Dialogs {
   }
 
  private:
-  static std::optional<QString> Next(std::deque<QString>& answers) {
+  template <class T>
+  static std::optional<T> Next(std::deque<T>& answers) {
     if (answers.empty()) return std::nullopt;
-    const QString answer = answers.front();
+    const T answer = answers.front();
     answers.pop_front();
-    if (answer.isNull()) return std::nullopt;
+    if constexpr (std::is_same_v<T, QString>)
+      if (answer.isNull()) return std::nullopt;
     return answer;
   }
 };
