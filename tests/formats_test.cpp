@@ -148,6 +148,8 @@ TEST_F(FormatsTest, CellsTheServerReadsOtherwiseCarryAMarkThatSaysWhy) {
 
 TEST(StrengthDialog, OffersTheBoundsAndTheTimeOfOneVerification) {
   StrengthDialog dialog(nullptr, {10, 100'000});
+  dialog.show();
+  EXPECT_FALSE(dialog.BcryptCost->geometry().intersects(dialog.Sha512Rounds->geometry())) << "laid out";
   EXPECT_EQ(dialog.BcryptCost->minimum(), 4);
   EXPECT_EQ(dialog.BcryptCost->maximum(), 17);
   EXPECT_EQ(dialog.Sha512Rounds->minimum(), 1000);

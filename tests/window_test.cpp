@@ -66,7 +66,10 @@ TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
   EXPECT_FALSE(form->SaveData->isEnabled());
   for (QPushButton* b : {form->LoadFile, form->CreateEnc, form->SaveData}) {
     EXPECT_EQ(b->focusPolicy(), Qt::NoFocus);
-    EXPECT_FALSE(b->icon().isNull());
+    // The bottom-left pixel's colour (magenta) is transparent wherever it is in the image.
+    const QImage image = b->icon().pixmap(24, 24).toImage();
+    EXPECT_EQ(qAlpha(image.pixel(0, 23)), 0);
+    for (int i = 0; i < 24 * 24; ++i) EXPECT_NE(image.pixel(i % 24, i / 24), qRgb(255, 0, 255));
   }
 }
 
@@ -77,7 +80,12 @@ TEST_F(WindowTest, GroupFramesRunThroughTheMiddleOfTheirCaptions) {
     int top = 0;
     while (top < image.height() && image.pixel(x, top) == image.pixel(x, 0)) ++top;
     EXPECT_EQ(top, group->fontMetrics().height() / 2) << group->title().toStdString();
-    EXPECT_NE(image.pixel(9, top), image.pixel(x, top)) << "the caption stands over the line";
+    // An etched line, dark over light, broken by the caption and its margins.
+    const QPalette& p = group->palette();
+    EXPECT_EQ(std::make_pair(image.pixel(x, top), image.pixel(x, top + 1)), std::make_pair(p.dark().color().rgb(), p.light().color().rgb()));
+    const int caption_end = 6 + group->fontMetrics().horizontalAdvance(group->title()) + 4;
+    EXPECT_EQ(image.pixel(caption_end - 1, top), p.window().color().rgb());
+    EXPECT_EQ(image.pixel(caption_end + 1, top), p.dark().color().rgb());
     for (const QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
       EXPECT_GT(child->y(), top + 1) << child->objectName().toStdString() << " stays inside the frame";
   }
