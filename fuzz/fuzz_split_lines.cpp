@@ -25,25 +25,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Only the bytes before the first NUL are text.
   const std::string_view prefix = bytes.substr(0, bytes.find('\0'));
-
-  std::string content;        // the prefix without its line breaks
-  std::size_t line_ends = 0;  // CR LF, a lone CR and a lone LF each end one line
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (!IsBreak(prefix[i])) {
-      content += prefix[i];
-      continue;
-    }
-    ++line_ends;
-    if (prefix[i] == '\r' && i + 1 < prefix.size() && prefix[i + 1] == '\n') ++i;
-  }
+  std::string content(prefix);
+  std::erase_if(content, IsBreak);
+  // CR LF, a lone CR and a lone LF each end one line.
+  std::size_t line_ends = prefix.size() - content.size();
+  for (auto i = prefix.find("\r\n"); i != prefix.npos; i = prefix.find("\r\n", i + 2)) --line_ends;
   const bool unterminated_last = !prefix.empty() && !IsBreak(prefix.back());
 
+  // Every byte of the text is in a line or is a line break, in order, and nothing else is: so no
+  // line holds a break or a NUL.
   std::string joined_content;
-  for (const std::string& line : lines) {
-    for (const char c : line) Check(c != '\r' && c != '\n' && c != '\0');
-    joined_content += line;
-  }
-  // Every byte of the text is in a line or is a line break, in order, and nothing else is.
+  for (const std::string& line : lines) joined_content += line;
   Check(joined_content == content);
   Check(lines.size() == line_ends + (unterminated_last ? 1 : 0));
 

@@ -13,7 +13,7 @@
 #include <iterator>
 #include <memory>
 #include <random>
-#include <string>
+#include <set>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
@@ -34,10 +34,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s CORPUS_DIR [RANDOM_INPUTS]\n", argv[0]);
     return 2;
   }
-  std::vector<std::filesystem::path> files;
+  std::set<std::filesystem::path> files;  // in a fixed order
   for (const auto& entry : std::filesystem::directory_iterator(argv[1]))
-    if (entry.is_regular_file()) files.push_back(entry.path());
-  std::sort(files.begin(), files.end());
+    if (entry.is_regular_file()) files.insert(entry.path());
   for (const auto& file : files) {
     std::ifstream in(file, std::ios::binary);
     Feed(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}));

@@ -12,27 +12,18 @@ using namespace std::string_literals;
 using namespace std::string_view_literals;
 
 TEST(Cp932, StepsByCharacterAndNeverPastTheEnd) {
-  struct Case {
-    const char* label;
-    std::string_view text;
-    std::size_t pos, next;
-  } cases[] = {
-      {"ascii", "ab"sv, 0, 1},
-      {"full-width space is one character", "\x81\x40" "a"sv, 0, 2},
-      {"0x80 stands alone", "\x80\x40"sv, 0, 1},
-      {"0xA0 stands alone", "\xA0\x40"sv, 0, 1},
-      {"half-width katakana stand alone", "\xB1\xB2"sv, 0, 1},
-      {"0xDF stands alone", "\xDF\x40"sv, 0, 1},
-      {"0xE0 is a lead byte", "\xE0\x40"sv, 0, 2},
-      {"0xFC is a lead byte", "\xFC\x40"sv, 0, 2},
-      {"0xFD stands alone", "\xFD\x40"sv, 0, 1},
-      {"lead byte as the last byte", "a\x81"sv, 1, 2},
-      {"lead byte before NUL", "\x81\0b"sv, 0, 1},
-      {"trail byte that looks like a backslash", "\x95\x5C" "x"sv, 0, 2},
-      {"at the end", "ab"sv, 2, 2},
-      {"beyond the end", "ab"sv, 7, 2},
+  // The text, a position in it, and where the next character starts.
+  const std::tuple<std::string_view, std::size_t, std::size_t> cases[] = {
+      // Lead bytes 0x81-0x9F and 0xE0-0xFC take the next byte, whatever it looks like.
+      {"\x81\x40" "a"sv, 0, 2}, {"\xE0\x40"sv, 0, 2}, {"\xFC\x40"sv, 0, 2}, {"\x95\x5C" "x"sv, 0, 2},
+      // ASCII, 0x80, 0xA0, the half-width katakana up to 0xDF and 0xFD stand alone.
+      {"ab"sv, 0, 1}, {"\x80\x40"sv, 0, 1}, {"\xA0\x40"sv, 0, 1}, {"\xB1\xB2"sv, 0, 1}, {"\xDF\x40"sv, 0, 1},
+      {"\xFD\x40"sv, 0, 1},
+      // A lead byte as the last byte or before NUL stands alone; at or beyond the end is the end.
+      {"a\x81"sv, 1, 2}, {"\x81\0b"sv, 0, 1}, {"ab"sv, 2, 2}, {"ab"sv, 7, 2},
   };
-  for (const Case& c : cases) EXPECT_EQ(platform::CharNext(c.text, c.pos), c.next) << c.label;
+  for (const auto& [text, pos, next] : cases)
+    EXPECT_EQ(platform::CharNext(text, pos), next) << testing::PrintToString(text) << " at " << pos;
 
   EXPECT_EQ(platform::LastCharStart("ab\x83\x5C"sv), 2u);
   EXPECT_EQ(platform::LastCharStart("\x83\x5C" "b"sv), 2u);
@@ -54,11 +45,7 @@ TEST(Cp932, ConvertsForDisplayWithoutLosingBytes) {
 }
 
 TEST(KeyFold, MatchesLettersOfEitherCaseAndNothingElse) {
-  struct Case {
-    const char* label;
-    std::string a, b;
-    bool match;
-  } cases[] = {
+  const std::tuple<const char*, std::string, std::string, bool> cases[] = {
       {"ascii", "Alice", "aLICE", true},
       {"ascii differs", "alice", "alicf", false},
       {"full-width Latin", "\x82\x60\x82\x82"s, "\x82\x81\x82\x61"s, true},  // ＡＢ / ａｂ
@@ -73,9 +60,9 @@ TEST(KeyFold, MatchesLettersOfEitherCaseAndNothingElse) {
       {"lone lead byte at the end", "a\x81"s, "A\x81"s, true},
       {"lone lead byte differs from a character", "\x81"s, "\x81\x40"s, false},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(platform::KeysMatch(c.a, c.b), c.match) << c.label;
-    EXPECT_EQ(platform::FoldKey(c.a) == platform::FoldKey(c.b), c.match) << c.label;
+  for (const auto& [label, a, b, match] : cases) {
+    EXPECT_EQ(platform::KeysMatch(a, b), match) << label;
+    EXPECT_EQ(platform::FoldKey(a) == platform::FoldKey(b), match) << label;
   }
 }
 
@@ -84,16 +71,12 @@ TEST(System, ErrorTextIsTrimmedAndShort) {
   for (int e = 0; e < 140; ++e) {
     const std::string text = platform::SystemErrorText(e);
     ASSERT_LE(text.size(), 255u);
-    if (!text.empty()) {
-      EXPECT_GT(static_cast<unsigned char>(text.back()), 0x20u) << e;
-      EXPECT_NE(text.back(), '.') << e;
-    }
+    EXPECT_TRUE(text.empty() || (static_cast<unsigned char>(text.back()) > 0x20u && text.back() != '.')) << e << ": " << text;
   }
 }
 
 TEST(System, AbsolutePathResolvesDotsLexically) {
-  const std::string cwd = std::filesystem::current_path().string();
-  EXPECT_EQ(platform::AbsolutePath("a/./b/../c.csv"), cwd + "/a/c.csv");
+  EXPECT_EQ(platform::AbsolutePath("a/./b/../c.csv"), std::filesystem::current_path().string() + "/a/c.csv");
   EXPECT_EQ(platform::AbsolutePath("/x/y/../z"), "/x/z");
 }
 

@@ -9,31 +9,10 @@
 
 using table::KeyColumn;
 using table::ValueColumn;
-
-namespace {
-
-// A table that counts its change notifications.
-struct Table : table::TUserList {
-  int changes = 0;
-  Table() {
-    OnStringsChange = [this] { ++changes; };
-  }
-  std::vector<std::string> lines() const { return Strings().Lines(); }
-};
-
-std::string Message(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const text::Exception& failure) {
-    return failure.Message();
-  }
-  return "(no failure)";
-}
-
-}  // namespace
+using Lines = std::vector<std::string>;
 
 TEST(UserListData, AnEmptyTableShowsThePlaceholderRowWhichAWriteTurnsIntoALine) {
-  Table t;
+  table::TUserList t;
   EXPECT_EQ(t.RowCount(), 2);
   EXPECT_EQ(std::make_pair(t.Col(), t.Row()), std::make_pair(1, 1));
   EXPECT_EQ(t.CellText(KeyColumn, 0), Sjis("ユーザ名"));
@@ -41,21 +20,19 @@ TEST(UserListData, AnEmptyTableShowsThePlaceholderRowWhichAWriteTurnsIntoALine) 
   EXPECT_EQ(t.CellText(KeyColumn, 1) + t.CellText(ValueColumn, 1), "");
   EXPECT_FALSE(t.IsEmptyRow(1)) << "the placeholder has no line behind it";
   t.SetCellText(ValueColumn, 1, "secret");
-  EXPECT_EQ(t.lines(), std::vector<std::string>{"=secret"});
+  EXPECT_EQ(t.Strings().Lines(), Lines{"=secret"});
   EXPECT_EQ(t.RowCount(), 2);
-  EXPECT_EQ(Message([&] { t.CellText(KeyColumn, 2); }), Sjis("リストのインデックスが範囲を超えています (1)"));
+  EXPECT_EQ(FailureMessage<text::Exception>([&] { t.CellText(KeyColumn, 2); }),
+            Sjis("リストのインデックスが範囲を超えています (1)"));
 }
 
 TEST(UserListData, EveryChangeIsAnnouncedAndARefusedOneChangesNothing) {
-  Table t;
+  table::TUserList t;
+  int changes = 0;
+  t.OnStringsChange = [&] { ++changes; };
   const std::string equals = Sjis("キーは等号記号（“=”）を含めません。");
-  struct Step {
-    const char* label;
-    std::function<void()> action;
-    std::vector<std::string> lines;
-    int changes;
-    std::string message;
-  } steps[] = {
+  // What the step shows, the step, the lines after it, the changes it announces, and its failure.
+  const std::tuple<const char*, std::function<void()>, Lines, int, std::string> steps[] = {
       {"clearing an empty list is no change", [&] { t.Strings().Clear(); }, {}, 0, ""},
       {"a refused first entry announces nothing", [&] { t.InsertEntry("a=b", "V", true); }, {}, 0, equals},
       {"append", [&] { t.InsertEntry("alice", "P", true); }, {"alice=P"}, 1, ""},
@@ -76,11 +53,11 @@ TEST(UserListData, EveryChangeIsAnnouncedAndARefusedOneChangesNothing) {
        Sjis("リストのインデックスが範囲を超えています (2)")},
       {"clear", [&] { t.Strings().Clear(); }, {}, 1, ""},
   };
-  for (const Step& s : steps) {
-    t.changes = 0;
-    EXPECT_EQ(Message(s.action), s.message.empty() ? "(no failure)" : s.message) << s.label;
-    EXPECT_EQ(t.lines(), s.lines) << s.label;
-    EXPECT_EQ(t.changes, s.changes) << s.label;
+  for (const auto& [label, action, lines, announced, message] : steps) {
+    changes = 0;
+    EXPECT_EQ(FailureMessage<text::Exception>(action), message) << label;
+    EXPECT_EQ(t.Strings().Lines(), lines) << label;
+    EXPECT_EQ(changes, announced) << label;
   }
   EXPECT_EQ(t.RowCount(), 2);
   EXPECT_EQ(t.Row(), 1) << "back on the placeholder";

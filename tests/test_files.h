@@ -34,3 +34,15 @@ std::optional<std::string> AsOrdinaryUser(const TempDir& dir, const std::functio
 
 // UTF-8 source text as code page 932 bytes, through the C library's converter.
 std::string Sjis(std::string_view utf8);
+
+// The message of the `Failure` that `action` throws, or "" when it throws nothing; a failure of
+// another kind escapes, and fails the test.
+template <class Failure, class Action>
+std::string FailureMessage(const Action& action) {
+  try {
+    action();
+  } catch (const Failure& failure) {
+    return failure.Message();
+  }
+  return "";
+}
