@@ -5,8 +5,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <QDialogButtonBox>
+#include <QLabel>
 #include <QMenu>
 
+#include "app/verify_dialog.h"
 #include "des_crypt/des_crypt.h"
 #include "server_harness.h"
 #include "window_fixture.h"
@@ -168,4 +171,11 @@ TEST_F(HtpasswdTest, PasswordsAreCheckedAgainstTheHeldOrBuiltHash) {
   Click(form->CreateEnc);
   EXPECT_EQ(check("TYPED", "secret"), "「TYPED」のパスワードは一致します。") << "the built hash, found ignoring case";
   EXPECT_EQ(check("typed", "Secret"), "「typed」のパスワードは一致しません。");
+  // The dialog asks with what is typed into it.
+  VerifyDialog dialog(form.get(), "user3", dialogs.check);
+  dialog.show();
+  dialog.Password->setText("pw3");
+  dialog.findChild<QDialogButtonBox*>()->buttons().back()->click();
+  EXPECT_EQ(dialog.Result->text(), "「user3」のパスワードは一致します。");
+  EXPECT_FALSE(dialog.User->geometry().intersects(dialog.Password->geometry())) << "laid out";
 }

@@ -106,6 +106,8 @@ TEST_F(WindowTest, FocusStartsInThePasswordCellAndTabsThroughTheControlsInOrder)
   }
   Key(Qt::Key_Backtab);
   EXPECT_EQ(QApplication::focusWidget(), Editor()) << "back in the table, with its editor open";
+  Key(Qt::Key_Backtab);
+  EXPECT_EQ(QApplication::focusWidget(), form->AuthUserFile) << "and out of it backwards";
 }
 
 TEST_F(WindowTest, MenuItemsAreTheButtonsFromTheKeyboard) {
