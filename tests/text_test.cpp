@@ -75,7 +75,7 @@ TEST(LineList, FailuresNameTheFullPathAndTheSystemText) {
 
 namespace {
 
-enum Step { kCreate, kShortWrite, kTruncate, kFlush, kClose, kRename, kFolderFlush, kFolderFlushUnsupported };
+enum Step { kCreate, kShortWrite, kTruncate, kFlush, kClose, kRename, kFolderFlush, kFolderFlushUnsupported, kFolderUnlisted, kFolderGone };
 
 // Fails one step of saving, as a full disk, a refused rename or a broken flush would: every time
 // it comes, but the write and the truncation fail once, so that old bytes can be put back.
@@ -84,6 +84,8 @@ class FailingCalls : public platform::FileCalls {
   explicit FailingCalls(Step step) : step_(step) {}
   int Open(const char* path, int flags, mode_t mode) override {
     if (step_ == kCreate && (flags & O_CREAT)) return errno = ENOSPC, -1;
+    if ((flags & O_DIRECTORY) && (step_ == kFolderUnlisted || step_ == kFolderGone))
+      return errno = step_ == kFolderUnlisted ? EACCES : EIO, -1;
     const int fd = FileCalls::Open(path, flags, mode);
     if (flags & O_DIRECTORY) folder_ = fd;
     return fd;
@@ -122,7 +124,8 @@ TEST(SaveToFile, AFailureAtAnyStepLeavesThePreviousFileWhole) {
       {kClose, false, kWriteFailure},   {kRename, false, kCreateFailure},    {kShortWrite, true, kWriteFailure},
       {kTruncate, true, kWriteFailure}, {kFlush, true, kWriteFailure},       {kClose, true, kWriteFailure},
       // Only the folder's flush comes after the rename: the new file is in place either way.
-      {kFolderFlush, false, kWriteFailure}, {kFolderFlushUnsupported, false, kSaved}};
+      {kFolderFlush, false, kWriteFailure}, {kFolderFlushUnsupported, false, kSaved},
+      {kFolderGone, false, kWriteFailure},  {kFolderUnlisted, false, kSaved}};
   for (const auto& [step, linked, outcome] : cases) {
     SCOPED_TRACE(testing::Message() << "step " << step << (linked ? ", linked" : ""));
     TempDir dir;
@@ -140,7 +143,7 @@ TEST(SaveToFile, AFailureAtAnyStepLeavesThePreviousFileWhole) {
       EXPECT_EQ(FailureMessage<text::EWriteError>(save), Sjis("ストリームへの書き込みエラー"));
     else
       EXPECT_NO_THROW(save());
-    const bool renamed = outcome == kSaved || step == kFolderFlush;
+    const bool renamed = outcome == kSaved || step == kFolderFlush || step == kFolderGone;
     EXPECT_EQ(ReadBytes(target), renamed ? list.Text() : "old:hash\r\n");
     EXPECT_EQ(FileMode(target), 0640u);
     EXPECT_EQ(ReadBytes(dir.File(linked ? "link" : ".htpasswd")), ReadBytes(target)) << "the link sees the same bytes";

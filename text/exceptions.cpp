@@ -12,17 +12,10 @@ std::string Fill(std::string_view format, Arg&& next_argument) {
   std::string out;
   out.reserve(format.size() + 64);
   for (std::size_t i = 0; i < format.size(); ++i) {
-    if (format[i] != '%' || i + 1 == format.size()) {
-      out += format[i];
-      continue;
-    }
-    const char conversion = format[++i];
-    if (conversion == 's' || conversion == 'd')
-      out += next_argument(conversion);
-    else if (conversion == '%')
-      out += '%';
+    if (format[i] == '%' && i + 1 < format.size() && (format[i + 1] == 's' || format[i + 1] == 'd'))
+      out += next_argument(format[++i]);
     else
-      out.append({'%', conversion});
+      out += format[i];
   }
   return out;
 }

@@ -8,8 +8,9 @@
 
 namespace text {
 
-// Fills a message from the table: %s takes the next string argument, %d the next integer, %%
-// is a "%". The scan is by byte, which is safe in code page 932: "%" (0x25) is never a second byte.
+// Fills a message from the table: %s takes the next string argument, %d the next integer; any
+// other "%" stands for itself. The scan is by byte, which is safe in code page 932: "%" (0x25) is
+// never a second byte.
 std::string FormatMessage(std::string_view format, std::initializer_list<std::string_view> strings);
 std::string FormatMessage(std::string_view format, long long number);
 
