@@ -33,6 +33,9 @@ std::string_view TMemo::Line(std::size_t i) const {
 void TMemo::Clear() {
   text_.clear();
   starts_.clear();
+  // The wrapped rows go with their lines: a paint before the next layout (while a handler works)
+  // must find no row whose line is gone.
+  first_row_.clear();
   widest_ = 0;
   anchor_ = cursor_ = Pos{};
   ScheduleRefresh();

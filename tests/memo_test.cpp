@@ -5,6 +5,7 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include "app/busy.h"
 #include "window_fixture.h"
 
 namespace {
@@ -109,6 +110,18 @@ TEST_F(MemoTest, WrappedLinesSelectCopyAndShowFocusWhereTheyAre) {
   const QPoint caret = RowPoint(memo, 3, 2);
   EXPECT_EQ(image.pixel(caret), memo->palette().color(QPalette::Text).rgb()) << "a caret where the focus is";
   EXPECT_EQ(image.pixel(caret + QPoint(0, memo->fontMetrics().height())), memo->palette().color(QPalette::Base).rgb());
+}
+
+TEST_F(MemoTest, ABoxEmptiedWhileAHandlerWorksPaintsWhatItHolds) {
+  for (int i = 0; i < 20; ++i) form->Htpasswd->Append("user" + std::to_string(i) + ":hash");
+  Settle();
+  {
+    const BusyScope busy(form.get(), "work");  // the layout waits for the end of the work
+    form->Htpasswd->Clear();
+    form->Htpasswd->Append("new:hash");
+    form->Htpasswd->viewport()->grab();
+  }
+  EXPECT_TRUE(Errors().empty());
 }
 
 TEST_F(MemoTest, AnEmptyBoxShowsItsFocusAndLongTextScrollsByKey) {
