@@ -45,6 +45,7 @@ TEST_F(WindowTest, LoadBuildAndSaveTheWholeJob) {
   Click(form->CreateEnc);
   EXPECT_EQ(form->Htaccess->Text(), kDefaultHtaccess);
   EXPECT_EQ(Table().CellText(table::ValueColumn, 4).size(), 8u) << "bob got a generated password";
+  EXPECT_EQ(Lines()[1], "eve, jr=pass,word") << "a given one stays";
   Click(form->SaveData);  // the chooser is cancelled: nothing is written
   EXPECT_EQ(dir.Listing(), "users.csv");
   EXPECT_EQ(dialogs.folder_title, "「.htpasswd」ファイルの保存場所選択");
@@ -98,22 +99,16 @@ TEST_F(WindowTest, BuildTakesTheEditBoxesAsTheyStandAndAnEmptyTableItsPlaceholde
 }
 
 TEST(EncryptPassword, HashesTheGivenOrAGeneratedPassword) {
-  for (const std::string& password : {""s, "secret"s, "a b:c\"d,e"s, Sjis("表示ポソ"), "\xFF\x01"s}) {
-    const std::string result = EncryptPassword(password, "");
-    ASSERT_EQ(result.find(':'), 13u) << result;
-    const std::string hash = result.substr(0, 13), effective = result.substr(14);
-    if (password.empty()) {
-      EXPECT_EQ(effective.size(), 8u);
-      EXPECT_EQ(effective.find_first_not_of(CryptAlphabet.substr(2)), std::string::npos) << effective;
-    } else {
-      EXPECT_EQ(effective, password) << "a given password comes back byte for byte";
-    }
-    EXPECT_TRUE(Verifies(effective, hash)) << result;
-  }
-  EXPECT_EQ(EncryptPassword("pw", "ab").substr(0, 2), "ab");
   std::set<std::string> salts;
-  for (int i = 0; i < 100; ++i) salts.insert(EncryptPassword("same", "").substr(0, 2));
-  EXPECT_GT(salts.size(), 50u) << "fresh salts";
+  for (const std::string& password : {""s, "secret"s, "a b:c\"d,e"s, Sjis("表示ポソ"), "\xFF\x01"s, "same"s, "same"s}) {
+    const std::string result = EncryptPassword(password, ""), hash = result.substr(0, 13), effective = result.substr(14);
+    EXPECT_TRUE(result[13] == ':' && Verifies(effective, hash)) << result;
+    EXPECT_EQ(effective, password.empty() ? effective.substr(0, 8) : password) << "given back byte for byte";
+    EXPECT_EQ(effective.find_first_not_of(password.empty() ? CryptAlphabet.substr(2) : effective), std::string::npos);
+    salts.insert(hash.substr(0, 2));
+  }
+  EXPECT_GT(salts.size(), 4u) << "fresh salts";
+  EXPECT_EQ(EncryptPassword("pw", "ab").substr(0, 2), "ab");
 }
 
 TEST_F(WindowTest, ASecondLoadReplacesAndCancelClearsEverything) {
@@ -215,16 +210,7 @@ TEST_F(WindowTest, LongWorkKeepsEveryRowInItsPlaceAndShowsItsProgress) {
   for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_EQ(qobject_cast<QProgressDialog*>(w), nullptr);
 
   Click(form->CreateEnc);
-  const std::vector<std::string> built = text::SplitLines(form->Htpasswd->Text());
-  ASSERT_EQ(built.size(), 9000u);
-  for (std::size_t i = 0; i < built.size(); ++i) {
-    const std::string user = "user" + std::to_string(i);
-    ASSERT_EQ(built[i].substr(0, user.size() + 1), user + ":") << i;
-    const std::string password = Table().CellText(table::ValueColumn, static_cast<int>(i) + 1);
-    if (i % 3 != 0) {
-      EXPECT_EQ(password, "pw" + std::to_string(i));
-    }
-    ASSERT_TRUE(Verifies(password, built[i].substr(user.size() + 1))) << i;
-  }
+  ASSERT_EQ(Table().Strings().Count(), 9000);
+  ExpectHashesVerify(form->Htpasswd->Text(), Table().Strings().Text());
   EXPECT_GT(form->Htpasswd->verticalScrollBar()->maximum(), 8900);
 }
