@@ -7,15 +7,7 @@
 
 namespace {
 
-class EncodingTest : public WindowTest {
- protected:
-  void Choose(bool utf8, hashes::Format format = hashes::Format::Bcrypt) {
-    form->findChild<QMenu*>("EncodingMenu")->actions()[utf8 ? 1 : 0]->trigger();
-    form->findChild<QMenu*>("HashFormatMenu")->actions()[static_cast<int>(format)]->trigger();
-    dialogs.strength = hashes::Strength{4, 1000};
-    form->findChild<QAction*>("StrengthItem")->trigger();
-  }
-};
+using EncodingTest = WindowTest;
 
 // Kanji, kana (with a voiced mark), full-width letters, half-width katakana and ASCII.
 const std::string kUtf8Users = "山田太郎,パスワード\r\nがぎぐ,ｶﾅ\r\nＡＢＣ,full\r\nalice,wonderland\r\n";
@@ -26,7 +18,7 @@ TEST_F(EncodingTest, AUtf8FileLoadsAsItsShiftJisTwinAndIsSavedInComposedUtf8) {
   Load(Sjis(kUtf8Users));
   const std::vector<std::string> from_sjis = Lines();
   EXPECT_EQ(from_sjis.size(), 4u);
-  Choose(true);
+  Choose(hashes::Format::Bcrypt, true);
   EXPECT_EQ(form->findChild<QMenu*>("EncodingMenu")->actions()[0]->text(), "Shift-JIS（変換しない）(&J)");
   const std::string decomposed = "\xE3\x81\x8B\xE3\x82\x99\xE3\x81\x8D\xE3\x82\x99\xE3\x81\x8F\xE3\x82\x99";  // がぎぐ
   std::string lf = kUtf8Users;
@@ -57,7 +49,7 @@ TEST_F(EncodingTest, AUtf8FileLoadsAsItsShiftJisTwinAndIsSavedInComposedUtf8) {
 }
 
 TEST_F(EncodingTest, ALineThatIsNoUtf8OrHoldsWhatShiftJisLacksStopsTheLoadThere) {
-  Choose(true);
+  Choose(hashes::Format::Bcrypt, true);
   const struct {
     std::string file;
     std::string message;
@@ -78,7 +70,7 @@ TEST_F(EncodingTest, ALineThatIsNoUtf8OrHoldsWhatShiftJisLacksStopsTheLoadThere)
 TEST_F(EncodingTest, WarningsSayWhatUtf8DoesToRealmsAndDesPasswords) {
   form->AuthName->setText("会員エリア");
   EXPECT_FALSE(form->AuthNameWarning->isVisible());
-  Choose(true, hashes::Format::Des);
+  Choose(hashes::Format::Des, true);
   EXPECT_TRUE(form->AuthNameWarning->isVisible());
   form->AuthName->setText("members");
   EXPECT_FALSE(form->AuthNameWarning->isVisible());
@@ -93,7 +85,7 @@ TEST_F(EncodingTest, JapaneseUsersLogInWithTheBytesTheirFileWasSavedIn) {
   const std::string user = "山田", password = "やまだ表ソ";
   const PrivateServers::Credentials as_utf8{user, password}, as_sjis{Sjis(user), Sjis(password)};
   for (const bool utf8 : {true, false}) {
-    Choose(utf8);
+    Choose(hashes::Format::Bcrypt, utf8);
     Load(utf8 ? user + "," + password : Sjis(user + "," + password));
     const std::string docroot = dir.File(utf8 ? "utf8" : "sjis");
     mkdir(docroot.c_str(), 0755);

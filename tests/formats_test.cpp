@@ -22,11 +22,6 @@ class FormatsTest : public WindowTest {
   QAction* FormatItem(hashes::Format format) {
     return form->findChild<QMenu*>("HashFormatMenu")->actions()[static_cast<int>(format)];
   }
-  void Choose(hashes::Format format, hashes::Strength strength = {4, 1000}) {
-    FormatItem(format)->trigger();
-    dialogs.strength = strength;
-    form->findChild<QAction*>("StrengthItem")->trigger();
-  }
 };
 
 struct FormatCase {
@@ -74,7 +69,7 @@ TEST_F(FormatsTest, EveryFormatsLinesPassTheServersOwnChecks) {
 }
 
 TEST_F(FormatsTest, TheChoicesAreRememberedAndNonsenseGivesTheDefaults) {
-  Choose(hashes::Format::Bcrypt, {12, 5000});
+  Choose(hashes::Format::Bcrypt, false, {12, 5000});
   form = std::make_unique<TForm1>();
   EXPECT_TRUE(FormatItem(hashes::Format::Bcrypt)->isChecked());
   EXPECT_EQ(form->CurrentOptions(), (Options{hashes::Format::Bcrypt, {12, 5000}, false}));
@@ -95,7 +90,7 @@ TEST_F(FormatsTest, ACancelledBuildChangesNothing) {
   const std::string htaccess = form->Htaccess->Text(), htpasswd = form->Htpasswd->Text();
   const std::vector<std::string> lines = Lines();
   form->AuthName->setText("changed");
-  Choose(hashes::Format::Bcrypt, {13, 1000});  // half a second a hash: long enough to stop
+  Choose(hashes::Format::Bcrypt, false, {13, 1000});  // half a second a hash: long enough to stop
   BusyScope::SetDialogDelay(0);
   QString offered;
   QTimer::singleShot(0, [&] {

@@ -41,7 +41,7 @@ class HtpasswdTest : public WindowTest {
  protected:
   void Open(const std::string& path) {
     dialogs.files.push_back(QString::fromStdString(path));
-    form->findChild<QAction*>("OpenHtpasswdItem")->trigger();
+    Item("OpenHtpasswdItem")->trigger();
     Settle();
   }
   // Every line of a .htpasswd, by user name.
@@ -77,19 +77,17 @@ TEST_F(HtpasswdTest, AnOpenedFileIsChangedWithoutReissuingAnyone) {
   // One user removed after a confirmation naming them; the first answer is no.
   dialogs.confirms = {false, true};
   ClickCell(0, 5);
-  for (int i = 0; i < 2; ++i) form->findChild<QAction*>("DeleteRowItem")->trigger();
+  for (int i = 0; i < 2; ++i) Item("DeleteRowItem")->trigger();
   EXPECT_EQ(dialogs.questions, (std::vector<QString>{"ユーザ「user4」の行を削除しますか？", "ユーザ「user4」の行を削除しますか？"}));
   // One user added from a credential file below the others.
   WriteBytes(dir.File("more.csv"), "newcomer,fresh\r\n");
   dialogs.files.push_back(QString::fromStdString(dir.File("more.csv")));
-  form->findChild<QAction*>("AppendFileItem")->trigger();
+  Item("AppendFileItem")->trigger();
   ASSERT_EQ(Table().Strings().Count(), 200);
 
   const std::string site = dir.File("site");
   form->AuthUserFile->setText(QString::fromStdString(site + "/.htpasswd"));
-  form->findChild<QMenu*>("HashFormatMenu")->actions()[3]->trigger();  // bcrypt for the new ones
-  dialogs.strength = hashes::Strength{4, 1000};
-  form->findChild<QAction*>("StrengthItem")->trigger();
+  Choose(hashes::Format::Bcrypt);  // for the new ones
   Click(form->CreateEnc);
   mkdir(site.c_str(), 0755);
   SaveTo(site);
@@ -158,7 +156,7 @@ TEST_F(HtpasswdTest, PasswordsAreCheckedAgainstTheHeldOrBuiltHash) {
   Open(dir.File("existing"));
   Table().InsertEntry("typed", "secret", true);
   ClickCell(0, 2);
-  form->findChild<QAction*>("VerifyItem")->trigger();
+  Item("VerifyItem")->trigger();
   EXPECT_EQ(dialogs.verify_user, "user1") << "the current row's user is offered";
   const auto check = [&](const char* user, const char* password) { return dialogs.check(user, password).toStdString(); };
   for (int i = 0; i < 5; ++i) {

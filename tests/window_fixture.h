@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QInputMethodEvent>
+#include <QMenu>
 #include <QSettings>
 #include <QTest>
 #include <deque>
@@ -122,6 +123,14 @@ class WindowTest : public testing::Test {
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
     Settle();
   }
+  // Chooses under 設定 as a user would: a hash format with a strength quick to compute, and an encoding.
+  void Choose(hashes::Format format, bool utf8 = false, hashes::Strength strength = {4, 1000}) {
+    form->findChild<QMenu*>("HashFormatMenu")->actions()[static_cast<int>(format)]->trigger();
+    form->findChild<QMenu*>("EncodingMenu")->actions()[utf8 ? 1 : 0]->trigger();
+    dialogs.strength = strength;
+    Item("StrengthItem")->trigger();
+  }
+  QAction* Item(const char* name) { return form->findChild<QAction*>(name); }
   table::TUserList& Table() { return form->UserList->Table(); }
   std::vector<std::string> Lines() { return Table().Strings().Lines(); }
   std::pair<int, int> Current() { return {Table().Col(), Table().Row()}; }

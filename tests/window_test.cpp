@@ -133,8 +133,8 @@ TEST_F(WindowTest, MenuItemsAreTheButtonsFromTheKeyboard) {
     EXPECT_EQ(action->text(), item.text) << item.name;
     EXPECT_EQ(action->shortcut(), item.key) << item.name;
   }
-  auto* build = form->findChild<QAction*>("CreateEncItem");
-  auto* save = form->findChild<QAction*>("SaveDataItem");
+  auto* build = Item("CreateEncItem");
+  auto* save = Item("SaveDataItem");
   EXPECT_FALSE(build->isEnabled());
   Type("pw");
   EXPECT_TRUE(build->isEnabled()) << "enabled with its button";
@@ -154,7 +154,7 @@ TEST_F(WindowTest, MenuItemsAreTheButtonsFromTheKeyboard) {
   EXPECT_EQ(QApplication::focusWidget(), Editor());
   EXPECT_EQ(Lines(), std::vector<std::string>{"=x"});
 
-  form->findChild<QAction*>("AboutItem")->trigger();
+  Item("AboutItem")->trigger();
   ASSERT_EQ(dialogs.information.size(), 1u);
   EXPECT_TRUE(dialogs.information[0].startsWith("バージョン情報\nVastelo 1.0.0\n")) << dialogs.information[0].toStdString();
   EXPECT_TRUE(dialogs.information[0].contains("MIT") && dialogs.information[0].contains(qVersion()));
