@@ -11,25 +11,25 @@ QString ScreenText(std::string_view cp932) { return QString::fromStdString(platf
 
 namespace {
 
-// `text` as code page 932 bytes, or nothing unless every character has a place there that gives it
-// back. A few characters are taken to another's place and would come back as that other one (the
-// wave dash U+301C as the full-width tilde U+FF5E, the minus sign as the full-width hyphen-minus,
-// the cent sign as the full-width cent): such a user name would never match what a browser sends.
-std::optional<std::string> Cp932Form(const QString& text) {
+// `text` as code page 932 bytes, or nothing when a character has no place there, or (`exact`)
+// only another character's place, which gives that other one back: the wave dash U+301C the
+// full-width tilde U+FF5E's, the minus sign the full-width hyphen-minus's, the cent sign the
+// full-width cent's.
+std::optional<std::string> Cp932Form(const QString& text, bool exact) {
   // A lone surrogate would come out of QString as "?" and be stored as one.
   if (!text.isValidUtf16()) return std::nullopt;
   const std::string utf8 = text.toStdString();
   std::optional<std::string> bytes = platform::Utf8ToCp932(utf8);
-  if (bytes && *bytes != utf8 && platform::Cp932ToUtf8(*bytes) != utf8) bytes.reset();
+  if (exact && bytes && *bytes != utf8 && platform::Cp932ToUtf8(*bytes) != utf8) bytes.reset();
   return bytes;
 }
 
 // The first character of `text` that code page 932 cannot hold, as "XXXX" for the message.
-std::string FirstUnencodable(const QString& text) {
+std::string FirstUnencodable(const QString& text, bool exact) {
   for (qsizetype i = 0; i < text.size(); ++i) {
     const qsizetype length = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
     const QString c = text.mid(i, length);
-    if (!Cp932Form(c)) return QString::number(c.toUcs4().value(0), 16).toUpper().rightJustified(4, u'0').toStdString();
+    if (!Cp932Form(c, exact)) return QString::number(c.toUcs4().value(0), 16).toUpper().rightJustified(4, u'0').toStdString();
     i += length - 1;
   }
   return "?";
@@ -37,9 +37,9 @@ std::string FirstUnencodable(const QString& text) {
 
 }  // namespace
 
-std::string Cp932Text(const QString& text) {
-  std::optional<std::string> bytes = Cp932Form(text);
-  if (!bytes) throw text::Exception(text::FormatMessage(messages::SNotCp932, {FirstUnencodable(text)}));
+std::string Cp932Text(const QString& text, bool exact) {
+  std::optional<std::string> bytes = Cp932Form(text, exact);
+  if (!bytes) throw text::Exception(text::FormatMessage(messages::SNotCp932, {FirstUnencodable(text, exact)}));
   return *std::move(bytes);
 }
 
@@ -49,9 +49,9 @@ std::string Cp932FromUtf8Line(std::string_view utf8, long long line) {
     throw text::Exception(text::FormatMessage(messages::SNotUtf8Line, {number, std::to_string(bad + 1)}));
   const QString composed = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()))
                                .normalized(QString::NormalizationForm_C);
-  std::optional<std::string> bytes = Cp932Form(composed);
+  std::optional<std::string> bytes = Cp932Form(composed, true);
   if (!bytes)
-    throw text::Exception(text::FormatMessage(messages::SNoCp932FormLine, {number, FirstUnencodable(composed)}));
+    throw text::Exception(text::FormatMessage(messages::SNoCp932FormLine, {number, FirstUnencodable(composed, true)}));
   return *std::move(bytes);
 }
 

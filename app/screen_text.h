@@ -10,7 +10,11 @@ QString ScreenText(std::string_view cp932);
 
 // What the user typed, as code page 932 bytes. A character the code page cannot hold (or a broken
 // UTF-16 sequence) fails with a message naming it, rather than being stored as another character.
-std::string Cp932Text(const QString& text);
+// With `exact`, so does a character the code page holds only in another's place, as the wave dash
+// U+301C in the place of the full-width tilde U+FF5E: written out in UTF-8 it would come back as
+// that other character, and such a name would never match what a browser sends. As Shift-JIS bytes
+// the place is the character, and the bytes are what a Shift-JIS client sends.
+std::string Cp932Text(const QString& text, bool exact = false);
 
 // A line of a UTF-8 file as code page 932 bytes. It is put in Normalization Form C first, so that
 // a name written in decomposed form (か and a combining voiced mark) is the same user as the

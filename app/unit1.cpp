@@ -84,7 +84,7 @@ TMemo* CreateMemo(QWidget* parent, const QString& name, const QRect& bounds) {
 
 }  // namespace
 
-std::string EditText(const QLineEdit& edit) { return Cp932Text(edit.text()); }
+std::string EditText(const QLineEdit& edit, bool exact) { return Cp932Text(edit.text(), exact); }
 
 std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
@@ -128,6 +128,7 @@ TForm1::TForm1(QWidget* parent)
   setCentralWidget(ClientArea);
   CreateControls();
   CreateMenus();
+  UserList->Editor()->exact = options_.utf8;
   UserList->Model().SetAnnotator(
       [this](int column, std::string_view bytes) { return CellWarning(column, bytes, options_); });
   // The realm travels in the login prompt, where only ASCII is sure to arrive whole.
@@ -333,6 +334,7 @@ void TForm1::ChangeOptions(const std::function<void(Options&)>& change) {
   options_ = changed;
   SaveOptions(options_);
   UserList->Model().AnnotationsChanged();
+  UserList->Editor()->exact = options_.utf8;
   ShowAuthNameWarning();
 }
 
@@ -421,7 +423,7 @@ void TForm1::DeleteRowClick() {
 
 QString TForm1::CheckPassword(const QString& user, const QString& password) const {
   const table::TValueStrings& strings = UserList->Table().Strings();
-  const std::string name = Cp932Text(user);
+  const std::string name = Cp932Text(user, options_.utf8);
   int index = 0;
   while (index < strings.Count() && !(platform::KeysMatch(table::TValueStrings::KeyOf(strings.Get(index)), name) &&
                                       !table::TValueStrings::KeyOf(strings.Get(index)).empty()))
@@ -433,7 +435,7 @@ QString TForm1::CheckPassword(const QString& user, const QString& password) cons
   for (const std::string& line : text::SplitLines(Htpasswd->Text()))
     if (hash.empty() && line.starts_with(prefix)) hash = line.substr(prefix.size());
   if (hash.empty()) return QStringLiteral("「%1」のハッシュはまだありません。認証データ作成で作られます。").arg(user);
-  return hashes::Verify(OutputBytes(Cp932Text(password), options_.utf8), hash)
+  return hashes::Verify(OutputBytes(Cp932Text(password, options_.utf8), options_.utf8), hash)
              ? QStringLiteral("「%1」のパスワードは一致します。").arg(user)
              : QStringLiteral("「%1」のパスワードは一致しません。").arg(user);
 }
@@ -467,8 +469,8 @@ void TForm1::ReadCredentials() {
 }
 
 void TForm1::CreateEncClick() {
-  const std::string user_file = EditText(*AuthUserFile);
-  const std::string area = EditText(*AuthName);
+  const std::string user_file = EditText(*AuthUserFile, options_.utf8);
+  const std::string area = EditText(*AuthName, options_.utf8);
   // A cancelled build puts back what the boxes held: it changes nothing at all.
   const std::string old_htaccess = Htaccess->Text(), old_htpasswd = Htpasswd->Text();
   Htaccess->Clear();

@@ -95,8 +95,9 @@ class TForm1 : public QMainWindow {
 };
 
 // The text of an edit box as code page 932 bytes; fails when it holds a character the code page
-// cannot store, rather than writing another character into a server's configuration.
-std::string EditText(const QLineEdit& edit);
+// cannot store (see Cp932Text for `exact`), rather than writing another character into a
+// server's configuration.
+std::string EditText(const QLineEdit& edit, bool exact);
 
 // What バージョン情報 shows: name, version, licence and the Qt in use.
 QString AboutText();

@@ -59,7 +59,7 @@ std::string TInplaceEdit::Text() const {
   const QString shown = text();
   // Unchanged text hands back the bytes it was loaded from, even those the screen could not show.
   if (shown == loaded_shown_) return loaded_bytes_;
-  return Cp932Text(shown);
+  return Cp932Text(shown, exact);
 }
 
 // A line edit lays out its whole text on every change: a cell of hundreds of megabytes would

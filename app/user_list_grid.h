@@ -26,6 +26,8 @@ class TInplaceEdit final : public QLineEdit, public table::CellEditor {
   bool Restore(std::string_view bytes) override;
   void SelectAll() override;
 
+  bool exact = false;  // refuses characters held only in another's place (see Cp932Text)
+
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   // Tab and Shift+Tab leave the table; they never move between cells.
