@@ -34,20 +34,21 @@
 #include "des_crypt/sbox_circuits.h"
 
 namespace des_crypt::internal {
-namespace {
 
 // Gate functions: truth tables over operands a, b, c as in sbox_circuits.h.
-constexpr unsigned kAndGate = 0xC0, kOrGate = 0xFC, kXorGate = 0x3C, kAndNotGate = 0x30;
-constexpr unsigned kXor3Gate = 0x96, kExchangeGate = 0x28;  // a ^ b ^ c and (a ^ b) & c
+inline constexpr unsigned kAndGate = 0xC0, kOrGate = 0xFC, kXorGate = 0x3C, kAndNotGate = 0x30;
+inline constexpr unsigned kXor3Gate = 0x96, kExchangeGate = 0x28;  // a ^ b ^ c and (a ^ b) & c
 
 // Key registers are numbered 7 * (key byte - 1) + shift, the bit's place in its password byte.
 // Entry 48r + j: the key register XORed into expansion bit j in round r.
-constexpr std::array<std::uint8_t, 768> KeyRegister = [] {
+inline constexpr std::array<std::uint8_t, 768> KeyRegister = [] {
   std::array<std::uint8_t, 768> table{};
-  for (std::size_t a = 0; a < table.size(); ++a)
+  for (std::size_t a = 0; a < 768; ++a)
     table[a] = static_cast<std::uint8_t>(7 * (KeyBitByte[a] - 1) + KeyBitShift[a]);
   return table;
 }();
+
+namespace {
 
 // The two-input gates of TwoInputCircuits on any type with the bitwise operators.
 template <typename Register, std::size_t words>
