@@ -90,17 +90,22 @@ void BM_DesCryptBatch(benchmark::State& state, des_crypt::internal::BatchFunctio
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(passwords.size()));
 }
 
-// The console output as usual, and the rates kept by benchmark name for the summary.
+// The console output as usual, and the rates kept by benchmark name, in the order run, for the
+// summary.
 class RateReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       const auto rate = run.counters.find("items_per_second");
-      if (rate != run.counters.end() && run.aggregate_name.empty()) rates[run.run_name.function_name] = rate->second;
+      if (rate != run.counters.end() && run.aggregate_name.empty()) {
+        if (!rates.contains(run.run_name.function_name)) order.push_back(run.run_name.function_name);
+        rates[run.run_name.function_name] = rate->second;
+      }
     }
     ConsoleReporter::ReportRuns(runs);
   }
   std::map<std::string, double> rates;
+  std::vector<std::string> order;
 };
 
 }  // namespace
@@ -121,7 +126,8 @@ int main(int argc, char** argv) {
   auto& rates = reporter.rates;
   std::printf("\nhashes per second per core, and as multiples of the peers' rates:\n");
   std::printf("  %-26s %12s %10s %10s %10s\n", "", "hashes/s", "DesFcrypt", "CryptR", "DesCrypt");
-  for (const auto& [name, rate] : rates) {
+  for (const std::string& name : reporter.order) {
+    const double rate = rates[name];
     std::printf("  %-26s %12.0f", name.c_str() + 3, rate);
     for (const char* peer : {"BM_DesFcrypt", "BM_CryptR", "BM_DesCrypt"})
       std::printf(" %10.2f", rates[peer] > 0 ? rate / rates[peer] : 0.0);

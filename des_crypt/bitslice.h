@@ -7,9 +7,9 @@
 //
 // Written once for any register type. A variant's source file defines DES_CRYPT_LANES_FUNCTION,
 // the attributes of every function below (always inlined, plus the processor features the variant
-// may use), and then includes this header. Everything here lives in an unnamed namespace, so each
-// variant's copy is its own, compiled for its own processor: the linker cannot pick the AVX-512
-// copy of a function for the portable variant.
+// may use), and then includes this header. Every function here lives in an unnamed namespace, so
+// each variant's copy is its own, compiled for its own processor: the linker cannot pick the
+// AVX-512 copy of a function for the portable variant.
 //
 // A Lanes type supplies the register: `V`, `kWords` (64-bit words per register), `kThreeInput`
 // (whether Gate computes any three-input function or only the two-input gates of
@@ -68,12 +68,16 @@ struct TwoInputLanes {
 };
 
 template <typename Lanes>
+using Register = typename Lanes::V;
+template <typename Lanes>
+using Half = std::array<Register<Lanes>, 32>;  // register p holds position p of a half-block
+
+template <typename Lanes>
 struct Batch {
-  using V = typename Lanes::V;
   static constexpr std::size_t kLanes = 64 * Lanes::kWords;
-  std::array<V, 56> key;
-  std::array<V, 12> salt;  // bit i of each lane's salt word
-  std::array<V, 32> left, right;
+  std::array<Register<Lanes>, 56> key;
+  std::array<Register<Lanes>, 12> salt;  // bit i of each lane's salt word
+  Half<Lanes> left, right;
 };
 
 // Transposes a 64 x 64 bit matrix, row r being m[r] and column c its bit c: block by block, the
@@ -101,18 +105,17 @@ DES_CRYPT_LANES_FUNCTION std::uint64_t GetWord(const V& v, std::size_t w) {
 }
 
 template <typename Lanes>
-DES_CRYPT_LANES_FUNCTION typename Lanes::V Xor3(typename Lanes::V a, typename Lanes::V b, typename Lanes::V c) {
+DES_CRYPT_LANES_FUNCTION Register<Lanes> Xor3(Register<Lanes> a, Register<Lanes> b, Register<Lanes> c) {
   if constexpr (Lanes::kThreeInput) return Lanes::template Gate<kXor3Gate>(a, b, c);
-  const typename Lanes::V ab = Lanes::template Gate<kXorGate>(a, b, b);
-  return Lanes::template Gate<kXorGate>(ab, c, c);
+  return Lanes::template Gate<kXorGate>(Lanes::template Gate<kXorGate>(a, b, b), c, c);
 }
 
 // S-box k on its six inputs, XORed into the four left-half registers its outputs go to.
 template <typename Lanes, std::size_t k, std::size_t... g>
-DES_CRYPT_LANES_FUNCTION void SBox(std::array<typename Lanes::V, 32>& left,
-                                   const std::array<typename Lanes::V, 6>& x, std::index_sequence<g...>) {
+DES_CRYPT_LANES_FUNCTION void SBox(Half<Lanes>& left, const std::array<Register<Lanes>, 6>& x,
+                                   std::index_sequence<g...>) {
   constexpr const SBoxCircuit& circuit = (Lanes::kThreeInput ? ThreeInputCircuits : TwoInputCircuits)[k];
-  std::array<typename Lanes::V, SBoxFirstGate + sizeof...(g)> node;
+  std::array<Register<Lanes>, SBoxFirstGate + sizeof...(g)> node;
   for (std::size_t j = 0; j < 6; ++j) node[j] = x[j];
   node[6] = Lanes::Ones();
   for (std::size_t m = 0; m < 4; ++m) node[7 + m] = left[PTarget[4 * k + m]];
@@ -126,35 +129,33 @@ DES_CRYPT_LANES_FUNCTION void SBox(std::array<typename Lanes::V, 32>& left,
 // exchanges expansion bits i and i + 24 of that lane; with the lane's (r_a ^ r_b) & salt_i in
 // `exchange[i]`, XORing it into both bits makes that exchange.
 template <typename Lanes, std::size_t e>
-DES_CRYPT_LANES_FUNCTION typename Lanes::V Input(const std::array<typename Lanes::V, 32>& right,
-                                                 const std::array<typename Lanes::V, 12>& exchange,
-                                                 const Batch<Lanes>& batch, const std::uint8_t* round_key) {
-  const typename Lanes::V r = right[ETable[e]], key = batch.key[round_key[e]];
+DES_CRYPT_LANES_FUNCTION Register<Lanes> Input(const Half<Lanes>& right,
+                                               const std::array<Register<Lanes>, 12>& exchange,
+                                               const Batch<Lanes>& batch, const std::uint8_t* round_key) {
+  const Register<Lanes> r = right[ETable[e]], key = batch.key[round_key[e]];
   if constexpr (e < 12 || (e >= 24 && e < 36)) return Xor3<Lanes>(r, exchange[e % 24], key);
   return Lanes::template Gate<kXorGate>(r, key, key);
 }
 
 template <typename Lanes, std::size_t k, std::size_t... j>
-DES_CRYPT_LANES_FUNCTION void SBoxWithInputs(std::array<typename Lanes::V, 32>& left,
-                                             const std::array<typename Lanes::V, 32>& right,
-                                             const std::array<typename Lanes::V, 12>& exchange,
-                                             const Batch<Lanes>& batch, const std::uint8_t* round_key,
-                                             std::index_sequence<j...>) {
-  const std::array<typename Lanes::V, 6> x = {Input<Lanes, 6 * k + j>(right, exchange, batch, round_key)...};
+DES_CRYPT_LANES_FUNCTION void SBoxWithInputs(Half<Lanes>& left, const Half<Lanes>& right,
+                                             const std::array<Register<Lanes>, 12>& exchange, const Batch<Lanes>& batch,
+                                             const std::uint8_t* round_key, std::index_sequence<j...>) {
+  const std::array<Register<Lanes>, 6> x = {Input<Lanes, 6 * k + j>(right, exchange, batch, round_key)...};
   constexpr std::size_t size = (Lanes::kThreeInput ? ThreeInputCircuits : TwoInputCircuits)[k].size;
   SBox<Lanes, k>(left, x, std::make_index_sequence<size>());
 }
 
 template <typename Lanes, std::size_t... k>
-DES_CRYPT_LANES_FUNCTION void Round(std::array<typename Lanes::V, 32>& left, const std::array<typename Lanes::V, 32>& right,
-                                    const Batch<Lanes>& batch, const std::uint8_t* round_key, std::index_sequence<k...>) {
-  std::array<typename Lanes::V, 12> exchange;
+DES_CRYPT_LANES_FUNCTION void Round(Half<Lanes>& left, const Half<Lanes>& right, const Batch<Lanes>& batch,
+                                    const std::uint8_t* round_key, std::index_sequence<k...>) {
+  std::array<Register<Lanes>, 12> exchange;
   for (std::size_t i = 0; i < 12; ++i) {
+    const Register<Lanes> a = right[ETable[i]], b = right[ETable[i + 24]];
     if constexpr (Lanes::kThreeInput) {
-      exchange[i] = Lanes::template Gate<kExchangeGate>(right[ETable[i]], right[ETable[i + 24]], batch.salt[i]);
+      exchange[i] = Lanes::template Gate<kExchangeGate>(a, b, batch.salt[i]);
     } else {
-      const typename Lanes::V differ = Lanes::template Gate<kXorGate>(right[ETable[i]], right[ETable[i + 24]],
-                                                                    right[ETable[i + 24]]);
+      const Register<Lanes> differ = Lanes::template Gate<kXorGate>(a, b, b);
       exchange[i] = Lanes::template Gate<kAndGate>(differ, batch.salt[i], batch.salt[i]);
     }
   }
@@ -188,8 +189,8 @@ DES_CRYPT_LANES_FUNCTION void HashBatch(std::span<const std::string_view> passwo
 
   // The same rounds as DesCrypt: both halves start as the zero block, each round updates one half
   // in place, and the halves trade places after each encryption.
-  batch.left.fill(typename Lanes::V{});
-  batch.right.fill(typename Lanes::V{});
+  batch.left.fill(Register<Lanes>{});
+  batch.right.fill(Register<Lanes>{});
   for (int encryption = 0; encryption < 25; ++encryption) {
     for (std::size_t round = 0; round < 16; round += 2) {
       Round<Lanes>(batch.left, batch.right, batch, &KeyRegister[48 * round], std::make_index_sequence<8>());
@@ -219,8 +220,8 @@ DES_CRYPT_LANES_FUNCTION void HashBatch(std::span<const std::string_view> passwo
 }
 
 template <typename Lanes>
-DES_CRYPT_LANES_FUNCTION void HashAll(std::span<const std::string_view> passwords, std::span<const std::string_view> salts,
-                                      std::span<std::string> results) {
+DES_CRYPT_LANES_FUNCTION void HashAll(std::span<const std::string_view> passwords,
+                                      std::span<const std::string_view> salts, std::span<std::string> results) {
   constexpr std::size_t lanes = Batch<Lanes>::kLanes;
   for (std::size_t start = 0; start < results.size(); start += lanes) {
     const std::size_t n = std::min(lanes, results.size() - start);

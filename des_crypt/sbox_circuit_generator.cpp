@@ -688,7 +688,7 @@ void PrintFamily(const char* name, const std::array<Circuit, 8>& circuits) {
     std::printf("    {%zu,\n     {%d, %d, %d, %d},\n     {{", c.gates.size(), c.outputs[0], c.outputs[1],
                 c.outputs[2], c.outputs[3]);
     for (std::size_t g = 0; g < c.gates.size(); ++g)
-      std::printf("%s{0x%02X, %d, %d, %d}", g == 0 ? "" : g % 6 == 0 ? ",\n       " : ", ", c.gates[g].function,
+      std::printf("%s{0x%02X, %d, %d, %d}", g == 0 ? "" : g % 5 == 0 ? ",\n       " : ", ", c.gates[g].function,
                   c.gates[g].a, c.gates[g].b, c.gates[g].c);
     std::printf("}}},\n");
   }
