@@ -159,7 +159,8 @@ std::string DesCryptReference(std::string_view password, std::string_view salt);
 
 // The variants of DesCryptBatch, each bitsliced on its own register width: the portable one on
 // 64-bit integers, which every processor runs, then wider ones in order of width. DesCryptBatch
-// takes the last one that is supported.
+// makes whole passes on the widest that is supported and one more on the narrowest that takes
+// the rest.
 #if defined(__x86_64__) || defined(__i386__)
 #define DES_CRYPT_X86 1
 #else

@@ -41,9 +41,10 @@
 //      resubstitute, and keep the circuit whenever it is not larger (equal ones too, so that the
 //      search walks across plateaus).
 //   4. Each output's XOR into its left-half bit is folded into the output's gate where that is a
-//      three-input gate with an operand to spare, and appended otherwise. Last, since vpternlog
-//      overwrites its first operand, each three-input gate takes an operand that dies there as
-//      its first, which saves the compiler a register copy.
+//      three-input gate with an operand to spare, and appended otherwise (in the circuits found
+//      so far the outputs' gates use all three operands, so every XOR is appended). Last, since
+//      vpternlog overwrites its first operand, each three-input gate takes an operand that dies
+//      there as its first, which saves the compiler a register copy.
 // The cost minimised is the number of gates, the XORs into the left half included; the counts
 // reached are in the generated header.
 #include <algorithm>
