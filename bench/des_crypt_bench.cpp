@@ -97,7 +97,8 @@ class RateReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       const auto rate = run.counters.find("items_per_second");
-      if (rate != run.counters.end() && run.aggregate_name.empty()) {
+      // A plain run, or with --benchmark_repetitions the median, which is reported after the runs.
+      if (rate != run.counters.end() && (run.aggregate_name.empty() || run.aggregate_name == "median")) {
         if (!rates.contains(run.run_name.function_name)) order.push_back(run.run_name.function_name);
         rates[run.run_name.function_name] = rate->second;
       }
