@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -155,5 +156,35 @@ std::array<std::uint16_t, 128> MakeRoundKeyIndex(const KeyBytes& key);
 // The hash computed bit by bit, one bit per byte, straight from the tables above. Slow, and
 // the yardstick for DesCrypt.
 std::string DesCryptReference(std::string_view password, std::string_view salt);
+
+// The variants of DesCryptBatch, each bitsliced on its own register width: the portable one on
+// 64-bit integers, which every processor runs, then wider ones in order of width. DesCryptBatch
+// makes whole passes on the widest that is supported and one more on the narrowest that takes
+// the rest.
+#if defined(__x86_64__) || defined(__i386__)
+#define DES_CRYPT_X86 1
+#else
+#define DES_CRYPT_X86 0
+#endif
+using BatchFunction = void (*)(std::span<const std::string_view> passwords, std::span<const std::string_view> salts,
+                               std::span<std::string> results);
+struct BatchVariant {
+  std::string_view name;
+  std::size_t lanes;   // hashes computed side by side in one pass
+  BatchFunction hash;  // the contract of DesCryptBatch; only where supported() holds
+  bool (*supported)();
+};
+std::span<const BatchVariant> BatchVariants();
+
+void DesCryptBatchPortable(std::span<const std::string_view> passwords, std::span<const std::string_view> salts,
+                           std::span<std::string> results);
+#if DES_CRYPT_X86
+void DesCryptBatchSse2(std::span<const std::string_view> passwords, std::span<const std::string_view> salts,
+                       std::span<std::string> results);
+void DesCryptBatchAvx2(std::span<const std::string_view> passwords, std::span<const std::string_view> salts,
+                       std::span<std::string> results);
+void DesCryptBatchAvx512(std::span<const std::string_view> passwords, std::span<const std::string_view> salts,
+                         std::span<std::string> results);
+#endif
 
 }  // namespace des_crypt::internal
