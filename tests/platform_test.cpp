@@ -67,6 +67,7 @@ TEST(KeyFold, MatchesLettersOfEitherCaseAndNothingElse) {
       {"Cyrillic", "\x84\x40"s, "\x84\x70"s, true},                  // А / а
       {"Roman numerals", "\x87\x54"s, "\xFA\x40"s, true},            // Ⅰ / ⅰ
       {"kana have no case", "\xB1"s, "\x83\x41"s, false},            // ｱ / ア
+      {"folded forms differ in their middle byte", "\x82\xA0"s, "\x82\xE0"s, false},  // あ / も
       {"trail byte 0x5C is no backslash", "\x95\x5C"s, "\x95\x7C"s, false},
       {"invalid bytes stay distinct", "a\x80"s, "a\xA0"s, false},
       {"invalid byte equal to itself", "\xFF" "A"s, "\xFF" "a"s, true},
