@@ -10,7 +10,8 @@
 std::string DesCrypt(std::string_view password, std::string_view salt);
 
 // Hashes passwords[i] under salts[i] for every i, exactly as DesCrypt(passwords[i], salts[i]) does.
-// results[i] receives the 13-byte result. The three spans have the same size (any size, 0 included).
+// results[i] receives the 13-byte result. The three spans have the same size (any size, 0 included);
+// std::invalid_argument when they do not.
 // It hashes up to 512 side by side (bitsliced, as wide as the processor's registers allow), so on
 // long batches, best a multiple of 512, each hash costs a fraction of a DesCrypt call (a 30th
 // with AVX-512). Safe to call from several threads at once.

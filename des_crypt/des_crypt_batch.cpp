@@ -2,7 +2,8 @@
 // This file also holds the portable variant, which every processor runs.
 #include "des_crypt/des_crypt.h"
 
-#include <cassert>
+#include <algorithm>
+#include <stdexcept>
 #include <vector>
 
 #define DES_CRYPT_LANES_FUNCTION [[gnu::always_inline]] inline
@@ -35,7 +36,10 @@ std::span<const BatchVariant> BatchVariants() {
 void DesCryptBatch(std::span<const std::string_view> passwords, std::span<const std::string_view> salts,
                    std::span<std::string> results) {
   using des_crypt::internal::BatchVariant;
-  assert(passwords.size() == results.size() && salts.size() == results.size());
+  // Spans of other sizes would have lanes read or written past an end: a caller's mistake that
+  // must not pass quietly in a release build either.
+  if (passwords.size() != results.size() || salts.size() != results.size())
+    throw std::invalid_argument("DesCryptBatch: passwords, salts and results differ in size");
   static const std::vector<BatchVariant> supported = [] {
     std::vector<BatchVariant> variants;
     for (const BatchVariant& v : des_crypt::internal::BatchVariants())

@@ -252,4 +252,7 @@ TEST(DesCryptBatch, HashesLikeDesCryptFromSeveralThreads) {
     });
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(wrong, 0);
+  const std::vector<std::string_view> two(2);
+  std::vector<std::string> one(1);
+  EXPECT_THROW(DesCryptBatch(two, two, one), std::invalid_argument) << "spans of other sizes";
 }

@@ -144,7 +144,8 @@ TEST_F(FormatsTest, CellsTheServerReadsOtherwiseCarryAMarkThatSaysWhy) {
 TEST(StrengthDialog, OffersTheBoundsAndTheTimeOfOneVerification) {
   StrengthDialog dialog(nullptr, {10, 100'000});
   dialog.show();
-  EXPECT_FALSE(dialog.BcryptCost->geometry().intersects(dialog.Sha512Rounds->geometry())) << "laid out";
+  EXPECT_GT(dialog.Sha512Rounds->y(), dialog.BcryptTime->y()) << "laid out, each below the one before";
+  EXPECT_GT(dialog.BcryptTime->y(), dialog.BcryptCost->y());
   EXPECT_EQ(dialog.BcryptCost->minimum(), 4);
   EXPECT_EQ(dialog.BcryptCost->maximum(), 17);
   EXPECT_EQ(dialog.Sha512Rounds->minimum(), 1000);
@@ -153,6 +154,7 @@ TEST(StrengthDialog, OffersTheBoundsAndTheTimeOfOneVerification) {
   dialog.BcryptCost->setValue(17);  // 128 times as long: seconds
   dialog.Sha512Rounds->setValue(1000);
   EXPECT_TRUE(dialog.BcryptTime->text().endsWith(" 秒")) << dialog.BcryptTime->text().toStdString();
+  EXPECT_TRUE(dialog.Sha512Time->text().contains("ミリ秒")) << dialog.Sha512Time->text().toStdString();
   EXPECT_EQ(dialog.Chosen(), (hashes::Strength{17, 1000}));
   for (const auto& [ms, text] : {std::pair{0.4, "1 ミリ秒未満"}, {61.4, "約 61 ミリ秒"}, {1500.0, "約 1.5 秒"}})
     EXPECT_EQ(ApproximateTime(ms), QString::fromUtf8(text));

@@ -16,16 +16,16 @@ class MemoTest : public WindowTest {
   QPoint RowPoint(const TMemo* memo, int row, int x) const {
     return {x, 2 + row * memo->fontMetrics().height() + memo->fontMetrics().height() / 2};
   }
-  // Pixels of the highlight colour, or (for text) dark ones, in each screen row band: whether each
-  // row shows a selection, or its text.
-  static std::vector<int> PixelsByRow(TMemo* memo, int rows, bool text = false) {
+  // Pixels of a colour role (dark ones for Text, which is drawn smoothed) in each screen row band:
+  // whether each row shows a selection, its text, or selected text.
+  static std::vector<int> PixelsByRow(TMemo* memo, int rows, QPalette::ColorRole role = QPalette::Highlight) {
     const QImage image = memo->viewport()->grab().toImage();
-    const QRgb highlight = memo->palette().color(QPalette::Highlight).rgb();
+    const QRgb colour = memo->palette().color(role).rgb();
     std::vector<int> counts(static_cast<std::size_t>(rows));
     for (int r = 0; r < rows; ++r)
       for (int y = 2 + r * memo->fontMetrics().height(); y < 2 + (r + 1) * memo->fontMetrics().height(); ++y)
         for (int x = 0; x < image.width(); ++x)
-          counts[static_cast<std::size_t>(r)] += text ? qGray(image.pixel(x, y)) < 128 : image.pixel(x, y) == highlight;
+          counts[static_cast<std::size_t>(r)] += role == QPalette::Text ? qGray(image.pixel(x, y)) < 128 : image.pixel(x, y) == colour;
     return counts;
   }
   // The enabled state of each item of the box's context menu.
@@ -77,13 +77,14 @@ TEST_F(MemoTest, WrappedLinesSelectCopyAndShowFocusWhereTheyAre) {
   Settle();
   const std::vector<int> unfocused = PixelsByRow(memo, 4);
   EXPECT_EQ(unfocused, std::vector<int>(4, 0)) << "no selection drawn without the focus";
-  const std::vector<int> text = PixelsByRow(memo, 5, true);
+  const std::vector<int> text = PixelsByRow(memo, 5, QPalette::Text);
   EXPECT_TRUE(text[0] > 0 && text[1] > 0 && text[2] > 0 && text[3] > 0 && text[4] == 0) << testing::PrintToString(text);
   memo->setFocus();
   Settle();
   const std::vector<int> focused = PixelsByRow(memo, 4);
   EXPECT_EQ(focused[0] + focused[2] + focused[3], 0);
   EXPECT_GT(focused[1], 0);
+  EXPECT_GT(PixelsByRow(memo, 4, QPalette::HighlightedText)[1], 0) << "selected text in its own colour";
   EXPECT_EQ(ContextItems(memo), (std::vector<bool>{true, true}));
 
   // A shift-click reaches into the next line; a double-click takes a whole line.
@@ -92,8 +93,13 @@ TEST_F(MemoTest, WrappedLinesSelectCopyAndShowFocusWhereTheyAre) {
   QTest::mouseDClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(memo, 3, 5));
   EXPECT_EQ(memo->SelectedText(), "short");
   QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(memo, 3, 2));
-  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::ShiftModifier, RowPoint(memo, 8, 2));
+  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::ShiftModifier, RowPoint(memo, 4, 2));
   EXPECT_EQ(memo->SelectedText(), "short") << "below the text is its end";
+  // A click goes to the character boundary nearest to it.
+  const int cell = memo->fontMetrics().horizontalAdvance(u'0');
+  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(memo, 3, 2 + cell * 4 / 10));
+  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::ShiftModifier, RowPoint(memo, 3, 2 + cell * 24 / 10));
+  EXPECT_EQ(memo->SelectedText(), "sh");
   Key(Qt::Key_A, Qt::ControlModifier);
   EXPECT_EQ(memo->SelectedText(), whole) << "select all starts at the top, wherever the anchor was";
   Key(Qt::Key_C, Qt::ControlModifier);
