@@ -6,6 +6,7 @@
 #include <QMenuBar>
 #include <QProgressDialog>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTimer>
 #include <regex>
@@ -122,7 +123,9 @@ TEST_F(FormatsTest, CellsTheServerReadsOtherwiseCarryAMarkThatSaysWhy) {
     for (int r = 1; r <= 5; ++r) out += std::string(tip(r, 0).isEmpty() ? "-" : "K") + (tip(r, 1).isEmpty() ? "-" : "P");
     return out;
   };
+  const QSignalSpy redrawn(form->UserList->model(), &QAbstractItemModel::dataChanged);
   EXPECT_EQ(marked(hashes::Format::Des), "--" "-P" "K-" "-P" "--");
+  EXPECT_FALSE(redrawn.isEmpty()) << "a new format redraws the marks";
   EXPECT_TRUE(tip(2, 1).contains("8 バイト")) << tip(2, 1).toStdString();
   EXPECT_TRUE(tip(4, 1).contains("最上位ビット") && !tip(4, 1).contains("UTF-8")) << tip(4, 1).toStdString();
   EXPECT_TRUE(tip(3, 0).contains("ログインできません"));

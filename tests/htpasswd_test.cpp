@@ -84,6 +84,7 @@ TEST_F(HtpasswdTest, AnOpenedFileIsChangedWithoutReissuingAnyone) {
   dialogs.files.push_back(QString::fromStdString(dir.File("more.csv")));
   Item("AppendFileItem")->trigger();
   ASSERT_EQ(Table().Strings().Count(), 200);
+  EXPECT_EQ(dialogs.open_title, "認証に必要なカンマ区切りデータを読み込む");
 
   const std::string site = dir.File("site");
   form->AuthUserFile->setText(QString::fromStdString(site + "/.htpasswd"));
@@ -147,6 +148,11 @@ TEST_F(HtpasswdTest, AMalformedFileStopsAtItsLineAndAddsNothingElse) {
     const std::vector<std::string> kept = c.bytes.empty() ? std::vector<std::string>{} : std::vector<std::string>{"alice=", "bob="};
     EXPECT_EQ(Lines(), kept) << c.label;
   }
+  // In UTF-8 the names are read as UTF-8, and a byte-order mark is no part of the first one.
+  Choose(hashes::Format::Des, true);
+  WriteBytes(dir.File("bad"), "\xEF\xBB\xBF" + good + "山田:" + HashOf(0, "y") + "\r\n");
+  Open(dir.File("bad"));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"alice=", "bob=", Sjis("山田=")}));
 }
 
 TEST_F(HtpasswdTest, PasswordsAreCheckedAgainstTheHeldOrBuiltHash) {
@@ -173,7 +179,9 @@ TEST_F(HtpasswdTest, PasswordsAreCheckedAgainstTheHeldOrBuiltHash) {
   VerifyDialog dialog(form.get(), "user3", dialogs.check);
   dialog.show();
   dialog.Password->setText("pw3");
-  dialog.findChild<QDialogButtonBox*>()->buttons().back()->click();
+  auto* check_button = qobject_cast<QPushButton*>(dialog.findChild<QDialogButtonBox*>()->buttons().back());
+  EXPECT_TRUE(check_button->isDefault()) << "Enter checks";
+  check_button->click();
   EXPECT_EQ(dialog.Result->text(), "「user3」のパスワードは一致します。");
   EXPECT_FALSE(dialog.User->geometry().intersects(dialog.Password->geometry())) << "laid out";
 }
