@@ -1,6 +1,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QTimer>
 
 #include "text/exceptions.h"
 #include "window_fixture.h"
@@ -192,4 +194,16 @@ TEST_F(WindowTest, AFailureIsShownInTheMessageBoxAndTheProgramGoesOn) {
   QEvent event(QEvent::User);
   QCoreApplication::sendEvent(&thrower, &event);
   EXPECT_EQ(Errors(), std::vector<std::string>{Sjis("ストリームへの書き込みエラー.")});
+}
+
+// The real question box: Enter answers no, since the question is whether to remove a user.
+TEST(QtDialogs, AQuestionTakesEnterForNoAndItsYesButtonForYes) {
+  for (const bool yes : {false, true}) {
+    QTimer::singleShot(0, [yes] {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+          yes ? box->button(QMessageBox::Yes)->click() : QTest::keyClick(box, Qt::Key_Return);
+    });
+    EXPECT_EQ(CurrentDialogs().Confirm(nullptr, "Vastelo", "remove?"), yes);
+  }
 }
