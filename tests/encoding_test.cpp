@@ -2,7 +2,10 @@
 // enters and leaves is converted.
 #include <QMenu>
 
+#include "app/screen_text.h"
 #include "server_harness.h"
+#include "text/exceptions.h"
+#include "text/messages.h"
 #include "window_fixture.h"
 
 namespace {
@@ -67,6 +70,17 @@ TEST_F(EncodingTest, ALineThatIsNoUtf8OrHoldsWhatShiftJisLacksStopsTheLoadThere)
     EXPECT_EQ(Lines(), std::vector<std::string>{"a=1"}) << c.file;
     EXPECT_EQ(Errors(), std::vector<std::string>{c.message}) << c.file;
   }
+  // Bytes taken as Shift-JIS that are no character cannot leave as UTF-8: the build stops before
+  // hashing, and a text of several lines is named by the line that holds them.
+  Choose(hashes::Format::Bcrypt, false);
+  Load("ok,1\r\n\x81\x7F,2\r\n");
+  Choose(hashes::Format::Bcrypt, true);
+  Click(form->CreateEnc);
+  ASSERT_EQ(dialogs.errors.size(), 1u);
+  EXPECT_TRUE(dialogs.errors[0].startsWith("文字にならないバイトを含む")) << dialogs.errors[0].toStdString();
+  EXPECT_TRUE(form->Htpasswd->Text().empty());
+  EXPECT_EQ(FailureMessage<text::Exception>([] { OutputBytes("ok\r\nx\x81\x7F\r\nok\r\n", true); }),
+            text::FormatMessage(messages::SNoUtf8Form, {"x\x81\x7F"}));
 }
 
 TEST_F(EncodingTest, WarningsSayWhatUtf8DoesToRealmsAndDesPasswords) {

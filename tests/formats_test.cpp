@@ -70,19 +70,21 @@ TEST_F(FormatsTest, EveryFormatsLinesPassTheServersOwnChecks) {
 }
 
 TEST_F(FormatsTest, TheChoicesAreRememberedAndNonsenseGivesTheDefaults) {
-  Choose(hashes::Format::Bcrypt, false, {12, 5000});
+  Choose(hashes::Format::Bcrypt, true, {12, 5000});
   form = std::make_unique<TForm1>();
-  EXPECT_TRUE(FormatItem(hashes::Format::Bcrypt)->isChecked());
-  EXPECT_EQ(form->CurrentOptions(), (Options{hashes::Format::Bcrypt, {12, 5000}, false}));
+  const auto encoding_item = [&](int i) { return form->findChild<QMenu*>("EncodingMenu")->actions()[i]; };
+  EXPECT_TRUE(FormatItem(hashes::Format::Bcrypt)->isChecked() && encoding_item(1)->isChecked());
+  EXPECT_EQ(form->CurrentOptions(), (Options{hashes::Format::Bcrypt, {12, 5000}, true}));
   {
     QSettings store(QStringLiteral("Vastelo"), QStringLiteral("Vastelo"));
     store.setValue("hash/format", "rot13");
     store.setValue("hash/bcryptCost", 99);
     store.setValue("hash/sha512Rounds", "many");
+    store.setValue("text/encoding", "EBCDIC");
   }
   form = std::make_unique<TForm1>();
   EXPECT_EQ(form->CurrentOptions(), Options{});
-  EXPECT_TRUE(FormatItem(hashes::Format::Des)->isChecked());
+  EXPECT_TRUE(FormatItem(hashes::Format::Des)->isChecked() && encoding_item(0)->isChecked());
 }
 
 TEST_F(FormatsTest, ACancelledBuildChangesNothing) {
@@ -149,6 +151,8 @@ TEST(StrengthDialog, OffersTheBoundsAndTheTimeOfOneVerification) {
   dialog.show();
   EXPECT_GT(dialog.Sha512Rounds->y(), dialog.BcryptTime->y()) << "laid out, each below the one before";
   EXPECT_GT(dialog.BcryptTime->y(), dialog.BcryptCost->y());
+  EXPECT_GT(dialog.Sha512Time->y(), dialog.Sha512Rounds->y());
+  EXPECT_TRUE(dialog.Sha512Time->text().startsWith("照合 1 回に 約")) << "measured: " << dialog.Sha512Time->text().toStdString();
   EXPECT_EQ(dialog.BcryptCost->minimum(), 4);
   EXPECT_EQ(dialog.BcryptCost->maximum(), 17);
   EXPECT_EQ(dialog.Sha512Rounds->minimum(), 1000);

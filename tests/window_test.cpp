@@ -68,6 +68,7 @@ TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
   EXPECT_FALSE(form->SaveData->isEnabled());
   for (QPushButton* b : {form->LoadFile, form->CreateEnc, form->SaveData}) {
     EXPECT_EQ(b->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(b->iconSize(), QSize(24, 24));
     // The bottom-left pixel's colour (magenta) is transparent wherever it is in the image.
     const QImage image = b->icon().pixmap(24, 24).toImage();
     EXPECT_EQ(qAlpha(image.pixel(0, 23)), 0);
@@ -85,6 +86,7 @@ TEST_F(WindowTest, GroupFramesRunThroughTheMiddleOfTheirCaptions) {
     // An etched line, dark over light, broken by the caption and its margins.
     const QPalette& p = group->palette();
     EXPECT_EQ(std::make_pair(image.pixel(x, top), image.pixel(x, top + 1)), std::make_pair(p.dark().color().rgb(), p.light().color().rgb()));
+    EXPECT_EQ(image.pixel(0, top + 2), p.dark().color().rgb()) << "the left line at the left edge";
     const int caption_end = 6 + group->fontMetrics().horizontalAdvance(group->title()) + 4;
     EXPECT_EQ(image.pixel(caption_end - 1, top), p.window().color().rgb());
     EXPECT_EQ(image.pixel(caption_end + 1, top), p.dark().color().rgb());
