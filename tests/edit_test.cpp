@@ -104,6 +104,9 @@ TEST_F(WindowTest, KeysMoveTheCurrentCellAsAGridDoes) {
   EXPECT_EQ(Current(), std::make_pair(1, 1)) << "at the start of the text, not before it";
   Key(Qt::Key_Left);
   EXPECT_EQ(Current(), std::make_pair(0, 1));
+  Key(Qt::Key_Home);
+  Key(Qt::Key_Right);
+  EXPECT_EQ(std::make_pair(Current(), Editor()->cursorPosition()), std::make_pair(std::make_pair(0, 1), 1));
   Key(Qt::Key_End);
   Key(Qt::Key_Right);
   EXPECT_EQ(Current(), std::make_pair(1, 1));

@@ -138,6 +138,7 @@ TEST_F(WindowTest, ABadLineStopsTheLoadThereAndKeepsWhatCameBefore) {
     bool build_offered;
   } cases[] = {
       {"a refused first line offers no build of nothing", "a=b,1\r\n", {}, {kEqualsShown}, false},
+      {"an empty file offers a build of the placeholder row", "", {}, {}, true},
       {"duplicate user ignoring case", "alice,1\r\nbob,2\r\nAlice,3\r\ncarol,4\r\n", {"alice=1", "bob=2"},
        {DuplicateShown("Alice")}, true},
       {"user name with an equals sign", "alice,1\r\na=b,2\r\n", {"alice=1"}, {kEqualsShown}, true},
