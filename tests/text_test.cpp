@@ -193,6 +193,11 @@ TEST(SaveToFile, ReplacedFilesKeepTheirModeAndNewPrivateFilesAreOwnerOnly) {
   const std::string secret = dir.File("passwd.txt");
   TStringList(Lines{"bob=x"}).SaveToFile(secret, text::FileAccess::OwnerOnly);
   EXPECT_EQ(FileMode(secret), 0600u);
+  // A new public file is readable by the server's user: the mode the user's umask leaves.
+  const mode_t umask_was = umask(022);
+  TStringList(Lines{"x"}).SaveToFile(dir.File(".htpasswd"));
+  umask(umask_was);
+  EXPECT_EQ(FileMode(dir.File(".htpasswd")), 0644u);
 
   // A linked file is updated where it lives; the link stays a link.
   const std::string real = dir.File("real.txt");
@@ -204,5 +209,5 @@ TEST(SaveToFile, ReplacedFilesKeepTheirModeAndNewPrivateFilesAreOwnerOnly) {
   // An empty list makes an empty file, also over an existing one.
   TStringList().SaveToFile(replaced);
   EXPECT_EQ(ReadBytes(replaced), "");
-  EXPECT_EQ(dir.Listing(), ".htaccess link.txt passwd.txt real.txt");
+  EXPECT_EQ(dir.Listing(), ".htaccess .htpasswd link.txt passwd.txt real.txt");
 }
