@@ -75,7 +75,10 @@ TEST_F(MemoTest, WrappedLinesSelectCopyAndShowFocusWhereTheyAre) {
   QTest::mouseMove(memo->viewport(), RowPoint(memo, 1, right));
   const QString row1 = memo->SelectedText();
   ASSERT_FALSE(row1.isEmpty());
-  EXPECT_TRUE(whole.indexOf(row1) > 0 && !row1.contains(u'\n') && row1.size() < 44) << row1.toStdString();
+  // A row takes every double-byte character (two cells each) that fits between the margins.
+  const int cell = memo->fontMetrics().horizontalAdvance(u'0');
+  EXPECT_EQ(row1.size(), (memo->viewport()->width() - 4) / cell / 2) << row1.toStdString();
+  EXPECT_TRUE(whole.indexOf(row1) > 0) << row1.toStdString();
   form->AuthName->setFocus();
   Settle();
   const std::vector<int> unfocused = PixelsByRow(memo, 4);
@@ -100,8 +103,11 @@ TEST_F(MemoTest, WrappedLinesSelectCopyAndShowFocusWhereTheyAre) {
   QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(memo, 3, 2));
   QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::ShiftModifier, RowPoint(memo, 4, 2));
   EXPECT_EQ(memo->SelectedText(), "short") << "below the text is its end";
-  // A click goes to the character boundary nearest to it.
-  const int cell = memo->fontMetrics().horizontalAdvance(u'0');
+  // A click goes to the character boundary nearest to it, on the row whose band holds it.
+  const int bottom = memo->fontMetrics().height() / 2 - 1;
+  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(memo, 3, 2) + QPoint(0, bottom));
+  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::ShiftModifier, RowPoint(memo, 3, right));
+  EXPECT_EQ(memo->SelectedText(), "short");
   QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(memo, 3, 2 + cell * 16 / 10));
   QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::ShiftModifier, RowPoint(memo, 3, 2 + cell * 44 / 10));
   EXPECT_EQ(memo->SelectedText(), "or");
