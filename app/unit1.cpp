@@ -352,50 +352,54 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::UserListStringsChange() { CreateEnc->setEnabled(true); }
 
 void TForm1::LoadFileClick() {
-  OpenDialog.Filter = QStringLiteral("CSVファイル(*.csv) |*.csv|全ファイル(*.*) |*.*");
-  OpenDialog.Title = QStringLiteral("認証に必要なカンマ区切りデータを読み込む");
-  table::TUserList& table = UserList->Table();
-  // Emptied before the dialog opens, so the table is empty whether or not a file is chosen.
-  table.Strings().Clear();
-  if (!OpenDialog.Execute(this)) {
-    CreateEnc->setEnabled(false);
-    SaveData->setEnabled(false);
-    Htaccess->Clear();
-    Htpasswd->Clear();
-    return;
-  }
-  ReadCredentials();
+  if (ChooseFileForEmptyTable(AskForCredentials(OpenDialog))) ReadCredentials();
 }
 
 void TForm1::AppendFileClick() {
-  OpenDialog.Filter = QStringLiteral("CSVファイル(*.csv) |*.csv|全ファイル(*.*) |*.*");
-  OpenDialog.Title = QStringLiteral("認証に必要なカンマ区切りデータを読み込む");
   // The table stays as it is: the file's users are added below the rows there.
-  if (OpenDialog.Execute(this)) ReadCredentials();
+  if (AskForCredentials(OpenDialog).Execute(this)) ReadCredentials();
+}
+
+TOpenDialog& TForm1::AskForCredentials(TOpenDialog& dialog) {
+  dialog.Filter = QStringLiteral("CSVファイル(*.csv) |*.csv|全ファイル(*.*) |*.*");
+  dialog.Title = QStringLiteral("認証に必要なカンマ区切りデータを読み込む");
+  return dialog;
+}
+
+bool TForm1::ChooseFileForEmptyTable(TOpenDialog& dialog) {
+  // Emptied before the dialog opens, so the table is empty whether or not a file is chosen.
+  UserList->Table().Strings().Clear();
+  if (dialog.Execute(this)) return true;
+  CreateEnc->setEnabled(false);
+  SaveData->setEnabled(false);
+  Htaccess->Clear();
+  Htpasswd->Clear();
+  return false;
+}
+
+template <class ReadLine>
+void TForm1::ReadLines(const QString& file, ReadLine read_line) {
+  table::TUserList& table = UserList->Table();
+  BusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
+  text::TStringList lines;
+  lines.LoadFromFile(NativePath(file));
+  const long long count = lines.Count();
+  table.Strings().Reserve(table.Strings().Count() + lines.Count());
+  long long number = 0;
+  for (std::string line : lines.Lines()) {
+    busy.Progress(++number, count);
+    // Spreadsheets and editors save UTF-8 with a byte-order mark, which is no part of the first name.
+    if (options_.utf8 && number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+    if (!line.empty()) read_line(table, line, number);
+  }
+  CreateEnc->setEnabled(true);
 }
 
 void TForm1::OpenHtpasswdClick() {
   HtpasswdDialog.Filter = QStringLiteral(".htpasswd ファイル(.htpasswd) |.htpasswd|全ファイル(*) |*");
   HtpasswdDialog.Title = QStringLiteral("既存の.htpasswdを開く");
-  table::TUserList& table = UserList->Table();
-  // As a load: the table is emptied first, and a cancelled dialog leaves nothing to build or save.
-  table.Strings().Clear();
-  if (!HtpasswdDialog.Execute(this)) {
-    CreateEnc->setEnabled(false);
-    SaveData->setEnabled(false);
-    Htaccess->Clear();
-    Htpasswd->Clear();
-    return;
-  }
-  BusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
-  text::TStringList lines;
-  lines.LoadFromFile(NativePath(HtpasswdDialog.FileName));
-  table.Strings().Reserve(lines.Count());
-  long long number = 0;
-  for (std::string line : lines.Lines()) {
-    busy.Progress(++number, lines.Count());
-    if (options_.utf8 && number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
-    if (line.empty()) continue;
+  if (!ChooseFileForEmptyTable(HtpasswdDialog)) return;
+  ReadLines(HtpasswdDialog.FileName, [this](table::TUserList& table, std::string& line, long long number) {
     const std::size_t colon = line.find(':');
     if (colon == std::string::npos)
       throw text::Exception(text::FormatMessage(messages::SNoColonLine, {std::to_string(number)}));
@@ -406,8 +410,7 @@ void TForm1::OpenHtpasswdClick() {
     if (options_.utf8) line = Cp932FromUtf8Line(line, number);
     const int row = table.InsertEntry(line, std::string_view(), true);
     table.Strings().Hold(row - 1, std::move(hash));
-  }
-  CreateEnc->setEnabled(true);
+  });
 }
 
 void TForm1::DeleteRowClick() {
@@ -425,15 +428,19 @@ QString TForm1::CheckPassword(const QString& user, const QString& password) cons
   const table::TValueStrings& strings = UserList->Table().Strings();
   const std::string name = Cp932Text(user, options_.utf8);
   int index = 0;
-  while (index < strings.Count() && !(platform::KeysMatch(table::TValueStrings::KeyOf(strings.Get(index)), name) &&
-                                      !table::TValueStrings::KeyOf(strings.Get(index)).empty()))
-    ++index;
+  if (!name.empty())
+    while (index < strings.Count() && !platform::KeysMatch(table::TValueStrings::KeyOf(strings.Get(index)), name))
+      ++index;
   if (name.empty() || index == strings.Count()) return QStringLiteral("ユーザ「%1」は表にありません。").arg(user);
   // The hash held from an existing file, or the one the last build made for this name.
   std::string hash = strings.Held(index);
   const std::string prefix = std::string(table::TValueStrings::KeyOf(strings.Get(index))) + ":";
-  for (const std::string& line : text::SplitLines(Htpasswd->Text()))
-    if (hash.empty() && line.starts_with(prefix)) hash = line.substr(prefix.size());
+  if (hash.empty())
+    for (const std::string& line : text::SplitLines(Htpasswd->Text()))
+      if (line.starts_with(prefix)) {
+        hash = line.substr(prefix.size());
+        break;
+      }
   if (hash.empty()) return QStringLiteral("「%1」のハッシュはまだありません。認証データ作成で作られます。").arg(user);
   return hashes::Verify(OutputBytes(Cp932Text(password, options_.utf8), options_.utf8), hash)
              ? QStringLiteral("「%1」のパスワードは一致します。").arg(user)
@@ -441,21 +448,8 @@ QString TForm1::CheckPassword(const QString& user, const QString& password) cons
 }
 
 void TForm1::ReadCredentials() {
-  table::TUserList& table = UserList->Table();
-  BusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
-  text::TStringList lines;
-  lines.LoadFromFile(NativePath(OpenDialog.FileName));
-  const long long count = lines.Count();
-  table.Strings().Reserve(table.Strings().Count() + lines.Count());
-  long long done = 0;
-  for (std::string line : lines.Lines()) {
-    busy.Progress(++done, count);
-    if (options_.utf8) {
-      // Spreadsheets save "CSV UTF-8" with a byte-order mark, which is no part of the first name.
-      if (done == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
-      line = Cp932FromUtf8Line(line, done);
-    }
-    if (line.empty()) continue;
+  ReadLines(OpenDialog.FileName, [this](table::TUserList& table, std::string& line, long long number) {
+    if (options_.utf8) line = Cp932FromUtf8Line(line, number);
     const text::TStringList fields = text::SplitDelimited(line, ',');
     if (fields.Count() == 1) {
       table.InsertEntry(fields.Get(0), std::string_view(), true);
@@ -464,8 +458,7 @@ void TForm1::ReadCredentials() {
       const std::string& password = fields.Get(1);
       table.InsertEntry(fields.Get(0), password, true);
     }
-  }
-  CreateEnc->setEnabled(true);
+  });
 }
 
 void TForm1::CreateEncClick() {

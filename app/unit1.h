@@ -84,6 +84,16 @@ class TForm1 : public QMainWindow {
   void CreateMenus();
   // Reads the file OpenDialog names into the table, appending to what is there.
   void ReadCredentials();
+  // Sets `dialog` up to ask for a credential file.
+  static TOpenDialog& AskForCredentials(TOpenDialog& dialog);
+  // Runs `dialog` on an emptied table; a cancel leaves nothing to build or save. Whether a file
+  // was chosen.
+  bool ChooseFileForEmptyTable(TOpenDialog& dialog);
+  // Gives each non-empty line of `file` with its number from 1 to `read_line(table, line, number)`,
+  // which adds its rows to the table, while the window shows it is busy; a byte-order mark is
+  // dropped from the first line in UTF-8 mode. The build is offered afterwards.
+  template <class ReadLine>
+  void ReadLines(const QString& file, ReadLine read_line);
   void ShowAuthNameWarning();
   // Applies a change of the choices under 設定 and remembers it.
   void ChangeOptions(const std::function<void(Options&)>& change);
