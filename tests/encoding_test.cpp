@@ -3,7 +3,6 @@
 #include <QMenu>
 
 #include "app/screen_text.h"
-#include "server_harness.h"
 #include "text/exceptions.h"
 #include "text/messages.h"
 #include "window_fixture.h"
@@ -93,26 +92,4 @@ TEST_F(EncodingTest, WarningsSayWhatUtf8DoesToRealmsAndDesPasswords) {
   Fill({"a=\x82\xA0\x82\xA2"});  // あい: six bytes in UTF-8, every one with its top bit set
   const QString tip = form->UserList->model()->index(0, 1).data(Qt::ToolTipRole).toString();
   EXPECT_TRUE(tip.contains("UTF-8") && tip.contains("bcrypt")) << tip.toStdString();
-}
-
-// A Japanese user logs in only with the bytes of the encoding the files were saved in.
-TEST_F(EncodingTest, JapaneseUsersLogInWithTheBytesTheirFileWasSavedIn) {
-  if (const std::string why = PrivateServers::Unavailable(); !why.empty()) GTEST_SKIP() << why;
-  const std::string user = "山田", password = "やまだ表ソ";
-  const PrivateServers::Credentials as_utf8{user, password}, as_sjis{Sjis(user), Sjis(password)};
-  for (const bool utf8 : {true, false}) {
-    Choose(hashes::Format::Bcrypt, utf8);
-    Load(utf8 ? user + "," + password : Sjis(user + "," + password));
-    const std::string docroot = dir.File(utf8 ? "utf8" : "sjis");
-    mkdir(docroot.c_str(), 0755);
-    WriteBytes(docroot + "/index.html", "<p>inside</p>\n");
-    form->AuthUserFile->setText(QString::fromStdString(docroot + "/.htpasswd"));
-    Click(form->CreateEnc);
-    SaveTo(docroot);
-    PrivateServers servers(docroot, docroot + "/.htpasswd");
-    for (const auto server : {PrivateServers::kApache, PrivateServers::kNginx}) {
-      EXPECT_EQ(servers.Status(server, "/", as_utf8), utf8 ? 200 : 401) << PrivateServers::Name(server) << " " << utf8;
-      EXPECT_EQ(servers.Status(server, "/", as_sjis), utf8 ? 401 : 200) << PrivateServers::Name(server) << " " << utf8;
-    }
-  }
 }

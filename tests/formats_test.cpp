@@ -167,8 +167,9 @@ TEST(StrengthDialog, OffersTheBoundsAndTheTimeOfOneVerification) {
     EXPECT_EQ(ApproximateTime(ms), QString::fromUtf8(text));
 }
 
-// Saved into the folder they protect, the files of every format let each user in on real servers,
-// with the right password only, and the password file is never served.
+// Saved into the folder they protect, the files of every format (and bcrypt in UTF-8 once more) let
+// each user in on real servers with the right password only, sent in the encoding they were saved
+// in; the password file is never served.
 TEST_F(FormatsTest, SavedFilesGuardAFolderOnRealServers) {
   if (const std::string why = PrivateServers::Unavailable(); !why.empty()) GTEST_SKIP() << why;
   Load(kUsers);
@@ -176,23 +177,27 @@ TEST_F(FormatsTest, SavedFilesGuardAFolderOnRealServers) {
   mkdir(docroot.c_str(), 0755);
   WriteBytes(docroot + "/index.html", "<p>inside</p>\n");
   form->AuthUserFile->setText(QString::fromStdString(docroot + "/.htpasswd"));
-  for (const FormatCase& f : kFormats) {
-    Choose(f.format);
+  for (std::size_t pass = 0; pass <= std::size(kFormats); ++pass) {
+    const bool utf8 = pass == std::size(kFormats);
+    const FormatCase& f = kFormats[utf8 ? pass - 1 : pass];
+    Choose(f.format, utf8);
     Click(form->CreateEnc);
     SaveTo(docroot);
+    // Right, wrong, and in the other encoding (which only 山田 has), and none.
+    std::vector<std::optional<PrivateServers::Credentials>> requests = {std::nullopt};
+    for (int r = 1; r <= 3; ++r) {
+      const std::string user = Table().CellText(table::KeyColumn, r), password = Table().CellText(table::ValueColumn, r);
+      const auto sent = [&](const std::string& sjis, bool as_utf8) { return as_utf8 ? Utf8(sjis) : sjis; };
+      requests.push_back(PrivateServers::Credentials{sent(user, utf8), sent(password, utf8)});
+      requests.push_back(PrivateServers::Credentials{sent(user, utf8), "x" + sent(password, utf8)});
+      requests.push_back(PrivateServers::Credentials{sent(user, !utf8), sent(password, !utf8)});
+    }
+    const std::vector<int> expected = {401, 200, 401, 200, 200, 401, 401, 200, 401, 200};
     PrivateServers servers(docroot, docroot + "/.htpasswd");
     for (const auto server : {PrivateServers::kApache, PrivateServers::kNginx}) {
-      const auto status = [&](const std::string& path, std::optional<PrivateServers::Credentials> who) {
-        return servers.Status(server, path, who);
-      };
-      const std::string where = std::string(PrivateServers::Name(server)) + " " + f.shape + "\n" + servers.ErrorLog(server);
-      EXPECT_EQ(status("/", {}), 401) << where;
-      EXPECT_EQ(status("/.htpasswd", {}), 403) << where;
-      for (int r = 1; r <= 3; ++r) {
-        const std::string user = Table().CellText(table::KeyColumn, r), password = Table().CellText(table::ValueColumn, r);
-        EXPECT_EQ(status("/", PrivateServers::Credentials{user, password}), 200) << r << " " << where;
-        EXPECT_EQ(status("/", PrivateServers::Credentials{user, "x" + password}), 401) << r << " " << where;
-      }
+      const std::string where = std::string(PrivateServers::Name(server)) + " " + f.shape + (utf8 ? " UTF-8\n" : "\n") + servers.ErrorLog(server);
+      EXPECT_EQ(servers.Statuses(server, "/", requests), expected) << where;
+      EXPECT_EQ(servers.Status(server, "/.htpasswd"), 403) << where;
     }
   }
 }

@@ -1,35 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-
 #include "platform/cp932.h"
 #include "platform/key_fold.h"
-#include "platform/system.h"
 
 using namespace std::string_literals;
 using namespace std::string_view_literals;
-
-TEST(Cp932, StepsByCharacterAndNeverPastTheEnd) {
-  // The text, a position in it, and where the next character starts.
-  const std::tuple<std::string_view, std::size_t, std::size_t> cases[] = {
-      // Lead bytes 0x81-0x9F and 0xE0-0xFC take the next byte, whatever it looks like.
-      {"\x81\x40" "a"sv, 0, 2}, {"\xE0\x40"sv, 0, 2}, {"\xFC\x40"sv, 0, 2}, {"\x95\x5C" "x"sv, 0, 2},
-      // ASCII, 0x80, 0xA0, the half-width katakana up to 0xDF and 0xFD stand alone.
-      {"ab"sv, 0, 1}, {"\x80\x40"sv, 0, 1}, {"\xA0\x40"sv, 0, 1}, {"\xB1\xB2"sv, 0, 1}, {"\xDF\x40"sv, 0, 1},
-      {"\xFD\x40"sv, 0, 1},
-      // A lead byte as the last byte or before NUL stands alone; at or beyond the end is the end.
-      {"a\x81"sv, 1, 2}, {"\x81\0b"sv, 0, 1}, {"ab"sv, 2, 2}, {"ab"sv, 7, 2},
-  };
-  for (const auto& [text, pos, next] : cases)
-    EXPECT_EQ(platform::CharNext(text, pos), next) << testing::PrintToString(text) << " at " << pos;
-
-  EXPECT_EQ(platform::LastCharStart("ab\x83\x5C"sv), 2u);
-  EXPECT_EQ(platform::LastCharStart("\x83\x5C" "b"sv), 2u);
-  EXPECT_EQ(platform::LastCharStart("a\x81"sv), 1u);
-  EXPECT_EQ(platform::LastCharStart(""sv), 0u);
-}
 
 TEST(Cp932, ConvertsForDisplayWithoutLosingBytes) {
   EXPECT_EQ(platform::Cp932ToUtf8("\x83\x86\x81\x5B\x83\x55\x96\xBC"sv), "ユーザ名");
@@ -78,27 +53,4 @@ TEST(KeyFold, MatchesLettersOfEitherCaseAndNothingElse) {
     EXPECT_EQ(platform::KeysMatch(a, b), match) << label;
     EXPECT_EQ(platform::FoldKey(a) == platform::FoldKey(b), match) << label;
   }
-}
-
-TEST(System, ErrorTextIsTrimmedAndShort) {
-  EXPECT_EQ(platform::SystemErrorText(ENOENT), std::string(std::strerror(ENOENT)));
-  for (int e = 0; e < 140; ++e) {
-    const std::string text = platform::SystemErrorText(e);
-    ASSERT_LE(text.size(), 255u);
-    EXPECT_TRUE(text.empty() || (static_cast<unsigned char>(text.back()) > 0x20u && text.back() != '.')) << e << ": " << text;
-  }
-}
-
-TEST(System, AbsolutePathResolvesDotsLexically) {
-  EXPECT_EQ(platform::AbsolutePath("a/./b/../c.csv"), std::filesystem::current_path().string() + "/a/c.csv");
-  EXPECT_EQ(platform::AbsolutePath("/x/y/../z"), "/x/z");
-}
-
-TEST(System, RandomBytesVary) {
-  unsigned char a[32] = {}, b[32] = {};
-  ASSERT_EQ(platform::SystemRandomBytes(a, sizeof a), 0);
-  ASSERT_EQ(platform::SystemRandomBytes(b, sizeof b), 0);
-  EXPECT_NE(std::memcmp(a, b, sizeof a), 0);
-  const auto t0 = platform::HighResolutionCounter();
-  EXPECT_LE(t0, platform::HighResolutionCounter());
 }

@@ -77,17 +77,6 @@ std::string Fill(std::string text, std::initializer_list<std::pair<std::string_v
   return text;
 }
 
-std::string Base64(std::string_view bytes) {
-  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    unsigned group = 0;  // three bytes, zeros past the end
-    for (std::size_t k = i; k < i + 3; ++k) group = group << 8 | (k < bytes.size() ? static_cast<unsigned char>(bytes[k]) : 0u);
-    for (std::size_t k = 0; k < 4; ++k) out += k <= bytes.size() - i ? kDigits[group >> (18 - 6 * k) & 63] : '=';
-  }
-  return out;
-}
-
 // With `port` 0: a port nobody listens on at the moment of asking, from the kernel. Otherwise
 // `port` if it takes a connection. 0 on failure.
 int LoopbackPort(int port) {
@@ -212,8 +201,7 @@ std::vector<int> PrivateServers::Statuses(Server server, const std::string& path
     if (argv.size() > 2) argv.push_back("--next");
     argv.insert(argv.end(), {"-s", "-g", "--path-as-is", "--noproxy", "*", "--max-time", "10", "-o", "/dev/null",
                              "-w", "%{http_code}\n", "http://127.0.0.1:" + std::to_string(servers_[server].port) + path});
-    if (credentials)
-      argv.insert(argv.end(), {"-H", "Authorization: Basic " + Base64(credentials->first + ":" + credentials->second)});
+    if (credentials) argv.insert(argv.end(), {"-u", credentials->first + ":" + credentials->second});
   }
   const std::string answers = dir_.File("curl-output");
   waitpid(Spawn(argv, answers), nullptr, 0);

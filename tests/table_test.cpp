@@ -11,21 +11,6 @@ using table::KeyColumn;
 using table::ValueColumn;
 using Lines = std::vector<std::string>;
 
-TEST(UserListData, AnEmptyTableShowsThePlaceholderRowWhichAWriteTurnsIntoALine) {
-  table::TUserList t;
-  EXPECT_EQ(t.RowCount(), 2);
-  EXPECT_EQ(std::make_pair(t.Col(), t.Row()), std::make_pair(1, 1));
-  EXPECT_EQ(t.CellText(KeyColumn, 0), Sjis("ユーザ名"));
-  EXPECT_EQ(t.CellText(ValueColumn, 0), Sjis("パスワード"));
-  EXPECT_EQ(t.CellText(KeyColumn, 1) + t.CellText(ValueColumn, 1), "");
-  EXPECT_FALSE(t.IsEmptyRow(1)) << "the placeholder has no line behind it";
-  t.SetCellText(ValueColumn, 1, "secret");
-  EXPECT_EQ(t.Strings().Lines(), Lines{"=secret"});
-  EXPECT_EQ(t.RowCount(), 2);
-  EXPECT_EQ(FailureMessage<text::Exception>([&] { t.CellText(KeyColumn, 2); }),
-            Sjis("リストのインデックスが範囲を超えています (1)"));
-}
-
 TEST(UserListData, EveryChangeIsAnnouncedAndARefusedOneChangesNothing) {
   table::TUserList t;
   int changes = 0;

@@ -81,16 +81,21 @@ std::optional<std::string> AsOrdinaryUser(const TempDir& dir, const std::functio
   return answer.empty() ? std::nullopt : std::optional(answer.substr(1));
 }
 
-std::string Sjis(std::string_view utf8) {
-  // Its own converter, not the product's: an expected message must not come from the code it checks.
-  iconv_t cd = iconv_open("CP932", "UTF-8");
-  std::string out(utf8.size() * 2 + 4, '\0');
-  char* in = const_cast<char*>(utf8.data());
+namespace {
+// Its own converter, not the product's: an expected text must not come from the code it checks.
+std::string Convert(const char* to, const char* from, std::string_view text) {
+  iconv_t cd = iconv_open(to, from);
+  std::string out(text.size() * 3 + 4, '\0');
+  char* in = const_cast<char*>(text.data());
   char* dst = out.data();
-  std::size_t in_left = utf8.size(), dst_left = out.size();
+  std::size_t in_left = text.size(), dst_left = out.size();
   const std::size_t rc = iconv(cd, &in, &in_left, &dst, &dst_left);
   iconv_close(cd);
-  if (rc == static_cast<std::size_t>(-1)) throw std::runtime_error("not representable in CP932");
+  if (rc == static_cast<std::size_t>(-1)) throw std::runtime_error(std::string("not representable in ") + to);
   out.resize(out.size() - dst_left);
   return out;
 }
+}  // namespace
+
+std::string Sjis(std::string_view utf8) { return Convert("CP932", "UTF-8", utf8); }
+std::string Utf8(std::string_view cp932) { return Convert("UTF-8", "CP932", cp932); }

@@ -32,8 +32,9 @@ unsigned FileMode(const std::string& path);  // permission bits
 // machine does not let the child give up root.
 std::optional<std::string> AsOrdinaryUser(const TempDir& dir, const std::function<std::string()>& piece);
 
-// UTF-8 source text as code page 932 bytes, through the C library's converter.
+// UTF-8 source text as code page 932 bytes, and back, through the C library's converter.
 std::string Sjis(std::string_view utf8);
+std::string Utf8(std::string_view cp932);
 
 // The message of the `Failure` that `action` throws, or "" when it throws nothing; a failure of
 // another kind escapes, and fails the test.
