@@ -11,7 +11,6 @@
 #include "text/exceptions.h"
 #include "text/string_list.h"
 
-using namespace std::string_literals;
 using text::TStringList;
 using Lines = std::vector<std::string>;
 
