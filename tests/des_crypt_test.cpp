@@ -3,9 +3,7 @@
 #include <crypt.h>
 
 #include <algorithm>
-#include <atomic>
 #include <random>
-#include <thread>
 
 #include "des_crypt/des_crypt.h"
 #include "des_crypt/des_crypt_internal.h"
@@ -125,26 +123,3 @@ TEST_P(DesCryptBatchVariant, AgreesWithTheSystemCryptInEveryLane) {
 
 INSTANTIATE_TEST_SUITE_P(Each, DesCryptBatchVariant, testing::ValuesIn(BatchVariants().begin(), BatchVariants().end()),
                          [](const auto& variant) { return std::string(variant.param.name); });
-
-// The public entry point, from several threads at once, on batches whose lengths leave it rests
-// of different sizes for the narrower variants.
-TEST(DesCryptBatch, HashesLikeDesCryptFromSeveralThreads) {
-  std::atomic<int> wrong = 0;
-  std::vector<std::thread> threads;
-  for (std::size_t t = 0; t < 4; ++t)
-    threads.emplace_back([t, &wrong] {
-      Batch batch;
-      for (std::size_t i = 0; i < 700 + 300 * t; ++i) {
-        batch.passwords.push_back("user" + std::to_string(4 * i + t));
-        batch.salts.push_back({CryptAlphabet[i % 64], CryptAlphabet[t]});
-      }
-      const std::vector<std::string> results = batch.Hash(&DesCryptBatch);
-      for (std::size_t i = 0; i < results.size(); ++i)
-        wrong += results[i] != DesCrypt(batch.passwords[i], batch.salts[i]);
-    });
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(wrong, 0);
-  const std::vector<std::string_view> two(2);
-  std::vector<std::string> one(1);
-  EXPECT_THROW(DesCryptBatch(two, two, one), std::invalid_argument) << "spans of other sizes";
-}

@@ -113,26 +113,6 @@ TEST_F(WindowTest, KeysMoveTheCurrentCellAsAGridDoes) {
   EXPECT_EQ(Lines().size(), 30u) << "moving changed nothing";
 }
 
-// The table's rules for these keys are held to a model by the table fuzzer; here, that the keys
-// reach them.
-TEST_F(WindowTest, DownInsertEscapeAndClicksAddAndRemoveRows) {
-  Fill({"a=1", "b=2", "c=3"});
-  Key(Qt::Key_Down, Qt::ControlModifier);
-  Key(Qt::Key_Down);
-  EXPECT_EQ(Lines(), (Lines_{"a=1", "b=2", "c=3", "="}));
-  Key(Qt::Key_Escape);
-  Key(Qt::Key_Up, Qt::ControlModifier);
-  Key(Qt::Key_Insert);
-  Key(Qt::Key_Delete, Qt::ControlModifier);  // deletes no row
-  EXPECT_EQ(Lines(), (Lines_{"=", "a=1", "b=2", "c=3"}));
-  Type("new");
-  Key(Qt::Key_Escape);
-  EXPECT_EQ(Lines()[0], "=") << "Escape gives the cell its text back";
-  ClickCell(1, 3);  // the row left empty goes; the click lands on the row it aimed at
-  EXPECT_EQ(Lines(), (Lines_{"a=1", "b=2", "c=3"}));
-  EXPECT_EQ(Current(), std::make_pair(1, 2));
-}
-
 TEST_F(WindowTest, EnterTogglesTheSelectionAndStays) {
   Fill({"alice=secret"});
   EXPECT_EQ(Editor()->selectedText(), "secret") << "the editor opens with its text selected";
@@ -163,32 +143,6 @@ TEST_F(WindowTest, ThePasswordColumnFillsWhatTheUserNameColumnLeaves) {
   Settle();
   EXPECT_TRUE(grid->verticalScrollBar()->isVisible());
   EXPECT_EQ(grid->columnWidth(0) + grid->columnWidth(1), grid->viewport()->width()) << "also with a scroll bar";
-}
-
-TEST_F(WindowTest, HandlersFailBeforeChangingAnythingWhileTheEditorHoldsARefusedName) {
-  Fill({"a=1", "b=2"});
-  Click(form->CreateEnc);
-  ASSERT_TRUE(form->SaveData->isEnabled());
-
-  // A held duplicate: the build's first write-back hands it over and fails at row 1.
-  ClickCell(0, 2);
-  Type("A");
-  form->AuthName->setText("changed");
-  Click(form->CreateEnc);
-  EXPECT_EQ(Errors(), Lines_{DuplicateShown("A")});
-  EXPECT_NE(form->Htaccess->Text().find("AuthName \"changed\""), std::string::npos) << "Htaccess was rebuilt";
-  EXPECT_EQ(form->Htpasswd->Text(), "");
-  EXPECT_TRUE(form->SaveData->isEnabled());
-  EXPECT_EQ(Lines(), (Lines_{"a=1", "b=2"}));
-
-  // A name with "=": clearing the table for a load hands it over, fails, and no dialog opens.
-  Type("=");
-  EXPECT_EQ(Errors(), Lines_{kEqualsShown});
-  dialogs.files.push_back(QStringLiteral("/nonexistent"));
-  Click(form->LoadFile);
-  EXPECT_EQ(Errors(), Lines_{kEqualsShown});
-  EXPECT_EQ(dialogs.files.size(), 1u) << "the dialog did not open";
-  EXPECT_EQ(Lines(), (Lines_{"a=1", "b=2"}));
 }
 
 TEST_F(WindowTest, TheItemModelStaysConsistentThroughEveryKindOfChange) {

@@ -3,7 +3,6 @@
 #include <apr_md5.h>
 
 #include <QMenu>
-#include <QMenuBar>
 #include <QProgressDialog>
 #include <QSettings>
 #include <QSignalSpy>
@@ -40,34 +39,6 @@ const FormatCase kFormats[] = {
 const std::string kUsers = "alice,wonderland\r\n" + Sjis("山田,やまだ表ソ") + "\r\nbob,\r\n";
 
 }  // namespace
-
-TEST_F(FormatsTest, EveryFormatsLinesPassTheServersOwnChecks) {
-  const QList<QAction*> menus = form->menuBar()->actions();
-  EXPECT_EQ(menus[2]->text(), "設定(&S)");
-  const QStringList names = {"DES (crypt)(&D)", "MD5 (apr1)(&M)", "SHA-512 (crypt)(&S)", "bcrypt(&B)"};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(FormatItem(static_cast<hashes::Format>(i))->text(), names[i]);
-  EXPECT_TRUE(FormatItem(hashes::Format::Des)->isChecked()) << "DES at the first start";
-  Load(kUsers);
-  for (const FormatCase& f : kFormats) {
-    Choose(f.format);
-    Click(form->CreateEnc);
-    const std::vector<std::string> lines = text::SplitLines(form->Htpasswd->Text());
-    ASSERT_EQ(lines.size(), 3u);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      const std::string& line = lines[i];
-      const std::string hash = line.substr(line.find(':') + 1);
-      const std::string password(Table().CellText(table::ValueColumn, static_cast<int>(i) + 1));
-      EXPECT_TRUE(std::regex_match(hash, std::regex(f.shape))) << hash;
-      EXPECT_EQ(line.substr(0, line.find(':')), Table().CellText(table::KeyColumn, static_cast<int>(i) + 1));
-      EXPECT_EQ(apr_password_validate(password.c_str(), hash.c_str()), APR_SUCCESS) << line;
-      EXPECT_TRUE(!f.crypt_checks || Verifies(password, hash)) << line;
-    }
-    EXPECT_TRUE(form->SaveData->isEnabled());
-    FormatItem(hashes::Format::Apr1)->trigger();  // another choice after the build
-    EXPECT_EQ(form->SaveData->isEnabled(), f.format == hashes::Format::Apr1) << "saving waits for a new build";
-  }
-  EXPECT_TRUE(Errors().empty());
-}
 
 TEST_F(FormatsTest, TheChoicesAreRememberedAndNonsenseGivesTheDefaults) {
   Choose(hashes::Format::Bcrypt, true, {12, 5000});
@@ -167,11 +138,13 @@ TEST(StrengthDialog, OffersTheBoundsAndTheTimeOfOneVerification) {
     EXPECT_EQ(ApproximateTime(ms), QString::fromUtf8(text));
 }
 
-// Saved into the folder they protect, the files of every format (and bcrypt in UTF-8 once more) let
-// each user in on real servers with the right password only, sent in the encoding they were saved
-// in; the password file is never served.
-TEST_F(FormatsTest, SavedFilesGuardAFolderOnRealServers) {
-  if (const std::string why = PrivateServers::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+// Every format's lines (and bcrypt's in UTF-8 once more) pass Apache's own check and, where it
+// knows the form, the system crypt(3). Saved into the folder they protect, they let each user in
+// on real servers with the right password only, sent in the encoding they were saved in; the
+// password file is never served.
+TEST_F(FormatsTest, EveryFormatsFilesGuardAFolderOnRealServers) {
+  EXPECT_TRUE(FormatItem(hashes::Format::Des)->isChecked()) << "DES at the first start";
+  const std::string why_no_servers = PrivateServers::Unavailable();
   Load(kUsers);
   const std::string docroot = dir.File("site");
   mkdir(docroot.c_str(), 0755);
@@ -183,15 +156,29 @@ TEST_F(FormatsTest, SavedFilesGuardAFolderOnRealServers) {
     Choose(f.format, utf8);
     Click(form->CreateEnc);
     SaveTo(docroot);
+    const std::vector<std::string> lines = text::SplitLines(ReadBytes(docroot + "/.htpasswd"));
+    ASSERT_EQ(lines.size(), 3u);
     // Right, wrong, and in the other encoding (which only 山田 has), and none.
     std::vector<std::optional<PrivateServers::Credentials>> requests = {std::nullopt};
     for (int r = 1; r <= 3; ++r) {
-      const std::string user = Table().CellText(table::KeyColumn, r), password = Table().CellText(table::ValueColumn, r);
-      const auto sent = [&](const std::string& sjis, bool as_utf8) { return as_utf8 ? Utf8(sjis) : sjis; };
-      requests.push_back(PrivateServers::Credentials{sent(user, utf8), sent(password, utf8)});
-      requests.push_back(PrivateServers::Credentials{sent(user, utf8), "x" + sent(password, utf8)});
-      requests.push_back(PrivateServers::Credentials{sent(user, !utf8), sent(password, !utf8)});
+      const auto sent = [&](table::Column c, bool as_utf8) {
+        const std::string sjis(Table().CellText(c, r));
+        return as_utf8 ? Utf8(sjis) : sjis;
+      };
+      const std::string user = sent(table::KeyColumn, utf8), password = sent(table::ValueColumn, utf8);
+      const std::string& line = lines[static_cast<std::size_t>(r - 1)];
+      const std::string hash = line.substr(user.size() + 1);
+      EXPECT_EQ(line.substr(0, user.size() + 1), user + ":");
+      EXPECT_TRUE(std::regex_match(hash, std::regex(f.shape))) << hash;
+      EXPECT_EQ(apr_password_validate(password.c_str(), hash.c_str()), APR_SUCCESS) << line;
+      EXPECT_TRUE(!f.crypt_checks || Verifies(password, hash)) << line;
+      requests.push_back(PrivateServers::Credentials{user, password});
+      requests.push_back(PrivateServers::Credentials{user, "x" + password});
+      requests.push_back(PrivateServers::Credentials{sent(table::KeyColumn, !utf8), sent(table::ValueColumn, !utf8)});
     }
+    FormatItem(hashes::Format::Apr1)->trigger();  // another choice after the build
+    EXPECT_EQ(form->SaveData->isEnabled(), f.format == hashes::Format::Apr1) << "saving waits for a new build";
+    if (!why_no_servers.empty()) continue;
     const std::vector<int> expected = {401, 200, 401, 200, 200, 401, 401, 200, 401, 200};
     PrivateServers servers(docroot, docroot + "/.htpasswd");
     for (const auto server : {PrivateServers::kApache, PrivateServers::kNginx}) {
@@ -200,4 +187,5 @@ TEST_F(FormatsTest, SavedFilesGuardAFolderOnRealServers) {
       EXPECT_EQ(servers.Status(server, "/.htpasswd"), 403) << where;
     }
   }
+  if (!why_no_servers.empty()) GTEST_SKIP() << why_no_servers;
 }

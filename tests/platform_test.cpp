@@ -6,21 +6,6 @@
 using namespace std::string_literals;
 using namespace std::string_view_literals;
 
-TEST(Cp932, ConvertsForDisplayWithoutLosingBytes) {
-  EXPECT_EQ(platform::Cp932ToUtf8("\x83\x86\x81\x5B\x83\x55\x96\xBC"sv), "ユーザ名");
-  EXPECT_EQ(platform::Cp932ToUtf8("\xB1" "A\\~"sv), "ｱA\\~");  // 0x5C and 0x7E stay ASCII
-  // Bytes that are no character show as one replacement character each.
-  EXPECT_EQ(platform::Cp932ToUtf8("a\x80" "b\xFF"sv), "a\uFFFDb\uFFFD");
-  EXPECT_EQ(platform::Cp932ToUtf8("a\x81"sv), "a\uFFFD");
-
-  EXPECT_EQ(platform::Utf8ToCp932("表ポソ"), std::optional<std::string>("\x95\x5C\x83\x7C\x83\x5C"));
-  EXPECT_EQ(platform::Utf8ToCp932("\U0001F600"), std::nullopt);
-  EXPECT_EQ(platform::Utf8ToCp932("\xC3\x28"sv), std::nullopt);  // not UTF-8
-  EXPECT_EQ(platform::Utf8ToCp932Lossy("a\U0001F600b€"), "a?b?");
-  EXPECT_EQ(platform::Cp932ToUtf8Strict("a\x80"sv), std::nullopt);
-  EXPECT_EQ(platform::Cp932ToUtf8Strict("\x95\x5C"sv), std::optional<std::string>("表"));
-}
-
 TEST(Utf8, FindsWhereATextStopsBeingUtf8) {
   constexpr auto kAll = std::string_view::npos;
   const std::pair<std::string_view, std::size_t> cases[] = {

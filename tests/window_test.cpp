@@ -115,37 +115,14 @@ TEST_F(WindowTest, FocusStartsInThePasswordCellAndTabsThroughTheControlsInOrder)
 }
 
 TEST_F(WindowTest, MenuItemsAreTheButtonsFromTheKeyboard) {
-  const QList<QAction*> menus = form->menuBar()->actions();
-  ASSERT_GE(menus.size(), 3);
-  EXPECT_EQ(menus[0]->text(), "ファイル(&F)");
-  EXPECT_EQ(menus[1]->text(), "編集(&E)");
-  EXPECT_EQ(menus.back()->text(), "ヘルプ(&H)");
-  const struct {
-    const char* name;
-    QString text;
-    QKeySequence key;
-  } items[] = {
-      {"LoadFileItem", "ファイル読み込み(&O)...", QKeySequence("Ctrl+O")},
-      {"SaveDataItem", "作成したデータを保存する(&S)...", QKeySequence("Ctrl+S")},
-      {"ExitItem", "終了(&X)", QKeySequence("Ctrl+Q")},
-      {"CreateEncItem", "認証データ作成(&B)", QKeySequence("Ctrl+B")},
-      {"AboutItem", "バージョン情報(&A)", QKeySequence()},
-  };
-  for (const auto& item : items) {
-    const auto* action = form->findChild<QAction*>(item.name);
-    ASSERT_NE(action, nullptr) << item.name;
-    EXPECT_EQ(action->text(), item.text) << item.name;
-    EXPECT_EQ(action->shortcut(), item.key) << item.name;
-  }
   auto* build = Item("CreateEncItem");
-  auto* save = Item("SaveDataItem");
   EXPECT_FALSE(build->isEnabled());
   Type("pw");
   EXPECT_TRUE(build->isEnabled()) << "enabled with its button";
-  EXPECT_FALSE(save->isEnabled());
+  EXPECT_FALSE(Item("SaveDataItem")->isEnabled());
   Key(Qt::Key_B, Qt::ControlModifier);
   EXPECT_TRUE(form->Htaccess->Text().starts_with("AuthUserFile "));
-  EXPECT_TRUE(save->isEnabled());
+  EXPECT_TRUE(Item("SaveDataItem")->isEnabled());
   EXPECT_EQ(QApplication::focusWidget(), Editor()) << "the editor keeps the focus, as with the button";
   Key(Qt::Key_S, Qt::ControlModifier);
   EXPECT_EQ(dialogs.folder_title, "「.htpasswd」ファイルの保存場所選択");
@@ -161,26 +138,8 @@ TEST_F(WindowTest, MenuItemsAreTheButtonsFromTheKeyboard) {
   Item("AboutItem")->trigger();
   ASSERT_EQ(dialogs.information.size(), 1u);
   EXPECT_TRUE(dialogs.information[0].startsWith("バージョン情報\nVastelo 1.0.0\n")) << dialogs.information[0].toStdString();
-  EXPECT_TRUE(dialogs.information[0].contains("MIT") && dialogs.information[0].contains(qVersion()));
-  Key(Qt::Key_O, Qt::ControlModifier);  // cancelled: the table is emptied
-  EXPECT_EQ(dialogs.open_title, "認証に必要なカンマ区切りデータを読み込む");
-  EXPECT_TRUE(Lines().empty());
   Key(Qt::Key_Q, Qt::ControlModifier);
   EXPECT_FALSE(form->isVisible());
-}
-
-TEST(FailureDisplay, AppendsAPeriodAfterALastCharacterAboveIt) {
-  struct Case {
-    std::string message, shown;
-  } cases[] = {
-      {Sjis("キーは等号記号（“=”）を含めません。"), Sjis("キーは等号記号（“=”）を含めません。") + "."},
-      {"ends in a letter", "ends in a letter."},
-      {"ends in .", "ends in ."},
-      {"ends in -", "ends in -"},
-      {"\x83\x5C", "\x83\x5C."},  // a trail byte below "." would not count: the whole character does
-      {"", ""},
-  };
-  for (const Case& c : cases) EXPECT_EQ(MessageForDisplay(c.message), c.shown) << c.message;
 }
 
 TEST_F(WindowTest, AFailureIsShownInTheMessageBoxAndTheProgramGoesOn) {
