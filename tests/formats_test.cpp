@@ -184,7 +184,7 @@ TEST_F(FormatsTest, EveryFormatsFilesGuardAFolderOnRealServers) {
     for (const auto server : {PrivateServers::kApache, PrivateServers::kNginx}) {
       const std::string where = std::string(PrivateServers::Name(server)) + " " + f.shape + (utf8 ? " UTF-8\n" : "\n") + servers.ErrorLog(server);
       EXPECT_EQ(servers.Statuses(server, "/", requests), expected) << where;
-      EXPECT_EQ(servers.Status(server, "/.htpasswd"), 403) << where;
+      EXPECT_EQ(servers.Statuses(server, "/.htpasswd", {std::nullopt}), std::vector<int>{403}) << where;
     }
   }
   if (!why_no_servers.empty()) GTEST_SKIP() << why_no_servers;

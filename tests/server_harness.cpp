@@ -211,10 +211,6 @@ std::vector<int> PrivateServers::Statuses(Server server, const std::string& path
   return statuses;
 }
 
-int PrivateServers::Status(Server server, const std::string& path, const std::optional<Credentials>& credentials) {
-  return Statuses(server, path, {credentials}).front();
-}
-
 std::string PrivateServers::ErrorLog(Server server) const {
   const std::string files = dir_.File(Name(server));
   return ReadIfThere(files + "-error.log") + ReadIfThere(files + "-output.log");

@@ -34,7 +34,6 @@ class PrivateServers {
   // header of the exact bytes user ":" password, or with none; 0 when no HTTP answer came. One
   // curl asks them all.
   std::vector<int> Statuses(Server server, const std::string& path, const std::vector<std::optional<Credentials>>& requests);
-  int Status(Server server, const std::string& path, const std::optional<Credentials>& credentials = {});
   // What the server wrote to its error log and to its standard output and error so far.
   std::string ErrorLog(Server server) const;
 
