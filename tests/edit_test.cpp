@@ -132,6 +132,7 @@ TEST_F(WindowTest, ThePasswordColumnFillsWhatTheUserNameColumnLeaves) {
   EXPECT_EQ(header->height(), 18);
   EXPECT_EQ(grid->rowHeight(0), 18);
   EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(), "パスワード");
+  EXPECT_FALSE(grid->model()->headerData(1, Qt::Vertical).isValid()) << "rows have no title";
   header->resizeSection(0, 100);  // what dragging the boundary does
   EXPECT_EQ(grid->columnWidth(1), grid->viewport()->width() - 100);
   header->resizeSection(0, 1000);  // dragged past the edge: the password column stays usable

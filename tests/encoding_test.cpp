@@ -38,14 +38,6 @@ TEST_F(EncodingTest, AUtf8FileLoadsAsItsShiftJisTwinAndIsSavedInComposedUtf8) {
   SaveTo(out);
   const std::string passwd = ReadBytes(out + "/passwd.txt");
   EXPECT_EQ(passwd, "山田太郎=パスワード\r\nがぎぐ=ｶﾅ\r\nＡＢＣ=full\r\nalice=wonderland\r\n") << "composed UTF-8, no byte-order mark";
-  const std::vector<std::string> htpasswd = text::SplitLines(ReadBytes(out + "/.htpasswd"));
-  ASSERT_EQ(htpasswd.size(), 4u);
-  const std::vector<std::string> users = {"山田太郎", "がぎぐ", "ＡＢＣ", "alice"}, passwords = {"パスワード", "ｶﾅ", "full", "wonderland"};
-  for (std::size_t i = 0; i < users.size(); ++i) {
-    EXPECT_EQ(htpasswd[i].substr(0, users[i].size() + 1), users[i] + ":");
-    EXPECT_TRUE(Verifies(passwords[i], htpasswd[i].substr(users[i].size() + 1))) << "the UTF-8 bytes were hashed";
-  }
-  EXPECT_EQ(ReadBytes(out + "/.htaccess").substr(0, 13), "AuthUserFile ");
   EXPECT_EQ(form->Htpasswd->ShownText().left(5), "山田太郎:") << "the boxes show the same characters";
   EXPECT_EQ(text::SplitLines(form->Htpasswd->Text())[0].substr(0, 9), Sjis("山田太郎:"));
 }
@@ -82,14 +74,3 @@ TEST_F(EncodingTest, ALineThatIsNoUtf8OrHoldsWhatShiftJisLacksStopsTheLoadThere)
             text::FormatMessage(messages::SNoUtf8Form, {"x\x81\x7F"}));
 }
 
-TEST_F(EncodingTest, WarningsSayWhatUtf8DoesToRealmsAndDesPasswords) {
-  form->AuthName->setText("会員エリア");
-  EXPECT_FALSE(form->AuthNameWarning->isVisible());
-  Choose(hashes::Format::Des, true);
-  EXPECT_TRUE(form->AuthNameWarning->isVisible());
-  form->AuthName->setText("members");
-  EXPECT_FALSE(form->AuthNameWarning->isVisible());
-  Fill({"a=\x82\xA0\x82\xA2"});  // あい: six bytes in UTF-8, every one with its top bit set
-  const QString tip = form->UserList->model()->index(0, 1).data(Qt::ToolTipRole).toString();
-  EXPECT_TRUE(tip.contains("UTF-8") && tip.contains("bcrypt")) << tip.toStdString();
-}

@@ -17,12 +17,7 @@
 
 namespace {
 
-class FormatsTest : public WindowTest {
- protected:
-  QAction* FormatItem(hashes::Format format) {
-    return form->findChild<QMenu*>("HashFormatMenu")->actions()[static_cast<int>(format)];
-  }
-};
+using FormatsTest = WindowTest;
 
 struct FormatCase {
   hashes::Format format;

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,14 +12,6 @@
 
 using text::TStringList;
 using Lines = std::vector<std::string>;
-
-// The name shown is the full path, resolved without following anything; the reason is the system's.
-TEST(LineList, AFailedLoadNamesTheFullPathAndKeepsTheLines) {
-  TStringList list(Lines{"kept"});
-  EXPECT_EQ(FailureMessage<text::EFOpenError>([&] { list.LoadFromFile("no-such-folder-here/../missing.csv"); }),
-            Sjis("ファイル \"" + std::filesystem::current_path().string() + "/missing.csv\". No such file or directory は開けません"));
-  EXPECT_EQ(list.Lines(), Lines{"kept"});
-}
 
 namespace {
 

@@ -4,7 +4,6 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include "text/exceptions.h"
 #include "window_fixture.h"
 
 TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
@@ -140,19 +139,6 @@ TEST_F(WindowTest, MenuItemsAreTheButtonsFromTheKeyboard) {
   EXPECT_TRUE(dialogs.information[0].startsWith("バージョン情報\nVastelo 1.0.0\n")) << dialogs.information[0].toStdString();
   Key(Qt::Key_Q, Qt::ControlModifier);
   EXPECT_FALSE(form->isVisible());
-}
-
-TEST_F(WindowTest, AFailureIsShownInTheMessageBoxAndTheProgramGoesOn) {
-  Guarded([] { throw text::Exception(Sjis("キー名 \"x\" はすでに存在します")); });
-  EXPECT_EQ(Errors(), std::vector<std::string>{DuplicateShown("x")});
-  EXPECT_EQ(dialogs.error_caption, "Vastelo");
-  // A failure that escapes an event handler is caught at the application, not by Qt.
-  struct Thrower : QObject {
-    bool event(QEvent*) override { throw text::EWriteError(); }
-  } thrower;
-  QEvent event(QEvent::User);
-  QCoreApplication::sendEvent(&thrower, &event);
-  EXPECT_EQ(Errors(), std::vector<std::string>{Sjis("ストリームへの書き込みエラー.")});
 }
 
 // The real question box: Enter answers no, since the question is whether to remove a user.
