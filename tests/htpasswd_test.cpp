@@ -170,4 +170,6 @@ TEST_F(HtpasswdTest, PasswordsAreCheckedAgainstTheHeldOrBuiltHash) {
   check_button->click();
   EXPECT_EQ(dialog.Result->text(), "「user3」のパスワードは一致します。");
   EXPECT_FALSE(dialog.User->geometry().intersects(dialog.Password->geometry())) << "laid out";
+  dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close)->click();
+  EXPECT_FALSE(dialog.isVisible());
 }
