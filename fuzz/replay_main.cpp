@@ -30,7 +30,10 @@ void Feed(const std::vector<std::uint8_t>& input) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return std::fprintf(stderr, "usage: %s CORPUS_DIR [RANDOM_INPUTS]\n", argv[0]), 2;
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s CORPUS_DIR [RANDOM_INPUTS]\n", argv[0]);
+    return 2;
+  }
   std::set<std::filesystem::path> files;  // in a fixed order
   for (const auto& entry : std::filesystem::directory_iterator(argv[1]))
     if (entry.is_regular_file()) files.insert(entry.path());

@@ -57,9 +57,9 @@ TEST(DesCrypt, AgreesWithTheSystemCryptOnAnyBytes) {
   std::mt19937 random(seed);
   for (int i = 0; i < 20000; ++i) {
     const std::string password = RandomBytes(random, 12), salt = RandomSalt(random), expected = Expected(password, salt);
-    SCOPED_TRACE(testing::PrintToString(password) + " " + testing::PrintToString(salt));
-    ASSERT_EQ(DesCrypt(password, salt), expected);
-    ASSERT_EQ(DesCryptReference(password, salt), expected);
+    const auto inputs = [&] { return testing::PrintToString(password) + " " + testing::PrintToString(salt); };
+    ASSERT_EQ(DesCrypt(password, salt), expected) << inputs();
+    ASSERT_EQ(DesCryptReference(password, salt), expected) << inputs();
   }
 }
 
@@ -93,8 +93,10 @@ TEST_P(DesCryptBatchVariant, AgreesWithTheSystemCryptInEveryLane) {
   const std::size_t lanes = GetParam().lanes;
   for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{2}, lanes - 1, lanes, lanes + 1, 2 * lanes + 3, count}) {
     std::vector<std::string> passwords, salts, results(size);
-    for (std::size_t i = 0; i < size; ++i)
-      passwords.push_back(RandomBytes(random, i % 100 ? 12 : 600)), salts.push_back(RandomSalt(random));
+    for (std::size_t i = 0; i < size; ++i) {
+      passwords.push_back(RandomBytes(random, i % 100 ? 12 : 600));
+      salts.push_back(RandomSalt(random));
+    }
     GetParam().hash(std::vector<std::string_view>(passwords.begin(), passwords.end()),
                     std::vector<std::string_view>(salts.begin(), salts.end()), results);
     for (std::size_t i = 0; i < size; ++i)
