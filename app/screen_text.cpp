@@ -43,29 +43,3 @@ std::string Cp932Text(const QString& text, bool exact) {
   return *std::move(bytes);
 }
 
-std::string Cp932FromUtf8Line(std::string_view utf8, long long line) {
-  const std::string number = std::to_string(line);
-  if (const std::size_t bad = platform::FirstNonUtf8(utf8); bad != std::string_view::npos)
-    throw text::Exception(text::FormatMessage(messages::SNotUtf8Line, {number, std::to_string(bad + 1)}));
-  const QString composed = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()))
-                               .normalized(QString::NormalizationForm_C);
-  std::optional<std::string> bytes = Cp932Form(composed, true);
-  if (!bytes)
-    throw text::Exception(text::FormatMessage(messages::SNoCp932FormLine, {number, FirstUnencodable(composed, true)}));
-  return *std::move(bytes);
-}
-
-std::string OutputBytes(std::string_view cp932, bool utf8) {
-  const bool ascii = std::all_of(cp932.begin(), cp932.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  if (!utf8 || ascii) return std::string(cp932);
-  const std::optional<std::string> decoded = platform::Cp932ToUtf8Strict(cp932);
-  if (!decoded) {
-    // The message names the line that holds the bad bytes, not a whole file's text.
-    for (std::size_t from = 0, end; (end = cp932.find("\r\n", from)) != std::string_view::npos; from = end + 2)
-      (void)OutputBytes(cp932.substr(from, end - from), utf8);
-    throw text::Exception(text::FormatMessage(messages::SNoUtf8Form, {cp932}));
-  }
-  // Code page 932 holds only composed characters, but a few of its ideographs are compatibility
-  // forms that composition maps to their unified ones.
-  return QString::fromStdString(*decoded).normalized(QString::NormalizationForm_C).toStdString();
-}

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/encoding.h"
+
 // Bytes as the screen shows them; bytes that are no character show as U+FFFD.
 QString ScreenText(std::string_view cp932);
 
@@ -16,13 +18,6 @@ QString ScreenText(std::string_view cp932);
 // the place is the character, and the bytes are what a Shift-JIS client sends.
 std::string Cp932Text(const QString& text, bool exact = false);
 
-// A line of a UTF-8 file as code page 932 bytes. It is put in Normalization Form C first, so that
-// a name written in decomposed form (か and a combining voiced mark) is the same user as the
-// composed one (が). Fails with a message naming `line` (counted from 1) and the first byte that is
-// no UTF-8, or the first character the code page lacks.
-std::string Cp932FromUtf8Line(std::string_view utf8, long long line);
-
-// The bytes that leave the program (hashed, or written to a file) for a text held in code page 932:
-// the same bytes, or with `utf8` the text in UTF-8, Normalization Form C, as browsers send it.
-// Fails with a message when the bytes do not form code page 932 text.
-std::string OutputBytes(std::string_view cp932, bool utf8);
+// Conversions of the job itself, shared with the command line.
+using core::Cp932FromUtf8Line;
+using core::OutputBytes;

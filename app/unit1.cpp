@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QFile>
+#include <QStringList>
 #include <QImage>
 #include <QLayout>
 #include <QMenuBar>
@@ -14,7 +15,6 @@
 #include "app/busy.h"
 #include "app/cell_warnings.h"
 #include "app/dialogs.h"
-#include "app/encrypt_password.h"
 #include "app/failure_display.h"
 #include "app/screen_text.h"
 #include "platform/cp932.h"
@@ -128,6 +128,8 @@ TForm1::TForm1(QWidget* parent)
   setCentralWidget(ClientArea);
   CreateControls();
   CreateMenus();
+  job_ = std::make_unique<core::TJob>(UserList->Table());
+  job_->SetSettings(options_);
   UserList->Editor()->exact = options_.utf8;
   UserList->Model().SetAnnotator(
       [this](int column, std::string_view bytes) { return CellWarning(column, bytes, options_); });
@@ -135,6 +137,12 @@ TForm1::TForm1(QWidget* parent)
   AuthNameWarning = AuthName->addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
   AuthNameWarning->setToolTip(QStringLiteral("AuthName に ASCII 以外の文字があると、ブラウザのログイン画面で文字化けすることがあります。"));
   connect(AuthName, &QLineEdit::textChanged, this, &TForm1::ShowAuthNameWarning);
+  // Both settings go into .htaccess: a change makes the last build's files stale.
+  for (QLineEdit* edit : {static_cast<QLineEdit*>(AuthUserFile), static_cast<QLineEdit*>(AuthName)})
+    connect(edit, &QLineEdit::textChanged, this, [this] {
+      job_->Changed();
+      ShowSaveState();
+    });
   ShowAuthNameWarning();
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
@@ -328,11 +336,11 @@ QString AboutText() {
 void TForm1::ChangeOptions(const std::function<void(Options&)>& change) {
   Options changed = options_;
   change(changed);
-  // Files written after such a change would not agree with each other: the .htpasswd of the last
-  // build in the old form beside a passwd.txt and a window in the new one. Saving waits for a build.
-  if (changed.format != options_.format || changed.utf8 != options_.utf8) SaveData->setEnabled(false);
   options_ = changed;
   SaveOptions(options_);
+  // The files of the last build are in the old form: saving waits for a build.
+  job_->SetSettings(options_);
+  ShowSaveState();
   UserList->Model().AnnotationsChanged();
   UserList->Editor()->exact = options_.utf8;
   ShowAuthNameWarning();
@@ -349,7 +357,20 @@ void TForm1::showEvent(QShowEvent* event) {
   if (!focusWidget()) UserList->setFocus(Qt::ActiveWindowFocusReason);
 }
 
-void TForm1::UserListStringsChange() { CreateEnc->setEnabled(true); }
+void TForm1::UserListStringsChange() {
+  CreateEnc->setEnabled(true);
+  // Whatever the last build made no longer holds the rows as they stand.
+  ShowSaveState();
+}
+
+void TForm1::ShowSaveState() {
+  // The window's own notifications may come before the job exists, while the controls are made.
+  SaveData->setEnabled(job_ && job_->CanSave());
+}
+
+QString TForm1::FileText(std::string_view bytes) const {
+  return options_.utf8 ? QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())) : ScreenText(bytes);
+}
 
 void TForm1::LoadFileClick() {
   if (ChooseFileForEmptyTable(AskForCredentials(OpenDialog))) ReadCredentials();
@@ -367,50 +388,45 @@ TOpenDialog& TForm1::AskForCredentials(TOpenDialog& dialog) {
 }
 
 bool TForm1::ChooseFileForEmptyTable(TOpenDialog& dialog) {
-  // Emptied before the dialog opens, so the table is empty whether or not a file is chosen.
+  // Emptied before the dialog opens, so the table is empty whether or not a file is chosen; an
+  // opened .htpasswd is no longer what the table holds.
   UserList->Table().Strings().Clear();
+  job_->ForgetOpened();
   if (dialog.Execute(this)) return true;
   CreateEnc->setEnabled(false);
-  SaveData->setEnabled(false);
+  job_->DropResult();
+  ShowSaveState();
   Htaccess->Clear();
   Htpasswd->Clear();
   return false;
-}
-
-template <class ReadLine>
-void TForm1::ReadLines(const QString& file, ReadLine read_line) {
-  table::TUserList& table = UserList->Table();
-  BusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
-  text::TStringList lines;
-  lines.LoadFromFile(NativePath(file));
-  const long long count = lines.Count();
-  table.Strings().Reserve(table.Strings().Count() + lines.Count());
-  long long number = 0;
-  for (std::string line : lines.Lines()) {
-    busy.Progress(++number, count);
-    // Spreadsheets and editors save UTF-8 with a byte-order mark, which is no part of the first name.
-    if (options_.utf8 && number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
-    if (!line.empty()) read_line(table, line, number);
-  }
-  CreateEnc->setEnabled(true);
 }
 
 void TForm1::OpenHtpasswdClick() {
   HtpasswdDialog.Filter = QStringLiteral(".htpasswd ファイル(.htpasswd) |.htpasswd|全ファイル(*) |*");
   HtpasswdDialog.Title = QStringLiteral("既存の.htpasswdを開く");
   if (!ChooseFileForEmptyTable(HtpasswdDialog)) return;
-  ReadLines(HtpasswdDialog.FileName, [this](table::TUserList& table, std::string& line, long long number) {
-    const std::size_t colon = line.find(':');
-    if (colon == std::string::npos)
-      throw text::Exception(text::FormatMessage(messages::SNoColonLine, {std::to_string(number)}));
-    std::string hash = line.substr(colon + 1);
-    if (!hashes::IdentifyHash(hash))
-      throw text::Exception(text::FormatMessage(messages::SUnknownHashLine, {std::to_string(number)}));
-    line.resize(colon);
-    if (options_.utf8) line = Cp932FromUtf8Line(line, number);
-    const int row = table.InsertEntry(line, std::string_view(), true);
-    table.Strings().Hold(row - 1, std::move(hash));
-  });
+  // A file that cannot be read as lines leaves nothing to build or save.
+  struct Refused {
+    TForm1& form;
+    const int failures = std::uncaught_exceptions();
+    ~Refused() {
+      if (std::uncaught_exceptions() == failures) return;
+      form.CreateEnc->setEnabled(false);
+      form.job_->DropResult();
+      form.ShowSaveState();
+      form.Htaccess->Clear();
+      form.Htpasswd->Clear();
+    }
+  } refused{*this};
+  BusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
+  const std::string path = NativePath(HtpasswdDialog.FileName);
+  const core::THtaccessSettings beside = job_->OpenHtpasswd(path);
+  // The file just opened is where the server is to find it, unless an .htaccess beside it says
+  // otherwise.
+  AuthUserFile->setText(beside.auth_user_file ? FileText(*beside.auth_user_file)
+                                              : QFile::decodeName(QByteArray::fromStdString(job_->OpenedPath())));
+  if (beside.auth_name) AuthName->setText(FileText(*beside.auth_name));
+  CreateEnc->setEnabled(true);
 }
 
 void TForm1::DeleteRowClick() {
@@ -434,13 +450,7 @@ QString TForm1::CheckPassword(const QString& user, const QString& password) cons
   if (name.empty() || index == strings.Count()) return QStringLiteral("ユーザ「%1」は表にありません。").arg(user);
   // The hash held from an existing file, or the one the last build made for this name.
   std::string hash = strings.Held(index);
-  const std::string prefix = std::string(table::TValueStrings::KeyOf(strings.Get(index))) + ":";
-  if (hash.empty())
-    for (const std::string& line : text::SplitLines(Htpasswd->Text()))
-      if (line.starts_with(prefix)) {
-        hash = line.substr(prefix.size());
-        break;
-      }
+  if (hash.empty()) hash = job_->BuiltHash(table::TValueStrings::KeyOf(strings.Get(index)));
   if (hash.empty()) return QStringLiteral("「%1」のハッシュはまだありません。認証データ作成で作られます。").arg(user);
   return hashes::Verify(OutputBytes(Cp932Text(password, options_.utf8), options_.utf8), hash)
              ? QStringLiteral("「%1」のパスワードは一致します。").arg(user)
@@ -448,7 +458,18 @@ QString TForm1::CheckPassword(const QString& user, const QString& password) cons
 }
 
 void TForm1::ReadCredentials() {
-  ReadLines(OpenDialog.FileName, [this](table::TUserList& table, std::string& line, long long number) {
+  table::TUserList& table = UserList->Table();
+  BusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
+  text::TStringList lines;
+  lines.LoadFromFile(NativePath(OpenDialog.FileName));
+  const long long count = lines.Count();
+  table.Strings().Reserve(table.Strings().Count() + lines.Count());
+  long long number = 0;
+  for (std::string line : lines.Lines()) {
+    busy.Progress(++number, count);
+    // Spreadsheets and editors save UTF-8 with a byte-order mark, which is no part of the first name.
+    if (options_.utf8 && number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+    if (line.empty()) continue;
     if (options_.utf8) line = Cp932FromUtf8Line(line, number);
     const text::TStringList fields = text::SplitDelimited(line, ',');
     if (fields.Count() == 1) {
@@ -458,7 +479,8 @@ void TForm1::ReadCredentials() {
       const std::string& password = fields.Get(1);
       table.InsertEntry(fields.Get(0), password, true);
     }
-  });
+  }
+  CreateEnc->setEnabled(true);
 }
 
 void TForm1::CreateEncClick() {
@@ -466,75 +488,63 @@ void TForm1::CreateEncClick() {
   const std::string area = EditText(*AuthName, options_.utf8);
   // A cancelled build puts back what the boxes held: it changes nothing at all.
   const std::string old_htaccess = Htaccess->Text(), old_htpasswd = Htpasswd->Text();
-  Htaccess->Clear();
-  Htaccess->Append("AuthUserFile " + user_file);
-  Htaccess->Append("AuthGroupFile /dev/null");
-  Htaccess->Append("AuthName \"" + area + "\"");
-  Htaccess->Append("AuthType Basic");
-  Htaccess->Append("Require valid-user");
-  Htaccess->Append("");
-  Htaccess->Append("<Files ~ \"^.(htpasswd|htaccess)$\">");
-  Htaccess->Append("deny from all");
-  Htaccess->Append("</Files>");
+  Htaccess->Assign(core::HtaccessText(user_file, area));
   Htpasswd->Clear();
-
-  table::TUserList& table = UserList->Table();
-  // A user name that the table refuses stops the build here, as the first write-back would stop
-  // it, before any time is spent hashing.
-  table.CloseEditor();
-  const int rows = table.RowCount() - 1;
+  job_->SetAuth(user_file, area);
+  // A failed build leaves nothing to save: the files of an earlier build are not what the boxes say.
+  struct Failed {
+    TForm1& form;
+    const int failures = std::uncaught_exceptions();
+    ~Failed() {
+      if (std::uncaught_exceptions() == failures) return;
+      form.job_->DropResult();
+      form.ShowSaveState();
+    }
+  } failed{*this};
   BusyScope busy(this, QStringLiteral("認証データを作成しています"), true);
-  // The random draws in row order, the hashes on all cores, then the write-backs and .htpasswd
-  // lines in row order: every observable step is what hashing row by row would give.
-  const table::TValueStrings& strings = table.Strings();
-  // A row that holds a hash from an existing file keeps it byte for byte: nothing is drawn for it
-  // and no password is generated.
-  const auto held = [&](int r) -> const std::string& {
-    static const std::string none;
-    return r <= strings.Count() ? strings.Held(r - 1) : none;
-  };
-  std::vector<HashJob> jobs;
-  jobs.reserve(static_cast<std::size_t>(std::max(rows, 0)));
-  for (int r = 1; r <= rows; ++r) {
-    // A name that cannot leave the program as the chosen encoding stops the build before hashing.
-    if (options_.utf8) (void)OutputBytes(table.CellText(table::KeyColumn, r), true);
-    if (held(r).empty())
-      jobs.push_back(DrawHashJob(table.CellText(table::ValueColumn, r), options_.format, options_.strength, options_.utf8));
-  }
-  const std::optional<std::vector<std::string>> hashes =
-      HashAll(jobs, [&](std::size_t done) { return busy.Waiting(static_cast<long long>(done), rows); });
-  if (!hashes) {
+  if (!job_->Build([&](std::size_t done, std::size_t total) {
+        return busy.Waiting(static_cast<long long>(done), static_cast<long long>(total));
+      })) {
     Htaccess->Assign(old_htaccess);
     Htpasswd->Assign(old_htpasswd);
     return;
   }
-  for (int r = 1, j = 0; r <= rows; ++r) {
-    if (!held(r).empty()) {
-      Htpasswd->Append(table.CellText(table::KeyColumn, r) + ":" + held(r));
-      continue;
-    }
-    const auto i = static_cast<std::size_t>(j++);
-    table.SetCellText(table::ValueColumn, r, jobs[i].password);
-    Htpasswd->Append(table.CellText(table::KeyColumn, r) + ":" + (*hashes)[i]);
-    busy.Progress(r, rows);
-  }
-  SaveData->setEnabled(true);
+  Htpasswd->Assign(job_->Result()->htpasswd_shown);
+  ShowSaveState();
 }
 
 void TForm1::SaveDataClick() {
+  if (!job_->CanSave()) return;
   const std::optional<QString> folder =
       CurrentDialogs().ChooseFolder(this, QStringLiteral("「.htpasswd」ファイルの保存場所選択"));
   if (!folder || folder->isEmpty()) return;
+  const core::TSavePlan plan = job_->PlanSave(NativePath(*folder));
+  const auto names = [this](const std::vector<std::string>& users) {
+    QStringList shown;
+    for (const std::string& user : users) shown << QStringLiteral("「%1」").arg(FileText(user));
+    return shown.join(QStringLiteral("、"));
+  };
+  if (!plan.conflicts.empty() &&
+      !CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"),
+                                QStringLiteral("次のユーザは、開いた後に保存先の .htpasswd でも変更されています: %1\n"
+                                               "こちらの内容で上書きしますか？")
+                                    .arg(names(plan.conflicts))))
+    return;
+  if (!plan.changes.removed.empty() &&
+      !CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"),
+                                QStringLiteral("保存すると .htpasswd から次の %1 人のユーザが削除されます: %2\n"
+                                               "（追加 %3 人、変更 %4 人）\n保存しますか？")
+                                    .arg(plan.changes.removed.size())
+                                    .arg(names(plan.changes.removed))
+                                    .arg(plan.changes.added)
+                                    .arg(plan.changes.changed)))
+    return;
+  const bool replace_htaccess =
+      !plan.htaccess_differs ||
+      CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"),
+                               QStringLiteral("保存先の .htaccess は作成した内容と異なります。置き換えますか？\n"
+                                              "「いいえ」では .htaccess をそのままにして、ほかのファイルを保存します。"));
   BusyScope busy(this, QStringLiteral("保存しています"));
-  std::string path = NativePath(*folder);
-  if (path.back() != '/') path += '/';
-  // All three converted before the first is written: a text that cannot leave writes nothing.
-  const std::string htpasswd = OutputBytes(Htpasswd->Text(), options_.utf8);
-  const std::string htaccess = OutputBytes(Htaccess->Text(), options_.utf8);
-  // Passwords the tool does not know (rows holding a hash from an existing file) are not written.
-  const std::string passwd = OutputBytes(UserList->Table().Strings().KnownText(), options_.utf8);
-  text::WriteFileBytes(path + ".htpasswd", htpasswd);
-  text::WriteFileBytes(path + ".htaccess", htaccess);
-  // The record of clear-text passwords is for the administrator's eyes only.
-  text::WriteFileBytes(path + "passwd.txt", passwd, text::FileAccess::OwnerOnly);
+  job_->Save(plan, replace_htaccess);
+  ShowSaveState();
 }

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 
 class QAction;
@@ -75,6 +76,11 @@ class TForm1 : public QMainWindow {
   QString CheckPassword(const QString& user, const QString& password) const;
 
   const Options& CurrentOptions() const { return options_; }
+  core::TJob& Job() { return *job_; }
+
+  // 保存 can be pressed exactly when the last build made the files of the rows and settings as
+  // they stand now.
+  void ShowSaveState();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -89,11 +95,8 @@ class TForm1 : public QMainWindow {
   // Runs `dialog` on an emptied table; a cancel leaves nothing to build or save. Whether a file
   // was chosen.
   bool ChooseFileForEmptyTable(TOpenDialog& dialog);
-  // Gives each non-empty line of `file` with its number from 1 to `read_line(table, line, number)`,
-  // which adds its rows to the table, while the window shows it is busy; a byte-order mark is
-  // dropped from the first line in UTF-8 mode. The build is offered afterwards.
-  template <class ReadLine>
-  void ReadLines(const QString& file, ReadLine read_line);
+  // How a text of the files (a name, a setting read from .htaccess) reads on the screen.
+  QString FileText(std::string_view bytes) const;
   void ShowAuthNameWarning();
   // Applies a change of the choices under 設定 and remembers it.
   void ChangeOptions(const std::function<void(Options&)>& change);
@@ -102,6 +105,7 @@ class TForm1 : public QMainWindow {
                                  const QString& image);
 
   Options options_;
+  std::unique_ptr<core::TJob> job_;
 };
 
 // The text of an edit box as code page 932 bytes; fails when it holds a character the code page

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "app/dialogs.h"
-#include "app/encrypt_password.h"
+#include "core/encrypt_password.h"
 #include "app/failure_display.h"
 #include "app/unit1.h"
 #include "platform/cp932.h"

@@ -43,8 +43,8 @@ std::string LibrarySetting(const char* prefix, unsigned long count) {
   return setting;
 }
 
-// "$6$" already taken: [rounds=N$]salt$ and 86 characters.
-bool IsSha512Rest(std::string_view rest) {
+// "$6$" or "$5$" already taken: [rounds=N$]salt$ and the digest's `length` characters.
+bool IsShaCryptRest(std::string_view rest, std::size_t length) {
   if (rest.starts_with("rounds=")) {
     rest.remove_prefix(7);
     const std::size_t end = rest.find('$');
@@ -55,7 +55,7 @@ bool IsSha512Rest(std::string_view rest) {
   }
   const std::size_t end = rest.find('$');
   return end != std::string_view::npos && end >= 1 && end <= 16 && AllIn(rest.substr(0, end), CryptAlphabet) &&
-         rest.size() == end + 1 + 86 && AllIn(rest.substr(end + 1), CryptAlphabet);
+         rest.size() == end + 1 + length && AllIn(rest.substr(end + 1), CryptAlphabet);
 }
 
 }  // namespace
@@ -105,7 +105,8 @@ std::optional<Form> IdentifyHash(std::string_view h) {
     const int cost = (h[4] - '0') * 10 + (h[5] - '0');
     if (cost >= 4 && cost <= 31) return Form::Bcrypt;
   }
-  if (h.starts_with("$6$") && IsSha512Rest(h.substr(3))) return Form::Sha512;
+  if (h.starts_with("$6$") && IsShaCryptRest(h.substr(3), 86)) return Form::Sha512;
+  if (h.starts_with("$5$") && IsShaCryptRest(h.substr(3), 43)) return Form::Sha256;
   if (h.size() == 33 && h.starts_with("{SHA}") && h.back() == '=' && AllIn(h.substr(5, 27), kBase64)) return Form::Sha1;
   return std::nullopt;
 }

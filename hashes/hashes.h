@@ -2,7 +2,7 @@
 // the ones we recognise in a file we load, and what a server really checks of a password.
 //
 // Passwords are byte strings, but a NUL byte ends them for every server: Apache and nginx hand
-// the password to C-string functions. The libraries behind Apr1, Sha512, Bcrypt and Sha1 take
+// the password to C-string functions. The libraries behind every form but DES take
 // C strings too, so here as on the server a NUL and all after it count for nothing. DES
 // goes through our DesCrypt, which hashes a NUL like any other byte: the DES hash of a password
 // with a NUL inside verifies here, but never on a server. Ignored::after_nul flags such passwords.
@@ -17,9 +17,9 @@ namespace hashes {
 // The forms we write.
 enum class Format { Des, Apr1, Sha512, Bcrypt };
 
-// The forms we recognise and keep from an existing file: the ones we write, and "{SHA}" followed
-// by the base64 of the password's SHA-1, which we verify but never write.
-enum class Form { Des, Apr1, Sha512, Bcrypt, Sha1 };
+// The forms we recognise and keep from an existing file: the ones we write, "{SHA}" followed by
+// the base64 of the password's SHA-1, and "$5$" (SHA-256 crypt), which we verify but never write.
+enum class Form { Des, Apr1, Sha512, Bcrypt, Sha1, Sha256 };
 
 // How costly the slow formats are to compute, for us once and for an attacker per guess.
 inline constexpr int kMinBcryptCost = 4;  // the least libxcrypt accepts
@@ -47,9 +47,9 @@ std::string HashWithSetting(std::string_view password, std::string_view setting)
 
 // The form of `hash`, the text after "user:" exactly as it stands in a file, or nullopt unless
 // it has that form's exact length and alphabet: 13 characters of CryptAlphabet; "$apr1$", 8, "$",
-// 22; "$6$", optionally "rounds=N$" (N from 1000 to 999999999, no leading zero), 1 to 16, "$", 86;
-// "$2a$", "$2b$" or "$2y$", two cost digits from 04 to 31, "$", 53; "{SHA}", 27 base64
-// characters and "=".
+// 22; "$6$" or "$5$", optionally "rounds=N$" (N from 1000 to 999999999, no leading zero), 1 to
+// 16, "$", 86 or 43; "$2a$", "$2b$" or "$2y$", two cost digits from 04 to 31, "$", 53; "{SHA}",
+// 27 base64 characters and "=".
 std::optional<Form> IdentifyHash(std::string_view hash);
 
 // Whether `password` gives `hash`: DES through DesCrypt with the hash's first two characters as

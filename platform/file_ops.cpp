@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace platform {
@@ -13,8 +14,13 @@ FileCalls* current = &real_calls;
 int FileCalls::Open(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 int FileCalls::Fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
 int FileCalls::Stat(const char* path, struct stat* st) { return ::stat(path, st); }
+int FileCalls::Lstat(const char* path, struct stat* st) { return ::lstat(path, st); }
+ssize_t FileCalls::Readlink(const char* path, char* buffer, std::size_t size) { return ::readlink(path, buffer, size); }
 ssize_t FileCalls::Read(int fd, void* buffer, std::size_t size) { return ::read(fd, buffer, size); }
 ssize_t FileCalls::Write(int fd, const void* buffer, std::size_t size) { return ::write(fd, buffer, size); }
+ssize_t FileCalls::Pwrite(int fd, const void* buffer, std::size_t size, off_t offset) {
+  return ::pwrite(fd, buffer, size, offset);
+}
 int FileCalls::Ftruncate(int fd, off_t length) { return ::ftruncate(fd, length); }
 int FileCalls::Fsync(int fd) { return ::fsync(fd); }
 int FileCalls::Fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
@@ -22,6 +28,16 @@ int FileCalls::Fchown(int fd, uid_t uid, gid_t gid) { return ::fchown(fd, uid, g
 int FileCalls::Close(int fd) { return ::close(fd); }
 int FileCalls::Rename(const char* from, const char* to) { return ::rename(from, to); }
 int FileCalls::Unlink(const char* path) { return ::unlink(path); }
+int FileCalls::Link(const char* from, const char* to) { return ::link(from, to); }
+int FileCalls::Mkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
+ssize_t FileCalls::Flistxattr(int fd, char* names, std::size_t size) { return ::flistxattr(fd, names, size); }
+ssize_t FileCalls::Fgetxattr(int fd, const char* name, void* value, std::size_t size) {
+  return ::fgetxattr(fd, name, value, size);
+}
+int FileCalls::Fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags) {
+  return ::fsetxattr(fd, name, value, size, flags);
+}
+int FileCalls::Fremovexattr(int fd, const char* name) { return ::fremovexattr(fd, name); }
 
 FileCalls& Files() { return *current; }
 

@@ -1,6 +1,7 @@
 // The system calls through which files are read and written. They sit behind one replaceable
-// object so that tests can make any step fail (a refused create, a short write, a failed flush or
-// rename, a refused folder flush) and prove that no data is lost when it does.
+// object so that tests can make any step fail (a refused create, a short write, a failed flush,
+// rename or link, an attribute that cannot be copied, a refused folder flush) and prove that no
+// data is lost when it does.
 #pragma once
 
 #include <cstddef>
@@ -15,8 +16,11 @@ class FileCalls {
   virtual int Open(const char* path, int flags, mode_t mode);
   virtual int Fstat(int fd, struct stat* st);
   virtual int Stat(const char* path, struct stat* st);
+  virtual int Lstat(const char* path, struct stat* st);
+  virtual ssize_t Readlink(const char* path, char* buffer, std::size_t size);
   virtual ssize_t Read(int fd, void* buffer, std::size_t size);
   virtual ssize_t Write(int fd, const void* buffer, std::size_t size);
+  virtual ssize_t Pwrite(int fd, const void* buffer, std::size_t size, off_t offset);
   virtual int Ftruncate(int fd, off_t length);
   virtual int Fsync(int fd);  // also for a folder, opened O_RDONLY | O_DIRECTORY
   virtual int Fchmod(int fd, mode_t mode);
@@ -24,6 +28,14 @@ class FileCalls {
   virtual int Close(int fd);
   virtual int Rename(const char* from, const char* to);
   virtual int Unlink(const char* path);
+  virtual int Link(const char* from, const char* to);
+  virtual int Mkdir(const char* path, mode_t mode);
+  // Extended attributes of an open file. A POSIX access ACL is the attribute
+  // "system.posix_acl_access": copying its bytes copies the ACL exactly, with no translation.
+  virtual ssize_t Flistxattr(int fd, char* names, std::size_t size);
+  virtual ssize_t Fgetxattr(int fd, const char* name, void* value, std::size_t size);
+  virtual int Fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags);
+  virtual int Fremovexattr(int fd, const char* name);
 };
 
 // The calls in force: the real ones unless a test has put others in their place.

@@ -175,6 +175,11 @@ void TUserList::HandOver(int column, int row, const std::string& text) {
   }
   pending_key_.clear();
   WriteCell(column, row, text);
+  // A held hash gives way only to a password the user typed: a password cell emptied again holds
+  // the hash it was opened with, rather than leaving the build to generate a password in its place.
+  if (column == ValueColumn && text.empty() && column == editor_col_ && row == editor_row_ &&
+      !editor_loaded_held_.empty() && row - 1 < strings_.Count() && strings_.Held(row - 1).empty())
+    strings_.Hold(row - 1, editor_loaded_held_);
 }
 
 void TUserList::SetCurrent(int column, int row) {

@@ -36,6 +36,7 @@ int TValueStrings::Add(std::string line) {
   IndexNew(line);
   lines_.push_back(std::move(line));
   held_.emplace_back();
+  origins_.push_back(-1);
   Changed(Count() - 1, true);
   return Count() - 1;
 }
@@ -46,6 +47,7 @@ void TValueStrings::Insert(int index, std::string line) {
   IndexNew(line);
   lines_.insert(lines_.begin() + index, std::move(line));
   held_.insert(held_.begin() + index, std::string());
+  origins_.insert(origins_.begin() + index, -1);
   Changed(index, true);
 }
 
@@ -82,6 +84,16 @@ void TValueStrings::Hold(int index, std::string hash) {
   Changed(index, false);
 }
 
+int TValueStrings::Origin(int index) const {
+  if (index < 0 || index >= Count()) throw text::EStringListError(index);
+  return origins_[static_cast<std::size_t>(index)];
+}
+
+void TValueStrings::SetOrigin(int index, int origin) {
+  CheckIndex(index, Count() - 1);
+  origins_[static_cast<std::size_t>(index)] = origin;
+}
+
 std::string TValueStrings::KnownText() const {
   if (held_count_ == 0) return Text();
   std::vector<std::string> known;
@@ -94,6 +106,7 @@ void TValueStrings::Reserve(int lines) {
   if (lines <= 0) return;
   lines_.reserve(static_cast<std::size_t>(lines));
   held_.reserve(static_cast<std::size_t>(lines));
+  origins_.reserve(static_cast<std::size_t>(lines));
   folded_keys_.reserve(static_cast<std::size_t>(lines));
 }
 
@@ -104,6 +117,7 @@ void TValueStrings::Delete(int index) {
   lines_.erase(lines_.begin() + index);
   held_count_ -= held_[static_cast<std::size_t>(index)].empty() ? 0 : 1;
   held_.erase(held_.begin() + index);
+  origins_.erase(origins_.begin() + index);
   Changed(index, true);
 }
 
@@ -112,6 +126,7 @@ void TValueStrings::Clear() {
   Changing();
   lines_.clear();
   held_.clear();
+  origins_.clear();
   held_count_ = 0;
   folded_keys_.clear();
   Changed(0, true);
@@ -135,6 +150,7 @@ void TValueStrings::Changing() {
 }
 
 void TValueStrings::Changed(int first, bool count_changed) {
+  ++change_count_;
   if (update_depth_ > 0) {
     if (first < batch_first_) batch_first_ = first;
     batch_count_changed_ = batch_count_changed_ || count_changed;

@@ -3,6 +3,7 @@
 // letter case (the empty key is exempt), and every change is announced to the list's observer.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -29,6 +30,8 @@ class TValueStrings {
   static std::string_view ValueOf(std::string_view line);  // the whole line when there is no "="
 
   void SetObserver(Observer* observer) { observer_ = observer; }
+  // How many changes the list has seen: a change of the lines or of what they hold gives a new count.
+  std::uint64_t ChangeCount() const noexcept { return change_count_; }
 
   int Count() const noexcept { return static_cast<int>(lines_.size()); }
   // Line `index`; fails with EStringListError outside 0 to Count() - 1.
@@ -45,6 +48,11 @@ class TValueStrings {
   const std::string& Held(int index) const;
   void Hold(int index, std::string hash);  // announced like a change of the line
   bool AnyHeld() const noexcept { return held_count_ > 0; }
+  // The number of the opened file's line that line `index` was read from, or -1 for a line that
+  // came from anywhere else. It travels with its line like the held hash and, like it, is never part
+  // of the line's text; setting it announces nothing, since nothing shown depends on it.
+  int Origin(int index) const;
+  void SetOrigin(int index, int origin);
   // The text of the lines that hold no hash: the passwords that are known.
   std::string KnownText() const;
 
@@ -77,11 +85,13 @@ class TValueStrings {
 
   std::vector<std::string> lines_;
   std::vector<std::string> held_;  // beside lines_, one per line
+  std::vector<int> origins_;       // beside lines_, one per line
   int held_count_ = 0;
   // Folded form of every non-empty key, with the number of lines holding it. Keys match exactly
   // when their folded forms are equal, so this index and the comparison cannot disagree.
   std::unordered_map<std::string, int> folded_keys_;
   Observer* observer_ = nullptr;
+  std::uint64_t change_count_ = 0;
   int update_depth_ = 0;
   int batch_first_ = 0;
   bool batch_count_changed_ = false;

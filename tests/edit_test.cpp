@@ -71,6 +71,15 @@ TEST_F(WindowTest, DuplicateUserNamesAreHeldThenRefused) {
   Click(form->CreateEnc);
   EXPECT_TRUE(form->Htpasswd->Text().starts_with("a:")) << "the build uses what the table shows";
   EXPECT_TRUE(Errors().empty());
+
+  // A build refused for a name in the editor leaves nothing to save, not the files of the last one.
+  ASSERT_TRUE(form->SaveData->isEnabled());
+  ClickCell(0, 1);
+  Type("ab");
+  Key(Qt::Key_B, Qt::ControlModifier);
+  EXPECT_EQ(Errors(), Lines_{DuplicateShown("ab")});
+  EXPECT_TRUE(form->Htpasswd->Text().empty());
+  EXPECT_FALSE(form->SaveData->isEnabled() || Item("SaveDataItem")->isEnabled());
 }
 
 TEST_F(WindowTest, KeysMoveTheCurrentCellAsAGridDoes) {

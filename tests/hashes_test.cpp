@@ -1,4 +1,5 @@
 #include <apr_md5.h>
+#include <crypt.h>
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -50,14 +51,18 @@ TEST(RandomSource, AFailingRandomSourceFailsLoudly) {
 }
 
 TEST(Hashes, IdentifyHashIsStrict) {
-  const std::string c22(22, 'a'), c53(53, 'b'), c86(86, 'c'), sha = "{SHA}" + std::string(27, '+');
+  const std::string c22(22, 'a'), c43(43, 'd'), c53(53, 'b'), c86(86, 'c'), sha = "{SHA}" + std::string(27, '+');
+  // SHA-256 crypt is only ever read from a file: the system's crypt makes the one we check.
+  crypt_data data{};
+  const std::string sha256 = crypt_r("secret", "$5$rounds=1000$saltsaltsaltsalt", &data);
   for (const std::string& h : std::vector<std::string>{"abJnggxhB/yWI", "$apr1$saltsalt$" + c22, "$6$s$" + c86, "$6$rounds=1000$s$" + c86,
-                                                       "$6$rounds=999999999$s$" + c86, "$2a$31$" + c53,
+                                                       "$6$rounds=999999999$s$" + c86, "$5$s$" + c43, sha256, "$2a$31$" + c53,
                                                        "$2b$04$" + c53, "$2y$04$" + c53, sha + "="})
     EXPECT_TRUE(IdentifyHash(h).has_value()) << h;
+  EXPECT_TRUE(Verify("secret", sha256) && !Verify("secreT", sha256)) << sha256;
   for (const std::string& h : std::vector<std::string>{
            "", "abJnggxhB/yW", "abJnggxhB/yWII", "abJnggxhB/yW!", "abJnggxhB/yWI ", "$1$saltsalt$" + c22,
-           "$5$s$" + std::string(43, 'c'), "$apr1$saltsal$" + c22 + "a", "$apr1$saltsalt$" + c22 + "a",
+           "$5$s$" + c86, "$5$s$" + c43.substr(1), "$5$rounds=999$s$" + c43, "$apr1$saltsal$" + c22 + "a", "$apr1$saltsalt$" + c22 + "a",
            "$apr1$salt:alt$" + c22, "$2x$04$" + c53, "$2y$03$" + c53, "$2y$32$" + c53, "$2y$4$" + c53 + "b",
            "$2y$04$" + c53.substr(1) + "+", "$6$$" + c86, "$6$0123456789abcdefg$" + c86, "$6$s$" + c86.substr(1),
            "$6$s$" + c86 + "c", "$6$s:$" + c86, "$6$rounds=999$s$" + c86, "$6$rounds=01000$s$" + c86,

@@ -85,33 +85,43 @@ TEST_F(HtpasswdTest, AnOpenedFileIsChangedWithoutReissuingAnyone) {
   ASSERT_EQ(Table().Strings().Count(), 200);
   EXPECT_EQ(dialogs.open_title, "認証に必要なカンマ区切りデータを読み込む");
 
-  const std::string site = dir.File("site");
-  form->AuthUserFile->setText(QString::fromStdString(site + "/.htpasswd"));
+  // Saved where it was opened: the removals (a renamed user is one too: the old name no longer logs
+  // in) and the hand-edited .htaccess there are asked about.
+  WriteBytes(dir.File(".htaccess"), "AuthType Basic\r\nRewriteRule ^a$ b\r\n");
+  EXPECT_EQ(form->AuthUserFile->text().toStdString(), dir.File(".htpasswd")) << "where the file was found";
   Choose(hashes::Format::Bcrypt);  // for the new ones
   Click(form->CreateEnc);
-  mkdir(site.c_str(), 0755);
-  SaveTo(site);
+  dialogs.questions.clear();
+  dialogs.confirms = {false};
+  SaveTo(dir.path());
+  EXPECT_EQ(ReadBytes(dir.File(".htpasswd")), file) << "no is no";
+  dialogs.confirms = {true, false};
+  SaveTo(dir.path());
+  EXPECT_EQ(dialogs.questions,
+            (std::vector<QString>{"保存すると .htpasswd から次の 2 人のユーザが削除されます: 「user3」、「user4」\n（追加 2 人、変更 1 人）\n保存しますか？",
+                                  "保存すると .htpasswd から次の 2 人のユーザが削除されます: 「user3」、「user4」\n（追加 2 人、変更 1 人）\n保存しますか？",
+                                  "保存先の .htaccess は作成した内容と異なります。置き換えますか？\n"
+                                  "「いいえ」では .htaccess をそのままにして、ほかのファイルを保存します。"}));
   EXPECT_TRUE(Errors().empty());
-  const std::map<std::string, std::string> before = ByUser(file), after = ByUser(ReadBytes(site + "/.htpasswd"));
+  EXPECT_EQ(ReadBytes(dir.File(".htaccess")), "AuthType Basic\r\nRewriteRule ^a$ b\r\n");
+  const std::map<std::string, std::string> before = ByUser(file), after = ByUser(ReadBytes(dir.File(".htpasswd")));
   EXPECT_EQ(after.size(), 200u);
   for (const auto& [user, line] : before) {
     if (user == "user2" || user == "user3" || user == "user4") continue;
     EXPECT_EQ(after.at(user), line) << "untouched, byte for byte";
   }
-  EXPECT_EQ(after.count("user4"), 0u);
   EXPECT_EQ(after.at("renamed3"), "renamed3:" + HashOf(3, "pw3")) << "a hash does not depend on the name";
   for (const auto& [user, password] : {std::pair{"user2", "new2"}, {"newcomer", "fresh"}}) {
     const std::string hash = after.at(user).substr(after.at(user).find(':') + 1);
     EXPECT_TRUE(hash.starts_with("$2y$04$") && Verifies(password, hash)) << hash;
   }
-  EXPECT_EQ(ReadBytes(site + "/passwd.txt"), "user2=new2\r\nnewcomer=fresh\r\n") << "only the passwords the tool knows";
-
-  // Reopened, the saved file holds every user again.
-  Open(site + "/.htpasswd");
+  EXPECT_EQ(ReadBytes(dir.File("passwd.txt")), "user2=new2\r\nnewcomer=fresh\r\n") << "only the passwords the tool knows";
+  // The table now shows the file as saved, and there is nothing new to save.
   EXPECT_EQ(Table().Strings().Count(), 200);
+  EXPECT_FALSE(form->SaveData->isEnabled());
 }
 
-TEST_F(HtpasswdTest, AMalformedFileStopsAtItsLineAndAddsNothingElse) {
+TEST_F(HtpasswdTest, AFileThatIsNoListOfLinesIsRefusedWholeAndLeavesNothingToBuildOrSave) {
   const std::string good = "alice:" + HashOf(0, "a") + "\r\nbob:" + HashOf(1, "b") + "\r\n";
   mkfifo(dir.File("fifo").c_str(), 0600);
   const struct {
@@ -119,26 +129,28 @@ TEST_F(HtpasswdTest, AMalformedFileStopsAtItsLineAndAddsNothingElse) {
     std::string bytes;  // empty: the FIFO
     std::string message;
   } cases[] = {
-      {"no colon", good + "carol\r\n", Sjis("3 行目に「:」がないため、.htpasswd として読めません.")},
-      {"an empty hash", good + "\r\ncarol:\r\n", Sjis("4 行目のハッシュは扱える形式ではありません.")},
-      {"an unknown form", good + "carol:$1$abc$def\r\n", Sjis("3 行目のハッシュは扱える形式ではありません.")},
-      {"binary", good + "\xFF\xFE\x01:\x02\x03", Sjis("3 行目のハッシュは扱える形式ではありません.")},
-      {"a line of a megabyte", good + "carol:" + std::string(1 << 20, 'a') + "\r\n", Sjis("3 行目のハッシュは扱える形式ではありません.")},
+      {"a NUL byte", good + std::string("carol:\0x\r\n", 10), Sjis("3 行目に NUL バイトがあるため、.htpasswd として読めません.")},
       {"a FIFO", "", Sjis("ファイル \"" + dir.File("fifo") + "\". 通常のファイルではありません は開けません.")},
   };
   for (const auto& c : cases) {
+    WriteBytes(dir.File("good"), good);
+    Open(dir.File("good"));
+    Click(form->CreateEnc);
+    ASSERT_TRUE(form->SaveData->isEnabled()) << c.label;
     const std::string path = c.bytes.empty() ? dir.File("fifo") : dir.File("bad");
     if (!c.bytes.empty()) WriteBytes(path, c.bytes);
     Open(path);
     EXPECT_EQ(Errors(), std::vector<std::string>{c.message}) << c.label;
-    const std::vector<std::string> kept = c.bytes.empty() ? std::vector<std::string>{} : std::vector<std::string>{"alice=", "bob="};
-    EXPECT_EQ(Lines(), kept) << c.label;
+    EXPECT_TRUE(Lines().empty()) << c.label;
+    EXPECT_FALSE(form->CreateEnc->isEnabled() || form->SaveData->isEnabled()) << c.label;
+    EXPECT_TRUE(form->Htpasswd->Text().empty() && form->Htaccess->Text().empty()) << c.label;
   }
-  // In UTF-8 the names are read as UTF-8, and a byte-order mark is no part of the first one.
-  Choose(hashes::Format::Des, true);
-  WriteBytes(dir.File("bad"), "\xEF\xBB\xBF" + good + "山田:" + HashOf(0, "y") + "\r\n");
-  Open(dir.File("bad"));
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"alice=", "bob=", Sjis("山田=")}));
+  // Lines a server skips or reads its own way do not stop the opening; they are kept, not shown.
+  WriteBytes(dir.File("odd"), "# ops\r\n" + good + "carol:pass4\r\nbob:" + HashOf(2, "c") + "\r\n");
+  Open(dir.File("odd"));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"alice=", "bob="}));
+  EXPECT_TRUE(form->CreateEnc->isEnabled());
+  EXPECT_EQ(form->AuthUserFile->text().toStdString(), dir.File("odd")) << "where the file was found";
 }
 
 TEST_F(HtpasswdTest, PasswordsAreCheckedAgainstTheHeldOrBuiltHash) {

@@ -2,7 +2,7 @@
 // step can stop.
 #include <QScrollBar>
 
-#include "app/encrypt_password.h"
+#include "core/encrypt_password.h"
 #include "platform/file_ops.h"
 #include "window_fixture.h"
 
@@ -53,12 +53,14 @@ TEST_F(WindowTest, LoadBuildAndSaveTheWholeJob) {
   EXPECT_EQ(FileMode(out + "/passwd.txt"), 0600u);
   ExpectHashesVerify(ReadBytes(out + "/.htpasswd"), ReadBytes(out + "/passwd.txt"));
 
-  // A second build salts afresh and keeps the generated password; edits after it reach passwd.txt only.
+  // A second build salts afresh and keeps the generated password; an edit after it waits for the next.
   const std::string first = form->Htpasswd->Text();
   Click(form->CreateEnc);
   EXPECT_NE(form->Htpasswd->Text(), first);
   ExpectHashesVerify(form->Htpasswd->Text(), Table().Strings().Text());
   Table().SetCellText(table::ValueColumn, 1, "changed");
+  EXPECT_FALSE(form->SaveData->isEnabled() || Item("SaveDataItem")->isEnabled()) << "the built files no longer hold it";
+  Click(form->CreateEnc);
   SaveTo(out);
   EXPECT_EQ(text::SplitLines(ReadBytes(out + "/passwd.txt"))[0], "alice=changed");
   EXPECT_EQ(ReadBytes(out + "/.htpasswd"), form->Htpasswd->Text());
@@ -140,7 +142,7 @@ class FailOne : public platform::FileCalls {
 };
 }  // namespace
 
-TEST_F(WindowTest, ASaveThatFailsKeepsTheOldFilesAndStopsThere) {
+TEST_F(WindowTest, ASaveThatFailsKeepsEveryOldFile) {
   Load("alice,1\r\n");
   Click(form->CreateEnc);
   WriteBytes(dir.File(".htpasswd"), "old htpasswd\r\n");
@@ -151,8 +153,8 @@ TEST_F(WindowTest, ASaveThatFailsKeepsTheOldFilesAndStopsThere) {
     SaveTo(dir.path());
   }
   EXPECT_EQ(Errors(), std::vector<std::string>{Sjis("ストリームへの書き込みエラー.")});
-  EXPECT_EQ(ReadBytes(dir.File(".htpasswd")), form->Htpasswd->Text()) << "saved before the failure";
-  EXPECT_EQ(ReadBytes(dir.File(".htaccess")), "old htaccess\r\n") << "the failed file is untouched";
+  EXPECT_EQ(ReadBytes(dir.File(".htpasswd")), "old htpasswd\r\n") << "the three files stay together";
+  EXPECT_EQ(ReadBytes(dir.File(".htaccess")), "old htaccess\r\n");
   EXPECT_EQ(dir.Listing(), ".htaccess .htpasswd users.csv") << "passwd.txt is not written, no temporary file stays";
 }
 

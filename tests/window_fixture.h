@@ -22,6 +22,9 @@
 #include "test_files.h"
 #include "text/string_list.h"
 
+// Texts of the window read as text in a failure message, not as UTF-16 units.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
 // The system crypt(3): the independent judge of every DES hash.
 inline bool Verifies(const std::string& password, const std::string& hash) {
   crypt_data data{};

@@ -1,4 +1,4 @@
-#include "app/encrypt_password.h"
+#include "core/encrypt_password.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,7 +9,7 @@
 #include <span>
 #include <thread>
 
-#include "app/screen_text.h"
+#include "core/encoding.h"
 #include "des_crypt/des_crypt.h"
 
 namespace {
@@ -36,7 +36,7 @@ void HashDes(const std::vector<HashJob>& jobs, std::size_t from, std::size_t to,
 
 HashJob DrawHashJob(std::string_view password, hashes::Format format, const hashes::Strength& strength, bool utf8) {
   HashJob job{password.empty() ? Generated() : std::string(password), {}, {}};
-  if (utf8) job.hashed = OutputBytes(job.password, true);
+  if (utf8) job.hashed = core::OutputBytes(job.password, true);
   job.setting = hashes::DrawSetting(format, strength);
   return job;
 }

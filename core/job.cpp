@@ -1,0 +1,279 @@
+#include "core/job.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <set>
+
+#include "core/encoding.h"
+#include "core/encrypt_password.h"
+#include "platform/cp932.h"
+#include "platform/key_fold.h"
+#include "platform/system.h"
+#include "text/exceptions.h"
+#include "text/messages.h"
+#include "text/string_list.h"
+
+namespace core {
+namespace {
+
+// The file at `path`, or nothing when there is none. Any other failure to read it is reported:
+// a file that is there but cannot be read must not pass for one that is not there.
+std::optional<std::string> ReadIfPresent(const std::string& path) {
+  struct stat st{};
+  if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return std::nullopt;
+  return text::ReadFileBytes(path);
+}
+
+// The file a path names once every link and "." or ".." is resolved, for telling whether two paths
+// name the same file; the path made absolute where it does not exist.
+std::string RealPath(const std::string& path) {
+  const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+  return real ? std::string(real.get()) : platform::AbsolutePath(path);
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+std::string HtaccessText(std::string_view auth_user_file, std::string_view auth_name) {
+  return text::JoinLines({"AuthUserFile " + std::string(auth_user_file), "AuthGroupFile /dev/null",
+                          "AuthName \"" + std::string(auth_name) + "\"", "AuthType Basic", "Require valid-user", "",
+                          "<Files ~ \"^.(htpasswd|htaccess)$\">", "deny from all", "</Files>"});
+}
+
+TJob::TJob(table::TUserList& table) : table_(table) {}
+
+TJob::~TJob() = default;
+
+void TJob::SetSettings(const TSettings& settings) {
+  if (settings == settings_) return;
+  settings_ = settings;
+  Changed();
+}
+
+void TJob::SetAuth(std::string auth_user_file, std::string auth_name) {
+  if (auth_user_file == auth_user_file_ && auth_name == auth_name_) return;
+  auth_user_file_ = std::move(auth_user_file);
+  auth_name_ = std::move(auth_name);
+  Changed();
+}
+
+const std::string& TJob::OpenedPath() const {
+  static const std::string none;
+  return opened_ ? opened_->path : none;
+}
+
+void TJob::ForgetOpened() {
+  if (!opened_) return;
+  opened_.reset();
+  Changed();
+}
+
+THtaccessSettings TJob::OpenHtpasswd(const std::string& path) {
+  // Emptied first: a file refused leaves nothing behind to be built or saved.
+  table::TValueStrings& strings = table_.Strings();
+  table_.CloseEditor();
+  strings.Clear();
+  ForgetOpened();
+  OpenedFile opened{platform::AbsolutePath(path), text::ReadFileBytes(path), {}};
+  opened.text = ParseHtpasswd(opened.bytes, settings_.utf8);
+  int users = 0;
+  for (const THtpasswdLine& line : opened.text.lines) users += line.kind == THtpasswdLine::Kind::User ? 1 : 0;
+  strings.Reserve(users);
+  // One batch, so that the view is told once; the lines go in directly rather than through the
+  // table's insertion, which would fill a row of an empty name and password instead of adding one.
+  strings.BeginUpdate();
+  try {
+    for (std::size_t i = 0; i < opened.text.lines.size(); ++i) {
+      const THtpasswdLine& line = opened.text.lines[i];
+      if (line.kind != THtpasswdLine::Kind::User) continue;
+      const int index = strings.Add(line.key + "=");
+      strings.Hold(index, line.hash);
+      strings.SetOrigin(index, static_cast<int>(i));
+    }
+  } catch (...) {
+    strings.Clear();
+    strings.EndUpdate();
+    throw;
+  }
+  strings.EndUpdate();
+  opened_ = std::move(opened);
+  Changed();
+  const std::optional<std::string> htaccess = ReadIfPresent(FolderOf(opened_->path) + ".htaccess");
+  return htaccess ? ReadHtaccessSettings(*htaccess) : THtaccessSettings{};
+}
+
+TResult::Row TJob::RowResult(int index, const std::string& hash) const {
+  const table::TValueStrings& strings = table_.Strings();
+  const std::string& line = strings.Get(index);
+  TResult::Row row;
+  row.key = std::string(table::TValueStrings::KeyOf(line));
+  row.hash = hash;
+  row.known = strings.Held(index).empty();
+  if (row.known) row.passwd_line = OutputBytes(line, settings_.utf8);
+  const int origin = strings.Origin(index);
+  if (opened_ && origin >= 0) row.origin_name = opened_->text.lines[static_cast<std::size_t>(origin)].name;
+  row.untouched = Untouched(index);
+  return row;
+}
+
+bool TJob::Untouched(int index) const {
+  const table::TValueStrings& strings = table_.Strings();
+  const int origin = index < strings.Count() ? strings.Origin(index) : -1;
+  if (!opened_ || origin < 0) return false;
+  const THtpasswdLine& read = opened_->text.lines[static_cast<std::size_t>(origin)];
+  return !strings.Held(index).empty() && strings.Held(index) == read.hash &&
+         table::TValueStrings::KeyOf(strings.Get(index)) == read.key;
+}
+
+bool TJob::Build(const std::function<bool(std::size_t done, std::size_t total)>& keep_going) {
+  // A user name that the table refuses stops the build here, before any time is spent hashing.
+  table_.CloseEditor();
+  const table::TValueStrings& strings = table_.Strings();
+  const int rows = table_.RowCount() - 1;
+  // A row that holds a hash from an opened file keeps it byte for byte: nothing is drawn for it
+  // and no password is generated.
+  const auto held = [&](int r) -> const std::string& {
+    static const std::string none;
+    return r <= strings.Count() ? strings.Held(r - 1) : none;
+  };
+  // The random draws in row order, the hashes on all cores, then the write-backs in row order:
+  // every observable step is what hashing row by row would give.
+  std::vector<HashJob> jobs;
+  jobs.reserve(static_cast<std::size_t>(std::max(rows, 0)));
+  for (int r = 1; r <= rows; ++r) {
+    // A name that cannot leave the program as the chosen encoding stops the build before hashing;
+    // an untouched line of an opened file leaves as it came, whatever the encoding.
+    if (settings_.utf8 && !Untouched(r - 1)) (void)OutputBytes(table_.CellText(table::KeyColumn, r), true);
+    if (held(r).empty())
+      jobs.push_back(DrawHashJob(table_.CellText(table::ValueColumn, r), settings_.format, settings_.strength, settings_.utf8));
+  }
+  const std::optional<std::vector<std::string>> hashes =
+      HashAll(jobs, [&](std::size_t done) { return keep_going(done, jobs.size()); });
+  if (!hashes) return false;
+
+  TResult result;
+  result.htaccess = OutputBytes(HtaccessText(auth_user_file_, auth_name_), settings_.utf8);
+  std::vector<std::string> lines;
+  lines.reserve(jobs.size());
+  for (int r = 1, j = 0; r <= rows; ++r) {
+    std::string hash = held(r);
+    if (hash.empty()) {
+      const auto i = static_cast<std::size_t>(j++);
+      table_.SetCellText(table::ValueColumn, r, jobs[i].password);
+      hash = (*hashes)[i];
+    }
+    lines.push_back(table_.CellText(table::KeyColumn, r) + ":" + hash);
+    result.rows.push_back(RowResult(r - 1, hash));
+  }
+  if (opened_) {
+    result.htpasswd = ComposeOpened(result.rows, lines);
+    result.htpasswd_shown = settings_.utf8 ? platform::Utf8ToCp932Lossy(result.htpasswd) : result.htpasswd;
+  } else {
+    result.htpasswd_shown = text::JoinLines(lines);
+    result.htpasswd = OutputBytes(result.htpasswd_shown, settings_.utf8);
+  }
+  result.revision = Revision();
+  result_ = std::move(result);
+  return true;
+}
+
+std::string TJob::ComposeOpened(const std::vector<TResult::Row>& rows, const std::vector<std::string>& lines) const {
+  std::vector<TOutputLine> output;
+  output.reserve(rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    TOutputLine line;
+    line.origin = table_.Strings().Origin(static_cast<int>(i));
+    line.untouched = rows[i].untouched;
+    if (!line.untouched) line.text = OutputBytes(lines[i], settings_.utf8);
+    output.push_back(std::move(line));
+  }
+  return ComposeHtpasswd(opened_->text, output);
+}
+
+std::string TJob::BuiltHash(std::string_view key) const {
+  if (!result_ || key.empty()) return {};
+  for (const TResult::Row& row : result_->rows)
+    if (platform::KeysMatch(row.key, key)) return row.hash;
+  return {};
+}
+
+std::string TJob::PasswdText(const std::string& folder, std::string_view htpasswd) const {
+  std::vector<std::string> lines;
+  // Only users of the .htpasswd being written: one removed there meanwhile goes from the record too.
+  std::set<std::string, std::less<>> users;
+  for (const std::string& line : text::SplitLines(htpasswd))
+    if (const std::size_t colon = line.find(':'); colon != std::string::npos && !line.starts_with('#'))
+      users.insert(line.substr(0, colon));
+  const auto written = [&](const TResult::Row& row) {
+    return !opened_ || users.count(row.untouched ? row.origin_name : OutputBytes(row.key, settings_.utf8)) != 0;
+  };
+  // A maintained file's users whose passwords the table does not know keep their lines of the
+  // passwd.txt there: the record of a password is not lost because the user was left alone.
+  std::vector<std::string> existing;
+  if (opened_)
+    if (const std::optional<std::string> bytes = ReadIfPresent(folder + "passwd.txt")) existing = text::SplitLines(*bytes);
+  const auto find = [&](const std::string& name) -> const std::string* {
+    for (const std::string& line : existing)
+      if (line.size() > name.size() && line.compare(0, name.size(), name) == 0 && line[name.size()] == '=') return &line;
+    return nullptr;
+  };
+  for (const TResult::Row& row : result_->rows) {
+    if (!written(row)) continue;
+    if (row.known) {
+      lines.push_back(row.passwd_line);
+    } else if (const std::string* kept = row.origin_name.empty() ? nullptr : find(row.origin_name)) {
+      // A renamed user's password is still the one the record holds: the hash did not change.
+      lines.push_back(row.untouched ? *kept
+                                    : OutputBytes(row.key, settings_.utf8) + kept->substr(row.origin_name.size()));
+    }
+  }
+  return text::JoinLines(lines);
+}
+
+TSavePlan TJob::PlanSave(const std::string& folder) const {
+  if (!CanSave()) throw std::logic_error("nothing built for the rows as they stand");
+  TSavePlan plan;
+  plan.folder = folder.empty() || folder.back() != '/' ? folder + "/" : folder;
+  const std::string htpasswd_path = plan.folder + ".htpasswd", htaccess_path = plan.folder + ".htaccess";
+  std::string htpasswd = result_->htpasswd;
+  bool write_htaccess = true;
+  if (opened_) {
+    plan.htpasswd_on_disk = ReadIfPresent(htpasswd_path);
+    // Changes made to the opened file since it was read are kept: ours go on top of them.
+    if (plan.htpasswd_on_disk && *plan.htpasswd_on_disk != opened_->bytes &&
+        RealPath(htpasswd_path) == RealPath(opened_->path)) {
+      TMerge merged = MergeHtpasswd(opened_->bytes, htpasswd, *plan.htpasswd_on_disk);
+      htpasswd = std::move(merged.bytes);
+      plan.conflicts = std::move(merged.conflicts);
+    }
+    if (plan.htpasswd_on_disk) plan.changes = CompareUsers(*plan.htpasswd_on_disk, htpasswd);
+    const std::optional<std::string> htaccess = ReadIfPresent(htaccess_path);
+    plan.htaccess_differs = htaccess && *htaccess != result_->htaccess;
+    write_htaccess = !(htaccess && *htaccess == result_->htaccess);
+  }
+  std::string passwd = PasswdText(plan.folder, htpasswd);
+  plan.files.push_back({htpasswd_path, std::move(htpasswd), FileKind::Public});
+  if (write_htaccess) plan.files.push_back({htaccess_path, result_->htaccess, FileKind::Public});
+  plan.files.push_back({plan.folder + "passwd.txt", std::move(passwd), FileKind::Secret});
+  return plan;
+}
+
+void TJob::Save(const TSavePlan& plan, bool replace_htaccess) {
+  if (opened_ && ReadIfPresent(plan.folder + ".htpasswd") != plan.htpasswd_on_disk)
+    throw text::Exception(std::string(messages::SChangedMeanwhile));
+  std::vector<TFileToSave> files;
+  for (const TFileToSave& file : plan.files)
+    if (replace_htaccess || !plan.htaccess_differs || file.path != plan.folder + ".htaccess") files.push_back(file);
+  SaveFileSet(files);
+  // What was saved is now the file being maintained, with whatever the merge brought in from disk.
+  if (opened_) OpenHtpasswd(plan.folder + ".htpasswd");
+}
+
+}  // namespace core

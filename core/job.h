@@ -1,0 +1,138 @@
+// The job the tool does, whoever drives it: the rows with what they hold, the settings the files
+// depend on, a build that turns them into the three files' bytes, and the save of those bytes as
+// one set. A build's result is stamped with the revision it was made from, and only a result of
+// the current revision can be saved: what is saved is always what the rows and settings say now.
+//
+// Two ways lead to a save. A credential file loaded or typed in is built and written as it stands.
+// An opened .htpasswd is maintained: every line of it is written back byte for byte unless the
+// user changed it, changes made on disk since it was opened are merged, and the save asks (through
+// the plan) before it removes users, overrides a change made on both sides, or replaces a
+// different .htaccess.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/htpasswd_file.h"
+#include "core/save_set.h"
+#include "hashes/hashes.h"
+#include "table/user_list.h"
+
+namespace core {
+
+// The choices under 設定 that the files depend on.
+struct TSettings {
+  hashes::Format format = hashes::Format::Des;
+  hashes::Strength strength;
+  bool utf8 = false;  // files in and out in UTF-8 rather than Shift-JIS bytes as they stand
+  bool operator==(const TSettings&) const = default;
+};
+
+// The nine .htaccess lines for `auth_user_file` and `auth_name`, in code page 932, each followed by
+// CR LF, exactly as given (no trimming, quoting or escaping).
+std::string HtaccessText(std::string_view auth_user_file, std::string_view auth_name);
+
+// What a build made, and from which revision.
+struct TResult {
+  std::uint64_t revision = 0;
+  std::string htaccess;        // the bytes of .htaccess
+  std::string htpasswd;        // the bytes of .htpasswd, before any merge with the file on disk
+  std::string htpasswd_shown;  // the same as code page 932 text, for the screen
+  // For passwd.txt and the password check, one entry per row in row order.
+  struct Row {
+    std::string key;             // code page 932
+    std::string hash;            // what the row's .htpasswd line carries
+    bool known = false;          // the password is in the table (typed, loaded or generated)
+    std::string passwd_line;     // when known: the passwd.txt line, in the output encoding, no end
+    std::string origin_name;     // for a row read from an opened file: its name as the file had it
+    bool untouched = false;      // ... and its line goes back as it stood
+  };
+  std::vector<Row> rows;
+};
+
+// What saving into a folder would do, for the front end to ask about before anything is written.
+struct TSavePlan {
+  std::string folder;  // ends with "/"
+  std::vector<TFileToSave> files;
+  // Only when an opened .htpasswd is being maintained:
+  std::vector<std::string> conflicts;  // users changed both on disk and here since the opening
+  TUserChanges changes;                // what the save does to the users of the .htpasswd there
+  bool htaccess_differs = false;       // an .htaccess is there and differs from the built one
+  // The .htpasswd on disk as the plan saw it: saving refuses if it changed meanwhile.
+  std::optional<std::string> htpasswd_on_disk;
+};
+
+class TJob {
+ public:
+  explicit TJob(table::TUserList& table);
+  TJob(const TJob&) = delete;
+  TJob& operator=(const TJob&) = delete;
+  ~TJob();
+
+  table::TUserList& Table() { return table_; }
+  const table::TUserList& Table() const { return table_; }
+
+  // Every change of the rows or of anything the files depend on gives a new revision.
+  std::uint64_t Revision() const noexcept { return revision_ + table_.Strings().ChangeCount(); }
+  void Changed() noexcept { ++revision_; }
+
+  const TSettings& Settings() const noexcept { return settings_; }
+  void SetSettings(const TSettings& settings);
+  // The two .htaccess settings, in code page 932.
+  void SetAuth(std::string auth_user_file, std::string auth_name);
+
+  // Opens an existing .htpasswd into the emptied table: a row for each user line, holding its hash;
+  // every other line is kept to be written back where it stood. A file that cannot be read as lines
+  // is refused whole, and the table stays empty. Gives the settings of an .htaccess beside it.
+  THtaccessSettings OpenHtpasswd(const std::string& path);
+  // Leaves the opened file: what follows is built and saved as a new set.
+  void ForgetOpened();
+  bool Opened() const noexcept { return opened_.has_value(); }
+  const std::string& OpenedPath() const;
+
+  // Builds the three files from the rows as they stand. Closes the table's editor first (which may
+  // fail for a name the table refuses), draws salts and generated passwords in row order, hashes on
+  // every core and writes the effective passwords back. `keep_going(done, total)` is called while
+  // the hashing runs; when it returns false the build stops and nothing at all has changed. True
+  // when the build finished.
+  bool Build(const std::function<bool(std::size_t done, std::size_t total)>& keep_going);
+  const std::optional<TResult>& Result() const noexcept { return result_; }
+  void DropResult() noexcept { result_.reset(); }
+  // A result of the current revision exists: it is what would be saved.
+  bool CanSave() const noexcept { return result_ && result_->revision == Revision(); }
+  // The hash the last build made for the row whose key matches `key`, or "".
+  std::string BuiltHash(std::string_view key) const;
+
+  // What saving into `folder` would write and change. Reads the files there; writes nothing.
+  TSavePlan PlanSave(const std::string& folder) const;
+  // Writes the plan's files as one set (without .htaccess unless `replace_htaccess` where the plan
+  // found a different one). Refuses, writing nothing, when the .htpasswd there changed since the
+  // plan was made. After a save that maintained an opened file, the saved file is the opened one.
+  void Save(const TSavePlan& plan, bool replace_htaccess);
+
+ private:
+  struct OpenedFile {
+    std::string path;
+    std::string bytes;  // as read: the base of every merge
+    THtpasswdText text;
+  };
+  TResult::Row RowResult(int index, const std::string& hash) const;
+  // Whether row `index` still is the opened line it was read from, to be written back as it stood.
+  bool Untouched(int index) const;
+  std::string ComposeOpened(const std::vector<TResult::Row>& rows, const std::vector<std::string>& lines) const;
+  std::string PasswdText(const std::string& folder, std::string_view htpasswd) const;
+
+  table::TUserList& table_;
+  TSettings settings_;
+  std::string auth_user_file_ = "//.htpasswd";
+  std::string auth_name_ = "Protected_area";
+  std::uint64_t revision_ = 1;
+  std::optional<TResult> result_;
+  std::optional<OpenedFile> opened_;
+};
+
+}  // namespace core

@@ -1,0 +1,37 @@
+// The three files of a save (.htpasswd, .htaccess, passwd.txt) written as one set: every file new,
+// or, after any failure, every file as it was. Each file goes to a hidden temporary file beside it,
+// is flushed and renamed into place, with the old file kept under a hidden hard link until the whole
+// set stands; a file that cannot be replaced is rewritten where it lies in steps a web server never
+// misreads.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace core {
+
+enum class FileKind { Public,   // .htpasswd, .htaccess: the web server must read it
+                      Secret }; // passwd.txt: clear-text passwords, owner only
+
+struct TFileToSave {
+  std::string path;
+  std::string bytes;
+  FileKind kind;
+};
+
+// Writes every file of the set or, failing, leaves every one of them as it was. Every target is
+// checked before any is written: a symbolic link is followed only when it belongs to this user,
+// root or the owner of its folder, and never when it leads nowhere; a file this user may not write
+// is refused. A new Public file is 0644, a Secret file always 0600 without ACL; a replaced Public
+// file keeps its owner, group, mode, ACL and extended attributes, and is written in place where the
+// new file could not carry them. Throws text::EFCreateError naming the file and the system's
+// reason, text::Exception naming a refused link or a target that is no regular file, or
+// text::EWriteError (whose table message names no file) when writing or flushing fails.
+void SaveFileSet(const std::vector<TFileToSave>& files);
+
+// Where an in-place write keeps the old bytes until the new ones are on disk: $XDG_STATE_HOME/vastelo
+// or ~/.local/state/vastelo (an unset, empty or relative XDG_STATE_HOME counts as absent). Created
+// 0700 by the first in-place write, not here. Tests may set XDG_STATE_HOME.
+std::string StateFolder();
+
+}  // namespace core

@@ -1,0 +1,294 @@
+#include <gtest/gtest.h>
+
+#include <acl/libacl.h>
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <sys/acl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "core/save_set.h"
+#include "platform/file_ops.h"
+#include "test_files.h"
+#include "text/exceptions.h"
+
+using core::FileKind;
+using core::TFileToSave;
+
+namespace {
+
+struct TProcessDied {};  // no std::exception: the writer must not catch it
+
+// Counts the calls through the seam. The `stop_at`-th fails (EIO), or, with `crash`, writes half
+// its buffer and ends the save there as a dying process would.
+class TStepCalls : public platform::FileCalls {
+ public:
+  TStepCalls(int stop_at, bool crash) : stop_at_(stop_at), crash_(crash) {}
+  int count = 0;
+  bool unlink_failed = false;
+  int Open(const char* p, int f, mode_t m) override { return Stop() ? -1 : FileCalls::Open(p, f, m); }
+  int Fstat(int fd, struct stat* st) override { return Stop() ? -1 : FileCalls::Fstat(fd, st); }
+  int Stat(const char* p, struct stat* st) override { return Stop() ? -1 : FileCalls::Stat(p, st); }
+  int Lstat(const char* p, struct stat* st) override { return Stop() ? -1 : FileCalls::Lstat(p, st); }
+  ssize_t Readlink(const char* p, char* b, std::size_t n) override { return Stop() ? -1 : FileCalls::Readlink(p, b, n); }
+  ssize_t Read(int fd, void* b, std::size_t n) override { return Stop() ? -1 : FileCalls::Read(fd, b, n); }
+  ssize_t Write(int fd, const void* b, std::size_t n) override {
+    return Stop([&] { FileCalls::Write(fd, b, n / 2); }) ? -1 : FileCalls::Write(fd, b, n);
+  }
+  ssize_t Pwrite(int fd, const void* b, std::size_t n, off_t at) override {
+    return Stop([&] { FileCalls::Pwrite(fd, b, n / 2, at); }) ? -1 : FileCalls::Pwrite(fd, b, n, at);
+  }
+  int Ftruncate(int fd, off_t n) override { return Stop() ? -1 : FileCalls::Ftruncate(fd, n); }
+  int Fsync(int fd) override { return Stop() ? -1 : FileCalls::Fsync(fd); }
+  int Fchmod(int fd, mode_t m) override { return Stop() ? -1 : FileCalls::Fchmod(fd, m); }
+  int Fchown(int fd, uid_t u, gid_t g) override { return Stop() ? -1 : FileCalls::Fchown(fd, u, g); }
+  // Destructors close files, so no crash comes here; a failed close still frees the descriptor.
+  int Close(int fd) override { return ++count == stop_at_ && !crash_ ? (FileCalls::Close(fd), errno = EIO, -1) : FileCalls::Close(fd); }
+  int Rename(const char* a, const char* b) override { return Stop() ? -1 : FileCalls::Rename(a, b); }
+  int Unlink(const char* p) override { return Stop({}, true) ? -1 : FileCalls::Unlink(p); }
+  int Link(const char* a, const char* b) override { return Stop() ? -1 : FileCalls::Link(a, b); }
+  int Mkdir(const char* p, mode_t m) override { return Stop() ? -1 : FileCalls::Mkdir(p, m); }
+  ssize_t Flistxattr(int fd, char* l, std::size_t n) override { return Stop() ? -1 : FileCalls::Flistxattr(fd, l, n); }
+  ssize_t Fgetxattr(int fd, const char* a, void* v, std::size_t n) override { return Stop() ? -1 : FileCalls::Fgetxattr(fd, a, v, n); }
+  int Fsetxattr(int fd, const char* a, const void* v, std::size_t n, int f) override { return Stop() ? -1 : FileCalls::Fsetxattr(fd, a, v, n, f); }
+  int Fremovexattr(int fd, const char* a) override { return Stop() ? -1 : FileCalls::Fremovexattr(fd, a); }
+
+ private:
+  bool Stop(const std::function<void()>& torn_write = {}, bool unlink = false) {
+    if (++count != stop_at_) return false;
+    if (crash_ && torn_write) torn_write();
+    if (crash_) throw TProcessDied{};
+    unlink_failed = unlink;
+    errno = EIO;
+    return true;
+  }
+  int stop_at_;
+  bool crash_;
+};
+
+// Points XDG_STATE_HOME at `folder` for as long as it lives.
+struct TStateHome {
+  explicit TStateHome(const std::string& folder) { setenv("XDG_STATE_HOME", folder.c_str(), 1); }
+  ~TStateHome() { unsetenv("XDG_STATE_HOME"); }
+};
+
+// The three files of a save, `tag` in every line, so that files of two saves cannot pass for one set.
+std::vector<TFileToSave> Set(const std::string& folder, const std::string& tag) {
+  return {{folder + "/.htpasswd", "alice:" + tag + "\r\nbob:" + tag + "\r\n", FileKind::Public},
+          {folder + "/.htaccess", "AuthName " + tag + "\r\n", FileKind::Public},
+          {folder + "/passwd.txt", "alice=" + tag + "\r\n", FileKind::Secret}};
+}
+
+std::string Save(const std::vector<TFileToSave>& set) {
+  return FailureMessage<text::Exception>([&] { core::SaveFileSet(set); });
+}
+
+// The lines a server reads as users: LF ends a line, a CR before it is dropped, blank lines and
+// lines starting with '#' are skipped.
+std::vector<std::string> UserLines(const std::string& bytes) {
+  std::vector<std::string> lines;
+  std::istringstream in(bytes);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line[0] != '#') lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string FolderBytes(const std::string& folder) {
+  std::string bytes;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) bytes += ReadBytes(entry.path());
+  return bytes;
+}
+
+std::string AclText(const std::string& path) {
+  acl_t acl = acl_get_file(path.c_str(), ACL_TYPE_ACCESS);
+  char* text = acl_to_any_text(acl, nullptr, ',', TEXT_ABBREVIATE | TEXT_NUMERIC_IDS);
+  const std::string out = text ? text : "";
+  acl_free(text);
+  acl_free(acl);
+  return out;
+}
+
+// Saves once to count the calls through the seam, then once for every call k, stopped there (see
+// TStepCalls). `prepare` lays out the folder and gives the set; `check` judges the outcome: "" for
+// a save done, else its message, or "died".
+void AtEveryCall(bool crash, const std::function<std::vector<TFileToSave>(const TempDir&)>& prepare,
+                 const std::function<void(const TempDir&, const std::string&, const TStepCalls&)>& check) {
+  int calls = 0;
+  for (int k = 0; k == 0 || k <= calls; ++k) {
+    SCOPED_TRACE(testing::Message() << "call " << k);
+    TempDir dir, state;
+    const TStateHome home(state.path());
+    const auto set = prepare(dir);
+    TStepCalls seam(k, crash);
+    std::string outcome = "died";
+    try {
+      const platform::ScopedFileCalls scoped(seam);
+      outcome = Save(set);
+    } catch (const TProcessDied&) {
+    }
+    calls = k ? calls : seam.count;
+    EXPECT_TRUE(k || outcome.empty()) << outcome;
+    check(dir, outcome, seam);
+  }
+  EXPECT_GT(calls, 20);
+}
+
+}  // namespace
+
+TEST(SaveSet, AFailureAtAnyStepLeavesEveryFileOldOrEveryFileNew) {
+  for (const bool existing : {true, false}) {
+    for (const bool linked : {false, existing}) {  // a second hard link makes .htpasswd written in place
+      SCOPED_TRACE(testing::Message() << (existing ? "existing" : "new") << (linked ? ", linked" : ""));
+      std::vector<TFileToSave> old_set, new_set;
+      AtEveryCall(false, [&](const TempDir& dir) {
+        old_set = Set(dir.path(), "old");
+        new_set = Set(dir.path(), "new");
+        if (existing)
+          for (const auto& file : old_set) WriteBytes(file.path, file.bytes);
+        if (linked) link(old_set[0].path.c_str(), dir.File("link").c_str());
+        return new_set;
+      }, [&](const TempDir& dir, const std::string& message, const TStepCalls& seam) {
+        const bool saved = message.empty();
+        for (std::size_t i = 0; i < 3; ++i)
+          EXPECT_EQ(std::filesystem::exists(new_set[i].path) ? ReadBytes(new_set[i].path) : "(none)",
+                    saved ? new_set[i].bytes : existing ? old_set[i].bytes : "(none)");
+        EXPECT_TRUE(!linked || ReadBytes(dir.File("link")) == ReadBytes(old_set[0].path)) << "the link sees the same bytes";
+        // A save whose cleanup could not remove a hidden backup or the state copy is still done.
+        if (seam.unlink_failed) return;
+        const std::string listing = saved || existing ? ".htaccess .htpasswd passwd.txt" : "";
+        EXPECT_EQ(dir.Listing(), linked ? ".htaccess .htpasswd link passwd.txt" : listing) << "a hidden file was left";
+        EXPECT_EQ(FolderBytes(core::StateFolder()), "") << "a state copy was left";
+      });
+    }
+  }
+}
+
+TEST(SaveSet, ACrashWhileWritingInPlaceNeverShowsAServerAUserOfNeitherText) {
+  // Old and new texts whose lines end at other places, so that a line of one could run into the
+  // other; in the last, half of the longer length ends a new line in the middle of the old one.
+  const std::pair<std::string, std::string> texts[] = {
+      {"alice:aaaaaaaaaaaaaa\r\nbob:bbbbbbbbbbbbbbbbbbbbbbbb\r\n# note\r\n", "eve:eeeeeeeeeeeeeeeeeeeee\r\n\r\nmallory:m\r\n"},
+      {"carol:c\r\n", "dave:dddddddddddddddddddddd\r\nerin:eeeeeeeeeeeeeeeeeeeeeeee\r\n"},
+      {"mallory:ab:cdefgh\r\n", "eve:123\r\n"}};
+  for (const auto& [old_text, new_text] : texts) {
+    const auto old_lines = UserLines(old_text), new_lines = UserLines(new_text);
+    AtEveryCall(true, [&](const TempDir& dir) {
+      auto set = Set(dir.path(), "x");
+      WriteBytes(set[0].path, old_text);
+      link(set[0].path.c_str(), dir.File("link").c_str());
+      set[0].bytes = new_text;
+      return set;
+    }, [&](const TempDir& dir, const std::string& outcome, const TStepCalls&) {
+      const std::string now = ReadBytes(dir.File(".htpasswd"));
+      for (const std::string& line : UserLines(now))
+        EXPECT_TRUE(std::ranges::count(old_lines, line) + std::ranges::count(new_lines, line)) << line << " in " << now;
+      const bool changed = outcome == "died" && now != old_text;
+      EXPECT_EQ(changed ? FolderBytes(core::StateFolder()) : old_text, old_text) << "no copy of the old bytes";
+    });
+  }
+  const TStateHome relative("relative");  // only an absolute XDG_STATE_HOME counts
+  const char* user_home = getenv("HOME");
+  EXPECT_TRUE(!user_home || core::StateFolder() == std::string(user_home) + "/.local/state/vastelo") << core::StateFolder();
+}
+
+TEST(SaveSet, EveryFileGetsTheOwnerModeAclAndAttributesTheServerAndTheUserNeed) {
+  // The umask, then .htpasswd's and passwd.txt's modes before (0: no file) and after. .htaccess is new.
+  const std::tuple<mode_t, unsigned, unsigned, unsigned, unsigned> cases[] = {
+      {000, 0, 0644, 0, 0600}, {077, 0, 0644, 0, 0600}, {077, 0640, 0640, 0644, 0600}, {000, 0604, 0604, 0666, 0600}};
+  for (const auto& [mask, htpasswd_before, htpasswd_after, secret_before, secret_after] : cases) {
+    TempDir dir;
+    const auto set = Set(dir.path(), "new");
+    for (const auto& [file, mode] : {std::pair{set[0].path, htpasswd_before}, std::pair{set[2].path, secret_before}}) {
+      if (mode) WriteBytes(file, "old\r\n");
+      chmod(file.c_str(), mode);
+    }
+    const mode_t umask_was = umask(mask);
+    EXPECT_EQ(Save(set), "");
+    umask(umask_was);
+    EXPECT_EQ(FileMode(set[0].path), htpasswd_after);
+    EXPECT_EQ(FileMode(set[1].path), 0644u);
+    EXPECT_EQ(FileMode(set[2].path), secret_after);
+  }
+
+  // A replaced file keeps its ACL and attributes; a new passwd.txt takes no ACL from its folder's default.
+  TempDir dir;
+  const auto set = Set(dir.path(), "new");
+  WriteBytes(set[0].path, "old\r\n");
+  acl_t access = acl_from_text("u::rw-,u:65534:r--,g::r--,m::r--,o::---");
+  acl_t inherited = acl_from_text("u::rwx,u:65534:rwx,g::r-x,m::rwx,o::---");
+  const bool supported = acl_set_file(set[0].path.c_str(), ACL_TYPE_ACCESS, access) == 0 &&
+                         acl_set_file(dir.path().c_str(), ACL_TYPE_DEFAULT, inherited) == 0 &&
+                         setxattr(set[0].path.c_str(), "user.vastelo", "kept", 4, 0) == 0;
+  acl_free(access);
+  acl_free(inherited);
+  if (!supported) GTEST_SKIP() << "the temporary folder's file system keeps no ACL or extended attributes";
+  struct stat before{}, after{};
+  stat(set[0].path.c_str(), &before);
+  EXPECT_EQ(Save(set), "");
+  stat(set[0].path.c_str(), &after);
+  EXPECT_NE(after.st_ino, before.st_ino) << "replaced, not written in place";
+  EXPECT_EQ(AclText(set[0].path), "u::rw-,u:65534:r--,g::r--,m::r--,o::---");
+  char value[8] = {};
+  EXPECT_EQ(getxattr(set[0].path.c_str(), "user.vastelo", value, sizeof value - 1), 4);
+  EXPECT_STREQ(value, "kept");
+  EXPECT_EQ(AclText(set[2].path), "u::rw-,g::---,o::---");
+}
+
+TEST(SaveSet, AnOrdinaryUserKeepsAGroupTheyAreNotInAndGetsTheKernelsVerdict) {
+  if (geteuid() != 0) GTEST_SKIP() << "giving a file a group its owner is not in takes root";
+  // .htpasswd's mode (owned by 65534 and group 1, which 65534 is not in) and whether the save is refused.
+  for (const auto& [mode, refused] : {std::pair{0640u, false}, std::pair{0444u, true}}) {
+    TempDir home, site;  // the user's own folder, chowned to them, and a folder anybody may write
+    chmod(site.path().c_str(), 0777);
+    const auto set = Set(site.path(), "new");
+    WriteBytes(set[0].path, "old\r\n");
+    chown(set[0].path.c_str(), 65534, 1);
+    chmod(set[0].path.c_str(), mode);
+    struct stat before{}, after{};
+    stat(set[0].path.c_str(), &before);
+    const TStateHome state(home.path());
+    const std::optional<std::string> outcome = AsOrdinaryUser(home, [&] { return Save(set); });
+    if (!outcome) GTEST_SKIP() << "this machine does not let a test run as an ordinary user";
+    EXPECT_EQ(*outcome, refused ? Sjis("ファイル \"" + set[0].path + "\". Permission denied を作成できません") : "");
+    stat(set[0].path.c_str(), &after);
+    EXPECT_EQ(std::tuple(after.st_ino, after.st_gid, FileMode(set[0].path)), std::tuple(before.st_ino, 1u, mode));
+    EXPECT_EQ(ReadBytes(set[0].path), refused ? "old\r\n" : set[0].bytes);
+    EXPECT_EQ(site.Listing(), refused ? ".htpasswd" : ".htaccess .htpasswd passwd.txt");
+  }
+}
+
+TEST(SaveSet, ASymbolicLinkIsFollowedOnlyWhenItsOwnerIsTrustedAndItLeadsToAFile) {
+  const uid_t self = geteuid();
+  // The link's owner, its folder's owner and mode, whether the file it names exists, and whether it is refused.
+  const std::tuple<const char*, uid_t, uid_t, mode_t, bool, bool> cases[] = {
+      {"this user's link", self, self, 0700, true, false},
+      {"another user's link in a sticky folder", 65534, self, 01777, true, true},
+      {"the folder owner's link", 65534, 65534, 0755, true, false},
+      {"a link that leads nowhere", self, self, 0700, false, true}};
+  for (const auto& [label, link_owner, folder_owner, folder_mode, leads, refused] : cases) {
+    SCOPED_TRACE(label);
+    if ((link_owner != self || folder_owner != self) && self != 0) continue;  // lchown takes root
+    TempDir dir, elsewhere;
+    const auto set = Set(dir.path(), "new");
+    const std::string real = elsewhere.File("real");
+    if (leads) WriteBytes(real, "old\r\n");
+    symlink(real.c_str(), set[0].path.c_str());
+    lchown(set[0].path.c_str(), link_owner, static_cast<gid_t>(-1));
+    chown(dir.path().c_str(), folder_owner, static_cast<gid_t>(-1));
+    chmod(dir.path().c_str(), folder_mode);
+    const std::string link_message = "シンボリックリンク \"" + set[0].path + "\"";
+    EXPECT_EQ(Save(set), !refused ? ""
+                         : leads  ? Sjis(link_message + " は持ち主が信頼できないため、たどりません")
+                                  : Sjis(link_message + " の指す \"" + real + "\" がありません"));
+    EXPECT_EQ(std::filesystem::read_symlink(set[0].path), real) << "the link stays a link";
+    EXPECT_EQ(leads ? ReadBytes(real) : "(none)", !leads ? "(none)" : refused ? "old\r\n" : set[0].bytes);
+    EXPECT_EQ(dir.Listing(), refused ? ".htpasswd" : ".htaccess .htpasswd passwd.txt");
+  }
+}
