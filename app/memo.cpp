@@ -54,7 +54,6 @@ void TMemo::Assign(std::string_view text) {
     Append(text.substr(from, end - from));
 }
 
-void TMemo::SaveToFile(const std::string& path) const { text::WriteFileBytes(path, text_); }
 
 void TMemo::SetWrapLines(bool wrap) {
   wrap_ = wrap;

@@ -25,7 +25,6 @@ class TMemo : public QAbstractScrollArea {
   void Append(std::string_view line);
   // Puts back a text that Text() gave: lines each followed by CR LF.
   void Assign(std::string_view text);
-  void SaveToFile(const std::string& path) const;
 
   // Lines longer than the box wrap at its width (display only), or scroll sideways.
   void SetWrapLines(bool wrap);

@@ -22,7 +22,6 @@
 #include "text/exceptions.h"
 #include "text/messages.h"
 #include "text/string_list.h"
-#include "text/umyfunc.h"
 
 namespace {
 
@@ -458,28 +457,8 @@ QString TForm1::CheckPassword(const QString& user, const QString& password) cons
 }
 
 void TForm1::ReadCredentials() {
-  table::TUserList& table = UserList->Table();
   BusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
-  text::TStringList lines;
-  lines.LoadFromFile(NativePath(OpenDialog.FileName));
-  const long long count = lines.Count();
-  table.Strings().Reserve(table.Strings().Count() + lines.Count());
-  long long number = 0;
-  for (std::string line : lines.Lines()) {
-    busy.Progress(++number, count);
-    // Spreadsheets and editors save UTF-8 with a byte-order mark, which is no part of the first name.
-    if (options_.utf8 && number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
-    if (line.empty()) continue;
-    if (options_.utf8) line = Cp932FromUtf8Line(line, number);
-    const text::TStringList fields = text::SplitDelimited(line, ',');
-    if (fields.Count() == 1) {
-      table.InsertEntry(fields.Get(0), std::string_view(), true);
-    } else {
-      // The password is taken first, so a line of nothing but blanks fails on field 1.
-      const std::string& password = fields.Get(1);
-      table.InsertEntry(fields.Get(0), password, true);
-    }
-  }
+  job_->LoadCredentials(NativePath(OpenDialog.FileName), [&](long long done, long long total) { busy.Progress(done, total); });
   CreateEnc->setEnabled(true);
 }
 

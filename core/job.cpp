@@ -15,6 +15,7 @@
 #include "text/exceptions.h"
 #include "text/messages.h"
 #include "text/string_list.h"
+#include "text/umyfunc.h"
 
 namespace core {
 namespace {
@@ -237,43 +238,80 @@ std::string TJob::PasswdText(const std::string& folder, std::string_view htpassw
   return text::JoinLines(lines);
 }
 
-TSavePlan TJob::PlanSave(const std::string& folder) const {
+std::string TJob::PlanHtpasswdFile(TSavePlan& plan) const {
   if (!CanSave()) throw std::logic_error("nothing built for the rows as they stand");
+  std::string htpasswd = result_->htpasswd;
+  if (!opened_) return htpasswd;
+  plan.htpasswd_on_disk = ReadIfPresent(plan.htpasswd_path);
+  // Changes made to the opened file since it was read are kept: ours go on top of them.
+  if (plan.htpasswd_on_disk && *plan.htpasswd_on_disk != opened_->bytes &&
+      RealPath(plan.htpasswd_path) == RealPath(opened_->path)) {
+    TMerge merged = MergeHtpasswd(opened_->bytes, htpasswd, *plan.htpasswd_on_disk);
+    htpasswd = std::move(merged.bytes);
+    plan.conflicts = std::move(merged.conflicts);
+  }
+  if (plan.htpasswd_on_disk) plan.changes = CompareUsers(*plan.htpasswd_on_disk, htpasswd);
+  return htpasswd;
+}
+
+TSavePlan TJob::PlanHtpasswd(const std::string& path) const {
+  TSavePlan plan;
+  plan.folder = FolderOf(path);
+  plan.htpasswd_path = path;
+  std::string htpasswd = PlanHtpasswdFile(plan);
+  plan.files.push_back({path, std::move(htpasswd), FileKind::Public});
+  return plan;
+}
+
+TSavePlan TJob::PlanSave(const std::string& folder) const {
   TSavePlan plan;
   plan.folder = folder.empty() || folder.back() != '/' ? folder + "/" : folder;
-  const std::string htpasswd_path = plan.folder + ".htpasswd", htaccess_path = plan.folder + ".htaccess";
-  std::string htpasswd = result_->htpasswd;
+  plan.htpasswd_path = plan.folder + ".htpasswd";
+  const std::string htaccess_path = plan.folder + ".htaccess";
+  std::string htpasswd = PlanHtpasswdFile(plan);
   bool write_htaccess = true;
   if (opened_) {
-    plan.htpasswd_on_disk = ReadIfPresent(htpasswd_path);
-    // Changes made to the opened file since it was read are kept: ours go on top of them.
-    if (plan.htpasswd_on_disk && *plan.htpasswd_on_disk != opened_->bytes &&
-        RealPath(htpasswd_path) == RealPath(opened_->path)) {
-      TMerge merged = MergeHtpasswd(opened_->bytes, htpasswd, *plan.htpasswd_on_disk);
-      htpasswd = std::move(merged.bytes);
-      plan.conflicts = std::move(merged.conflicts);
-    }
-    if (plan.htpasswd_on_disk) plan.changes = CompareUsers(*plan.htpasswd_on_disk, htpasswd);
     const std::optional<std::string> htaccess = ReadIfPresent(htaccess_path);
     plan.htaccess_differs = htaccess && *htaccess != result_->htaccess;
     write_htaccess = !(htaccess && *htaccess == result_->htaccess);
   }
   std::string passwd = PasswdText(plan.folder, htpasswd);
-  plan.files.push_back({htpasswd_path, std::move(htpasswd), FileKind::Public});
+  plan.files.push_back({plan.htpasswd_path, std::move(htpasswd), FileKind::Public});
   if (write_htaccess) plan.files.push_back({htaccess_path, result_->htaccess, FileKind::Public});
   plan.files.push_back({plan.folder + "passwd.txt", std::move(passwd), FileKind::Secret});
   return plan;
 }
 
 void TJob::Save(const TSavePlan& plan, bool replace_htaccess) {
-  if (opened_ && ReadIfPresent(plan.folder + ".htpasswd") != plan.htpasswd_on_disk)
+  if (opened_ && ReadIfPresent(plan.htpasswd_path) != plan.htpasswd_on_disk)
     throw text::Exception(std::string(messages::SChangedMeanwhile));
   std::vector<TFileToSave> files;
   for (const TFileToSave& file : plan.files)
     if (replace_htaccess || !plan.htaccess_differs || file.path != plan.folder + ".htaccess") files.push_back(file);
   SaveFileSet(files);
   // What was saved is now the file being maintained, with whatever the merge brought in from disk.
-  if (opened_) OpenHtpasswd(plan.folder + ".htpasswd");
+  if (opened_) OpenHtpasswd(plan.htpasswd_path);
+}
+
+void TJob::LoadCredentials(const std::string& path, const std::function<void(long long, long long)>& progress) {
+  text::TStringList lines;
+  lines.LoadFromFile(path);
+  const long long count = lines.Count();
+  table_.Strings().Reserve(table_.Strings().Count() + lines.Count());
+  long long number = 0;
+  for (std::string line : lines.Lines()) {
+    if (progress) progress(++number, count);
+    else ++number;
+    // Spreadsheets and editors save UTF-8 with a byte-order mark, which is no part of the first name.
+    if (settings_.utf8 && number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+    if (line.empty()) continue;
+    if (settings_.utf8) line = Cp932FromUtf8Line(line, number);
+    const text::TStringList fields = text::SplitDelimited(line, ',');
+    // The password is taken first: a line of nothing but blanks yields no field at all, and asking
+    // for field 1 of it gives the list index message that users of the tool have always seen.
+    const std::string password = fields.Count() == 1 ? std::string() : fields.Get(1);
+    table_.InsertEntry(fields.Get(0), password, true);
+  }
 }
 
 }  // namespace core

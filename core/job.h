@@ -57,6 +57,7 @@ struct TResult {
 // What saving into a folder would do, for the front end to ask about before anything is written.
 struct TSavePlan {
   std::string folder;  // ends with "/"
+  std::string htpasswd_path;
   std::vector<TFileToSave> files;
   // Only when an opened .htpasswd is being maintained:
   std::vector<std::string> conflicts;  // users changed both on disk and here since the opening
@@ -89,6 +90,12 @@ class TJob {
   // every other line is kept to be written back where it stood. A file that cannot be read as lines
   // is refused whole, and the table stays empty. Gives the settings of an .htaccess beside it.
   THtaccessSettings OpenHtpasswd(const std::string& path);
+  // Reads a credential file (one user,password per line, fields split as a delimited-text reader
+  // does) and adds its rows below those there; a UTF-8 file's byte-order mark is dropped in UTF-8
+  // mode. Stops with a message at the first line the table refuses, keeping the rows before it.
+  // `progress(done, total)` is told of every line.
+  void LoadCredentials(const std::string& path, const std::function<void(long long, long long)>& progress = {});
+
   // Leaves the opened file: what follows is built and saved as a new set.
   void ForgetOpened();
   bool Opened() const noexcept { return opened_.has_value(); }
@@ -109,6 +116,8 @@ class TJob {
 
   // What saving into `folder` would write and change. Reads the files there; writes nothing.
   TSavePlan PlanSave(const std::string& folder) const;
+  // The same for the .htpasswd at `path` alone, as a command that maintains one file saves it.
+  TSavePlan PlanHtpasswd(const std::string& path) const;
   // Writes the plan's files as one set (without .htaccess unless `replace_htaccess` where the plan
   // found a different one). Refuses, writing nothing, when the .htpasswd there changed since the
   // plan was made. After a save that maintained an opened file, the saved file is the opened one.
@@ -125,6 +134,8 @@ class TJob {
   bool Untouched(int index) const;
   std::string ComposeOpened(const std::vector<TResult::Row>& rows, const std::vector<std::string>& lines) const;
   std::string PasswdText(const std::string& folder, std::string_view htpasswd) const;
+  // Fills the plan's .htpasswd: ours, or merged with what changed on disk since the opening.
+  std::string PlanHtpasswdFile(TSavePlan& plan) const;
 
   table::TUserList& table_;
   TSettings settings_;

@@ -71,9 +71,6 @@ class TValueStrings {
   void EndUpdate();  // announces the batch, whether or not anything in it changed
 
   std::string Text() const { return text::JoinLines(lines_); }
-  void SaveToFile(const std::string& path, text::FileAccess access) const {
-    text::WriteFileBytes(path, Text(), access);
-  }
 
  private:
   void Changing();

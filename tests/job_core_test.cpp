@@ -197,36 +197,3 @@ TEST_F(Job, ChangesOnDiskAreMergedAndEveryLossIsAskedFor) {
   EXPECT_NE(FailureMessage<text::Exception>([&] { job.Save(plan, true); }), "");
   EXPECT_EQ(ReadBytes(dir.File(".htpasswd")), now) << "nothing written";
 }
-
-namespace {
-
-// The cell editor as the table sees it: what the user typed.
-class TypedText : public table::CellEditor {
- public:
-  std::string text;
-  std::string Text() const override { return text; }
-  void Show(int, int, std::string_view loaded) override { text = loaded; }
-  void Hide() override {}
-  bool Restore(std::string_view loaded) override { return std::exchange(text, std::string(loaded)) != loaded; }
-  void SelectAll() override {}
-};
-
-}  // namespace
-
-TEST_F(Job, AHeldHashGoesOnlyForATypedPassword) {
-  WriteBytes(dir.File(".htpasswd"), "alice:" + Apr1("apw", "abcdefgh") + "\n");
-  job.OpenHtpasswd(dir.File(".htpasswd"));
-  TypedText editor;
-  table.SetEditor(&editor);
-  table.MoveTo(table::ValueColumn, 1);
-  table.ShowEditor();
-  for (const char* typed : {"x", ""}) {
-    editor.text = typed;
-    table.EditorTextChanged();
-  }
-  table.CloseEditor();
-  EXPECT_EQ(table.Strings().Held(0), Apr1("apw", "abcdefgh")) << "typed and taken back: the hash is held again";
-  ASSERT_TRUE(Build());
-  EXPECT_EQ(table.Strings().Get(0), "alice=") << "no password generated in its place";
-  table.SetEditor(nullptr);
-}

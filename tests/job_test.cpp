@@ -124,40 +124,6 @@ TEST_F(WindowTest, ABadLineStopsTheLoadThereAndKeepsWhatCameBefore) {
   }
 }
 
-namespace {
-// Lets every file but one be written: the named one fails to flush.
-class FailOne : public platform::FileCalls {
- public:
-  explicit FailOne(std::string name) : name_(std::move(name)) {}
-  int Open(const char* path, int flags, mode_t mode) override {
-    const int fd = FileCalls::Open(path, flags, mode);
-    if (std::string(path).find(name_) != std::string::npos) failing_fd_ = fd;
-    return fd;
-  }
-  int Fsync(int fd) override { return fd == failing_fd_ ? (errno = EIO, -1) : FileCalls::Fsync(fd); }
-
- private:
-  std::string name_;
-  int failing_fd_ = -2;
-};
-}  // namespace
-
-TEST_F(WindowTest, ASaveThatFailsKeepsEveryOldFile) {
-  Load("alice,1\r\n");
-  Click(form->CreateEnc);
-  WriteBytes(dir.File(".htpasswd"), "old htpasswd\r\n");
-  WriteBytes(dir.File(".htaccess"), "old htaccess\r\n");
-  {
-    FailOne fail(".htaccess");
-    const platform::ScopedFileCalls scoped(fail);
-    SaveTo(dir.path());
-  }
-  EXPECT_EQ(Errors(), std::vector<std::string>{Sjis("ストリームへの書き込みエラー.")});
-  EXPECT_EQ(ReadBytes(dir.File(".htpasswd")), "old htpasswd\r\n") << "the three files stay together";
-  EXPECT_EQ(ReadBytes(dir.File(".htaccess")), "old htaccess\r\n");
-  EXPECT_EQ(dir.Listing(), ".htaccess .htpasswd users.csv") << "passwd.txt is not written, no temporary file stays";
-}
-
 // Enough rows for several chunks of the batch hash on several threads.
 TEST_F(WindowTest, LongWorkKeepsEveryRowInItsPlace) {
   std::string file;

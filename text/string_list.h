@@ -8,10 +8,6 @@
 
 namespace text {
 
-// Who may read a file that is written anew: everybody the umask allows, or its owner only (for
-// files holding clear-text passwords). A file that is replaced keeps its own permission bits.
-enum class FileAccess { Shared, OwnerOnly };
-
 // Splits bytes into lines: CR LF, a lone CR and a lone LF each end a line, LF CR is two line ends,
 // a last line without a break is still a line, and the first NUL byte ends the text. No byte-order
 // mark is recognised: it stays at the start of the first line.
@@ -24,16 +20,6 @@ std::string JoinLines(const std::vector<std::string>& lines);
 // file (a directory, a FIFO, a device: reading one would give nothing useful or never return),
 // or when reading it fails part way. A file that shrinks while it is read gives what was there.
 std::string ReadFileBytes(const std::string& path);
-
-// Replaces `path` with a file holding exactly `bytes`, or leaves it untouched. The bytes go to a
-// temporary file in the same folder, which is flushed to disk and then renamed over the target,
-// so a failure at any step leaves the previous file whole and no temporary file behind; the folder
-// is flushed last, and only its failure comes with the new file already in place. A symbolic link
-// is followed; a file this user may not write is refused. A file that cannot be replaced (its
-// folder takes no new files, or it has other hard links) is written where it lies, its old bytes
-// put back if that fails. Fails with EFCreateError (the file cannot be created or put in place)
-// or EWriteError (writing or flushing).
-void WriteFileBytes(const std::string& path, std::string_view bytes, FileAccess access = FileAccess::Shared);
 
 class TStringList {
  public:
@@ -54,9 +40,6 @@ class TStringList {
 
   // Replaces the lines with those of the file; on failure the list is unchanged.
   void LoadFromFile(const std::string& path) { lines_ = SplitLines(ReadFileBytes(path)); }
-  void SaveToFile(const std::string& path, FileAccess access = FileAccess::Shared) const {
-    WriteFileBytes(path, Text(), access);
-  }
 
  private:
   std::vector<std::string> lines_;
