@@ -175,7 +175,9 @@ bool TJob::Build(const std::function<bool(std::size_t done, std::size_t total)>&
   }
   if (opened_) {
     result.htpasswd = ComposeOpened(result.rows, lines);
-    result.htpasswd_shown = settings_.utf8 ? platform::Utf8ToCp932Lossy(result.htpasswd) : result.htpasswd;
+    // The box shows lines ended as it ends them, whatever ends the file's lines.
+    result.htpasswd_shown =
+        text::JoinLines(text::SplitLines(settings_.utf8 ? platform::Utf8ToCp932Lossy(result.htpasswd) : result.htpasswd));
   } else {
     result.htpasswd_shown = text::JoinLines(lines);
     result.htpasswd = OutputBytes(result.htpasswd_shown, settings_.utf8);

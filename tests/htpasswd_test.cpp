@@ -94,6 +94,9 @@ TEST_F(HtpasswdTest, AnOpenedFileIsChangedWithoutReissuingAnyone) {
   EXPECT_EQ(form->AuthUserFile->text().toStdString(), dir.File(".htpasswd")) << "where the file was found";
   Choose(hashes::Format::Bcrypt);  // for the new ones
   Click(form->CreateEnc);
+  const std::vector<std::string> shown = text::SplitLines(form->Htpasswd->Text());
+  EXPECT_EQ(shown.size(), 200u);
+  EXPECT_EQ(form->Htpasswd->Text(), text::JoinLines(shown)) << "the box ends its lines its own way, whatever the file's";
   dialogs.questions.clear();
   dialogs.confirms = {false};
   SaveTo(dir.path());
