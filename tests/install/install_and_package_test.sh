@@ -37,17 +37,38 @@ check_tree() {
   grep -q 'Putting the files on your server' "$root/share/doc/vastelo/README.md" || fail "no guide beside the program"
 }
 
+check_cli_tree() {
+  local root=$1
+  [ -x "$root/bin/vastelo-cli" ] || fail "no executable bin/vastelo-cli"
+  "$root/bin/vastelo-cli" --version | grep -q '^vastelo-cli ' || fail "vastelo-cli --version"
+  lexgrog "$root/share/man/man1/vastelo-cli.1" >/dev/null 2>&1 || [ ! -x "$(command -v lexgrog)" ] || fail "man page has no NAME"
+  # A server without a desktop installs the command alone: it must not need Qt.
+  ! ldd "$root/bin/vastelo-cli" | grep -qi 'libQt' || fail "vastelo-cli links Qt"
+}
+
 case $mode in
   install)
     DESTDIR= cmake --install "$build" --prefix "$work/prefix" >/dev/null
     check_tree "$work/prefix"
+    check_cli_tree "$work/prefix"
     # Nothing but those files: no headers, static libraries or build-time tools.
     count=$(find "$work/prefix" -type f | wc -l)
-    [ "$count" -eq 6 ] || { find "$work/prefix" -type f >&2; fail "$count files installed, 6 expected"; }
+    [ "$count" -eq 8 ] || { find "$work/prefix" -type f >&2; fail "$count files installed, 8 expected"; }
     ;;
   package)
     (cd "$work" && cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >/dev/null)
     deb=$(ls "$work"/out/vastelo_*.deb)
+    cli_deb=$(ls "$work"/out/vastelo-cli_*.deb)
+    cli_depends=$(dpkg-deb -f "$cli_deb" Depends)
+    echo "vastelo-cli Depends: $cli_depends"
+    for p in libc6 libcrypt1 libaprutil1 libunistring2; do
+      grep -Eq "(^|, )$p( |,|$)" <<<"$cli_depends" || fail "vastelo-cli Depends lacks $p"
+    done
+    ! grep -Eqi 'qt6|libqt|fonts-' <<<"$cli_depends" || fail "vastelo-cli depends on the window's packages"
+    [ "$(dpkg-deb -f "$cli_deb" Package)" = vastelo-cli ] || fail "command package name"
+    dpkg-deb -x "$cli_deb" "$work/cli"
+    check_cli_tree "$work/cli/usr"
+    [ ! -e "$work/cli/usr/bin/vastelo" ] || fail "the command package carries the window"
     depends=$(dpkg-deb -f "$deb" Depends)
     echo "Depends: $depends"
     # libcrypt and apr-util compute the strong hash formats.
@@ -59,6 +80,7 @@ case $mode in
     [ "$(dpkg-deb -f "$deb" Package)" = vastelo ] || fail "package name"
     dpkg-deb -x "$deb" "$work/root"
     check_tree "$work/root/usr"
+    [ ! -e "$work/root/usr/bin/vastelo-cli" ] || fail "the window package carries the command"
     ! file "$work/root/usr/bin/vastelo" | grep -q 'with debug_info' || fail "the packaged program is not stripped"
     ;;
   *) fail "usage: $0 install|package BUILD_DIR" ;;

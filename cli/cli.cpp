@@ -1,0 +1,93 @@
+#include "cli/cli.h"
+
+#include <new>
+#include <string_view>
+
+#include "cli/common.h"
+#include "platform/cp932.h"
+#include "text/exceptions.h"
+
+namespace cli {
+namespace {
+
+constexpr std::string_view kHelp = R"(使い方:
+  vastelo-cli build CSV -o DIR [--format F] [--cost N] [--rounds N] [--encoding E]
+                               [--auth-user-file PATH] [--auth-name NAME]
+      CSV（1 行に「ユーザ,パスワード」）から DIR に .htpasswd, .htaccess, passwd.txt を作ります。
+      空のパスワードには 8 文字のパスワードを生成します。DIR がなければ作ります。
+  vastelo-cli add HTPASSWD USER [--format F] [--cost N] [--rounds N] [--encoding E] [--generate]
+      ユーザを追加するか、そのパスワードを変えます（ファイルがなければ作ります）。パスワードは
+      標準入力の 1 行から、端末なら確認つきで 2 回入力します。--generate では生成し、
+      「USER=パスワード」を標準出力に書きます。
+  vastelo-cli import HTPASSWD CSV [--format F] [--encoding E] [--passwd-out FILE]
+      CSV のユーザを追加し、すでにいるユーザはパスワードを変えます。生成したパスワードは
+      「USER=パスワード」の行で FILE（本人だけが読める 0600）か標準出力に書きます。
+  vastelo-cli delete HTPASSWD USER...
+      ユーザを削除します。いないユーザがあれば何も変えません。
+  vastelo-cli verify HTPASSWD USER [--encoding E]
+      パスワード（標準入力か端末から）がユーザのハッシュと一致するか確かめます。
+  vastelo-cli check HTPASSWD [--min-cost N] [--min-rounds N]
+      弱いハッシュ（DES, apr1, {SHA}, 低いコストや rounds）、同じ名前の 2 行目、サーバが
+      読み飛ばすか使えない行を、行番号とユーザ名つきで 1 行ずつ示します。
+  vastelo-cli --help | --version
+
+オプション:
+  --format des|apr1|sha512|bcrypt   ハッシュ形式（既定: bcrypt）
+  --cost N                          bcrypt のコスト 4〜17（既定: 10）
+  --rounds N                        SHA-512 の rounds 1000〜999999999（既定: 100000）
+  --encoding sjis|utf8              ファイルの文字コード（既定: utf8）。sjis は Shift-JIS のバイトを
+                                    そのまま書きます。--format des --encoding sjis でウィンドウの
+                                    既定と同じファイルになります
+  --auth-user-file PATH             .htaccess の AuthUserFile（既定: //.htpasswd）
+  --auth-name NAME                  .htaccess の AuthName（既定: Protected_area）
+  --min-cost N, --min-rounds N      check の基準（既定: 10 と 5000）
+引数は UTF-8 で与えます。ファイルを変えるコマンドはフォルダをロックし、変えない行はそのまま残します。
+
+終了コード: 0 完了, 1 check の指摘あり, 2 使い方の誤り, 3 パスワードが一致しない,
+  4 入力の誤りかファイルの読み書きの失敗（何も書きません）, 6 ユーザがいない
+)";
+
+struct TCommand {
+  std::string_view name;
+  int (*run)(const std::vector<std::string>&);
+};
+constexpr TCommand kCommands[] = {{"build", Build},   {"add", Add},       {"import", Import},
+                                  {"delete", Delete}, {"verify", Verify}, {"check", Check}};
+
+int Dispatch(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--") break;
+    if (arg == "--help" || arg == "-h") {
+      Print(kHelp);
+      return kDone;
+    }
+  }
+  if (args.empty()) throw TFailure(kUsage, "コマンドがありません（vastelo-cli --help で使い方を表示します）");
+  if (args[0] == "--version") {
+    Print("vastelo-cli " VASTELO_VERSION "\n");
+    return kDone;
+  }
+  for (const TCommand& command : kCommands)
+    if (args[0] == command.name) return command.run(std::vector<std::string>(args.begin() + 1, args.end()));
+  throw TFailure(kUsage, "不明なコマンド " + args[0] + " です（vastelo-cli --help で使い方を表示します）");
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args) {
+  try {
+    return Dispatch(args);
+  } catch (const TFailure& failure) {
+    if (*failure.what() != '\0') Complain(failure.what());
+    return failure.Code();
+  } catch (const text::Exception& failure) {
+    Complain(platform::Cp932ToUtf8(failure.Message()));
+  } catch (const std::bad_alloc&) {
+    Complain("メモリが足りません");
+  } catch (const std::exception& failure) {
+    Complain(failure.what());
+  }
+  return kBadInput;
+}
+
+}  // namespace cli

@@ -1,0 +1,285 @@
+#include "cli/common.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+
+#include "core/encoding.h"
+#include "platform/cp932.h"
+#include "platform/key_fold.h"
+#include "platform/system.h"
+
+namespace cli {
+namespace {
+
+std::string ErrorText(int errnum) { return platform::Cp932ToUtf8(platform::SystemErrorText(errnum)); }
+
+void WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // a closed pipe: nobody is left to tell
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+// One line of stdin without its end; nothing at the end of the input.
+std::optional<std::string> ReadLine() {
+  std::string line;
+  char c = 0;
+  for (;;) {
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return line.empty() ? std::nullopt : std::optional(line);
+    if (c == '\n') break;
+    line += c;
+  }
+  if (line.ends_with('\r')) line.pop_back();
+  return line;
+}
+
+// The terminal as it was before echo went off, put back by a signal that ends the process during
+// the prompt: a shell left without echo would look broken.
+termios g_echoing{};
+void RestoreEchoAndDie(int signal) {
+  ::tcsetattr(STDIN_FILENO, TCSANOW, &g_echoing);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+std::string Prompted(const char* prompt) {
+  WriteAll(STDERR_FILENO, prompt);
+  if (::tcgetattr(STDIN_FILENO, &g_echoing) != 0) throw TFailure(kBadInput, "端末を設定できません: " + ErrorText(errno));
+  struct sigaction restore{}, previous[3]{};
+  restore.sa_handler = RestoreEchoAndDie;
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  for (int i = 0; i < 3; ++i) ::sigaction(signals[i], &restore, &previous[i]);
+  termios silent = g_echoing;
+  silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+  const std::optional<std::string> line = ReadLine();
+  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_echoing);
+  for (int i = 0; i < 3; ++i) ::sigaction(signals[i], &previous[i], nullptr);
+  WriteAll(STDERR_FILENO, "\n");
+  if (!line) throw TFailure(kBadInput, "パスワードが入力されませんでした");
+  return *line;
+}
+
+}  // namespace
+
+void Complain(std::string_view utf8) { WriteAll(STDERR_FILENO, "vastelo-cli: " + std::string(utf8) + "\n"); }
+
+void Print(std::string_view utf8) { WriteAll(STDOUT_FILENO, utf8); }
+
+TArguments::TArguments(const std::vector<std::string>& words, std::initializer_list<std::string_view> valued,
+                       std::initializer_list<std::string_view> flags, std::size_t min, std::size_t max) {
+  const auto listed = [](std::initializer_list<std::string_view> list, std::string_view name) {
+    for (std::string_view o : list)
+      if (o == name) return true;
+    return false;
+  };
+  bool options_end = false;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (options_end || word == "-" || !word.starts_with('-')) {
+      positional_.push_back(word);
+    } else if (word == "--") {
+      options_end = true;
+    } else if (const std::size_t eq = word.find('='); eq != std::string::npos && listed(valued, word.substr(0, eq))) {
+      options_.emplace_back(word.substr(0, eq), word.substr(eq + 1));
+    } else if (listed(flags, word)) {
+      options_.emplace_back(word, "");
+    } else if (!listed(valued, word)) {
+      throw TFailure(kUsage, "不明なオプション " + word + " です");
+    } else if (i + 1 == words.size()) {
+      throw TFailure(kUsage, "オプション " + word + " に値がありません");
+    } else {
+      options_.emplace_back(word, words[++i]);
+    }
+  }
+  if (positional_.size() < min) throw TFailure(kUsage, "引数が足りません（vastelo-cli --help で使い方を表示します）");
+  if (positional_.size() > max) throw TFailure(kUsage, "余分な引数 " + positional_[max] + " があります");
+}
+
+std::optional<std::string> TArguments::Value(std::string_view option) const {
+  std::optional<std::string> value;
+  for (const auto& [name, given] : options_)
+    if (name == option) value = given;
+  return value;
+}
+
+bool TArguments::Flag(std::string_view option) const { return Value(option).has_value(); }
+
+unsigned long TArguments::Number(std::string_view option, unsigned long fallback, unsigned long low,
+                                 unsigned long high) const {
+  const std::optional<std::string> text = Value(option);
+  if (!text) return fallback;
+  unsigned long number = 0;
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), number);
+  if (error != std::errc() || end != text->data() + text->size() || number < low || number > high)
+    throw TFailure(kUsage, std::string(option) + " は " + std::to_string(low) + " から " + std::to_string(high) +
+                               " までの整数です: " + *text);
+  return number;
+}
+
+core::TSettings SettingsFrom(const TArguments& args) {
+  core::TSettings settings{hashes::Format::Bcrypt, {}, true};
+  const std::string format = args.Value("--format").value_or("bcrypt");
+  if (format == "des") settings.format = hashes::Format::Des;
+  else if (format == "apr1") settings.format = hashes::Format::Apr1;
+  else if (format == "sha512") settings.format = hashes::Format::Sha512;
+  else if (format != "bcrypt") throw TFailure(kUsage, "不明なハッシュ形式 " + format + " です（des, apr1, sha512, bcrypt）");
+  settings.strength.bcrypt_cost = static_cast<int>(
+      args.Number("--cost", 10, hashes::kMinBcryptCost, hashes::kMaxBcryptCost));
+  settings.strength.sha512_rounds =
+      args.Number("--rounds", settings.strength.sha512_rounds, hashes::kMinSha512Rounds, hashes::kMaxSha512Rounds);
+  const std::string encoding = args.Value("--encoding").value_or("utf8");
+  if (encoding != "utf8" && encoding != "sjis") throw TFailure(kUsage, "不明な文字コード " + encoding + " です（sjis, utf8）");
+  settings.utf8 = encoding == "utf8";
+  return settings;
+}
+
+std::string TableText(std::string_view utf8) {
+  if (platform::FirstNonUtf8(utf8) != std::string_view::npos)
+    throw TFailure(kBadInput, "UTF-8 として正しくないバイトがあるため、使えません");
+  core::Cp932OrBadChar converted = core::ExactCp932(core::ComposedUtf8(utf8));
+  if (!converted.ok) throw TFailure(kBadInput, "文字 U+" + converted.bad_char + " はShift-JISで表せないため、使えません");
+  return std::move(converted.bytes);
+}
+
+std::string ServerBytes(std::string_view utf8, bool utf8_mode) {
+  if (!utf8_mode) return TableText(utf8);
+  if (platform::FirstNonUtf8(utf8) != std::string_view::npos)
+    throw TFailure(kBadInput, "UTF-8 として正しくないバイトがあるため、使えません");
+  return core::ComposedUtf8(utf8);
+}
+
+std::string Shown(std::string_view bytes) {
+  return platform::FirstNonUtf8(bytes) == std::string_view::npos ? std::string(bytes) : platform::Cp932ToUtf8(bytes);
+}
+
+std::string ReadPassword(bool confirm) {
+  if (!::isatty(STDIN_FILENO)) {
+    const std::optional<std::string> line = ReadLine();
+    if (!line) throw TFailure(kBadInput, "標準入力からパスワードを読めません");
+    return *line;
+  }
+  std::string password = Prompted("パスワード: ");
+  if (confirm && Prompted("パスワード（確認）: ") != password) throw TFailure(kBadInput, "パスワードが一致しません");
+  return password;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st{};
+  return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+TFolderLock::TFolderLock(const std::string& folder) : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+  if (fd_ < 0) throw TFailure(kBadInput, "フォルダ \"" + Shown(folder) + "\" を開けません: " + ErrorText(errno));
+  while (::flock(fd_, LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    const int error = errno;
+    ::close(fd_);
+    throw TFailure(kBadInput, "フォルダ \"" + Shown(folder) + "\" をロックできません: " + ErrorText(error));
+  }
+}
+
+TFolderLock::~TFolderLock() { ::close(fd_); }
+
+TSignalsHeld::TSignalsHeld() {
+  sigset_t held;
+  sigemptyset(&held);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, s);
+  ::pthread_sigmask(SIG_BLOCK, &held, &previous_);
+}
+
+TSignalsHeld::~TSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
+void BuildShowingProgress(core::TJob& job) {
+  const bool terminal = ::isatty(STDERR_FILENO) != 0;
+  const std::uint64_t start = platform::HighResolutionCounter();
+  constexpr std::uint64_t kSecond = 1'000'000'000;
+  std::size_t shown = 0;
+  bool showing = false;
+  const auto show = [&](std::size_t done, std::size_t total) {
+    if (done == shown && showing) return;
+    shown = done;
+    showing = true;
+    WriteAll(STDERR_FILENO, "\r作成中 " + std::to_string(done) + "/" + std::to_string(total));
+  };
+  std::size_t all = 0;
+  job.Build([&](std::size_t done, std::size_t total) {
+    all = total;
+    if (terminal && (showing || platform::HighResolutionCounter() - start > kSecond)) show(done, total);
+    return true;
+  });
+  if (showing) {
+    show(all, all);
+    WriteAll(STDERR_FILENO, "\n");
+  }
+}
+
+int FindRow(const table::TUserList& table, std::string_view key) {
+  const table::TValueStrings& strings = table.Strings();
+  if (key.empty()) return 0;
+  for (int i = 0; i < strings.Count(); ++i)
+    if (platform::KeysMatch(table::TValueStrings::KeyOf(strings.Get(i)), key)) return i + 1;
+  return 0;
+}
+
+int SetPassword(table::TUserList& table, const std::string& key, const std::string& password) {
+  // A server takes the name up to the first ':', so such a user could never log in.
+  if (key.find(':') != std::string::npos)
+    throw TFailure(kBadInput, "ユーザ名「" + platform::Cp932ToUtf8(key) + "」は「:」を含むため、ログインできません");
+  const int row = FindRow(table, key);
+  if (row == 0) return table.InsertEntry(key, password, true);
+  // Emptying the cell alone would leave the held hash in place; the user asked for a new password.
+  if (password.empty()) table.Strings().Hold(row - 1, std::string());
+  table.SetCellText(table::ValueColumn, row, password);
+  return row;
+}
+
+void SaveHtpasswd(core::TJob& job, const std::string& path, const std::vector<std::string>& keys,
+                  const std::vector<core::TFileToSave>& extra, const std::function<void()>& after_save) {
+  core::TSavePlan plan = job.PlanHtpasswd(path);
+  if (!plan.conflicts.empty()) {
+    std::string names;
+    for (const std::string& name : plan.conflicts) names += (names.empty() ? "「" : "、「") + Shown(name) + "」";
+    throw TFailure(kBadInput, "次のユーザは開いた後にほかのプログラムでも変更されたため、保存しません: " + names);
+  }
+  if (!job.Opened() && Exists(path))
+    throw TFailure(kBadInput, "\"" + Shown(path) + "\" が作成中にほかのプログラムで作られたため、保存しません");
+  // Servers use the first line of a name: a line the table does not hold (a plain-text password,
+  // say) ahead of the user's would make the change a silent no-op.
+  const bool utf8 = job.Settings().utf8;
+  const core::THtpasswdText written = core::ParseHtpasswd(plan.files.front().bytes, false);
+  for (const std::string& key : keys) {
+    const std::string name = core::OutputBytes(key, utf8);
+    for (std::size_t i = 0; i < written.lines.size(); ++i) {
+      const core::THtpasswdLine& line = written.lines[i];
+      if (line.kind == core::THtpasswdLine::Kind::Skipped || line.name != name) continue;
+      if (line.hash != job.BuiltHash(key))
+        throw TFailure(kBadInput, "「" + Shown(name) + "」は " + std::to_string(i + 1) +
+                                      " 行目に先にあり、サーバはそちらを使うため、保存しません");
+      break;
+    }
+  }
+  plan.files.insert(plan.files.end(), extra.begin(), extra.end());
+  const TSignalsHeld held;
+  job.Save(plan, true);
+  if (after_save) after_save();
+}
+
+}  // namespace cli

@@ -1,0 +1,331 @@
+// vastelo-cli run as a user runs it: the built binary, stdin from a pipe, real files compared byte
+// for byte, and apr-util's check (what Apache runs) as the judge of every hash.
+#include <apr_md5.h>
+#include <apr_errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "test_files.h"
+
+namespace {
+
+struct TChild {
+  pid_t pid;
+  int out, err;
+};
+struct TRun {
+  int code;  // the exit status, or 128 + the signal that ended it
+  std::string out, err;
+};
+
+// Starts the command; `before_input` runs before `input` is written to its stdin and stdin closed.
+TChild Start(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "",
+             const std::function<void()>& before_input = {}) {
+  std::signal(SIGPIPE, SIG_IGN);  // a command that ends before reading its stdin must not end the test
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0), dup2(out[1], 1), dup2(err[1], 2);
+    std::signal(SIGPIPE, SIG_DFL), std::signal(SIGINT, SIG_DFL);
+    setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
+    std::vector<char*> argv{const_cast<char*>(VASTELO_CLI)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(VASTELO_CLI, argv.data());
+    _exit(127);
+  }
+  close(in[0]), close(out[1]), close(err[1]);
+  if (before_input) before_input();
+  (void)!write(in[1], input.data(), input.size());
+  close(in[1]);
+  return {pid, out[0], err[0]};
+}
+
+TRun Finish(const TChild& child) {
+  const auto drain = [](int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+    return text;
+  };
+  TRun run{0, drain(child.out), drain(child.err)};
+  int status = 0;
+  waitpid(child.pid, &status, 0);
+  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+TRun Cli(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "") {
+  return Finish(Start(dir, args, input));
+}
+
+bool Verifies(const std::string& password, const std::string& hash) {
+  return apr_password_validate(password.c_str(), hash.c_str()) == APR_SUCCESS;
+}
+
+// The users of a .htpasswd as a server reads them: the first line of each name.
+std::map<std::string, std::string> Users(const std::string& bytes) {
+  std::map<std::string, std::string> users;
+  std::istringstream lines(bytes);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.ends_with('\r')) line.pop_back();
+    if (!line.empty() && line[0] != '#' && line.find(':') != std::string::npos)
+      users.emplace(line.substr(0, line.find(':')), line.substr(line.find(':') + 1));
+  }
+  return users;
+}
+
+// Every file under the folder with its mode and bytes, to see that nothing at all was written.
+std::string Snapshot(const TempDir& dir) {
+  std::string all;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
+    all += entry.path().string() + " " + std::to_string(FileMode(entry.path())) + "\n" +
+           (entry.is_regular_file() ? ReadBytes(entry.path()) : "") + "\n";
+  return all;
+}
+
+const std::string kYamada = "\xE5\xB1\xB1\xE7\x94\xB0", kYamadaPassword = "\xE3\x82\x84\xE3\x81\xBE\xE3\x81\xA0";  // 山田, やまだ
+
+}  // namespace
+
+TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
+  for (const bool utf8 : {true, false}) {
+    TempDir dir;
+    const std::string site = dir.File("site"), htpasswd = site + "/.htpasswd";
+    const auto encoded = [&](const std::string& text) { return utf8 ? text : Sjis(text); };
+    WriteBytes(dir.File("users.csv"), encoded("alice,wonderland\nbob,\n" + kYamada + "," + kYamadaPassword + "\n"));
+    WriteBytes(dir.File("more.csv"), "carol,c2\neve,\n");
+    // The users each step gives a password ("?": a generated one it tells, "-": removed).
+    const struct {
+      std::vector<std::string> args;
+      std::string input;
+      int code;
+      std::map<std::string, std::string> changes;
+    } steps[] = {
+        {{"build", dir.File("users.csv"), "-o", site, "--format", utf8 ? "bcrypt" : "des", "--cost", "4"}, "", 0,
+         {{"alice", "wonderland"}, {"bob", "?"}, {encoded(kYamada), encoded(kYamadaPassword)}}},
+        {{"add", htpasswd, "carol", "--format", "apr1"}, "c1\r\n", 0, {{"carol", "c1"}}},
+        {{"add", htpasswd, "ALICE", "--format", "sha512", "--rounds", "1000"}, "new\n", 0, {{"alice", "new"}}},
+        {{"add", htpasswd, kYamada, "--cost", "4"}, kYamadaPassword, 0, {{encoded(kYamada), encoded(kYamadaPassword)}}},
+        {{"add", htpasswd, "dave", "--generate", "--cost", "4"}, "", 0, {{"dave", "?"}}},
+        {{"import", htpasswd, dir.File("more.csv"), "--format", "des", "--passwd-out", dir.File("gen.txt")}, "", 0,
+         {{"carol", "c2"}, {"eve", "?"}}},
+        {{"delete", htpasswd, "bob", "zed"}, "", 6, {}},
+        {{"delete", htpasswd, "bob", "Eve"}, "", 0, {{"bob", "-"}, {"eve", "-"}}},
+        {{"verify", htpasswd, "alice"}, "new\n", 0, {}},
+        {{"verify", htpasswd, kYamada}, kYamadaPassword + "\n", 0, {}},
+        {{"verify", htpasswd, "alice"}, "wonderland\n", 3, {}},
+        {{"verify", htpasswd, "zed"}, "x\n", 6, {}},
+        {{"check", htpasswd}, "", 1, {}},
+        {{"check", htpasswd, "--min-rounds", "999"}, "", 2, {}},
+        {{"--version"}, "", 0, {}},
+        {{"--help"}, "", 0, {}},
+        {{"frob"}, "", 2, {}},
+        {{"add", htpasswd}, "", 2, {}},
+        {{"add", htpasswd, "x", "--bogus"}, "", 2, {}},
+        {{"add", htpasswd, "x", "--format", "md5"}, "", 2, {}},
+        {{"add", htpasswd, "x", "--cost", "18"}, "", 2, {}},
+        {{"build", dir.File("users.csv")}, "", 2, {}},
+    };
+    std::map<std::string, std::string> passwords, before;
+    for (auto step : steps) {
+      if (!utf8 && step.args[0] != "check") step.args.insert(step.args.end(), {"--encoding", "sjis"});
+      const std::string label = (utf8 ? "utf8 " : "sjis ") + step.args[0] + " " + step.args.back();
+      const TRun run = Cli(dir, step.args, step.input);
+      ASSERT_EQ(run.code, step.code) << label << ": " << run.err;
+      // One line on stderr per failure, none otherwise.
+      EXPECT_EQ(run.err.empty(), step.code < 2) << label << ": " << run.err;
+      EXPECT_TRUE(run.err.empty() || (run.err.starts_with("vastelo-cli: ") && run.err.find('\n') == run.err.size() - 1))
+          << label << ": " << run.err;
+      for (const auto& [user, password] : step.changes) {
+        if (password == "-") {
+          passwords.erase(user);
+        } else if (password != "?") {
+          passwords[user] = password;
+        } else {
+          // Told on stdout, else in the --passwd-out file, else in passwd.txt.
+          const std::string told = run.out + (std::filesystem::exists(dir.File("gen.txt")) ? ReadBytes(dir.File("gen.txt")) : "") +
+                                   ReadBytes(site + "/passwd.txt");
+          const std::size_t at = told.find(user + "=");
+          ASSERT_NE(at, std::string::npos) << label << ": " << told;
+          passwords[user] = told.substr(at + user.size() + 1, 8);
+        }
+      }
+      const std::map<std::string, std::string> users = Users(ReadBytes(htpasswd));
+      ASSERT_EQ(users.size(), passwords.size()) << label;
+      for (const auto& [user, password] : passwords) {
+        EXPECT_TRUE(Verifies(password, users.at(user))) << label << ": " << user;
+        EXPECT_TRUE(step.changes.count(user) || !before.count(user) || users.at(user) == before.at(user)) << label << user;
+      }
+      before = users;
+    }
+    EXPECT_EQ(ReadBytes(site + "/.htaccess"),
+              "AuthUserFile //.htpasswd\r\nAuthGroupFile /dev/null\r\nAuthName \"Protected_area\"\r\nAuthType Basic\r\n"
+              "Require valid-user\r\n\r\n<Files ~ \"^.(htpasswd|htaccess)$\">\r\ndeny from all\r\n</Files>\r\n");
+    EXPECT_EQ(FileMode(dir.File("gen.txt")), 0600u);
+    EXPECT_TRUE(ReadBytes(dir.File("gen.txt")).starts_with("eve=")) << "only the generated password";
+    EXPECT_NE(ReadBytes(site + "/passwd.txt").find(encoded(kYamada + "=" + kYamadaPassword) + "\r\n"), std::string::npos);
+  }
+}
+
+TEST(CliCommands, BadInputWritesNothing) {
+  TempDir dir;
+  const std::string htpasswd = dir.File("site/.htpasswd"), big = "$2y$18$" + std::string(53, 'a');
+  std::filesystem::create_directory(dir.File("site"));
+  WriteBytes(htpasswd, "alice:" + std::string("$apr1$abcdefgh$") + std::string(22, 'a') + "\nplain:text\nbig:" + big + "\n");
+  const std::pair<const char*, std::string> files[] = {
+      {"bad.csv", "a,b\nc,\xff\n"}, {"yoshi.csv", "\xF0\xA0\xAE\xB7,x\n"}, {"empty.csv", ""},
+      {"dup.csv", "x,1\nX,2\n"},    {"nul", "a:b\n\0"},                   {"file", "x"}};
+  for (const auto& [name, bytes] : files) WriteBytes(dir.File(name), std::string(bytes.data(), bytes.size() + (name[0] == 'n')));
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+    int code;
+    std::size_t lines = 1;  // on stderr
+  } cases[] = {
+      {{"build", dir.File("bad.csv"), "-o", dir.File("out")}, "", 4},
+      {{"build", dir.File("yoshi.csv"), "-o", dir.File("out")}, "", 4},
+      {{"build", dir.File("empty.csv"), "-o", dir.File("out")}, "", 4},
+      {{"build", dir.File("empty.csv"), "-o", dir.File("file/x")}, "", 4},
+      {{"add", htpasswd, "a:b"}, "x\n", 4},
+      {{"add", htpasswd, "bob"}, "\n", 4},
+      {{"add", htpasswd, "bob", "--format", "des"}, "\xF0\x9F\x98\x80\n", 4},
+      {{"add", htpasswd, "plain"}, "x\n", 4},  // an earlier line of the name would win
+      {{"add", dir.File("nul"), "bob"}, "x\n", 4},
+      {{"add", dir.File("none/.htpasswd"), "bob"}, "x\n", 4},
+      {{"import", htpasswd, dir.File("dup.csv")}, "", 4},
+      {{"delete", htpasswd, "zed", "alice", "nobody"}, "", 6, 2},
+      {{"delete", htpasswd, "alice", "big"}, "", 4},
+      {{"verify", htpasswd, "plain"}, "text\n", 4},
+      {{"verify", htpasswd, "big"}, "x\n", 4},
+  };
+  const std::string before = Snapshot(dir);
+  for (const auto& c : cases) {
+    const TRun run = Cli(dir, c.args, c.input);
+    EXPECT_EQ(run.code, c.code) << c.args[0] << " " << c.args[2] << ": " << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), static_cast<long>(c.lines)) << run.err;
+    EXPECT_EQ(Snapshot(dir), before) << c.args[0] << " " << c.args[2];
+  }
+}
+
+TEST(CliConcurrency, NoUserIsLostToAnotherWriter) {
+  TempDir dir;
+  const std::string htpasswd = dir.File(".htpasswd");
+  const std::string base = "alice:$apr1$aaaaaaaa$" + std::string(22, 'a') + "\r\n";
+  // Another program rewrites the file after the command has read it and before it saves (the
+  // command waits for the password on stdin in between): its change is kept, ours goes on top,
+  // unless both changed the same user.
+  const struct {
+    std::string theirs;
+    int code;
+    std::vector<std::string> users;
+  } writers[] = {
+      {base + "zed:$apr1$zzzzzzzz$" + std::string(22, 'z') + "\r\n", 0, {"alice", "bob", "zed"}},
+      {"alice:$apr1$cccccccc$" + std::string(22, 'c') + "\r\n", 4, {"alice"}},
+  };
+  for (const auto& w : writers) {
+    WriteBytes(htpasswd, base);
+    const int watch = inotify_init1(IN_CLOEXEC);
+    inotify_add_watch(watch, htpasswd.c_str(), IN_CLOSE_NOWRITE);
+    const std::string user = w.code == 0 ? "bob" : "alice";
+    const TRun run = Finish(Start(dir, {"add", htpasswd, user, "--cost", "4"}, "pw\n", [&] {
+      pollfd read_done{watch, POLLIN, 0};
+      ASSERT_EQ(poll(&read_done, 1, 60'000), 1);
+      WriteBytes(htpasswd, w.theirs);
+    }));
+    close(watch);
+    EXPECT_EQ(run.code, w.code) << run.err;
+    EXPECT_EQ(Users(ReadBytes(htpasswd)).size(), w.users.size());
+    for (const std::string& name : w.users) EXPECT_TRUE(Users(ReadBytes(htpasswd)).count(name)) << name;
+    // Nothing written, or their lines as they stood with ours after them.
+    EXPECT_EQ(ReadBytes(htpasswd).substr(0, w.theirs.size()), w.theirs);
+    EXPECT_EQ(ReadBytes(htpasswd).size() == w.theirs.size(), w.code != 0);
+  }
+
+  // Twenty commands at once, each adding its own user to a file that one of them creates: the
+  // folder lock lets none save over another.
+  std::filesystem::remove(htpasswd);
+  std::vector<TChild> children;
+  for (int i = 0; i < 20; ++i)
+    children.push_back(Start(dir, {"add", htpasswd, "user" + std::to_string(i), "--cost", "4"}, "pw" + std::to_string(i) + "\n"));
+  for (const TChild& child : children) EXPECT_EQ(Finish(child).code, 0);
+  const std::map<std::string, std::string> users = Users(ReadBytes(htpasswd));
+  EXPECT_EQ(users.size(), 20u);
+  for (int i = 0; i < 20; ++i)
+    EXPECT_TRUE(users.count("user" + std::to_string(i)) && Verifies("pw" + std::to_string(i), users.at("user" + std::to_string(i)))) << i;
+}
+
+TEST(CliSignals, InterruptDuringTheBuildWritesNothing) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.File("site"));
+  WriteBytes(dir.File("users.csv"), "a,1\nb,2\nc,3\n");
+  WriteBytes(dir.File("site/.htpasswd"), "alice:$apr1$aaaaaaaa$" + std::string(22, 'a') + "\n");
+  WriteBytes(dir.File("site/passwd.txt"), "alice=x\n");
+  const std::vector<std::string> commands[] = {
+      {"build", dir.File("users.csv"), "-o", dir.File("site"), "--cost", "17"},
+      {"import", dir.File("site/.htpasswd"), dir.File("users.csv"), "--cost", "17"},
+  };
+  const std::string before = Snapshot(dir);
+  for (const auto& args : commands) {
+    const TChild child = Start(dir, args);
+    // Each hash at cost 17 takes seconds: by now the command is hashing.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(child.pid, SIGINT);
+    EXPECT_EQ(Finish(child).code, 128 + SIGINT) << args[0];
+    EXPECT_EQ(Snapshot(dir), before) << args[0];
+  }
+}
+
+TEST(CliCheck, NamesEveryWeakOrUnusableLine) {
+  TempDir dir;
+  const std::string bcrypt = "$2y$", tail = "$" + std::string(53, 'a');
+  // Each line of the file, and whether check names it.
+  const std::pair<std::string, bool> lines[] = {
+      {"\xEF\xBB\xBF" "bom:" + bcrypt + "10" + tail, true},
+      {"des:abJnggxhB/yWI", true},
+      {"apr:$apr1$abcdefgh$" + std::string(22, 'a'), true},
+      {"sha1:{SHA}" + std::string(27, 'a') + "=", true},
+      {"weak:" + bcrypt + "09" + tail, true},
+      {"strong:" + bcrypt + "10" + tail, false},
+      {"sha:$6$salt$" + std::string(86, 'a'), false},
+      {"sha256:$5$rounds=4999$salt$" + std::string(43, 'a'), true},
+      {"strong:" + bcrypt + "12" + tail, true},
+      {"plain:text", true},
+      {":" + bcrypt + "11" + tail, true},
+      {"#hidden:" + bcrypt + "11" + tail, true},
+      {"# a comment", false},
+      {"  ", false},
+      {"nocolon", true},
+  };
+  std::string file, expected;
+  for (std::size_t i = 0; i < std::size(lines); ++i) {
+    file += lines[i].first + "\n";
+    if (lines[i].second) expected += std::to_string(i + 1) + " ";
+  }
+  WriteBytes(dir.File(".htpasswd"), file);
+  const TRun run = Cli(dir, {"check", dir.File(".htpasswd")});
+  EXPECT_EQ(run.code, 1);
+  std::string flagged;
+  std::istringstream out(run.out);
+  for (std::string line; std::getline(out, line);) flagged += line.substr(0, line.find(' ')) + " ";
+  EXPECT_EQ(flagged, expected) << run.out;
+  // The bars move; a file of strong hashes only is clean.
+  EXPECT_EQ(Cli(dir, {"check", dir.File(".htpasswd"), "--min-cost", "4", "--min-rounds", "1000"}).out.find("weak"), std::string::npos);
+  WriteBytes(dir.File(".htpasswd"), "strong:" + bcrypt + "10" + tail + "\r\n# note\r\n");
+  EXPECT_EQ(Cli(dir, {"check", dir.File(".htpasswd")}).code, 0);
+}
