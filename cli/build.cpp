@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "cli/common.h"
+#include "core/credential_build.h"
 #include "platform/cp932.h"
 #include "platform/system.h"
 
@@ -31,20 +32,20 @@ int Build(const std::vector<std::string>& words) {
                         {}, 1, 1);
   const std::optional<std::string> folder = args.Value("-o");
   if (!folder || folder->empty()) throw TFailure(kUsage, "保存先のフォルダ（-o DIR）がありません");
-  table::TUserList table;
-  core::TJob job(table);
-  job.SetSettings(SettingsFrom(args));
-  job.SetAuth(TableText(args.Value("--auth-user-file").value_or("//.htpasswd")),
-              TableText(args.Value("--auth-name").value_or("Protected_area")));
-  job.LoadCredentials(args[0]);
+  // Straight from the file to the files' bytes: a million users need no table of rows.
+  const core::TSettings settings = SettingsFrom(args);
+  const core::TBuiltFiles built = core::BuildCredentialFile(
+      args[0], settings, TableText(args.Value("--auth-user-file").value_or("//.htpasswd")),
+      TableText(args.Value("--auth-name").value_or("Protected_area")), ShowProgress()).value();
   // The window's table builds its one empty placeholder row as a user; a command has no such row.
-  if (table.Strings().Count() == 0) throw TFailure(kBadInput, "\"" + Shown(args[0]) + "\" にユーザがいません");
-  BuildShowingProgress(job);
+  if (built.users == 0) throw TFailure(kBadInput, "\"" + Shown(args[0]) + "\" にユーザがいません");
   MakeFolders(*folder);
+  const std::string base = *folder + (folder->back() == '/' ? "" : "/");
   const TFolderLock lock(*folder);
-  const core::TSavePlan plan = job.PlanSave(*folder);
   const TSignalsHeld held;
-  job.Save(plan, true);
+  core::SaveFileSet({{base + ".htpasswd", built.htpasswd, core::FileKind::Public},
+                     {base + ".htaccess", built.htaccess, core::FileKind::Public},
+                     {base + "passwd.txt", built.passwd, core::FileKind::Secret}});
   return kDone;
 }
 

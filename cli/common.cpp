@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <memory>
 
 #include "core/encoding.h"
 #include "platform/cp932.h"
@@ -207,29 +208,31 @@ TSignalsHeld::TSignalsHeld() {
 
 TSignalsHeld::~TSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
-void BuildShowingProgress(core::TJob& job) {
-  const bool terminal = ::isatty(STDERR_FILENO) != 0;
-  const std::uint64_t start = platform::HighResolutionCounter();
-  constexpr std::uint64_t kSecond = 1'000'000'000;
-  std::size_t shown = 0;
-  bool showing = false;
-  const auto show = [&](std::size_t done, std::size_t total) {
-    if (done == shown && showing) return;
-    shown = done;
-    showing = true;
-    WriteAll(STDERR_FILENO, "\r作成中 " + std::to_string(done) + "/" + std::to_string(total));
+std::function<bool(std::size_t, std::size_t)> ShowProgress() {
+  // Shared by the calls of one build, and ended with a line break when the build is done.
+  struct TShown {
+    bool terminal = ::isatty(STDERR_FILENO) != 0;
+    std::uint64_t start = platform::HighResolutionCounter();
+    std::size_t done = 0, total = 0;
+    bool showing = false;
+    ~TShown() {
+      if (showing) WriteAll(STDERR_FILENO, "\r作成中 " + std::to_string(total) + "/" + std::to_string(total) + "\n");
+    }
   };
-  std::size_t all = 0;
-  job.Build([&](std::size_t done, std::size_t total) {
-    all = total;
-    if (terminal && (showing || platform::HighResolutionCounter() - start > kSecond)) show(done, total);
+  auto shown = std::make_shared<TShown>();
+  return [shown](std::size_t done, std::size_t total) {
+    constexpr std::uint64_t kSecond = 1'000'000'000;
+    shown->total = total;
+    if (!shown->terminal || (done == shown->done && shown->showing)) return true;
+    if (!shown->showing && platform::HighResolutionCounter() - shown->start <= kSecond) return true;
+    shown->done = done;
+    shown->showing = true;
+    WriteAll(STDERR_FILENO, "\r作成中 " + std::to_string(done) + "/" + std::to_string(total));
     return true;
-  });
-  if (showing) {
-    show(all, all);
-    WriteAll(STDERR_FILENO, "\n");
-  }
+  };
 }
+
+void BuildShowingProgress(core::TJob& job) { job.Build(ShowProgress()); }
 
 int FindRow(const table::TUserList& table, std::string_view key) {
   const table::TValueStrings& strings = table.Strings();

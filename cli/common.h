@@ -97,7 +97,10 @@ class TSignalsHeld {
   sigset_t previous_;
 };
 
-// Builds the job's rows, showing "作成中 N/M" on stderr once a build on a terminal takes a second.
+// Shows "作成中 N/M" on stderr while a build that has taken more than a second goes on, when
+// stderr is a terminal; the line is ended when the last copy of the function is gone.
+std::function<bool(std::size_t done, std::size_t total)> ShowProgress();
+// Builds the job's rows, showing the count so.
 void BuildShowingProgress(core::TJob& job);
 
 // Saves the built job to the .htpasswd at `path` alone. kBadInput, writing nothing, when a user of

@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 
+#include "core/credential_build.h"
 #include "core/encoding.h"
 #include "core/encrypt_password.h"
 #include "platform/cp932.h"
@@ -15,7 +16,6 @@
 #include "text/exceptions.h"
 #include "text/messages.h"
 #include "text/string_list.h"
-#include "text/umyfunc.h"
 
 namespace core {
 namespace {
@@ -301,18 +301,10 @@ void TJob::LoadCredentials(const std::string& path, const std::function<void(lon
   const long long count = lines.Count();
   table_.Strings().Reserve(table_.Strings().Count() + lines.Count());
   long long number = 0;
-  for (std::string line : lines.Lines()) {
-    if (progress) progress(++number, count);
-    else ++number;
-    // Spreadsheets and editors save UTF-8 with a byte-order mark, which is no part of the first name.
-    if (settings_.utf8 && number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
-    if (line.empty()) continue;
-    if (settings_.utf8) line = Cp932FromUtf8Line(line, number);
-    const text::TStringList fields = text::SplitDelimited(line, ',');
-    // The password is taken first: a line of nothing but blanks yields no field at all, and asking
-    // for field 1 of it gives the list index message that users of the tool have always seen.
-    const std::string password = fields.Count() == 1 ? std::string() : fields.Get(1);
-    table_.InsertEntry(fields.Get(0), password, true);
+  for (const std::string& line : lines.Lines()) {
+    if (progress) progress(number + 1, count);
+    if (const std::optional<TCredential> record = ParseCredentialLine(line, ++number, settings_.utf8))
+      table_.InsertEntry(record->key, record->value, true);
   }
 }
 

@@ -13,7 +13,7 @@
 #include "app/busy.h"
 #include "app/strength_dialog.h"
 #include "cli/cli.h"
-#include "hashes/random_source.h"
+#include "scripted_random.h"
 #include "server_harness.h"
 #include "window_fixture.h"
 
@@ -187,19 +187,6 @@ TEST_F(FormatsTest, EveryFormatsFilesGuardAFolderOnRealServers) {
   if (!why_no_servers.empty()) GTEST_SKIP() << why_no_servers;
 }
 
-namespace {
-// The same bytes whenever it starts afresh: two runs drawing alike get the same salts and passwords.
-class Scripted : public RandomSource {
- public:
-  void Fill(std::uint8_t* out, std::size_t size) override {
-    for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<std::uint8_t>(next_ = next_ * 75 + 74);
-  }
-
- private:
-  unsigned next_ = 1;
-};
-}  // namespace
-
 // The command writes, byte for byte, what the window writes for the same file and settings.
 TEST_F(FormatsTest, TheCommandWritesWhatTheWindowWrites) {
   const char* const names[] = {"des", "apr1", "sha512", "bcrypt"};
@@ -209,14 +196,14 @@ TEST_F(FormatsTest, TheCommandWritesWhatTheWindowWrites) {
       const std::string window = dir.File("window"), command = dir.File("command");
       mkdir(window.c_str(), 0700);
       {
-        Scripted random;
+        ScriptedRandom random;
         const ScopedRandomSource scoped(random);
         Choose(f.format, utf8);
         LoadPath(dir.File("users.csv"));
         Click(form->CreateEnc);
         SaveTo(window);
       }
-      Scripted random;
+      ScriptedRandom random;
       const ScopedRandomSource scoped(random);
       EXPECT_EQ(cli::Run({"build", dir.File("users.csv"), "-o", command, "--format", names[static_cast<int>(f.format)],
                           "--encoding", utf8 ? "utf8" : "sjis", "--cost", "4", "--rounds", "1000"}),

@@ -9,8 +9,10 @@
 #include <functional>
 #include <map>
 
+#include "core/credential_build.h"
 #include "core/job.h"
 #include "hashes/hashes.h"
+#include "scripted_random.h"
 #include "test_files.h"
 #include "text/exceptions.h"
 #include "text/string_list.h"
@@ -196,4 +198,35 @@ TEST_F(Job, ChangesOnDiskAreMergedAndEveryLossIsAskedFor) {
   WriteBytes(dir.File(".htpasswd"), now);
   EXPECT_NE(FailureMessage<text::Exception>([&] { job.Save(plan, true); }), "");
   EXPECT_EQ(ReadBytes(dir.File(".htpasswd")), now) << "nothing written";
+}
+
+TEST_F(Job, ACredentialFileBuildsAlikeWithAndWithoutATable) {
+  const std::string files[] = {",\r\nalice,1\r\n\"eve, jr\",\"p,w\" x\n\x81,\x82\rbob\n\n\xEF\xBB\xBF" "c  d e\n,\n,z",
+                               "a,1\nA,2\n", "a,1\nb=c,2\n", "a,1\n \t\nb,2", "\xEF\xBB\xBF" "a,1\n\xE3\x81\x8B\xE3\x82\x99,2", ""};
+  for (const bool utf8 : {false, true}) {
+    job.SetSettings({hashes::Format::Des, {}, utf8});
+    for (const std::string& file : files) {
+      WriteBytes(dir.File("users.csv"), file);
+      table.Strings().Clear();
+      std::string through_table;
+      const std::string refused = FailureMessage<text::Exception>([&] {
+        ScriptedRandom random;
+        const ScopedRandomSource scoped(random);
+        job.LoadCredentials(dir.File("users.csv"));
+        if (table.Strings().Count() == 0) return;
+        Build();
+        const core::TSavePlan plan = job.PlanSave(dir.path());
+        through_table = plan.files[0].bytes + plan.files[1].bytes + plan.files[2].bytes;
+      });
+      ScriptedRandom random;
+      const ScopedRandomSource scoped(random);
+      std::optional<core::TBuiltFiles> built;
+      EXPECT_EQ(FailureMessage<text::Exception>([&] {
+                  built = core::BuildCredentialFile(dir.File("users.csv"), job.Settings(), "//.htpasswd", "Protected_area",
+                                                    [](std::size_t, std::size_t) { return true; });
+                }),
+                refused) << file;
+      EXPECT_EQ(built && built->users ? built->htpasswd + built->htaccess + built->passwd : "", through_table) << file << utf8;
+    }
+  }
 }

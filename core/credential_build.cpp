@@ -1,0 +1,141 @@
+#include "core/credential_build.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "core/encoding.h"
+#include "core/encrypt_password.h"
+#include "platform/key_fold.h"
+#include "text/exceptions.h"
+#include "text/messages.h"
+#include "text/string_list.h"
+#include "text/umyfunc.h"
+
+namespace core {
+namespace {
+
+// A line the delimited-text reader splits at its commas alone: printable ASCII with no blank and
+// no quote, so that no field is quoted, trimmed or split at a blank, and no byte can take the
+// comma after it as the second byte of a character.
+bool Plain(std::string_view line) {
+  return std::all_of(line.begin(), line.end(), [](char c) { return c > ' ' && c < 0x7F && c != '"'; });
+}
+
+// Names as the table compares them, indexed by their folded form: open addressing over the rows'
+// positions, with each folded form's hash beside it, so that a million names cost a few bytes each
+// rather than a node and a string apiece.
+class TNameIndex {
+ public:
+  explicit TNameIndex(std::size_t names) {
+    std::size_t size = 16;
+    while (size < 2 * names) size *= 2;
+    slots_.assign(size, {0, kEmpty});
+  }
+  // False when a name with the same folded form is there already.
+  bool Insert(std::string folded, const std::vector<TCredential>& rows, std::uint32_t row) {
+    const std::size_t hash = std::hash<std::string>{}(folded);
+    for (std::size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+      Slot& slot = slots_[i];
+      if (slot.row == kEmpty) {
+        slot = {hash, row};
+        return true;
+      }
+      if (slot.hash == hash && platform::FoldKey(rows[slot.row].key) == folded) return false;
+    }
+  }
+
+ private:
+  static constexpr std::uint32_t kEmpty = ~std::uint32_t{0};
+  struct Slot {
+    std::size_t hash;
+    std::uint32_t row;
+  };
+  std::vector<Slot> slots_;
+};
+
+}  // namespace
+
+std::optional<TCredential> ParseCredentialLine(std::string_view line, long long number, bool utf8) {
+  // Spreadsheets and editors save UTF-8 with a byte-order mark, which is no part of the first name.
+  if (utf8 && number == 1 && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
+  if (line.empty()) return std::nullopt;
+  std::string converted;
+  if (utf8) line = converted = Cp932FromUtf8Line(line, number);
+  if (Plain(line)) {
+    const std::size_t comma = line.find(',');
+    if (comma == std::string_view::npos) return TCredential{std::string(line), {}};
+    const std::size_t next = line.find(',', comma + 1);
+    return TCredential{std::string(line.substr(0, comma)), std::string(line.substr(comma + 1, next - comma - 1))};
+  }
+  const text::TStringList fields = text::SplitDelimited(line, ',');
+  // The password is asked for first: a line of nothing but blanks yields no field at all, and
+  // asking for field 1 of it gives the list index message that users of the tool have always seen.
+  std::string password = fields.Count() == 1 ? std::string() : fields.Get(1);
+  return TCredential{fields.Get(0), std::move(password)};
+}
+
+std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TSettings& settings,
+                                               std::string_view auth_user_file, std::string_view auth_name,
+                                               const std::function<bool(std::size_t done, std::size_t total)>& keep_going) {
+  std::vector<TCredential> rows;
+  {
+    const std::string bytes = text::ReadFileBytes(path);
+    // The lines as the line list splits them: CR LF, CR or LF ends one, a NUL ends the text.
+    const std::string_view text(bytes.data(), std::min(bytes.size(), bytes.find('\0')));
+    // At most one line for every line end, and one more.
+    const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n') +
+                                                std::count(text.begin(), text.end(), '\r')) + 1;
+    TNameIndex names(lines);
+    long long number = 0;
+    for (std::size_t at = 0; at < text.size();) {
+      const std::size_t end = std::min(text.find_first_of("\r\n", at), text.size());
+      const std::optional<TCredential> record = ParseCredentialLine(text.substr(at, end - at), ++number, settings.utf8);
+      at = end + (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+      if (!record) continue;
+      if (record->key.find('=') != std::string::npos) throw text::Exception(std::string(messages::SNoEqualsInKey));
+      // A first row of an empty name and password is the table's current row, left empty: the
+      // next record fills it instead of coming below it.
+      if (rows.size() == 1 && rows[0].key.empty() && rows[0].value.empty()) rows.clear();
+      if (!record->key.empty() && !names.Insert(platform::FoldKey(record->key), rows, static_cast<std::uint32_t>(rows.size())))
+        throw text::Exception(text::FormatMessage(messages::SDuplicateString, {record->key}));
+      rows.push_back(*std::move(record));
+    }
+  }
+  TBuiltFiles files;
+  files.users = rows.size();
+  files.htaccess = OutputBytes(HtaccessText(auth_user_file, auth_name), settings.utf8);
+  // The draws in row order, the hashing a chunk of rows at a time on every core: the same draws as
+  // a whole build makes, without a job per row held for the whole file.
+  constexpr std::size_t kChunk = 64 * 1024;
+  std::size_t names = 0, passwords = 0;
+  for (const TCredential& row : rows) names += row.key.size(), passwords += std::max<std::size_t>(row.value.size(), 8);
+  files.htpasswd.reserve(names + rows.size() * (3 + 13));
+  files.passwd.reserve(names + passwords + rows.size() * 3);
+  std::vector<HashJob> jobs;
+  for (std::size_t from = 0; from < rows.size(); from += kChunk) {
+    const std::size_t to = std::min(rows.size(), from + kChunk);
+    jobs.clear();
+    for (std::size_t r = from; r < to; ++r) {
+      // A name that cannot leave the program as the chosen encoding stops the build before hashing.
+      if (settings.utf8) (void)OutputBytes(rows[r].key, true);
+      jobs.push_back(DrawHashJob(rows[r].value, settings.format, settings.strength, settings.utf8));
+    }
+    const std::optional<std::vector<std::string>> hashes =
+        HashAll(jobs, [&](std::size_t done) { return keep_going(from + done, rows.size()); });
+    if (!hashes) return std::nullopt;
+    for (std::size_t r = from; r < to; ++r) {
+      const std::string& hash = (*hashes)[r - from];
+      const std::string& password = jobs[r - from].password;
+      if (settings.utf8) {
+        files.htpasswd.append(OutputBytes(rows[r].key + ":" + hash, true)).append("\r\n");
+        files.passwd.append(OutputBytes(rows[r].key + "=" + password, true)).append("\r\n");
+      } else {
+        files.htpasswd.append(rows[r].key).append(":").append(hash).append("\r\n");
+        files.passwd.append(rows[r].key).append("=").append(password).append("\r\n");
+      }
+    }
+  }
+  return files;
+}
+
+}  // namespace core
