@@ -80,18 +80,15 @@ std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TS
   std::vector<TCredential> rows;
   {
     const std::string bytes = text::ReadFileBytes(path);
-    // The lines as the line list splits them: CR LF, CR or LF ends one, a NUL ends the text.
-    const std::string_view text(bytes.data(), std::min(bytes.size(), bytes.find('\0')));
     // At most one line for every line end, and one more.
-    const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n') +
-                                                std::count(text.begin(), text.end(), '\r')) + 1;
+    const auto lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n') +
+                                                std::count(bytes.begin(), bytes.end(), '\r')) + 1;
     TNameIndex names(lines);
+    rows.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
     long long number = 0;
-    for (std::size_t at = 0; at < text.size();) {
-      const std::size_t end = std::min(text.find_first_of("\r\n", at), text.size());
-      const std::optional<TCredential> record = ParseCredentialLine(text.substr(at, end - at), ++number, settings.utf8);
-      at = end + (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
-      if (!record) continue;
+    text::ForEachLine(bytes, [&](std::string_view line) {
+      std::optional<TCredential> record = ParseCredentialLine(line, ++number, settings.utf8);
+      if (!record) return;
       if (record->key.find('=') != std::string::npos) throw text::Exception(std::string(messages::SNoEqualsInKey));
       // A first row of an empty name and password is the table's current row, left empty: the
       // next record fills it instead of coming below it.
@@ -99,7 +96,7 @@ std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TS
       if (!record->key.empty() && !names.Insert(platform::FoldKey(record->key), rows, static_cast<std::uint32_t>(rows.size())))
         throw text::Exception(text::FormatMessage(messages::SDuplicateString, {record->key}));
       rows.push_back(*std::move(record));
-    }
+    });
   }
   TBuiltFiles files;
   files.users = rows.size();

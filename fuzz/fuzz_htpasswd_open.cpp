@@ -1,7 +1,9 @@
 // An existing .htpasswd of arbitrary bytes, opened in both encodings: refused whole exactly when a
 // line holds a NUL byte or is longer than 1 MiB, and otherwise written back byte for byte when
 // nothing was changed. Cut at its NUL bytes, the input is also the base, ours and theirs of a
-// merge, whose users are checked against a model of what a server reads.
+// merge, whose users are checked against a model of what a server reads. The same bytes are split
+// into lines as a credential file is, against a model of that too.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 
 #include "core/htpasswd_file.h"
 #include "text/exceptions.h"
+#include "text/string_list.h"
 
 namespace {
 
@@ -100,8 +103,22 @@ void CheckMerge(std::string_view base, std::string_view ours, std::string_view t
 
 }  // namespace
 
+// The lines of a credential file, by a model of its own: the text ends at its first NUL, and a
+// line at the first CR or LF after it; a CR LF pair is one end.
+void CheckLineSplitting(std::string_view input) {
+  std::vector<std::string> model;
+  const std::string_view text = input.substr(0, input.find('\0'));
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find_first_of("\r\n", at), text.size());
+    model.emplace_back(text.substr(at, end - at));
+    at = end + (text.substr(end, 2) == "\r\n" ? 2 : 1);
+  }
+  Check(text::SplitLines(input) == model);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
+  CheckLineSplitting(input);
   // At most three parts: the last keeps any further NUL bytes, which its opening must refuse.
   std::vector<std::string_view> parts;
   std::string_view rest = input;

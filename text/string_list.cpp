@@ -14,18 +14,8 @@
 namespace text {
 
 std::vector<std::string> SplitLines(std::string_view bytes) {
-  // The text ends at its first NUL; the bytes after it are never looked at.
-  if (const std::size_t nul = bytes.find('\0'); nul != std::string_view::npos) bytes = bytes.substr(0, nul);
   std::vector<std::string> lines;
-  std::size_t p = 0;
-  const std::size_t n = bytes.size();
-  while (p < n) {
-    const std::size_t start = p;
-    while (p < n && bytes[p] != '\r' && bytes[p] != '\n') ++p;
-    lines.emplace_back(bytes.substr(start, p - start));
-    if (p < n && bytes[p] == '\r') ++p;
-    if (p < n && bytes[p] == '\n') ++p;
-  }
+  ForEachLine(bytes, [&](std::string_view line) { lines.emplace_back(line); });
   return lines;
 }
 

@@ -8,9 +8,23 @@
 
 namespace text {
 
-// Splits bytes into lines: CR LF, a lone CR and a lone LF each end a line, LF CR is two line ends,
-// a last line without a break is still a line, and the first NUL byte ends the text. No byte-order
-// mark is recognised: it stays at the start of the first line.
+// Gives each line of `bytes` to `line(std::string_view)`, in order: CR LF, a lone CR and a lone LF
+// each end a line, LF CR is two line ends, a last line without a break is still a line, and the
+// first NUL byte ends the text. No byte-order mark is recognised: it stays at the start of the first
+// line.
+template <class Line>
+void ForEachLine(std::string_view bytes, Line&& line) {
+  if (const std::size_t nul = bytes.find('\0'); nul != std::string_view::npos) bytes = bytes.substr(0, nul);
+  for (std::size_t p = 0, n = bytes.size(); p < n;) {
+    const std::size_t start = p;
+    while (p < n && bytes[p] != '\r' && bytes[p] != '\n') ++p;
+    line(bytes.substr(start, p - start));
+    if (p < n && bytes[p] == '\r') ++p;
+    if (p < n && bytes[p] == '\n') ++p;
+  }
+}
+
+// The lines of `bytes` as ForEachLine gives them.
 std::vector<std::string> SplitLines(std::string_view bytes);
 
 // Every line followed by CR LF, built in one allocation.
