@@ -53,6 +53,7 @@ TEST_F(EncodingTest, ALineThatIsNoUtf8OrHoldsWhatShiftJisLacksStopsTheLoadThere)
       {"a,1\r\nb,\xC0\xAF\r\n", Sjis("2 行目の 3 バイト目からが UTF-8 として正しくないため、読み込めません.")},
       {"a,1\r\n\r\n𠮷野家,2\r\n", Sjis("3 行目の文字 U+20BB7 はShift-JISで表せないため、読み込めません.")},
       {"a,1\r\nb,ok😀\r\n", Sjis("2 行目の文字 U+1F600 はShift-JISで表せないため、読み込めません.")},
+      {"a,1\r\nuseræ,x\r\n", Sjis("2 行目の文字 U+00E6 はShift-JISで表せないため、読み込めません.")},
       // A wave dash would be stored as the full-width tilde, and come back as another character.
       {"a,1\r\n10〜20,x\r\n", Sjis("2 行目の文字 U+301C はShift-JISで表せないため、読み込めません.")},
   };

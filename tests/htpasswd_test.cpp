@@ -119,6 +119,11 @@ TEST_F(HtpasswdTest, AnOpenedFileIsChangedWithoutReissuingAnyone) {
   // The table now shows the file as saved, and there is nothing new to save.
   EXPECT_EQ(Table().Strings().Count(), 200);
   EXPECT_FALSE(form->SaveData->isEnabled());
+  // A refused name in the editor stops a build of rows that all hold their hashes, too.
+  ClickCell(0, 2);
+  Type("user0");
+  Key(Qt::Key_B, Qt::ControlModifier);
+  EXPECT_EQ(Errors(), std::vector<std::string>{DuplicateShown("user0")});
 }
 
 TEST_F(HtpasswdTest, AFileThatIsNoListOfLinesIsRefusedWholeAndLeavesNothingToBuildOrSave) {

@@ -198,6 +198,9 @@ TEST_F(Job, ChangesOnDiskAreMergedAndEveryLossIsAskedFor) {
   WriteBytes(dir.File(".htpasswd"), now);
   EXPECT_NE(FailureMessage<text::Exception>([&] { job.Save(plan, true); }), "");
   EXPECT_EQ(ReadBytes(dir.File(".htpasswd")), now) << "nothing written";
+  // Asked again and answered yes, the .htaccess there gives way to the built one.
+  job.Save(job.PlanSave(dir.path()), true);
+  EXPECT_EQ(ReadBytes(dir.File(".htaccess")), job.Result()->htaccess);
 }
 
 TEST_F(Job, ACredentialFileBuildsAlikeWithAndWithoutATable) {
