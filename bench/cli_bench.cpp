@@ -55,7 +55,7 @@ TRun Run(std::vector<std::string> args) {
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
-    std::freopen("/dev/null", "w", stdout);
+    if (!std::freopen("/dev/null", "w", stdout)) _exit(126);
     setenv("LC_ALL", "C", 1);
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());

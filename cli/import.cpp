@@ -34,6 +34,7 @@ int Import(const std::vector<std::string>& words) {
   }
   BuildShowingProgress(job);
   std::vector<std::string> lines;
+  lines.reserve(generated.size());
   for (const int row : generated)
     lines.push_back(table.CellText(table::KeyColumn, row) + "=" + table.CellText(table::ValueColumn, row));
   std::vector<core::TFileToSave> extra;

@@ -32,7 +32,7 @@ class TNameIndex {
     slots_.assign(size, {0, kEmpty});
   }
   // False when a name with the same folded form is there already.
-  bool Insert(std::string folded, const std::vector<TCredential>& rows, std::uint32_t row) {
+  bool Insert(const std::string& folded, const std::vector<TCredential>& rows, std::uint32_t row) {
     const std::size_t hash = std::hash<std::string>{}(folded);
     for (std::size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
       Slot& slot = slots_[i];
@@ -103,7 +103,7 @@ std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TS
   files.htaccess = OutputBytes(HtaccessText(auth_user_file, auth_name), settings.utf8);
   // The draws in row order, the hashing a chunk of rows at a time on every core: the same draws as
   // a whole build makes, without a job per row held for the whole file.
-  constexpr std::size_t kChunk = 64 * 1024;
+  constexpr std::size_t kChunk = std::size_t{64} * 1024;
   std::size_t names = 0, passwords = 0;
   for (const TCredential& row : rows) names += row.key.size(), passwords += std::max<std::size_t>(row.value.size(), 8);
   files.htpasswd.reserve(names + rows.size() * (3 + 13));
