@@ -122,7 +122,7 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
         {{"add", htpasswd, "carol", "--format", "apr1"}, "c1\r\n", 0, {{"carol", "c1"}}},
         {{"add", htpasswd, "ALICE", "--format", "sha512", "--rounds", "1000"}, "new\n", 0, {{"alice", "new"}}},
         {{"add", htpasswd, kYamada, "--cost", "4"}, kYamadaPassword, 0, {{encoded(kYamada), encoded(kYamadaPassword)}}},
-        {{"add", htpasswd, "dave", "--generate", "--cost", "4"}, "", 0, {{"dave", "?"}}},
+        {{"add", htpasswd, "dave", "--generate", "--cost=4"}, "", 0, {{"dave", "?"}}},
         {{"import", htpasswd, dir.File("more.csv"), "--format", "des", "--passwd-out", dir.File("gen.txt")}, "", 0,
          {{"carol", "c2"}, {"eve", "?"}}},
         {{"delete", htpasswd, "bob", "zed"}, "", 6, {}},
