@@ -190,7 +190,7 @@ TEST(CliCommands, BadInputWritesNothing) {
   WriteBytes(htpasswd, "alice:" + std::string("$apr1$abcdefgh$") + std::string(22, 'a') + "\nplain:text\nbig:" + big + "\n");
   const std::pair<const char*, std::string> files[] = {
       {"bad.csv", "a,b\nc,\xff\n"}, {"yoshi.csv", "\xF0\xA0\xAE\xB7,x\n"}, {"empty.csv", ""},
-      {"dup.csv", "x,1\nX,2\n"},    {"nul", "a:b\n\0"},                   {"file", "x"}};
+      {"dup.csv", "x,1\nX,2\n"},    {"nul", "a:b\n\0"},                   {"file", "x"}, {"plain.csv", "plain,x\n"}};
   for (const auto& [name, bytes] : files) WriteBytes(dir.File(name), std::string(bytes.data(), bytes.size() + (name[0] == 'n')));
   const struct {
     std::vector<std::string> args;
@@ -209,6 +209,7 @@ TEST(CliCommands, BadInputWritesNothing) {
       {{"add", dir.File("nul"), "bob"}, "x\n", 4},
       {{"add", dir.File("none/.htpasswd"), "bob"}, "x\n", 4},
       {{"import", htpasswd, dir.File("dup.csv")}, "", 4},
+      {{"import", htpasswd, dir.File("plain.csv")}, "", 4},  // an earlier line of the name would win
       {{"delete", htpasswd, "zed", "alice", "nobody"}, "", 6, 2},
       {{"delete", htpasswd, "alice", "big"}, "", 4},
       {{"verify", htpasswd, "plain"}, "text\n", 4},

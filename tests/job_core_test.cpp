@@ -10,6 +10,7 @@
 #include <map>
 
 #include "core/credential_build.h"
+#include "core/encrypt_password.h"
 #include "core/job.h"
 #include "hashes/hashes.h"
 #include "scripted_random.h"
@@ -95,6 +96,8 @@ TEST_F(Job, OnlyTheResultOfTheRowsAsTheyStandIsSaved) {
   }
   // The realm and format of the last case reached .htaccess and the hashes.
   EXPECT_TRUE(ReadBytes(dir.File(".htaccess")).starts_with("AuthUserFile /srv/.htpasswd\r\n"));
+  // A setting the library refuses fails the hashing: no row is left with an empty hash.
+  EXPECT_THROW(HashAll({HashJob{"pw", {}, "$9$"}}, [](std::size_t) { return true; }), std::invalid_argument);
 }
 
 TEST_F(Job, AnOpenedFileGoesBackLineForLineUnlessChanged) {
