@@ -16,36 +16,15 @@
 namespace core {
 namespace {
 
+using platform::ReadUpTo;
+using platform::TFileDescriptor;
+
 // Non-blocking, so that a FIFO put in a file's place cannot hang the save.
 constexpr int kReadFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 constexpr int kWriteFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY;
 constexpr int kMaxLinks = 40;  // as many as the kernel follows before it answers ELOOP
 constexpr char kAccessAcl[] = "system.posix_acl_access";
-
-class TFileDescriptor {
- public:
-  explicit TFileDescriptor(int fd = -1) : fd_(fd) {}
-  ~TFileDescriptor() { Close(); }
-  TFileDescriptor(const TFileDescriptor&) = delete;
-  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-  int get() const { return fd_; }
-  void Reset(int fd) {
-    Close();
-    fd_ = fd;
-  }
-  // Closes now and reports the result: for a file being written, a failed close can be the first
-  // sign that the data did not reach the disk.
-  int Close() {
-    if (fd_ < 0) return 0;
-    const int rc = platform::Files().Close(fd_);
-    fd_ = -1;
-    return rc;
-  }
-
- private:
-  int fd_;
-};
 
 // One file of the set on its way: what was found at the check, and every trace the save has left
 // so far, so that a failure at any step can undo exactly what was done.
@@ -109,22 +88,6 @@ int CreateUnique(const std::string& prefix, std::string& name) {
     return fd >= 0;
   });
   return fd;
-}
-
-// Reads up to `size` bytes from the file's current offset; fewer if it ends sooner. False, with
-// errno set, when a read fails: a read error must not pass for a shorter file.
-bool ReadUpTo(int fd, std::size_t size, std::string& bytes) {
-  bytes.assign(size, '\0');
-  std::size_t got = 0;
-  while (got < size) {
-    const ssize_t n = platform::Files().Read(fd, bytes.data() + got, size - got);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n < 0) return false;
-    if (n == 0) break;  // the file shrank since its size was taken
-    got += static_cast<std::size_t>(n);
-  }
-  bytes.resize(got);
-  return true;
 }
 
 bool WriteAll(int fd, std::string_view bytes) {

@@ -1,5 +1,6 @@
 #include "platform/file_ops.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/xattr.h>
@@ -40,6 +41,27 @@ int FileCalls::Fsetxattr(int fd, const char* name, const void* value, std::size_
 int FileCalls::Fremovexattr(int fd, const char* name) { return ::fremovexattr(fd, name); }
 
 FileCalls& Files() { return *current; }
+
+int TFileDescriptor::Close() {
+  if (fd_ < 0) return 0;
+  const int rc = Files().Close(fd_);
+  fd_ = -1;
+  return rc;
+}
+
+bool ReadUpTo(int fd, std::size_t size, std::string& bytes) {
+  bytes.assign(size, '\0');
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t n = Files().Read(fd, bytes.data() + got, size - got);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n < 0) return false;
+    if (n == 0) break;  // the file shrank since its size was taken
+    got += static_cast<std::size_t>(n);
+  }
+  bytes.resize(got);
+  return true;
+}
 
 ScopedFileCalls::ScopedFileCalls(FileCalls& calls) : previous_(current) { current = &calls; }
 ScopedFileCalls::~ScopedFileCalls() { current = previous_; }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -52,5 +53,29 @@ class ScopedFileCalls {
  private:
   FileCalls* previous_;
 };
+
+// A file descriptor closed through Files() when it goes, or earlier by Close().
+class TFileDescriptor {
+ public:
+  explicit TFileDescriptor(int fd = -1) : fd_(fd) {}
+  ~TFileDescriptor() { Close(); }
+  TFileDescriptor(const TFileDescriptor&) = delete;
+  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
+  int get() const { return fd_; }
+  void Reset(int fd) {
+    Close();
+    fd_ = fd;
+  }
+  // Closes now and reports the result: for a file being written, a failed close can be the first
+  // sign that the data did not reach the disk.
+  int Close();
+
+ private:
+  int fd_;
+};
+
+// Reads up to `size` bytes from the file's current offset through Files(); fewer if it ends
+// sooner. False, with errno set, when a read fails: a read error must not pass for a shorter file.
+bool ReadUpTo(int fd, std::size_t size, std::string& bytes);
 
 }  // namespace platform

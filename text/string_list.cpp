@@ -36,52 +36,10 @@ const std::string& TStringList::Get(int index) const {
   return lines_[static_cast<std::size_t>(index)];
 }
 
-namespace {
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) platform::Files().Close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now and reports the result: for a file being written, a failed close can be the
-  // first sign that the data did not reach the disk.
-  int Close() {
-    if (fd_ < 0) return 0;
-    const int rc = platform::Files().Close(fd_);
-    fd_ = -1;
-    return rc;
-  }
-
- private:
-  int fd_;
-};
-
-// Reads up to `size` bytes from the file's current offset; fewer if it ends sooner. False, with
-// errno set, when a read fails: a read error must not pass for a shorter file.
-bool ReadUpTo(int fd, std::size_t size, std::string& bytes) {
-  bytes.assign(size, '\0');
-  std::size_t got = 0;
-  while (got < size) {
-    const ssize_t n = platform::Files().Read(fd, bytes.data() + got, size - got);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n < 0) return false;
-    if (n == 0) break;  // the file shrank since its size was taken
-    got += static_cast<std::size_t>(n);
-  }
-  bytes.resize(got);
-  return true;
-}
-
-}  // namespace
-
 std::string ReadFileBytes(const std::string& path) {
   platform::FileCalls& files = platform::Files();
   // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
-  FileDescriptor fd(files.Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0));
+  platform::TFileDescriptor fd(files.Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0));
   if (fd.get() < 0) throw EFOpenError(path, errno);
   struct stat st{};
   if (files.Fstat(fd.get(), &st) != 0) throw EFOpenError(path, errno);
@@ -89,7 +47,7 @@ std::string ReadFileBytes(const std::string& path) {
   if (!S_ISREG(st.st_mode)) throw EFOpenError(path, messages::SNotRegularFile);
   std::string bytes;
   // Half a user list must not load without a word.
-  if (!ReadUpTo(fd.get(), static_cast<std::size_t>(st.st_size), bytes)) throw EFOpenError(path, errno);
+  if (!platform::ReadUpTo(fd.get(), static_cast<std::size_t>(st.st_size), bytes)) throw EFOpenError(path, errno);
   return bytes;
 }
 
