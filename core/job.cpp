@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -219,13 +220,18 @@ std::string TJob::PasswdText(const std::string& folder, std::string_view htpassw
   };
   // A maintained file's users whose passwords the table does not know keep their lines of the
   // passwd.txt there: the record of a password is not lost because the user was left alone.
-  std::vector<std::string> existing;
+  // Indexed once by name (the first line of each), so that a file of many users is not searched
+  // again for every row.
+  std::map<std::string, std::string, std::less<>> existing;
   if (opened_)
-    if (const std::optional<std::string> bytes = ReadIfPresent(folder + "passwd.txt")) existing = text::SplitLines(*bytes);
+    if (const std::optional<std::string> bytes = ReadIfPresent(folder + "passwd.txt"))
+      text::ForEachLine(*bytes, [&](std::string_view line) {
+        if (const std::size_t eq = line.find('='); eq != std::string_view::npos && eq > 0)
+          existing.emplace(line.substr(0, eq), line);
+      });
   const auto find = [&](const std::string& name) -> const std::string* {
-    for (const std::string& line : existing)
-      if (line.size() > name.size() && line.compare(0, name.size(), name) == 0 && line[name.size()] == '=') return &line;
-    return nullptr;
+    const auto it = existing.find(name);
+    return it == existing.end() ? nullptr : &it->second;
   };
   for (const TResult::Row& row : result_->rows) {
     if (!written(row)) continue;
