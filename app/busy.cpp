@@ -1,7 +1,63 @@
 #include "app/busy.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QProgressDialog>
+#include <QTimer>
+#include <QWindow>
+
+namespace {
+
+// Drops, for as long as it lives, every input event meant for anything but `allowed`'s window:
+// keys, clicks, wheel turns, shortcuts and window closings. Dropped, not held: a Ctrl+B pressed
+// while a build runs must not start a second build once the first has ended.
+class TInputBlocker final : public QObject {
+ public:
+  TInputBlocker(QWidget* window, std::function<QWidget*()> allowed) : window_(window), allowed_(std::move(allowed)) {
+    qApp->installEventFilter(this);
+  }
+  ~TInputBlocker() override { qApp->removeEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+      case QEvent::Shortcut:
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::Wheel:
+      case QEvent::ContextMenu:
+      case QEvent::InputMethod:
+      case QEvent::TouchBegin:
+      case QEvent::TouchUpdate:
+      case QEvent::TouchEnd:
+      case QEvent::Drop:
+        break;
+      case QEvent::Close:
+        // Only the window's own closing: a tool tip or a menu still closes as it likes.
+        if (watched != window_ && (!window_ || watched != window_->windowHandle())) return false;
+        break;
+      default:
+        return false;
+    }
+    if (QWidget* dialog = allowed_()) {
+      if (auto* widget = qobject_cast<QWidget*>(watched); widget && widget->window() == dialog) return false;
+      if (auto* window = qobject_cast<QWindow*>(watched); window && window == dialog->windowHandle()) return false;
+    }
+    // Accepted, so that a shortcut sees its key taken and does not fire either.
+    event->accept();
+    return true;
+  }
+
+ private:
+  QPointer<QWidget> window_;
+  std::function<QWidget*()> allowed_;
+};
+
+}  // namespace
 
 BusyScope::BusyScope(QWidget* owner, const QString& what, bool cancellable)
     : owner_(owner), what_(what), cancellable_(cancellable) {
@@ -13,14 +69,48 @@ BusyScope::BusyScope(QWidget* owner, const QString& what, bool cancellable)
 BusyScope::~BusyScope() {
   dialog_.reset();
   QApplication::restoreOverrideCursor();
-  --depth_;
+  if (--depth_ > 0) return;
+  for (auto& [context, action] : std::exchange(when_idle_, {}))
+    if (context) QTimer::singleShot(0, context, std::move(action));
 }
 
-bool BusyScope::Waiting(long long done, long long total) {
-  const bool go_on = Update(done, total, true);
-  // Before the dialog shows, the window still repaints; clicks wait until the work is done.
-  if (!dialog_) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  return go_on;
+void BusyScope::WhenIdle(QObject* context, std::function<void()> action) {
+  if (depth_ == 0)
+    QTimer::singleShot(0, context, std::move(action));
+  else
+    when_idle_.emplace_back(context, std::move(action));
+}
+
+bool BusyScope::Wait(const std::function<bool()>& finished,
+                     const std::function<std::pair<long long, long long>()>& count) {
+  if (finished()) return true;
+  const TInputBlocker blocker(owner_ ? owner_->window() : nullptr, [this] { return static_cast<QWidget*>(dialog_.get()); });
+  QEventLoop loop;
+  bool cancelled = false;
+  const auto look = [&] {
+    if (dialog_ && dialog_->wasCanceled()) {
+      cancelled = true;
+      loop.quit();
+    } else if (finished()) {
+      loop.quit();
+    } else {
+      const auto [done, total] = count();
+      const bool had_dialog = dialog_ != nullptr;
+      (void)Update(done, total, true);
+      // The dialog's 中止 ends the wait the moment it is pressed, not at the next look.
+      if (!had_dialog && dialog_)
+        QObject::connect(dialog_.get(), &QProgressDialog::canceled, &loop, [&] {
+          cancelled = true;
+          loop.quit();
+        });
+    }
+  };
+  QTimer ticks;
+  QObject::connect(&ticks, &QTimer::timeout, &loop, look);
+  ticks.start(20);
+  look();
+  if (!cancelled && !finished()) loop.exec();
+  return !cancelled;
 }
 
 bool BusyScope::Update(long long done, long long total, bool now) {
@@ -32,21 +122,26 @@ bool BusyScope::Update(long long done, long long total, bool now) {
   last_update_ms_ = elapsed;
   if (!dialog_) {
     if (elapsed < delay_ms_) return true;
-    dialog_ = std::make_unique<QProgressDialog>(what_, QString(), 0, 100, owner_);
-    dialog_->setObjectName(QStringLiteral("Progress"));
-    dialog_->setWindowTitle(QStringLiteral("Vastelo"));
-    dialog_->setWindowModality(Qt::ApplicationModal);
-    dialog_->setMinimumDuration(0);
-    dialog_->setAutoClose(false);
-    dialog_->setAutoReset(false);
-    // Loading and saving are short, and stopping them half-way helps nobody.
-    if (cancellable_)
-      dialog_->setCancelButtonText(QStringLiteral("中止"));
-    else
-      dialog_->setCancelButton(nullptr);
+    ShowDialog();
   }
   const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
   dialog_->setLabelText(QStringLiteral("%1\n%2 / %3").arg(what_).arg(done).arg(total));
   dialog_->setValue(percent);  // lets the dialog paint: it is modal, so nothing else can be pressed
   return !dialog_->wasCanceled();
+}
+
+void BusyScope::ShowDialog() {
+  dialog_ = std::make_unique<QProgressDialog>(what_, QString(), 0, 100, owner_);
+  dialog_->setObjectName(QStringLiteral("Progress"));
+  dialog_->setWindowTitle(QStringLiteral("Vastelo"));
+  dialog_->setWindowModality(Qt::ApplicationModal);
+  dialog_->setMinimumDuration(0);
+  dialog_->setAutoClose(false);
+  dialog_->setAutoReset(false);
+  // Loading and saving are short, and stopping them half-way helps nobody.
+  if (cancellable_)
+    dialog_->setCancelButtonText(QStringLiteral("中止"));
+  else
+    dialog_->setCancelButton(nullptr);
+  dialog_->show();
 }

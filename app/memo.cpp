@@ -70,7 +70,7 @@ void TMemo::ScheduleRefresh() {
 void TMemo::Refresh() {
   if (BusyScope::Active() && refresh_pending_) {
     // Half-done work is not drawn: the box catches up when the handler has finished.
-    QTimer::singleShot(0, this, &TMemo::Refresh);
+    BusyScope::WhenIdle(this, [this] { Refresh(); });
     return;
   }
   refresh_pending_ = false;

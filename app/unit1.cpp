@@ -480,10 +480,13 @@ void TForm1::CreateEncClick() {
       form.ShowSaveState();
     }
   } failed{*this};
+  // The hashing runs on other threads from its first moment; the window keeps painting and a
+  // 中止 brings it back at once, whatever hash is still being computed.
   BusyScope busy(this, QStringLiteral("認証データを作成しています"), true);
-  if (!job_->Build([&](std::size_t done, std::size_t total) {
-        return busy.Waiting(static_cast<long long>(done), static_cast<long long>(total));
-      })) {
+  const std::unique_ptr<core::TBuildRun> run = job_->StartBuild();
+  if (!busy.Wait([&] { return run->Finished(); },
+                 [&] { return std::pair<long long, long long>(run->Done(), run->Total()); }) ||
+      !job_->FinishBuild(*run)) {
     Htaccess->Assign(old_htaccess);
     Htpasswd->Assign(old_htpasswd);
     return;

@@ -213,7 +213,7 @@ void TUserListGrid::OpenEditorIfFocused() {
 
 void TUserListGrid::ReopenEditor() {
   if (BusyScope::Active()) {  // not in the middle of a handler's work
-    QTimer::singleShot(0, this, &TUserListGrid::ReopenEditor);
+    BusyScope::WhenIdle(this, [this] { ReopenEditor(); });
     return;
   }
   reopen_pending_ = false;

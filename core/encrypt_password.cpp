@@ -41,22 +41,20 @@ HashJob DrawHashJob(std::string_view password, hashes::Format format, const hash
   return job;
 }
 
-std::optional<std::vector<std::string>> HashAll(const std::vector<HashJob>& jobs,
-                                                const std::function<bool(std::size_t done)>& keep_going) {
-  std::vector<std::string> hashes(jobs.size());
-  // Jobs are taken in chunks, each worker taking the next free one, so that the cores stay busy to
-  // the end even when one chunk costs more than another; the results land in their own places.
-  // DES goes in chunks of 1,024, a whole number of the widest batch pass; the slow formats one
-  // at a time, so that a cancel is heard within one hash.
-  const bool fast = !jobs.empty() && jobs.front().setting.size() == 2;
-  const std::size_t chunk = fast ? 1024 : 1;
-  const std::size_t chunks = (jobs.size() + chunk - 1) / chunk;
+// What the workers and the run share: a worker holds it for as long as it runs, so that a run
+// given up while a long hash is under way leaves that worker nothing freed to write into.
+struct THashRun::Shared {
+  std::vector<HashJob> jobs;
+  std::vector<std::string> hashes;
+  bool fast = false;
+  std::size_t chunk = 1, chunks = 0;
   std::atomic<std::size_t> next{0}, done{0};
   std::atomic<bool> stop{false};
-  std::mutex mutex;
-  std::condition_variable finished;
+  mutable std::mutex mutex;
+  mutable std::condition_variable finished;
   std::exception_ptr failure;
-  const auto work = [&] {
+
+  void Work() {
     for (std::size_t c; !stop && (c = next++) < chunks;) {
       const std::size_t from = c * chunk, to = std::min(jobs.size(), from + chunk);
       try {
@@ -69,26 +67,65 @@ std::optional<std::vector<std::string>> HashAll(const std::vector<HashJob>& jobs
         if (!failure) failure = std::current_exception();
         stop = true;
       }
-      done += to - from;
-      finished.notify_one();
+      {
+        // Under the lock, so that a waiter cannot miss the last notification between its test
+        // and its wait.
+        const std::lock_guard lock(mutex);
+        done += to - from;
+      }
+      finished.notify_all();
     }
-  };
-  const std::size_t workers = std::min<std::size_t>(chunks, std::max(1u, std::thread::hardware_concurrency()));
-  std::vector<std::thread> threads;
-  for (std::size_t w = 0; w < workers; ++w) threads.emplace_back(work);
-  bool cancelled = false;
-  while (done < jobs.size() && !stop) {
-    if (!keep_going(done)) {
-      cancelled = stop = true;
-      break;
-    }
-    std::unique_lock lock(mutex);
-    finished.wait_for(lock, std::chrono::milliseconds(20));
   }
-  for (std::thread& t : threads) t.join();
-  if (failure) std::rethrow_exception(failure);
-  if (cancelled) return std::nullopt;
-  keep_going(done);
+  bool Finished() const { return done == jobs.size() || failure; }
+};
+
+THashRun::THashRun(std::vector<HashJob> jobs) : shared_(std::make_shared<Shared>()) {
+  Shared& s = *shared_;
+  s.jobs = std::move(jobs);
+  s.hashes.resize(s.jobs.size());
+  // Jobs are taken in chunks, each worker taking the next free one, so that the cores stay busy to
+  // the end even when one chunk costs more than another; the results land in their own places.
+  // DES goes in chunks of 1,024, a whole number of the widest batch pass; the slow formats one
+  // at a time, so that a cancel is heard within one hash. A batch is DES only when every job is.
+  s.fast = !s.jobs.empty() &&
+           std::all_of(s.jobs.begin(), s.jobs.end(), [](const HashJob& job) { return job.setting.size() == 2; });
+  s.chunk = s.fast ? 1024 : 1;
+  s.chunks = (s.jobs.size() + s.chunk - 1) / s.chunk;
+  const std::size_t workers = std::min<std::size_t>(s.chunks, std::max(1u, std::thread::hardware_concurrency()));
+  for (std::size_t w = 0; w < workers; ++w) std::thread([shared = shared_] { shared->Work(); }).detach();
+}
+
+THashRun::~THashRun() { Cancel(); }
+
+const std::vector<HashJob>& THashRun::Jobs() const { return shared_->jobs; }
+
+std::size_t THashRun::Done() const { return shared_->done; }
+
+bool THashRun::Finished() const {
+  const std::lock_guard lock(shared_->mutex);
+  return shared_->Finished();
+}
+
+bool THashRun::WaitFor(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(shared_->mutex);
+  return shared_->finished.wait_for(lock, timeout, [this] { return shared_->Finished(); });
+}
+
+void THashRun::Cancel() { shared_->stop = true; }
+
+std::vector<std::string> THashRun::Hashes() const {
+  const std::lock_guard lock(shared_->mutex);
+  if (shared_->failure) std::rethrow_exception(shared_->failure);
+  return shared_->hashes;
+}
+
+std::optional<std::vector<std::string>> HashAll(const std::vector<HashJob>& jobs,
+                                                const std::function<bool(std::size_t done)>& keep_going) {
+  THashRun run(jobs);
+  while (!run.WaitFor(std::chrono::milliseconds(20)))
+    if (!keep_going(run.Done())) return std::nullopt;
+  std::vector<std::string> hashes = run.Hashes();
+  keep_going(run.Done());
   return hashes;
 }
 

@@ -3,8 +3,10 @@
 // on the window's thread in row order; only the hashing itself runs on other threads.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +26,32 @@ struct HashJob {
 };
 HashJob DrawHashJob(std::string_view password, hashes::Format format, const hashes::Strength& strength,
                     bool utf8 = false);
+
+// The hashing of a batch of jobs on all processor cores, under way from the moment it is made, so
+// that the thread that made it stays free. A run that is cancelled or dropped stops handing out
+// work at once; a hash already being computed (one can take minutes) finishes on its own thread
+// and is thrown away, since nothing of it reaches the caller any more.
+class THashRun {
+ public:
+  explicit THashRun(std::vector<HashJob> jobs);
+  ~THashRun();  // cancels
+  THashRun(const THashRun&) = delete;
+  THashRun& operator=(const THashRun&) = delete;
+
+  const std::vector<HashJob>& Jobs() const;
+  std::size_t Done() const;
+  // Every hash is made, or one failed.
+  bool Finished() const;
+  // Waits until Finished or `timeout` passes; whether Finished.
+  bool WaitFor(std::chrono::milliseconds timeout) const;
+  void Cancel();
+  // The hashes in job order, once Finished; a failure of the hashing is rethrown here.
+  std::vector<std::string> Hashes() const;
+
+ private:
+  struct Shared;
+  std::shared_ptr<Shared> shared_;
+};
 
 // The hashes of `jobs`, in their order, computed on all processor cores. The calling thread
 // waits, calling `keep_going(done)` every few milliseconds with the number of jobs finished; when

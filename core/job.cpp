@@ -135,16 +135,31 @@ bool TJob::Untouched(int index) const {
 }
 
 bool TJob::Build(const std::function<bool(std::size_t done, std::size_t total)>& keep_going) {
+  const std::unique_ptr<TBuildRun> run = StartBuild();
+  while (!run->WaitFor(std::chrono::milliseconds(20)))
+    if (!keep_going(run->Done(), run->Total())) return false;
+  keep_going(run->Done(), run->Total());
+  return FinishBuild(*run);
+}
+
+namespace {
+
+// A held hash keeps the row's line byte for byte: nothing is drawn for it and no password is made.
+const std::string& HeldAt(const table::TValueStrings& strings, int row) {
+  static const std::string none;
+  return row <= strings.Count() ? strings.Held(row - 1) : none;
+}
+
+}  // namespace
+
+std::unique_ptr<TBuildRun> TJob::StartBuild() {
+  // Apache reads the realm as one quoted argument, which a quote would end early: the server
+  // would answer every request with an error instead of asking for a login.
+  if (auth_name_.find('"') != std::string::npos) throw text::Exception(std::string(messages::SQuoteInAuthName));
   // A user name that the table refuses stops the build here, before any time is spent hashing.
   table_.CloseEditor();
   const table::TValueStrings& strings = table_.Strings();
   const int rows = table_.RowCount() - 1;
-  // A row that holds a hash from an opened file keeps it byte for byte: nothing is drawn for it
-  // and no password is generated.
-  const auto held = [&](int r) -> const std::string& {
-    static const std::string none;
-    return r <= strings.Count() ? strings.Held(r - 1) : none;
-  };
   // The random draws in row order, the hashes on all cores, then the write-backs in row order:
   // every observable step is what hashing row by row would give.
   std::vector<HashJob> jobs;
@@ -153,23 +168,29 @@ bool TJob::Build(const std::function<bool(std::size_t done, std::size_t total)>&
     // A name that cannot leave the program as the chosen encoding stops the build before hashing;
     // an untouched line of an opened file leaves as it came, whatever the encoding.
     if (settings_.utf8 && !Untouched(r - 1)) (void)OutputBytes(table_.CellText(table::KeyColumn, r), true);
-    if (held(r).empty())
+    if (HeldAt(strings, r).empty())
       jobs.push_back(DrawHashJob(table_.CellText(table::ValueColumn, r), settings_.format, settings_.strength, settings_.utf8));
   }
-  const std::optional<std::vector<std::string>> hashes =
-      HashAll(jobs, [&](std::size_t done) { return keep_going(done, jobs.size()); });
-  if (!hashes) return false;
+  return std::unique_ptr<TBuildRun>(new TBuildRun(std::move(jobs), Revision()));
+}
 
+bool TJob::FinishBuild(TBuildRun& run) {
+  if (run.revision_ != Revision() || !run.Finished()) return false;
+  const std::vector<std::string> hashes = run.hashing_.Hashes();
+  const std::vector<HashJob>& jobs = run.hashing_.Jobs();
+  if (hashes.size() != jobs.size()) return false;  // cancelled before every hash was made
+  const table::TValueStrings& strings = table_.Strings();
+  const int rows = table_.RowCount() - 1;
   TResult result;
   result.htaccess = OutputBytes(HtaccessText(auth_user_file_, auth_name_), settings_.utf8);
   std::vector<std::string> lines;
   lines.reserve(jobs.size());
   for (int r = 1, j = 0; r <= rows; ++r) {
-    std::string hash = held(r);
+    std::string hash = HeldAt(strings, r);
     if (hash.empty()) {
       const auto i = static_cast<std::size_t>(j++);
       table_.SetCellText(table::ValueColumn, r, jobs[i].password);
-      hash = (*hashes)[i];
+      hash = hashes[i];
     }
     lines.push_back(table_.CellText(table::KeyColumn, r) + ":" + hash);
     result.rows.push_back(RowResult(r - 1, hash));
@@ -206,6 +227,29 @@ std::string TJob::BuiltHash(std::string_view key) const {
   for (const TResult::Row& row : result_->rows)
     if (platform::KeysMatch(row.key, key)) return row.hash;
   return {};
+}
+
+std::optional<std::string> TJob::HashForLogin(std::string_view name) const {
+  const table::TValueStrings& strings = table_.Strings();
+  for (int i = 0; i < strings.Count(); ++i) {
+    const std::string_view key = table::TValueStrings::KeyOf(strings.Get(i));
+    // The name the row's line carries: an untouched line's as the file has it, any other's as the
+    // build writes it. A name that cannot be written matches nothing.
+    std::string written;
+    if (Untouched(i)) {
+      written = opened_->text.lines[static_cast<std::size_t>(strings.Origin(i))].name;
+    } else {
+      try {
+        written = OutputBytes(key, settings_.utf8);
+      } catch (const text::Exception&) {
+        continue;
+      }
+    }
+    if (key.empty() || written != name) continue;
+    if (!strings.Held(i).empty()) return strings.Held(i);
+    return BuiltHash(key);
+  }
+  return std::nullopt;
 }
 
 std::string TJob::PasswdText(const std::string& folder, std::string_view htpasswd) const {

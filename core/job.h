@@ -12,11 +12,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/encrypt_password.h"
 #include "core/htpasswd_file.h"
 #include "core/save_set.h"
 #include "hashes/hashes.h"
@@ -67,6 +69,23 @@ struct TSavePlan {
   std::optional<std::string> htpasswd_on_disk;
 };
 
+// A build under way: its hashing runs on other threads from the start, so the thread that began
+// it stays free to paint and to listen for a cancel. Dropping it cancels it.
+class TBuildRun {
+ public:
+  std::size_t Done() const { return hashing_.Done(); }
+  std::size_t Total() const { return hashing_.Jobs().size(); }  // the rows being hashed, held ones not counted
+  bool Finished() const { return hashing_.Finished(); }
+  bool WaitFor(std::chrono::milliseconds timeout) const { return hashing_.WaitFor(timeout); }
+  void Cancel() { hashing_.Cancel(); }
+
+ private:
+  friend class TJob;
+  TBuildRun(std::vector<HashJob> jobs, std::uint64_t revision) : hashing_(std::move(jobs)), revision_(revision) {}
+  THashRun hashing_;
+  std::uint64_t revision_;
+};
+
 class TJob {
  public:
   explicit TJob(table::TUserList& table);
@@ -107,12 +126,23 @@ class TJob {
   // the hashing runs; when it returns false the build stops and nothing at all has changed. True
   // when the build finished.
   bool Build(const std::function<bool(std::size_t done, std::size_t total)>& keep_going);
+  // The same in two steps, for a caller that must stay responsive: StartBuild does every check and
+  // draw and sets the hashing going; FinishBuild, once the run is Finished, writes the passwords
+  // back and makes the result. A run whose rows or settings changed meanwhile is refused (false),
+  // as is one that was cancelled; nothing then changes.
+  std::unique_ptr<TBuildRun> StartBuild();
+  bool FinishBuild(TBuildRun& run);
   const std::optional<TResult>& Result() const noexcept { return result_; }
   void DropResult() noexcept { result_.reset(); }
   // A result of the current revision exists: it is what would be saved.
   bool CanSave() const noexcept { return result_ && result_->revision == Revision(); }
   // The hash the last build made for the row whose key matches `key`, or "".
   std::string BuiltHash(std::string_view key) const;
+  // パスワードの確認 looks a user up as a server does: `name` is the bytes a browser sends (in the
+  // output encoding), compared byte for byte with the name each row's line will carry. The hash
+  // held for that user or built by the last build, "" when it has none yet; nullopt when no row
+  // has that name.
+  std::optional<std::string> HashForLogin(std::string_view name) const;
 
   // What saving into `folder` would write and change. Reads the files there; writes nothing.
   TSavePlan PlanSave(const std::string& folder) const;

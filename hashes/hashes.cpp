@@ -111,11 +111,20 @@ std::optional<Form> IdentifyHash(std::string_view h) {
   return std::nullopt;
 }
 
-bool Verify(std::string_view password, std::string_view hash) {
+bool Verify(std::string_view password, std::string_view hash) { return Check(password, hash) == Verdict::Match; }
+
+Verdict Check(std::string_view password, std::string_view hash) {
   const std::optional<Form> form = IdentifyHash(hash);
-  if (!form) return false;
-  if (*form == Form::Des) return DesCrypt(password, hash.substr(0, 2)) == hash;
-  return apr_password_validate(std::string(password).c_str(), std::string(hash).c_str()) == APR_SUCCESS;
+  if (!form) return Verdict::Uncheckable;
+  if (*form == Form::Des) return DesCrypt(password, hash.substr(0, 2)) == hash ? Verdict::Match : Verdict::Mismatch;
+  switch (apr_password_validate(std::string(password).c_str(), std::string(hash).c_str())) {
+    case APR_SUCCESS:
+      return Verdict::Match;
+    case APR_EMISMATCH:
+      return Verdict::Mismatch;
+    default:
+      return Verdict::Uncheckable;
+  }
 }
 
 Ignored WhatServersIgnore(Format format, std::string_view password) {

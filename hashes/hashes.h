@@ -57,6 +57,12 @@ std::optional<Form> IdentifyHash(std::string_view hash);
 // for anything IdentifyHash does not recognise. Safe to call from many threads at once.
 bool Verify(std::string_view password, std::string_view hash);
 
+// The three answers a check can give: a hash of a form nobody here can compute (an unknown form,
+// or a bcrypt cost above what apr-util takes, so above what Apache takes) is neither a match nor
+// a mismatch.
+enum class Verdict { Match, Mismatch, Uncheckable };
+Verdict Check(std::string_view password, std::string_view hash);
+
 // What a server leaves out of `password` when it checks it under `format`: the facts a warning
 // mark in the table rests on.
 struct Ignored {
