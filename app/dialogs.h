@@ -25,8 +25,13 @@ class Dialogs {
   // Asks a yes-or-no question; true for yes.
   virtual bool Confirm(QWidget* owner, const QString& caption, const QString& text) = 0;
   // パスワードの確認: lets the user try names and passwords, each answered by `check`, starting from
-  // `user`.
-  using PasswordCheck = std::function<QString(const QString& user, const QString& password)>;
+  // `user`. An answer is ready at once (`now`) or comes from work run off the window's thread
+  // (`later`, which touches nothing of the window), which the user can stop waiting for.
+  struct CheckAnswer {
+    QString now;
+    std::function<QString()> later;
+  };
+  using PasswordCheck = std::function<CheckAnswer(const QString& user, const QString& password)>;
   virtual void CheckPasswords(QWidget* owner, const QString& user, const PasswordCheck& check) = 0;
   // A modal message with an information icon and one OK button.
   virtual void ShowInformation(QWidget* owner, const QString& caption, const QString& text) = 0;

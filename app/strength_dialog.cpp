@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -43,10 +44,27 @@ StrengthDialog::StrengthDialog(QWidget* parent, const hashes::Strength& current)
   BcryptTime = new QLabel(this);
   Sha512Time = new QLabel(this);
 
+  // Measured off the window's thread: the dialog answers keys and paints from its first moment,
+  // and the times appear when they are known.
   bcrypt_measured_cost_ = std::min(current.bcrypt_cost, 10);
-  bcrypt_ms_ = MillisecondsFor(hashes::Format::Bcrypt, {bcrypt_measured_cost_, 0});
   sha512_measured_rounds_ = std::min<unsigned long>(current.sha512_rounds, 100'000);
-  sha512_ms_ = MillisecondsFor(hashes::Format::Sha512, {0, sha512_measured_rounds_});
+  measuring_ = std::make_unique<core::TBackground<std::pair<double, double>>>(
+      [bcrypt = bcrypt_measured_cost_, sha512 = sha512_measured_rounds_] {
+        return std::pair(MillisecondsFor(hashes::Format::Bcrypt, {bcrypt, 0}),
+                         MillisecondsFor(hashes::Format::Sha512, {0, sha512}));
+      });
+  connect(&ticks_, &QTimer::timeout, this, [this] {
+    if (!measuring_->Ready()) return;
+    ticks_.stop();
+    try {
+      std::tie(bcrypt_ms_, sha512_ms_) = measuring_->Take();
+    } catch (...) {
+      // No random bytes for a salt: the times stay unknown, and the choice is still the user's.
+    }
+    measuring_.reset();
+    ShowTimes();
+  });
+  ticks_.start(20);
 
   auto* form = new QFormLayout;
   form->addRow(QStringLiteral("bcrypt のコスト(&B):"), BcryptCost);
@@ -73,6 +91,12 @@ hashes::Strength StrengthDialog::Chosen() const {
 }
 
 void StrengthDialog::ShowTimes() {
+  if (measuring_ || bcrypt_ms_ <= 0) {
+    const QString unknown = measuring_ ? QStringLiteral("照合 1 回の時間を測っています…") : QString();
+    BcryptTime->setText(unknown);
+    Sha512Time->setText(unknown);
+    return;
+  }
   const hashes::Strength chosen = Chosen();
   const double bcrypt = std::ldexp(bcrypt_ms_, chosen.bcrypt_cost - bcrypt_measured_cost_);
   const double sha512 = sha512_ms_ * static_cast<double>(chosen.sha512_rounds) / static_cast<double>(sha512_measured_rounds_);

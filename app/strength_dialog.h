@@ -3,7 +3,11 @@
 #pragma once
 
 #include <QDialog>
+#include <QTimer>
+#include <memory>
+#include <utility>
 
+#include "core/background.h"
 #include "hashes/hashes.h"
 
 class QLabel;
@@ -30,6 +34,8 @@ class StrengthDialog final : public QDialog {
   int bcrypt_measured_cost_ = 0;
   double sha512_ms_ = 0;
   unsigned long sha512_measured_rounds_ = 0;
+  std::unique_ptr<core::TBackground<std::pair<double, double>>> measuring_;
+  QTimer ticks_;
 };
 
 // "約 61 ミリ秒", "約 1.5 秒": a duration as the dialog words it.

@@ -439,21 +439,37 @@ void TForm1::DeleteRowClick() {
     table.RemoveRow(row);
 }
 
-QString TForm1::CheckPassword(const QString& user, const QString& password) const {
-  const table::TValueStrings& strings = UserList->Table().Strings();
-  const std::string name = Cp932Text(user, options_.utf8);
-  int index = 0;
-  if (!name.empty())
-    while (index < strings.Count() && !platform::KeysMatch(table::TValueStrings::KeyOf(strings.Get(index)), name))
-      ++index;
-  if (name.empty() || index == strings.Count()) return QStringLiteral("ユーザ「%1」は表にありません。").arg(user);
-  // The hash held from an existing file, or the one the last build made for this name.
-  std::string hash = strings.Held(index);
-  if (hash.empty()) hash = job_->BuiltHash(table::TValueStrings::KeyOf(strings.Get(index)));
-  if (hash.empty()) return QStringLiteral("「%1」のハッシュはまだありません。認証データ作成で作られます。").arg(user);
-  return hashes::Verify(OutputBytes(Cp932Text(password, options_.utf8), options_.utf8), hash)
-             ? QStringLiteral("「%1」のパスワードは一致します。").arg(user)
-             : QStringLiteral("「%1」のパスワードは一致しません。").arg(user);
+Dialogs::CheckAnswer TForm1::CheckPassword(const QString& user, const QString& password) const {
+  if (user.isEmpty()) return {QStringLiteral("ユーザ名を入力してください。"), {}};
+  // What a browser sends: the typed text's bytes in the files' encoding. A server compares them
+  // byte for byte with the names in the file, letter case and all, and so does this check.
+  const auto sent = [this](const QString& text) -> std::optional<std::string> {
+    if (options_.utf8) return text.toStdString();
+    try {
+      return Cp932Text(text);
+    } catch (const text::Exception&) {
+      return std::nullopt;  // no name or password of the file can be made of it
+    }
+  };
+  const std::optional<std::string> name = sent(user);
+  const std::optional<std::string> hash = name ? job_->HashForLogin(*name) : std::nullopt;
+  if (!hash) return {QStringLiteral("ユーザ「%1」は表にありません。").arg(user), {}};
+  if (hash->empty()) return {QStringLiteral("「%1」のハッシュはまだありません。認証データ作成で作られます。").arg(user), {}};
+  const std::optional<std::string> bytes = sent(password);
+  if (!bytes) return {QStringLiteral("「%1」のパスワードは一致しません。").arg(user), {}};
+  // One check can take minutes (SHA-512 with many rounds): it runs off the window's thread, on
+  // copies of what it needs.
+  return {{}, [user, hash = *hash, bytes = *bytes] {
+            switch (hashes::Check(bytes, hash)) {
+              case hashes::Verdict::Match:
+                return QStringLiteral("「%1」のパスワードは一致します。").arg(user);
+              case hashes::Verdict::Mismatch:
+                return QStringLiteral("「%1」のパスワードは一致しません。").arg(user);
+              case hashes::Verdict::Uncheckable:
+                break;
+            }
+            return QStringLiteral("「%1」のハッシュはこの形式のため確認できません。").arg(user);
+          }};
 }
 
 void TForm1::ReadCredentials() {

@@ -15,6 +15,7 @@
 class QAction;
 class QMenu;
 
+#include "app/dialogs.h"
 #include "app/memo.h"
 #include "app/options.h"
 #include "app/user_list_grid.h"
@@ -73,7 +74,7 @@ class TForm1 : public QMainWindow {
   void AppendFileClick();    // 追加読み込み: a credential file's users added below the rows there
   void DeleteRowClick();     // 行の削除: the current row, after a confirmation naming the user
   // パスワードの確認: whether the name and password match the hash held or built for that user.
-  QString CheckPassword(const QString& user, const QString& password) const;
+  Dialogs::CheckAnswer CheckPassword(const QString& user, const QString& password) const;
 
   const Options& CurrentOptions() const { return options_; }
   core::TJob& Job() { return *job_; }

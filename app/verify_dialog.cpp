@@ -15,17 +15,58 @@ VerifyDialog::VerifyDialog(QWidget* parent, const QString& user, Dialogs::Passwo
   Password = new QLineEdit(this);
   Password->setEchoMode(QLineEdit::Password);
   Result = new QLabel(this);
+  Result->setObjectName(QStringLiteral("Result"));
   auto* form = new QFormLayout;
   form->addRow(QStringLiteral("ユーザ名(&U):"), User);
   form->addRow(QStringLiteral("パスワード(&P):"), Password);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-  QPushButton* check_button = buttons->addButton(QStringLiteral("確認(&V)"), QDialogButtonBox::ActionRole);
-  check_button->setDefault(true);
+  CheckButton = buttons->addButton(QStringLiteral("確認(&V)"), QDialogButtonBox::ActionRole);
+  CheckButton->setObjectName(QStringLiteral("CheckButton"));
+  CheckButton->setDefault(true);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(check_button, &QPushButton::clicked, this, [this] { Result->setText(check_(User->text(), Password->text())); });
+  connect(CheckButton, &QPushButton::clicked, this, &VerifyDialog::CheckOrStop);
+  connect(&ticks_, &QTimer::timeout, this, &VerifyDialog::Look);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addWidget(Result);
   layout->addWidget(buttons);
   (user.isEmpty() ? User : Password)->setFocus();
+}
+
+void VerifyDialog::CheckOrStop() {
+  if (running_) {
+    // The hash goes on to its end on its own thread; its answer is no longer waited for.
+    Running(false);
+    Result->setText(QStringLiteral("確認を中止しました。"));
+    return;
+  }
+  Dialogs::CheckAnswer answer = check_(User->text(), Password->text());
+  if (!answer.later) {
+    Result->setText(answer.now);
+    return;
+  }
+  running_ = std::make_unique<core::TBackground<QString>>(std::move(answer.later));
+  Running(true);
+  Result->setText(QStringLiteral("確認しています…"));
+}
+
+void VerifyDialog::Look() {
+  if (!running_ || !running_->Ready()) return;
+  QString answer;
+  try {
+    answer = running_->Take();
+  } catch (...) {
+    answer = QStringLiteral("確認できませんでした。");
+  }
+  Running(false);
+  Result->setText(answer);
+}
+
+void VerifyDialog::Running(bool running) {
+  if (!running) running_.reset();
+  CheckButton->setText(running ? QStringLiteral("中止(&C)") : QStringLiteral("確認(&V)"));
+  if (running)
+    ticks_.start(20);
+  else
+    ticks_.stop();
 }

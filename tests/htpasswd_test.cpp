@@ -158,35 +158,62 @@ TEST_F(HtpasswdTest, AFileThatIsNoListOfLinesIsRefusedWholeAndLeavesNothingToBui
   EXPECT_EQ(form->AuthUserFile->text().toStdString(), dir.File("odd")) << "where the file was found";
 }
 
-TEST_F(HtpasswdTest, PasswordsAreCheckedAgainstTheHeldOrBuiltHash) {
+TEST_F(HtpasswdTest, PasswordsAreCheckedAsTheServersCheckThem) {
   std::string file;
   for (int i = 0; i < 5; ++i) file += "user" + std::to_string(i) + ":" + HashOf(i, "pw" + std::to_string(i)) + "\r\n";
+  // A cost apr-util (so Apache) refuses, made by libxcrypt for "secret"; and a hash of SHA-512
+  // rounds no test waits for.
+  file += "deep:$2y$18$abcdefghijklmnopqrstuuXdmDn.zg8HpKnyybllWeUXe896pTUgO\n";
+  file += "slow:$6$rounds=999999999$saltsaltsaltsalt$" + std::string(86, 'A') + "\n";
   WriteBytes(dir.File("existing"), file);
   Open(dir.File("existing"));
   Table().InsertEntry("typed", "secret", true);
   ClickCell(0, 2);
   Item("VerifyItem")->trigger();
   EXPECT_EQ(dialogs.verify_user, "user1") << "the current row's user is offered";
-  const auto check = [&](const char* user, const char* password) { return dialogs.check(user, password).toStdString(); };
+  // The answer as the dialog shows it, waiting here for one computed off the window's thread.
+  const auto check = [&](const QString& user, const char* password) {
+    const Dialogs::CheckAnswer answer = dialogs.check(user, password);
+    return (answer.later ? answer.later() : answer.now).toStdString();
+  };
   for (int i = 0; i < 5; ++i) {
     const std::string user = "user" + std::to_string(i), password = "pw" + std::to_string(i);
     EXPECT_EQ(check(user.c_str(), password.c_str()), "「" + user + "」のパスワードは一致します。") << i;
     EXPECT_EQ(check(user.c_str(), (password + "x").c_str()), "「" + user + "」のパスワードは一致しません。") << i;
   }
-  EXPECT_EQ(check("typed", "secret"), "「typed」のハッシュはまだありません。認証データ作成で作られます。");
-  EXPECT_EQ(check("nobody", "x"), "ユーザ「nobody」は表にありません。");
+  const std::pair<const char*, const char*> before_build[][2] = {
+      {{"typed", "secret"}, {"「typed」のハッシュはまだありません。認証データ作成で作られます。", nullptr}},
+      {{"nobody", "x"}, {"ユーザ「nobody」は表にありません。", nullptr}},
+      {{"", "pw0"}, {"ユーザ名を入力してください。", nullptr}},
+      {{"USER0", "pw0"}, {"ユーザ「USER0」は表にありません。", "servers compare names byte for byte"}},
+      {{"deep", "secret"}, {"「deep」のハッシュはこの形式のため確認できません。", "no verdict on a refused cost"}},
+  };
+  for (const auto& [asked, expected] : before_build)
+    EXPECT_EQ(check(QString::fromUtf8(asked.first), asked.second), expected.first) << asked.first;
   Click(form->CreateEnc);
-  EXPECT_EQ(check("TYPED", "secret"), "「TYPED」のパスワードは一致します。") << "the built hash, found ignoring case";
+  EXPECT_EQ(check("typed", "secret"), "「typed」のパスワードは一致します。") << "the built hash";
+  EXPECT_EQ(check("TYPED", "secret"), "ユーザ「TYPED」は表にありません。");
   EXPECT_EQ(check("typed", "Secret"), "「typed」のパスワードは一致しません。");
-  // The dialog asks with what is typed into it.
+
+  // The dialog asks with what is typed into it, and a check that runs for minutes can be stopped
+  // while the window goes on handling events.
   VerifyDialog dialog(form.get(), "user3", dialogs.check);
   dialog.show();
   dialog.Password->setText("pw3");
-  auto* check_button = qobject_cast<QPushButton*>(dialog.findChild<QDialogButtonBox*>()->buttons().back());
-  EXPECT_TRUE(check_button->isDefault()) << "Enter checks";
-  check_button->click();
-  EXPECT_EQ(dialog.Result->text(), "「user3」のパスワードは一致します。");
+  EXPECT_TRUE(dialog.CheckButton->isDefault()) << "Enter checks";
+  dialog.CheckButton->click();
+  QTRY_COMPARE(dialog.Result->text(), "「user3」のパスワードは一致します。");
   EXPECT_FALSE(dialog.User->geometry().intersects(dialog.Password->geometry())) << "laid out";
+  dialog.User->setText("slow");
+  dialog.CheckButton->click();
+  EXPECT_EQ(dialog.Result->text(), "確認しています…");
+  EXPECT_EQ(dialog.CheckButton->text(), "中止(&C)");
+  bool posted = false;
+  QTimer::singleShot(0, [&] { posted = true; });
+  QTRY_VERIFY(posted);
+  dialog.CheckButton->click();
+  EXPECT_EQ(dialog.Result->text(), "確認を中止しました。");
+  EXPECT_EQ(dialog.CheckButton->text(), "確認(&V)");
   dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close)->click();
   EXPECT_FALSE(dialog.isVisible());
 }

@@ -1,0 +1,56 @@
+// Work on a thread of its own whose result the caller may stop waiting for at any moment: a hash
+// cannot be interrupted, and one can take minutes. The thread owns what it works on, so dropping
+// the TBackground frees nothing it still uses; whatever it finishes later is thrown away.
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+
+namespace core {
+
+template <class T>
+class TBackground {
+ public:
+  explicit TBackground(std::function<T()> work) : shared_(std::make_shared<Shared>()) {
+    std::thread([shared = shared_, work = std::move(work)] {
+      std::optional<T> value;
+      std::exception_ptr failure;
+      try {
+        value.emplace(work());
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      const std::lock_guard lock(shared->mutex);
+      shared->value = std::move(value);
+      shared->failure = failure;
+      shared->ready = true;
+    }).detach();
+  }
+
+  bool Ready() const {
+    const std::lock_guard lock(shared_->mutex);
+    return shared_->ready;
+  }
+  // The result once Ready; a failure of the work is rethrown here.
+  T Take() {
+    const std::lock_guard lock(shared_->mutex);
+    if (shared_->failure) std::rethrow_exception(shared_->failure);
+    return std::move(*shared_->value);
+  }
+
+ private:
+  struct Shared {
+    std::mutex mutex;
+    bool ready = false;
+    std::optional<T> value;
+    std::exception_ptr failure;
+  };
+  std::shared_ptr<Shared> shared_;
+};
+
+}  // namespace core
