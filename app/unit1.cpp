@@ -142,6 +142,12 @@ TForm1::TForm1(QWidget* parent)
       job_->Changed();
       ShowSaveState();
     });
+  // Text in the cell editor that the table has not taken (a character it cannot store) is a change
+  // too: the last build's files are not what the screen shows.
+  connect(UserList->Editor(), &QLineEdit::textEdited, this, [this] {
+    job_->Changed();
+    ShowSaveState();
+  });
   ShowAuthNameWarning();
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 }

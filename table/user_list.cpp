@@ -156,7 +156,16 @@ void TUserList::AbandonEditor() {
 void TUserList::EditorTextChanged() {
   if (!editor_open_) return;
   editor_modified_ = true;
-  HandOver(editor_col_, editor_row_, editor_->Text());
+  // A character the table cannot store is refused when the user leaves the cell, as a name that
+  // matches another is: not with a message on every key, and never by storing the text without
+  // it. Meanwhile the editor shows the text as typed and the table keeps what it held.
+  std::string text;
+  try {
+    text = editor_->Text();
+  } catch (const text::Exception&) {
+    return;
+  }
+  HandOver(editor_col_, editor_row_, text);
 }
 
 void TUserList::HandOver(int column, int row, const std::string& text) {

@@ -173,3 +173,45 @@ TEST_F(WindowTest, TheItemModelStaysConsistentThroughEveryKindOfChange) {
   EXPECT_EQ(form->UserList->model()->rowCount(), 2000);
   EXPECT_EQ(form->UserList->model()->index(1999, 0).data().toString(), "u1999");
 }
+
+TEST_F(WindowTest, ATypedCharacterTheTableCannotStoreIsRefusedAndStaysInTheEditor) {
+  struct Case {
+    bool utf8;
+    const char* typed;
+    const char* refused;  // the code point named, or nullptr when the table takes the text
+    const char* stored;   // what the table holds meanwhile: the text as it was before the character
+  };
+  // U+301C is what a Japanese input method gives for ～; Shift-JIS mode stores it as its own code,
+  // UTF-8 mode keeps characters exactly and has no Shift-JIS form for it.
+  const Case cases[] = {{false, "p😀q", "1F600", "oldp"},
+                        {true, "p😀q", "1F600", "oldp"},
+                        {true, "x〜y", "301C", "oldx"},
+                        {false, "x〜y", nullptr, nullptr}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    Choose(hashes::Format::Des, c.utf8);
+    Table().Strings().Clear();
+    Fill({"alice=old"});
+    Click(form->CreateEnc);
+    ASSERT_TRUE(form->SaveData->isEnabled());
+    ClickCell(1, 1);
+    Type(QString::fromUtf8(c.typed));
+    EXPECT_TRUE(Errors().empty()) << "no message on every key";
+    EXPECT_FALSE(form->SaveData->isEnabled()) << "the files built before are not what the cell shows";
+    ClickCell(0, 1);
+    if (!c.refused) {
+      EXPECT_TRUE(Errors().empty());
+      EXPECT_EQ(Lines(), Lines_{"alice=old" + *platform::Utf8ToCp932(c.typed)});
+      continue;
+    }
+    EXPECT_EQ(Errors(), Lines_{Sjis("入力した文字 U+" + std::string(c.refused) + " はShift-JISで表せないため、保存できません.")});
+    EXPECT_EQ(Lines(), Lines_{"alice=" + std::string(c.stored)}) << "nothing stored without the character";
+    EXPECT_TRUE(Editor()->isVisible());
+    EXPECT_EQ(Editor()->text(), "old" + QString::fromUtf8(c.typed)) << "the text as typed";
+    EXPECT_EQ(Current(), std::make_pair(1, 1));
+    Key(Qt::Key_B, Qt::ControlModifier);
+    EXPECT_EQ(Errors().size(), 1u) << "the build stops there too";
+    EXPECT_FALSE(form->SaveData->isEnabled());
+    Key(Qt::Key_Escape);
+  }
+}
