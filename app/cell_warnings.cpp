@@ -7,12 +7,19 @@
 #include "table/user_list.h"
 #include "text/exceptions.h"
 
-QString CellWarning(int column, std::string_view bytes, const Options& options) {
-  if (column == table::KeyColumn)
-    return bytes.find(':') == std::string_view::npos
-               ? QString()
-               : QStringLiteral("「:」を含むユーザ名では決してログインできません。"
-                                "サーバは最初の「:」でユーザ名とパスワードを分けます。");
+QString CellWarning(int column, const table::UserListModel::Row& row, const Options& options) {
+  if (column == table::KeyColumn) {
+    if (row.key.find(':') != std::string_view::npos)
+      return QStringLiteral("「:」を含むユーザ名では決してログインできません。"
+                            "サーバは最初の「:」でユーザ名とパスワードを分けます。");
+    if (row.key.starts_with('#'))
+      return QStringLiteral("「#」で始まるユーザ名では決してログインできません。"
+                            "サーバはその行をコメントとして読み飛ばします。");
+    if (row.key.empty() && (!row.value.empty() || row.held))
+      return QStringLiteral("ユーザ名が空です。この行は名前のない「:ハッシュ」の行として書き出されます。");
+    return QString();
+  }
+  const std::string_view bytes = row.value;
   // What the server is given: in UTF-8 mode the UTF-8 bytes. The first 256 settle every limit
   // (the longest is 72), so a huge cell costs no more to mark than a short one.
   std::size_t cut = 0;

@@ -5,8 +5,10 @@
 #include <string_view>
 
 #include "app/options.h"
+#include "table/user_list_model.h"
 
-// Why the cell of `column` holding `bytes` will not work as it reads on a server, under the chosen
-// format and encoding, or an empty text: a user name with ":" can never log in; a password the
-// format cuts short or changes is checked only in part.
-QString CellWarning(int column, std::string_view bytes, const Options& options);
+// Why the cell of `column` in `row` will not work as it reads on a server, under the chosen format
+// and encoding, or an empty text: a user name with ":" or starting with "#" can never log in, an
+// empty one with a password is written as a line without a name; a password the format cuts short
+// or changes is checked only in part.
+QString CellWarning(int column, const table::UserListModel::Row& row, const Options& options);

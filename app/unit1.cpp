@@ -131,7 +131,7 @@ TForm1::TForm1(QWidget* parent)
   job_->SetSettings(options_);
   UserList->Editor()->exact = options_.utf8;
   UserList->Model().SetAnnotator(
-      [this](int column, std::string_view bytes) { return CellWarning(column, bytes, options_); });
+      [this](int column, const table::UserListModel::Row& row) { return CellWarning(column, row, options_); });
   // The realm travels in the login prompt, where only ASCII is sure to arrive whole.
   AuthNameWarning = AuthName->addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
   AuthNameWarning->setToolTip(QStringLiteral("AuthName に ASCII 以外の文字があると、ブラウザのログイン画面で文字化けすることがあります。"));

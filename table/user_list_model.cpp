@@ -37,11 +37,12 @@ QVariant UserListModel::data(const QModelIndex& index, int role) const {
   // simply shows nothing.
   if (row - 1 >= strings.Count()) return role == HeldRole ? QVariant(false) : QVariant(QString());
   const std::string& line = strings.Lines()[static_cast<std::size_t>(row - 1)];
-  const std::string_view bytes = index.column() == KeyColumn ? TValueStrings::KeyOf(line) : TValueStrings::ValueOf(line);
-  const bool held = index.column() == ValueColumn && bytes.empty() && !strings.Held(row - 1).empty();
+  const Row cells{TValueStrings::KeyOf(line), TValueStrings::ValueOf(line), !strings.Held(row - 1).empty()};
+  const std::string_view bytes = index.column() == KeyColumn ? cells.key : cells.value;
+  const bool held = index.column() == ValueColumn && bytes.empty() && cells.held;
   if (role == HeldRole) return held;
   if (held) return tip ? QVariant() : QVariant(HeldPlaceholder());
-  return tip ? annotator_(index.column(), bytes) : DisplayText(bytes);
+  return tip ? annotator_(index.column(), cells) : DisplayText(bytes);
 }
 
 void UserListModel::SetAnnotator(Annotator annotator) {

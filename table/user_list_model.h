@@ -41,8 +41,15 @@ class UserListModel : public QAbstractTableModel, private UserListView {
   static QString DisplayText(std::string_view bytes);
 
   // Why a cell's bytes will not work on a server as they read (shown as the cell's tool tip and a
-  // mark), or an empty text. Asked whenever a cell is drawn, so it must be cheap.
-  using Annotator = std::function<QString(int column, std::string_view bytes)>;
+  // mark), or an empty text. Given the cell's column and its row: the name, the password, and
+  // whether the row holds a hash instead of a password. Asked whenever a cell is drawn, so it must
+  // be cheap.
+  struct Row {
+    std::string_view key;
+    std::string_view value;
+    bool held = false;
+  };
+  using Annotator = std::function<QString(int column, const Row& row)>;
   void SetAnnotator(Annotator annotator);
   // What the annotator says may have changed for every cell.
   void AnnotationsChanged();

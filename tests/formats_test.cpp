@@ -83,25 +83,29 @@ TEST_F(FormatsTest, ACancelledBuildChangesNothing) {
 }
 
 TEST_F(FormatsTest, CellsTheServerReadsOtherwiseCarryAMarkThatSaysWhy) {
-  Fill({"alice=12345678", "bob=123456789", "a:b=x", "carol=\x95\x5C", "dave="});
+  Fill({"alice=12345678", "bob=123456789", "a:b=x", "carol=\x95\x5C", "dave=", "#team=x", "=pw"});
   const auto tip = [&](int row, int column) {
     return form->UserList->model()->index(row - 1, column).data(Qt::ToolTipRole).toString();
   };
   const auto marked = [&](hashes::Format format) {
     FormatItem(format)->trigger();
     std::string out;
-    for (int r = 1; r <= 5; ++r) out += std::string(tip(r, 0).isEmpty() ? "-" : "K") + (tip(r, 1).isEmpty() ? "-" : "P");
+    for (int r = 1; r <= 7; ++r) out += std::string(tip(r, 0).isEmpty() ? "-" : "K") + (tip(r, 1).isEmpty() ? "-" : "P");
     return out;
   };
   const QSignalSpy redrawn(form->UserList->model(), &QAbstractItemModel::dataChanged);
-  EXPECT_EQ(marked(hashes::Format::Des), "--" "-P" "K-" "-P" "--");
+  EXPECT_EQ(marked(hashes::Format::Des), "--" "-P" "K-" "-P" "--" "K-" "K-");
   EXPECT_FALSE(redrawn.isEmpty()) << "a new format redraws the marks";
   EXPECT_TRUE(tip(2, 1).contains("8 バイト")) << tip(2, 1).toStdString();
   EXPECT_TRUE(tip(4, 1).contains("最上位ビット") && !tip(4, 1).contains("UTF-8")) << tip(4, 1).toStdString();
-  EXPECT_TRUE(tip(3, 0).contains("ログインできません"));
-  EXPECT_EQ(marked(hashes::Format::Sha512), "--" "--" "K-" "--" "--");
+  EXPECT_TRUE(tip(3, 0).contains("「:」を含む"));
+  EXPECT_TRUE(tip(6, 0).contains("コメント")) << "servers skip a line starting with #";
+  EXPECT_TRUE(tip(7, 0).contains("名前のない")) << "a password without a name";
+  EXPECT_EQ(marked(hashes::Format::Sha512), "--" "--" "K-" "--" "--" "K-" "K-");
   Table().SetCellText(table::ValueColumn, 2, std::string(73, 'x'));
-  EXPECT_EQ(marked(hashes::Format::Bcrypt), "--" "-P" "K-" "--" "--");
+  EXPECT_EQ(marked(hashes::Format::Bcrypt), "--" "-P" "K-" "--" "--" "K-" "K-");
+  Table().SetCellText(table::ValueColumn, 7, "");
+  EXPECT_EQ(tip(7, 0), "") << "an empty row is no user";
   EXPECT_TRUE(tip(2, 1).contains("72 バイト"));
   // The mark is drawn at the right of the cell.
   TUserListGrid* grid = form->UserList;
