@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -42,6 +43,9 @@ class QtDialogs final : public Dialogs {
   bool Confirm(QWidget* owner, const QString& caption, const QString& text) override {
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
     box.setDefaultButton(QMessageBox::No);
+    // Named here: Qt's own names are English unless its translations happen to be installed.
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("はい(&Y)"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("いいえ(&N)"));
     return box.exec() == QMessageBox::Yes;
   }
   void CheckPasswords(QWidget* owner, const QString& user, const PasswordCheck& check) override {

@@ -17,6 +17,7 @@
 #include "app/dialogs.h"
 #include "app/failure_display.h"
 #include "app/screen_text.h"
+#include "core/encoding.h"
 #include "platform/cp932.h"
 #include "platform/key_fold.h"
 #include "text/exceptions.h"
@@ -343,6 +344,9 @@ void TForm1::ChangeOptions(const std::function<void(Options&)>& change) {
   change(changed);
   options_ = changed;
   SaveOptions(options_);
+  // The menu shows the choice also when it was made elsewhere than in the menu.
+  findChild<QMenu*>(QStringLiteral("HashFormatMenu"))->actions()[static_cast<int>(options_.format)]->setChecked(true);
+  findChild<QMenu*>(QStringLiteral("EncodingMenu"))->actions()[options_.utf8 ? 1 : 0]->setChecked(true);
   // The files of the last build are in the old form: saving waits for a build.
   job_->SetSettings(options_);
   ShowSaveState();
@@ -423,9 +427,25 @@ void TForm1::OpenHtpasswdClick() {
       form.Htpasswd->Clear();
     }
   } refused{*this};
-  BusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
   const std::string path = NativePath(HtpasswdDialog.FileName);
-  const core::THtaccessSettings beside = job_->OpenHtpasswd(path);
+  const auto open = [&] {
+    BusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
+    return job_->OpenHtpasswd(path);
+  };
+  core::THtaccessSettings beside = open();
+  // Names read in the wrong encoding show garbled and are written back as other bytes than a
+  // browser sends: a file that looks written in the other one is offered to be read again in it.
+  const core::TLooksLike looks = core::LooksLike(job_->OpenedBytes());
+  if (looks == (options_.utf8 ? core::TLooksLike::ShiftJis : core::TLooksLike::Utf8)) {
+    const QString other = options_.utf8 ? QStringLiteral("Shift-JIS") : QStringLiteral("UTF-8");
+    if (CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"),
+                                 QStringLiteral("この .htpasswd は %1 で書かれているようです。\n"
+                                                "文字コードを %1 に切り替えて読み込み直しますか？")
+                                     .arg(other))) {
+      ChangeOptions([](Options& o) { o.utf8 = !o.utf8; });
+      beside = open();
+    }
+  }
   // The file just opened is where the server is to find it, unless an .htaccess beside it says
   // otherwise.
   AuthUserFile->setText(beside.auth_user_file ? FileText(*beside.auth_user_file)

@@ -89,4 +89,11 @@ std::string OutputBytes(std::string_view cp932, bool utf8) {
   return ComposedUtf8(*decoded);
 }
 
+TLooksLike LooksLike(std::string_view bytes) {
+  if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return (static_cast<unsigned char>(c) & 0x80) == 0; }))
+    return TLooksLike::Either;
+  if (platform::FirstNonUtf8(bytes) == std::string_view::npos) return TLooksLike::Utf8;
+  return platform::Cp932ToUtf8Strict(bytes) ? TLooksLike::ShiftJis : TLooksLike::Either;
+}
+
 }  // namespace core

@@ -32,4 +32,10 @@ struct Cp932OrBadChar {
 };
 Cp932OrBadChar ExactCp932(std::string_view utf8);
 
+// Which encoding a file's bytes look written in, where they tell: UTF-8 when there are bytes
+// beyond ASCII and all of them form UTF-8; Shift-JIS when they do not, but form code page 932;
+// either for ASCII alone or for bytes that are neither.
+enum class TLooksLike { Either, Utf8, ShiftJis };
+TLooksLike LooksLike(std::string_view bytes);
+
 }  // namespace core

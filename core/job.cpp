@@ -71,6 +71,11 @@ const std::string& TJob::OpenedPath() const {
   return opened_ ? opened_->path : none;
 }
 
+const std::string& TJob::OpenedBytes() const {
+  static const std::string none;
+  return opened_ ? opened_->bytes : none;
+}
+
 void TJob::ForgetOpened() {
   if (!opened_) return;
   opened_.reset();

@@ -119,6 +119,7 @@ class TJob {
   void ForgetOpened();
   bool Opened() const noexcept { return opened_.has_value(); }
   const std::string& OpenedPath() const;
+  const std::string& OpenedBytes() const;  // the opened file as it was read
 
   // Builds the three files from the rows as they stand. Closes the table's editor first (which may
   // fail for a name the table refuses), draws salts and generated passwords in row order, hashes on

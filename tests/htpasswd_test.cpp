@@ -217,3 +217,41 @@ TEST_F(HtpasswdTest, PasswordsAreCheckedAsTheServersCheckThem) {
   dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close)->click();
   EXPECT_FALSE(dialog.isVisible());
 }
+
+TEST_F(HtpasswdTest, AFileThatLooksWrittenInTheOtherEncodingIsOfferedToBeReadInIt) {
+  const std::string line_end = ":" + DesCrypt("pw", "ab") + "\n";
+  struct Case {
+    bool utf8;         // the mode it is opened in
+    bool file_utf8;    // the name ユーザ in UTF-8, or else in Shift-JIS
+    bool asked, yes;
+  };
+  const Case cases[] = {
+      {false, true, true, true}, {true, false, true, true}, {false, true, true, false}, {true, true, false, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "UTF-8 mode " << c.utf8 << ", UTF-8 file " << c.file_utf8 << ", yes " << c.yes);
+    Choose(hashes::Format::Des, c.utf8);
+    dialogs.questions.clear();
+    dialogs.confirms = {c.yes};
+    WriteBytes(dir.File("existing"), (c.file_utf8 ? std::string("ユーザ") : Sjis("ユーザ")) + line_end);
+    Open(dir.File("existing"));
+    ASSERT_EQ(dialogs.questions.size(), c.asked ? 1u : 0u);
+    if (c.asked) {
+      EXPECT_EQ(dialogs.questions[0], QStringLiteral("この .htpasswd は %1 で書かれているようです。\n"
+                                                     "文字コードを %1 に切り替えて読み込み直しますか？")
+                                          .arg(c.file_utf8 ? "UTF-8" : "Shift-JIS"));
+    }
+    const bool utf8_after = c.yes ? c.file_utf8 : c.utf8;
+    EXPECT_EQ(form->CurrentOptions().utf8, utf8_after);
+    EXPECT_TRUE(form->findChild<QMenu*>("EncodingMenu")->actions()[utf8_after ? 1 : 0]->isChecked());
+    if (utf8_after == c.file_utf8) {
+      ASSERT_EQ(Table().Strings().Count(), 1);
+      EXPECT_EQ(form->UserList->model()->index(0, 0).data().toString(), "ユーザ") << "read again in the other mode";
+    }
+  }
+  // ASCII alone tells nothing: no question.
+  dialogs.questions.clear();
+  WriteBytes(dir.File("existing"), "ascii" + line_end);
+  Open(dir.File("existing"));
+  EXPECT_TRUE(dialogs.questions.empty());
+  EXPECT_EQ(Table().Strings().Count(), 1);
+}

@@ -146,8 +146,10 @@ TEST(QtDialogs, AQuestionTakesEnterForNoAndItsYesButtonForYes) {
   for (const bool yes : {false, true}) {
     QTimer::singleShot(0, [yes] {
       for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+          EXPECT_EQ(box->button(QMessageBox::Yes)->text() + box->button(QMessageBox::No)->text(), "はい(&Y)いいえ(&N)");
           yes ? box->button(QMessageBox::Yes)->click() : QTest::keyClick(box, Qt::Key_Return);
+        }
     });
     EXPECT_EQ(CurrentDialogs().Confirm(nullptr, "Vastelo", "remove?"), yes);
   }
