@@ -9,9 +9,11 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <regex>
+#include <set>
 
 #include "app/busy.h"
 #include "app/strength_dialog.h"
+#include "des_crypt/des_crypt.h"
 #include "cli/cli.h"
 #include "scripted_random.h"
 #include "server_harness.h"
@@ -55,31 +57,63 @@ TEST_F(FormatsTest, TheChoicesAreRememberedAndNonsenseGivesTheDefaults) {
   EXPECT_TRUE(FormatItem(hashes::Format::Des)->isChecked() && encoding_item(0)->isChecked());
 }
 
-TEST_F(FormatsTest, ACancelledBuildChangesNothing) {
-  Load(kUsers + "carol,\r\ndave,x\r\n");
+TEST_F(FormatsTest, ABuildOfHashesThatTakeMinutesKeepsTheWindowAliveAndStopsAtOnce) {
+  // An opened file of held users and one new user: only that one is hashed, and counted.
+  std::string file;
+  for (int i = 0; i < 50; ++i) file += "held" + std::to_string(i) + ":" + DesCrypt("pw", "ab") + "\n";
+  WriteBytes(dir.File(".htpasswd"), file);
+  dialogs.files.push_back(QString::fromStdString(dir.File(".htpasswd")));
+  Item("OpenHtpasswdItem")->trigger();
+  Table().InsertEntry("new", "", true);
+  Settle();
   Click(form->CreateEnc);
-  const std::string htaccess = form->Htaccess->Text(), htpasswd = form->Htpasswd->Text();
-  const std::vector<std::string> lines = Lines();
-  form->AuthName->setText("changed");
-  Choose(hashes::Format::Bcrypt, false, {13, 1000});  // half a second a hash: long enough to stop
-  BusyScope::SetDialogDelay(0);
-  QString offered;
-  QTimer::singleShot(0, [&] {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* progress = qobject_cast<QProgressDialog*>(w)) {
-        offered = progress->findChild<QPushButton*>()->text();
-        progress->cancel();
-      }
-  });
-  Click(form->CreateEnc);
-  BusyScope::SetDialogDelay(1000);
-  EXPECT_EQ(offered, "中止");
-  EXPECT_EQ(Lines(), lines) << "no generated password written back";
-  EXPECT_EQ(form->Htaccess->Text(), htaccess);
-  EXPECT_EQ(form->Htpasswd->Text(), htpasswd);
-  EXPECT_TRUE(form->CreateEnc->isEnabled());
-  EXPECT_FALSE(form->SaveData->isEnabled()) << "as the change of format left it";
-  EXPECT_TRUE(Errors().empty());
+  ASSERT_TRUE(form->SaveData->isEnabled());
+  // Settings whose one hash outlasts any test: the dialog comes after its second of delay
+  // whatever the count, and 中止 (clicked, or Escape) ends the wait while the hash runs on.
+  const std::pair<hashes::Format, hashes::Strength> slow[] = {{hashes::Format::Bcrypt, {17, 1000}},
+                                                              {hashes::Format::Sha512, {4, 999'999'999}}};
+  for (const bool by_key : {false, true}) {
+    const auto& [format, strength] = slow[by_key ? 1 : 0];
+    SCOPED_TRACE(static_cast<int>(format));
+    Choose(format, false, strength);
+    form->AuthName->setText("changed");
+    const std::string htaccess = form->Htaccess->Text(), htpasswd = form->Htpasswd->Text();
+    const std::vector<std::string> lines = Lines();
+    bool posted = false;
+    QTimer::singleShot(0, [&] { posted = true; });
+    std::set<QProgressDialog*> seen;
+    QString label, offered;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+      auto* progress = form->findChild<QProgressDialog*>("Progress");
+      if (!progress || !progress->isVisible() || !seen.insert(progress).second) return;
+      label = progress->labelText();
+      offered = progress->findChild<QPushButton*>()->text();
+      // Pressed while the build runs: dropped, not run once it has ended.
+      QTest::keyClick(form.get(), Qt::Key_B, Qt::ControlModifier);
+      QTest::mouseClick(form->CreateEnc, Qt::LeftButton);
+      QTest::mouseClick(form->LoadFile, Qt::LeftButton);
+      if (by_key)
+        QTest::keyClick(progress, Qt::Key_Escape);
+      else
+        QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+    });
+    look.start(10);
+    Click(form->CreateEnc);
+    look.stop();
+    EXPECT_TRUE(posted) << "the window's events ran during the hash";
+    EXPECT_EQ(seen.size(), 1u) << "one build, no second one from the keys pressed meanwhile";
+    EXPECT_EQ(label, "認証データを作成しています\n0 / 1");
+    EXPECT_EQ(offered, "中止");
+    EXPECT_EQ(form->findChild<QProgressDialog*>("Progress"), nullptr);
+    EXPECT_EQ(dialogs.open_title, "既存の.htpasswdを開く") << "no file dialog from the dropped click";
+    EXPECT_EQ(Lines(), lines) << "no generated password written back";
+    EXPECT_EQ(form->Htaccess->Text(), htaccess);
+    EXPECT_EQ(form->Htpasswd->Text(), htpasswd);
+    EXPECT_TRUE(form->CreateEnc->isEnabled());
+    EXPECT_FALSE(form->SaveData->isEnabled()) << "as the change of format left it";
+    EXPECT_TRUE(Errors().empty());
+  }
 }
 
 TEST_F(FormatsTest, CellsTheServerReadsOtherwiseCarryAMarkThatSaysWhy) {
