@@ -111,7 +111,10 @@ bool THashRun::WaitFor(std::chrono::milliseconds timeout) const {
   return shared_->finished.wait_for(lock, timeout, [this] { return shared_->Finished(); });
 }
 
-void THashRun::Cancel() { shared_->stop = true; }
+void THashRun::Cancel() {
+  cancelled_ = true;
+  shared_->stop = true;
+}
 
 std::vector<std::string> THashRun::Hashes() const {
   const std::lock_guard lock(shared_->mutex);

@@ -45,12 +45,14 @@ class THashRun {
   // Waits until Finished or `timeout` passes; whether Finished.
   bool WaitFor(std::chrono::milliseconds timeout) const;
   void Cancel();
+  bool Cancelled() const { return cancelled_; }
   // The hashes in job order, once Finished; a failure of the hashing is rethrown here.
   std::vector<std::string> Hashes() const;
 
  private:
   struct Shared;
   std::shared_ptr<Shared> shared_;
+  bool cancelled_ = false;
 };
 
 // The hashes of `jobs`, in their order, computed on all processor cores. The calling thread

@@ -180,10 +180,9 @@ std::unique_ptr<TBuildRun> TJob::StartBuild() {
 }
 
 bool TJob::FinishBuild(TBuildRun& run) {
-  if (run.revision_ != Revision() || !run.Finished()) return false;
+  if (run.revision_ != Revision() || run.hashing_.Cancelled() || !run.Finished()) return false;
   const std::vector<std::string> hashes = run.hashing_.Hashes();
   const std::vector<HashJob>& jobs = run.hashing_.Jobs();
-  if (hashes.size() != jobs.size()) return false;  // cancelled before every hash was made
   const table::TValueStrings& strings = table_.Strings();
   const int rows = table_.RowCount() - 1;
   TResult result;

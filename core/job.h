@@ -78,6 +78,7 @@ class TBuildRun {
   bool Finished() const { return hashing_.Finished(); }
   bool WaitFor(std::chrono::milliseconds timeout) const { return hashing_.WaitFor(timeout); }
   void Cancel() { hashing_.Cancel(); }
+  bool Cancelled() const { return hashing_.Cancelled(); }
 
  private:
   friend class TJob;

@@ -10,8 +10,10 @@
 #include <map>
 
 #include "core/credential_build.h"
+#include "core/encoding.h"
 #include "core/encrypt_password.h"
 #include "core/job.h"
+#include "des_crypt/des_crypt.h"
 #include "hashes/hashes.h"
 #include "scripted_random.h"
 #include "test_files.h"
@@ -98,6 +100,63 @@ TEST_F(Job, OnlyTheResultOfTheRowsAsTheyStandIsSaved) {
   EXPECT_TRUE(ReadBytes(dir.File(".htaccess")).starts_with("AuthUserFile /srv/.htpasswd\r\n"));
   // A setting the library refuses fails the hashing: no row is left with an empty hash.
   EXPECT_THROW(HashAll({HashJob{"pw", {}, "$9$"}}, [](std::size_t) { return true; }), std::invalid_argument);
+}
+
+TEST_F(Job, ABuildInTwoStepsMakesFilesOnlyOfTheRowsItStartedFrom) {
+  const struct {
+    const char* label;
+    std::function<void(Job&, core::TBuildRun&)> meanwhile;
+    bool made;
+  } cases[] = {
+      {"left alone", [](Job&, core::TBuildRun&) {}, true},
+      {"cancelled", [](Job&, core::TBuildRun& run) { run.Cancel(); }, false},
+      {"a row changed", [](Job& t, core::TBuildRun&) { t.table.SetCellText(table::ValueColumn, 2, "new"); }, false},
+      {"another realm", [](Job& t, core::TBuildRun&) { t.job.SetAuth("/x", "Other"); }, false},
+  };
+  for (const auto& c : cases) {
+    table.Strings().Clear();
+    job.DropResult();
+    Add("alice", "");
+    Add("bob", "bpw");
+    const std::unique_ptr<core::TBuildRun> run = job.StartBuild();
+    EXPECT_EQ(run->Total(), 2u) << c.label;
+    c.meanwhile(*this, *run);
+    while (!run->Cancelled() && !run->WaitFor(std::chrono::milliseconds(10))) {
+    }
+    EXPECT_EQ(job.FinishBuild(*run), c.made) << c.label;
+    EXPECT_EQ(job.CanSave(), c.made) << c.label;
+    EXPECT_EQ(table.CellText(table::ValueColumn, 1).size(), c.made ? 8u : 0u) << c.label << ": a generated password only in a made build";
+  }
+  // Apache takes the realm as one quoted argument: a quote in it would break every request.
+  job.SetAuth("/srv/.htpasswd", "Members \"VIP\" area");
+  EXPECT_EQ(FailureMessage<text::Exception>([&] { job.StartBuild(); }),
+            Sjis("AuthName に「\"」は使えません。Apache が .htaccess を読めなくなります"));
+}
+
+TEST_F(Job, ALoginIsLookedUpByTheNameBytesTheServerCompares) {
+  const std::string file = "alice:" + DesCrypt("pw", "ab") + "\n" + "ユーザ:" + DesCrypt("pw", "cd") + "\n";
+  WriteBytes(dir.File("existing"), file);
+  job.SetSettings({hashes::Format::Des, {}, true});
+  job.OpenHtpasswd(dir.File("existing"));
+  Add("new", "x");
+  const struct {
+    std::string name;
+    std::optional<std::string> hash;
+  } cases[] = {
+      {"alice", DesCrypt("pw", "ab")}, {"ALICE", std::nullopt}, {"ユーザ", DesCrypt("pw", "cd")},
+      {Sjis("ユーザ"), std::nullopt},   {"", std::nullopt},      {"new", ""},  // built later
+  };
+  for (const auto& c : cases) EXPECT_EQ(job.HashForLogin(c.name), c.hash) << c.name;
+  ASSERT_TRUE(Build());
+  EXPECT_TRUE(hashes::Verify("x", job.HashForLogin("new").value()));
+}
+
+TEST(Encoding, AFileLooksWrittenInTheEncodingItsBytesTell) {
+  const std::pair<std::string, core::TLooksLike> cases[] = {
+      {"alice:x\n", core::TLooksLike::Either},       {"ユーザ:x\n", core::TLooksLike::Utf8},
+      {Sjis("ユーザ") + ":x\n", core::TLooksLike::ShiftJis}, {"\xFF\xFF:x\n", core::TLooksLike::Either},
+  };
+  for (const auto& [bytes, looks] : cases) EXPECT_EQ(core::LooksLike(bytes), looks) << bytes;
 }
 
 TEST_F(Job, AnOpenedFileGoesBackLineForLineUnlessChanged) {
