@@ -43,10 +43,11 @@ class TInputBlocker final : public QObject {
       default:
         return false;
     }
-    if (QWidget* dialog = allowed_()) {
-      if (auto* widget = qobject_cast<QWidget*>(watched); widget && widget->window() == dialog) return false;
-      if (auto* window = qobject_cast<QWindow*>(watched); window && window == dialog->windowHandle()) return false;
-    }
+    // The dialog's own input passes, also what reaches its parts that are no widgets (the
+    // shortcut that makes Escape its 中止).
+    if (QWidget* dialog = allowed_())
+      for (QObject* part = watched; part; part = part->parent())
+        if (part == dialog || part == dialog->windowHandle()) return false;
     // Accepted, so that a shortcut sees its key taken and does not fire either.
     event->accept();
     return true;

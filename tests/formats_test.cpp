@@ -55,6 +55,11 @@ TEST_F(FormatsTest, TheChoicesAreRememberedAndNonsenseGivesTheDefaults) {
   form = std::make_unique<TForm1>();
   EXPECT_EQ(form->CurrentOptions(), Options{});
   EXPECT_TRUE(FormatItem(hashes::Format::Des)->isChecked() && encoding_item(0)->isChecked());
+  // The file as earlier versions wrote it keeps its meaning.
+  const std::string file = QSettings(QStringLiteral("Vastelo"), QStringLiteral("Vastelo")).fileName().toStdString();
+  WriteBytes(file, "[hash]\nbcryptCost=13\nformat=sha512\nsha512Rounds=20000\n\n[text]\nencoding=utf-8\n");
+  form = std::make_unique<TForm1>();
+  EXPECT_EQ(form->CurrentOptions(), (Options{hashes::Format::Sha512, {13, 20000}, true}));
 }
 
 TEST_F(FormatsTest, ABuildOfHashesThatTakeMinutesKeepsTheWindowAliveAndStopsAtOnce) {
