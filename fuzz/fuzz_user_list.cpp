@@ -259,15 +259,18 @@ class Run : table::CellEditor {
     CHECK(announced_ == 1);
   }
 
-  // The user's text goes to the editor's cell, or is held once as a name the table already has.
-  // Into a closed editor it goes nowhere.
+  // The user's text goes to the editor's cell, or is held once as a name the table already has, or
+  // (a character the table cannot store) stays in the editor alone. Into a closed editor it goes
+  // nowhere.
   void Type() {
     const bool was_open = shown_;
     const unsigned how = in_.Below(4);
     text_ = how == 0 ? Name() : how == 1 ? text_ + in_.Piece() : how == 2 ? text_.substr(0, platform::LastCharStart(text_)) : text_;
     unstorable_ = how == 3, typed_ = true;
+    const std::string before = was_open ? table_.CellText(col_, row_) : "";
     const std::string got = Modeled([] { return std::string(); }, [&] { table_.EditorTextChanged(); });
-    if (!was_open || how == 3) return CHECK(got == (was_open ? Unstorable() : ""));
+    // Text the table cannot store stays in the editor, unannounced, until the user leaves the cell.
+    if (!was_open || how == 3) return CHECK(got.empty() && (!was_open || table_.CellText(col_, row_) == before));
     // The first keystroke into the placeholder row gives it a line, whatever becomes of the text.
     CHECK(shown_ && (text_.empty() || row_ <= strings_.Count()) &&
           (got.empty() ? table_.CellText(col_, row_) == text_ || (col_ == KeyColumn && table_.PendingDuplicateKey() == text_)
