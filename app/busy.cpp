@@ -60,14 +60,14 @@ class TInputBlocker final : public QObject {
 
 }  // namespace
 
-BusyScope::BusyScope(QWidget* owner, const QString& what, bool cancellable)
+TBusyScope::TBusyScope(QWidget* owner, const QString& what, bool cancellable)
     : owner_(owner), what_(what), cancellable_(cancellable) {
   ++depth_;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   clock_.start();
 }
 
-BusyScope::~BusyScope() {
+TBusyScope::~TBusyScope() {
   dialog_.reset();
   QApplication::restoreOverrideCursor();
   if (--depth_ > 0) return;
@@ -75,14 +75,14 @@ BusyScope::~BusyScope() {
     if (context) QTimer::singleShot(0, context, std::move(action));
 }
 
-void BusyScope::WhenIdle(QObject* context, std::function<void()> action) {
+void TBusyScope::WhenIdle(QObject* context, std::function<void()> action) {
   if (depth_ == 0)
     QTimer::singleShot(0, context, std::move(action));
   else
     when_idle_.emplace_back(context, std::move(action));
 }
 
-bool BusyScope::Wait(const std::function<bool()>& finished,
+bool TBusyScope::Wait(const std::function<bool()>& finished,
                      const std::function<std::pair<long long, long long>()>& count) {
   if (finished()) return true;
   const TInputBlocker blocker(owner_ ? owner_->window() : nullptr, [this] { return static_cast<QWidget*>(dialog_.get()); });
@@ -114,7 +114,7 @@ bool BusyScope::Wait(const std::function<bool()>& finished,
   return !cancelled;
 }
 
-bool BusyScope::Update(long long done, long long total, bool now) {
+bool TBusyScope::Update(long long done, long long total, bool now) {
   // The clock is read every 1024 items, and the dialog is updated at most every 50 ms.
   if (!now && done - last_check_ < 1024 && done != total) return true;
   last_check_ = done;
@@ -131,7 +131,7 @@ bool BusyScope::Update(long long done, long long total, bool now) {
   return !dialog_->wasCanceled();
 }
 
-void BusyScope::ShowDialog() {
+void TBusyScope::ShowDialog() {
   dialog_ = std::make_unique<QProgressDialog>(what_, QString(), 0, 100, owner_);
   dialog_->setObjectName(QStringLiteral("Progress"));
   dialog_->setWindowTitle(QStringLiteral("Vastelo"));

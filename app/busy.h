@@ -13,13 +13,13 @@
 class QProgressDialog;
 class QWidget;
 
-class BusyScope {
+class TBusyScope {
  public:
   // Work that can be stopped half-way without harm offers 中止 in its dialog.
-  BusyScope(QWidget* owner, const QString& what, bool cancellable = false);
-  ~BusyScope();
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
+  TBusyScope(QWidget* owner, const QString& what, bool cancellable = false);
+  ~TBusyScope();
+  TBusyScope(const TBusyScope&) = delete;
+  TBusyScope& operator=(const TBusyScope&) = delete;
 
   // `done` of `total` items are finished. Cheap enough to call for every row.
   void Progress(long long done, long long total) { (void)Update(done, total, false); }
@@ -36,7 +36,7 @@ class BusyScope {
   static bool Active() { return depth_ > 0; }
 
   // Runs `action` on `context`'s thread once no handler's work is under way: at once (posted) when
-  // none is, else when the last BusyScope ends. Dropped if `context` is gone by then.
+  // none is, else when the last TBusyScope ends. Dropped if `context` is gone by then.
   static void WhenIdle(QObject* context, std::function<void()> action);
 
   // How long work runs before the dialog shows (tests set 0).

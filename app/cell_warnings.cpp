@@ -7,7 +7,7 @@
 #include "table/user_list.h"
 #include "text/exceptions.h"
 
-QString CellWarning(int column, const table::UserListModel::Row& row, const Options& options) {
+QString CellWarning(int column, const table::TUserListModel::Row& row, const core::TSettings& options) {
   if (column == table::KeyColumn) {
     if (row.key.find(':') != std::string_view::npos)
       return QStringLiteral("「:」を含むユーザ名では決してログインできません。"
@@ -30,7 +30,7 @@ QString CellWarning(int column, const table::UserListModel::Row& row, const Opti
   } catch (const text::Exception&) {
     return QStringLiteral("文字にならないバイトがあるため、UTF-8 に変換できません。");
   }
-  const hashes::Ignored ignored = hashes::WhatServersIgnore(options.format, sent);
+  const hashes::TIgnored ignored = hashes::WhatServersIgnore(options.format, sent);
   QStringList why;
   if (ignored.beyond_limit)
     why << (options.format == hashes::Format::Des ? QStringLiteral("DES で照合されるのは最初の 8 バイトだけです。")

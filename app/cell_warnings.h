@@ -11,4 +11,4 @@
 // and encoding, or an empty text: a user name with ":" or starting with "#" can never log in, an
 // empty one with a password is written as a line without a name; a password the format cuts short
 // or changes is checked only in part.
-QString CellWarning(int column, const table::UserListModel::Row& row, const Options& options);
+QString CellWarning(int column, const table::TUserListModel::Row& row, const core::TSettings& options);

@@ -10,7 +10,7 @@
 
 namespace {
 
-class QtDialogs final : public Dialogs {
+class QtDialogs final : public TDialogs {
  public:
   std::optional<QString> OpenFile(QWidget* owner, const QString& title, const QString& filter,
                                   const QString& initial) override {
@@ -34,8 +34,8 @@ class QtDialogs final : public Dialogs {
     return folder;
   }
 
-  std::optional<hashes::Strength> ChooseStrength(QWidget* owner, const hashes::Strength& current) override {
-    StrengthDialog dialog(owner, current);
+  std::optional<hashes::TStrength> ChooseStrength(QWidget* owner, const hashes::TStrength& current) override {
+    TStrengthDialog dialog(owner, current);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.Chosen();
   }
@@ -49,7 +49,7 @@ class QtDialogs final : public Dialogs {
     return box.exec() == QMessageBox::Yes;
   }
   void CheckPasswords(QWidget* owner, const QString& user, const PasswordCheck& check) override {
-    VerifyDialog(owner, user, check).exec();
+    TVerifyDialog(owner, user, check).exec();
   }
 
   void ShowError(QWidget* owner, const QString& caption, const QString& text) override {
@@ -68,14 +68,14 @@ class QtDialogs final : public Dialogs {
 };
 
 QtDialogs qt_dialogs;
-Dialogs* current = &qt_dialogs;
+TDialogs* current = &qt_dialogs;
 
 }  // namespace
 
-Dialogs& CurrentDialogs() { return *current; }
+TDialogs& CurrentDialogs() { return *current; }
 
-ScopedDialogs::ScopedDialogs(Dialogs& dialogs) : previous_(current) { current = &dialogs; }
-ScopedDialogs::~ScopedDialogs() { current = previous_; }
+TScopedDialogs::TScopedDialogs(TDialogs& dialogs) : previous_(current) { current = &dialogs; }
+TScopedDialogs::~TScopedDialogs() { current = previous_; }
 
 QString QtFileFilter(const QString& filter) {
   const QStringList parts = filter.split(QLatin1Char('|'));

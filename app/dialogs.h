@@ -10,9 +10,9 @@
 
 class QWidget;
 
-class Dialogs {
+class TDialogs {
  public:
-  virtual ~Dialogs() = default;
+  virtual ~TDialogs() = default;
   // A file to read, or nothing when the user cancels. `initial` is offered as the file name.
   virtual std::optional<QString> OpenFile(QWidget* owner, const QString& title, const QString& filter,
                                           const QString& initial) = 0;
@@ -21,34 +21,34 @@ class Dialogs {
   // A modal message with a stop icon and one OK button.
   virtual void ShowError(QWidget* owner, const QString& caption, const QString& text) = 0;
   // The strength of the slow formats, starting from `current`; nothing when the user cancels.
-  virtual std::optional<hashes::Strength> ChooseStrength(QWidget* owner, const hashes::Strength& current) = 0;
+  virtual std::optional<hashes::TStrength> ChooseStrength(QWidget* owner, const hashes::TStrength& current) = 0;
   // Asks a yes-or-no question; true for yes.
   virtual bool Confirm(QWidget* owner, const QString& caption, const QString& text) = 0;
   // パスワードの確認: lets the user try names and passwords, each answered by `check`, starting from
   // `user`. An answer is ready at once (`now`) or comes from work run off the window's thread
   // (`later`, which touches nothing of the window), which the user can stop waiting for.
-  struct CheckAnswer {
+  struct TCheckAnswer {
     QString now;
     std::function<QString()> later;
   };
-  using PasswordCheck = std::function<CheckAnswer(const QString& user, const QString& password)>;
+  using PasswordCheck = std::function<TCheckAnswer(const QString& user, const QString& password)>;
   virtual void CheckPasswords(QWidget* owner, const QString& user, const PasswordCheck& check) = 0;
   // A modal message with an information icon and one OK button.
   virtual void ShowInformation(QWidget* owner, const QString& caption, const QString& text) = 0;
 };
 
 // The dialogs in force: Qt's own unless a test has put others in their place.
-Dialogs& CurrentDialogs();
+TDialogs& CurrentDialogs();
 
-class ScopedDialogs {
+class TScopedDialogs {
  public:
-  explicit ScopedDialogs(Dialogs& dialogs);
-  ~ScopedDialogs();
-  ScopedDialogs(const ScopedDialogs&) = delete;
-  ScopedDialogs& operator=(const ScopedDialogs&) = delete;
+  explicit TScopedDialogs(TDialogs& dialogs);
+  ~TScopedDialogs();
+  TScopedDialogs(const TScopedDialogs&) = delete;
+  TScopedDialogs& operator=(const TScopedDialogs&) = delete;
 
  private:
-  Dialogs* previous_;
+  TDialogs* previous_;
 };
 
 // A filter in the form "description|patterns|description|patterns" as Qt's file dialog takes it:

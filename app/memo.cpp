@@ -68,9 +68,9 @@ void TMemo::ScheduleRefresh() {
 }
 
 void TMemo::Refresh() {
-  if (BusyScope::Active() && refresh_pending_) {
+  if (TBusyScope::Active() && refresh_pending_) {
     // Half-done work is not drawn: the box catches up when the handler has finished.
-    BusyScope::WhenIdle(this, [this] { Refresh(); });
+    TBusyScope::WhenIdle(this, [this] { Refresh(); });
     return;
   }
   refresh_pending_ = false;

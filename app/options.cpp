@@ -8,9 +8,9 @@ constexpr const char* kFormatNames[] = {"des", "apr1", "sha512", "bcrypt"};
 
 }  // namespace
 
-Options LoadOptions() {
+core::TSettings LoadOptions() {
   const QSettings store(QStringLiteral("Vastelo"), QStringLiteral("Vastelo"));
-  Options options;
+  core::TSettings options;
   const QString format = store.value(QStringLiteral("hash/format")).toString();
   for (std::size_t i = 0; i < std::size(kFormatNames); ++i)
     if (format == QLatin1String(kFormatNames[i])) options.format = static_cast<hashes::Format>(i);
@@ -24,7 +24,7 @@ Options LoadOptions() {
   return options;
 }
 
-void SaveOptions(const Options& options) {
+void SaveOptions(const core::TSettings& options) {
   QSettings store(QStringLiteral("Vastelo"), QStringLiteral("Vastelo"));
   store.setValue(QStringLiteral("hash/format"), QLatin1String(kFormatNames[static_cast<std::size_t>(options.format)]));
   store.setValue(QStringLiteral("hash/bcryptCost"), options.strength.bcrypt_cost);

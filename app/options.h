@@ -3,9 +3,7 @@
 
 #include "core/job.h"
 
-using Options = core::TSettings;
-
 // The remembered choices. The first start, or any setting that cannot be read as one of the
 // choices, gives the default for that setting: DES, the default strength, Shift-JIS.
-Options LoadOptions();
-void SaveOptions(const Options& options);
+core::TSettings LoadOptions();
+void SaveOptions(const core::TSettings& options);

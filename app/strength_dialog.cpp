@@ -12,7 +12,7 @@
 
 namespace {
 
-double MillisecondsFor(hashes::Format format, const hashes::Strength& strength) {
+double MillisecondsFor(hashes::Format format, const hashes::TStrength& strength) {
   const std::string setting = hashes::DrawSetting(format, strength);
   QElapsedTimer clock;
   clock.start();
@@ -28,8 +28,8 @@ QString ApproximateTime(double milliseconds) {
   return QStringLiteral("約 %1 秒").arg(milliseconds / 1000, 0, 'f', 1);
 }
 
-StrengthDialog::StrengthDialog(QWidget* parent, const hashes::Strength& current) : QDialog(parent) {
-  setObjectName(QStringLiteral("StrengthDialog"));
+TStrengthDialog::TStrengthDialog(QWidget* parent, const hashes::TStrength& current) : QDialog(parent) {
+  setObjectName(QStringLiteral("TStrengthDialog"));
   setWindowTitle(QStringLiteral("強度"));
   BcryptCost = new QSpinBox(this);
   BcryptCost->setObjectName(QStringLiteral("BcryptCost"));
@@ -81,23 +81,23 @@ StrengthDialog::StrengthDialog(QWidget* parent, const hashes::Strength& current)
   layout->addLayout(form);
   layout->addWidget(reminder);
   layout->addWidget(buttons);
-  connect(BcryptCost, &QSpinBox::valueChanged, this, &StrengthDialog::ShowTimes);
-  connect(Sha512Rounds, &QSpinBox::valueChanged, this, &StrengthDialog::ShowTimes);
+  connect(BcryptCost, &QSpinBox::valueChanged, this, &TStrengthDialog::ShowTimes);
+  connect(Sha512Rounds, &QSpinBox::valueChanged, this, &TStrengthDialog::ShowTimes);
   ShowTimes();
 }
 
-hashes::Strength StrengthDialog::Chosen() const {
+hashes::TStrength TStrengthDialog::Chosen() const {
   return {BcryptCost->value(), static_cast<unsigned long>(Sha512Rounds->value())};
 }
 
-void StrengthDialog::ShowTimes() {
+void TStrengthDialog::ShowTimes() {
   if (measuring_ || bcrypt_ms_ <= 0) {
     const QString unknown = measuring_ ? QStringLiteral("照合 1 回の時間を測っています…") : QString();
     BcryptTime->setText(unknown);
     Sha512Time->setText(unknown);
     return;
   }
-  const hashes::Strength chosen = Chosen();
+  const hashes::TStrength chosen = Chosen();
   const double bcrypt = std::ldexp(bcrypt_ms_, chosen.bcrypt_cost - bcrypt_measured_cost_);
   const double sha512 = sha512_ms_ * static_cast<double>(chosen.sha512_rounds) / static_cast<double>(sha512_measured_rounds_);
   BcryptTime->setText(QStringLiteral("照合 1 回に %1").arg(ApproximateTime(bcrypt)));

@@ -13,12 +13,12 @@
 class QLabel;
 class QSpinBox;
 
-class StrengthDialog final : public QDialog {
+class TStrengthDialog final : public QDialog {
   Q_OBJECT
 
  public:
-  StrengthDialog(QWidget* parent, const hashes::Strength& current);
-  hashes::Strength Chosen() const;
+  TStrengthDialog(QWidget* parent, const hashes::TStrength& current);
+  hashes::TStrength Chosen() const;
 
   QSpinBox* BcryptCost;
   QSpinBox* Sha512Rounds;

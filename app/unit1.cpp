@@ -132,7 +132,7 @@ TForm1::TForm1(QWidget* parent)
   job_->SetSettings(options_);
   UserList->Editor()->exact = options_.utf8;
   UserList->Model().SetAnnotator(
-      [this](int column, const table::UserListModel::Row& row) { return CellWarning(column, row, options_); });
+      [this](int column, const table::TUserListModel::Row& row) { return CellWarning(column, row, options_); });
   // The realm travels in the login prompt, where only ASCII is sure to arrive whole.
   AuthNameWarning = AuthName->addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
   AuthNameWarning->setToolTip(QStringLiteral("AuthName に ASCII 以外の文字があると、ブラウザのログイン画面で文字化けすることがあります。"));
@@ -230,9 +230,9 @@ void TForm1::CreateControls() {
 namespace {
 
 // Keeps a menu item's enabled state the same as its button's, whoever changes the button.
-class FollowEnabled final : public QObject {
+class TFollowEnabled final : public QObject {
  public:
-  FollowEnabled(QWidget* button, QAction* action) : QObject(button), action_(action) {
+  TFollowEnabled(QWidget* button, QAction* action) : QObject(button), action_(action) {
     button->installEventFilter(this);
     action_->setEnabled(button->isEnabled());
   }
@@ -263,7 +263,7 @@ void TForm1::CreateMenus() {
   // focus (with an open cell editor) stays where it was.
   const auto press = [this](QAction* action, QPushButton* button) {
     connect(action, &QAction::triggered, button, &QPushButton::click);
-    new FollowEnabled(button, action);
+    new TFollowEnabled(button, action);
   };
   press(AddItem(file, QStringLiteral("ファイル読み込み(&O)..."), QKeySequence(Qt::CTRL | Qt::Key_O),
                 QStringLiteral("LoadFileItem")),
@@ -308,7 +308,7 @@ void TForm1::CreateMenus() {
     action->setCheckable(true);
     action->setChecked(format == options_.format);
     formats->addAction(action);
-    connect(action, &QAction::triggered, this, [this, f = format] { ChangeOptions([f](Options& o) { o.format = f; }); });
+    connect(action, &QAction::triggered, this, [this, f = format] { ChangeOptions([f](core::TSettings& o) { o.format = f; }); });
   }
   QMenu* encodings = settings->addMenu(QStringLiteral("文字コード(&E)"));
   encodings->setObjectName(QStringLiteral("EncodingMenu"));
@@ -318,13 +318,13 @@ void TForm1::CreateMenus() {
     action->setCheckable(true);
     action->setChecked(utf8 == options_.utf8);
     encodings->addAction(action);
-    connect(action, &QAction::triggered, this, [this, utf8] { ChangeOptions([utf8](Options& o) { o.utf8 = utf8; }); });
+    connect(action, &QAction::triggered, this, [this, utf8] { ChangeOptions([utf8](core::TSettings& o) { o.utf8 = utf8; }); });
   }
   connect(AddItem(settings, QStringLiteral("強度(&C)..."), QKeySequence(), QStringLiteral("StrengthItem")),
           &QAction::triggered, this, [this] {
             Guarded([this] {
               if (const auto chosen = CurrentDialogs().ChooseStrength(this, options_.strength))
-                ChangeOptions([&](Options& o) { o.strength = *chosen; });
+                ChangeOptions([&](core::TSettings& o) { o.strength = *chosen; });
             });
           });
   connect(AddItem(help, QStringLiteral("バージョン情報(&A)"), QKeySequence(), QStringLiteral("AboutItem")),
@@ -339,8 +339,8 @@ QString AboutText() {
       .arg(QStringLiteral(VASTELO_VERSION), QString::fromLatin1(qVersion()));
 }
 
-void TForm1::ChangeOptions(const std::function<void(Options&)>& change) {
-  Options changed = options_;
+void TForm1::ChangeOptions(const std::function<void(core::TSettings&)>& change) {
+  core::TSettings changed = options_;
   change(changed);
   options_ = changed;
   SaveOptions(options_);
@@ -429,20 +429,20 @@ void TForm1::OpenHtpasswdClick() {
   } refused{*this};
   const std::string path = NativePath(HtpasswdDialog.FileName);
   const auto open = [&] {
-    BusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
+    TBusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
     return job_->OpenHtpasswd(path);
   };
   core::THtaccessSettings beside = open();
   // Names read in the wrong encoding show garbled and are written back as other bytes than a
   // browser sends: a file that looks written in the other one is offered to be read again in it.
-  const core::TLooksLike looks = core::LooksLike(job_->OpenedBytes());
-  if (looks == (options_.utf8 ? core::TLooksLike::ShiftJis : core::TLooksLike::Utf8)) {
+  const core::FileEncoding looks = core::LooksLike(job_->OpenedBytes());
+  if (looks == (options_.utf8 ? core::FileEncoding::ShiftJis : core::FileEncoding::Utf8)) {
     const QString other = options_.utf8 ? QStringLiteral("Shift-JIS") : QStringLiteral("UTF-8");
     if (CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"),
                                  QStringLiteral("この .htpasswd は %1 で書かれているようです。\n"
                                                 "文字コードを %1 に切り替えて読み込み直しますか？")
                                      .arg(other))) {
-      ChangeOptions([](Options& o) { o.utf8 = !o.utf8; });
+      ChangeOptions([](core::TSettings& o) { o.utf8 = !o.utf8; });
       beside = open();
     }
   }
@@ -465,7 +465,7 @@ void TForm1::DeleteRowClick() {
     table.RemoveRow(row);
 }
 
-Dialogs::CheckAnswer TForm1::CheckPassword(const QString& user, const QString& password) const {
+TDialogs::TCheckAnswer TForm1::CheckPassword(const QString& user, const QString& password) const {
   if (user.isEmpty()) return {QStringLiteral("ユーザ名を入力してください。"), {}};
   // What a browser sends: the typed text's bytes in the files' encoding. A server compares them
   // byte for byte with the names in the file, letter case and all, and so does this check.
@@ -499,7 +499,7 @@ Dialogs::CheckAnswer TForm1::CheckPassword(const QString& user, const QString& p
 }
 
 void TForm1::ReadCredentials() {
-  BusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
+  TBusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
   job_->LoadCredentials(NativePath(OpenDialog.FileName), [&](long long done, long long total) { busy.Progress(done, total); });
   CreateEnc->setEnabled(true);
 }
@@ -524,7 +524,7 @@ void TForm1::CreateEncClick() {
   } failed{*this};
   // The hashing runs on other threads from its first moment; the window keeps painting and a
   // 中止 brings it back at once, whatever hash is still being computed.
-  BusyScope busy(this, QStringLiteral("認証データを作成しています"), true);
+  TBusyScope busy(this, QStringLiteral("認証データを作成しています"), true);
   const std::unique_ptr<core::TBuildRun> run = job_->StartBuild();
   if (!busy.Wait([&] { return run->Finished(); },
                  [&] { return std::pair<long long, long long>(run->Done(), run->Total()); }) ||
@@ -568,7 +568,7 @@ void TForm1::SaveDataClick() {
       CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"),
                                QStringLiteral("保存先の .htaccess は作成した内容と異なります。置き換えますか？\n"
                                               "「いいえ」では .htaccess をそのままにして、ほかのファイルを保存します。"));
-  BusyScope busy(this, QStringLiteral("保存しています"));
+  TBusyScope busy(this, QStringLiteral("保存しています"));
   job_->Save(plan, replace_htaccess);
   ShowSaveState();
 }

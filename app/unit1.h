@@ -1,4 +1,15 @@
-// The main window, Form1, and its handlers.
+// The main window, Form1, and its handlers. The window's controls keep the names they have always
+// had; what each one is:
+//   GroupBox4     the .htaccess settings: AuthUserFile, LabeledEdit2 (AuthGroupFile, not supported),
+//                 AuthName
+//   GroupBox1     the credential list: Label4 (its format hint), LoadFile (ファイル読み込み), CreateEnc
+//                 (認証データ作成), UserList (the table of users and passwords)
+//   GroupBox2     the built .htaccess, shown in Htaccess
+//   GroupBox3     the built .htpasswd, shown in Htpasswd
+//   SaveData      作成したデータを保存する
+//   OpenDialog    the chooser of a credential file; HtpasswdDialog that of an existing .htpasswd
+//   LoadFileClick, CreateEncClick, SaveDataClick: the three buttons' handlers;
+//   UserListStringsChange: what follows any change of the table's rows
 #pragma once
 
 #include <QGroupBox>
@@ -74,9 +85,9 @@ class TForm1 : public QMainWindow {
   void AppendFileClick();    // 追加読み込み: a credential file's users added below the rows there
   void DeleteRowClick();     // 行の削除: the current row, after a confirmation naming the user
   // パスワードの確認: whether the name and password match the hash held or built for that user.
-  Dialogs::CheckAnswer CheckPassword(const QString& user, const QString& password) const;
+  TDialogs::TCheckAnswer CheckPassword(const QString& user, const QString& password) const;
 
-  const Options& CurrentOptions() const { return options_; }
+  const core::TSettings& CurrentOptions() const { return options_; }
   core::TJob& Job() { return *job_; }
 
   // 保存 can be pressed exactly when the last build made the files of the rows and settings as
@@ -100,12 +111,12 @@ class TForm1 : public QMainWindow {
   QString FileText(std::string_view bytes) const;
   void ShowAuthNameWarning();
   // Applies a change of the choices under 設定 and remembers it.
-  void ChangeOptions(const std::function<void(Options&)>& change);
+  void ChangeOptions(const std::function<void(core::TSettings&)>& change);
   static QAction* AddItem(QMenu* menu, const QString& text, const QKeySequence& shortcut, const QString& name);
   QPushButton* CreateImageButton(QWidget* parent, const QString& name, const QRect& bounds, const QString& caption,
                                  const QString& image);
 
-  Options options_;
+  core::TSettings options_;
   std::unique_ptr<core::TJob> job_;
 };
 

@@ -16,11 +16,11 @@
 
 namespace {
 
-using table::UserListModel;
+using table::TUserListModel;
 
 // Cells draw their text 2 pixels right of and below the cell's corner, clipped to the cell; the
 // style's own item margins would put it elsewhere.
-class CellDelegate final : public QStyledItemDelegate {
+class TCellDelegate final : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
@@ -29,7 +29,7 @@ class CellDelegate final : public QStyledItemDelegate {
     painter->setClipRect(option.rect);
     painter->setFont(option.font);
     // The placeholder of a held hash is no data: it is greyed as a line edit greys its own.
-    painter->setPen(option.palette.color(index.data(table::UserListModel::HeldRole).toBool() ? QPalette::PlaceholderText
+    painter->setPen(option.palette.color(index.data(table::TUserListModel::HeldRole).toBool() ? QPalette::PlaceholderText
                                                                                            : QPalette::Text));
     painter->drawText(option.rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                       index.data(Qt::DisplayRole).toString());
@@ -69,15 +69,15 @@ QString TInplaceEdit::Present(std::string_view bytes) {
   const bool huge = bytes.size() > kEditableBytes;
   setReadOnly(huge);
   setToolTip(huge ? QStringLiteral("長すぎるため、ここでは編集できません") : QString());
-  return huge ? table::UserListModel::DisplayText(bytes) : ScreenText(bytes);
+  return huge ? table::TUserListModel::DisplayText(bytes) : ScreenText(bytes);
 }
 
 void TInplaceEdit::Show(int column, int row, std::string_view bytes) {
   column_ = column;
   row_ = row;
-  const table::TValueStrings& strings = grid_->Table().Strings();
+  const table::TUserRecords& strings = grid_->Table().Strings();
   loaded_held_ = column == table::ValueColumn && row <= strings.Count() && !strings.Held(row - 1).empty();
-  setPlaceholderText(loaded_held_ ? table::UserListModel::HeldPlaceholder() : QString());
+  setPlaceholderText(loaded_held_ ? table::TUserListModel::HeldPlaceholder() : QString());
   loaded_bytes_ = std::string(bytes);
   loaded_shown_ = Present(bytes);
   setText(loaded_shown_);
@@ -103,7 +103,7 @@ bool TInplaceEdit::Restore(std::string_view bytes) {
   // short text nor one the screen cannot show is ever stored in their place.
   loaded_bytes_ = std::string(bytes);
   loaded_shown_ = Present(bytes);
-  setPlaceholderText(loaded_held_ ? table::UserListModel::HeldPlaceholder() : QString());
+  setPlaceholderText(loaded_held_ ? table::TUserListModel::HeldPlaceholder() : QString());
   const bool changed = text() != loaded_shown_;
   setText(loaded_shown_);
   return changed;
@@ -157,9 +157,9 @@ TUserListGrid::TUserListGrid(QWidget* parent)
   setShowGrid(true);
   setWordWrap(false);
   setCornerButtonEnabled(false);
-  setItemDelegate(new CellDelegate(this));
+  setItemDelegate(new TCellDelegate(this));
 
-  connect(&model_, &UserListModel::currentCellChanged, this, &TUserListGrid::SyncCurrentCell);
+  connect(&model_, &TUserListModel::currentCellChanged, this, &TUserListGrid::SyncCurrentCell);
   const auto list_changed = [this] {
     SyncCurrentCell();
     // A change made by a handler closed the editor; it opens again once the handler is done.
@@ -212,8 +212,8 @@ void TUserListGrid::OpenEditorIfFocused() {
 }
 
 void TUserListGrid::ReopenEditor() {
-  if (BusyScope::Active()) {  // not in the middle of a handler's work
-    BusyScope::WhenIdle(this, [this] { ReopenEditor(); });
+  if (TBusyScope::Active()) {  // not in the middle of a handler's work
+    TBusyScope::WhenIdle(this, [this] { ReopenEditor(); });
     return;
   }
   reopen_pending_ = false;
@@ -239,7 +239,7 @@ void TUserListGrid::FocusChanged(QWidget* old, QWidget* now) {
 }
 
 void TUserListGrid::SyncCurrentCell() {
-  const QModelIndex current = model_.index(UserListModel::ModelRow(table_.Row()), table_.Col());
+  const QModelIndex current = model_.index(TUserListModel::ModelRow(table_.Row()), table_.Col());
   if (selectionModel() && selectionModel()->currentIndex() != current)
     selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
   if (current.isValid()) scrollTo(current);
@@ -248,7 +248,7 @@ void TUserListGrid::SyncCurrentCell() {
 
 void TUserListGrid::PlaceEditor() {
   model_.Flush();  // the editor's cell may be a row the view has not been told of yet
-  const QModelIndex cell = model_.index(UserListModel::ModelRow(editor_->row_), editor_->column_);
+  const QModelIndex cell = model_.index(TUserListModel::ModelRow(editor_->row_), editor_->column_);
   if (cell.isValid()) editor_->setGeometry(visualRect(cell));
 }
 
@@ -385,7 +385,7 @@ void TUserListGrid::keyPressEvent(QKeyEvent* event) {
 void TUserListGrid::mousePressEvent(QMouseEvent* event) {
   model_.Flush();  // what the user clicked is what the screen shows
   const QModelIndex cell = indexAt(event->position().toPoint());
-  if (cell.isValid()) Guarded([&] { table_.MoveTo(cell.column(), UserListModel::TableRow(cell.row())); });
+  if (cell.isValid()) Guarded([&] { table_.MoveTo(cell.column(), TUserListModel::TableRow(cell.row())); });
   if (!HasTableFocus()) setFocus(Qt::MouseFocusReason);
   OpenEditorIfFocused();
 }

@@ -13,7 +13,7 @@ class TUserListGrid;
 
 // The in-place editor. It shows text decoded from code page 932 and hands back code page 932
 // bytes, refusing a character the code page cannot hold rather than storing another one.
-class TInplaceEdit final : public QLineEdit, public table::CellEditor {
+class TInplaceEdit final : public QLineEdit, public table::TCellEditor {
   Q_OBJECT
 
  public:
@@ -58,7 +58,7 @@ class TUserListGrid final : public QTableView {
   table::TUserList& Table() { return table_; }
   const table::TUserList& Table() const { return table_; }
   TInplaceEdit* Editor() const { return editor_; }
-  table::UserListModel& Model() { return model_; }
+  table::TUserListModel& Model() { return model_; }
   bool HasTableFocus() const;
 
   // Handles a key meant for the grid; false when the editor should treat it as text editing.
@@ -86,7 +86,7 @@ class TUserListGrid final : public QTableView {
   int RowsPerPage() const;
 
   table::TUserList table_;
-  table::UserListModel model_;
+  table::TUserListModel model_;
   TInplaceEdit* editor_;
   bool adjusting_columns_ = false;
   bool reopen_pending_ = false;

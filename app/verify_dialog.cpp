@@ -7,9 +7,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-VerifyDialog::VerifyDialog(QWidget* parent, const QString& user, Dialogs::PasswordCheck check)
+TVerifyDialog::TVerifyDialog(QWidget* parent, const QString& user, TDialogs::PasswordCheck check)
     : QDialog(parent), check_(std::move(check)) {
-  setObjectName(QStringLiteral("VerifyDialog"));
+  setObjectName(QStringLiteral("TVerifyDialog"));
   setWindowTitle(QStringLiteral("パスワードの確認"));
   User = new QLineEdit(user, this);
   Password = new QLineEdit(this);
@@ -24,8 +24,8 @@ VerifyDialog::VerifyDialog(QWidget* parent, const QString& user, Dialogs::Passwo
   CheckButton->setObjectName(QStringLiteral("CheckButton"));
   CheckButton->setDefault(true);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(CheckButton, &QPushButton::clicked, this, &VerifyDialog::CheckOrStop);
-  connect(&ticks_, &QTimer::timeout, this, &VerifyDialog::Look);
+  connect(CheckButton, &QPushButton::clicked, this, &TVerifyDialog::CheckOrStop);
+  connect(&ticks_, &QTimer::timeout, this, &TVerifyDialog::Look);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addWidget(Result);
@@ -33,14 +33,14 @@ VerifyDialog::VerifyDialog(QWidget* parent, const QString& user, Dialogs::Passwo
   (user.isEmpty() ? User : Password)->setFocus();
 }
 
-void VerifyDialog::CheckOrStop() {
+void TVerifyDialog::CheckOrStop() {
   if (running_) {
     // The hash goes on to its end on its own thread; its answer is no longer waited for.
     Running(false);
     Result->setText(QStringLiteral("確認を中止しました。"));
     return;
   }
-  Dialogs::CheckAnswer answer = check_(User->text(), Password->text());
+  TDialogs::TCheckAnswer answer = check_(User->text(), Password->text());
   if (!answer.later) {
     Result->setText(answer.now);
     return;
@@ -50,7 +50,7 @@ void VerifyDialog::CheckOrStop() {
   Result->setText(QStringLiteral("確認しています…"));
 }
 
-void VerifyDialog::Look() {
+void TVerifyDialog::Look() {
   if (!running_ || !running_->Ready()) return;
   QString answer;
   try {
@@ -62,7 +62,7 @@ void VerifyDialog::Look() {
   Result->setText(answer);
 }
 
-void VerifyDialog::Running(bool running) {
+void TVerifyDialog::Running(bool running) {
   if (!running) running_.reset();
   CheckButton->setText(running ? QStringLiteral("中止(&C)") : QStringLiteral("確認(&V)"));
   if (running)

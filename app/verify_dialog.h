@@ -14,11 +14,11 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class VerifyDialog final : public QDialog {
+class TVerifyDialog final : public QDialog {
   Q_OBJECT
 
  public:
-  VerifyDialog(QWidget* parent, const QString& user, Dialogs::PasswordCheck check);
+  TVerifyDialog(QWidget* parent, const QString& user, TDialogs::PasswordCheck check);
 
   QLineEdit* User;
   QLineEdit* Password;
@@ -30,7 +30,7 @@ class VerifyDialog final : public QDialog {
   void Look();
   void Running(bool running);
 
-  Dialogs::PasswordCheck check_;
+  TDialogs::PasswordCheck check_;
   std::unique_ptr<core::TBackground<QString>> running_;
   QTimer ticks_;
 };

@@ -23,7 +23,7 @@
 
 namespace {
 
-class BenchDialogs : public Dialogs {
+class BenchDialogs : public TDialogs {
  public:
   QString file, folder;
   int failures = 0;
@@ -34,7 +34,7 @@ class BenchDialogs : public Dialogs {
     std::fprintf(stderr, "failure: %s\n", qPrintable(text));
   }
   void ShowInformation(QWidget*, const QString&, const QString&) override {}
-  std::optional<hashes::Strength> ChooseStrength(QWidget*, const hashes::Strength&) override { return {}; }
+  std::optional<hashes::TStrength> ChooseStrength(QWidget*, const hashes::TStrength&) override { return {}; }
   bool Confirm(QWidget*, const QString&, const QString&) override { return false; }
   void CheckPasswords(QWidget*, const QString&, const PasswordCheck&) override {}
 };
@@ -66,7 +66,7 @@ std::string UserFile(int users) {
 
 struct Session {
   BenchDialogs dialogs;
-  ScopedDialogs scoped{dialogs};
+  TScopedDialogs scoped{dialogs};
   TForm1 form;
   explicit Session(int users) {
     dialogs.file = QString::fromStdString(UserFile(users));
@@ -121,14 +121,14 @@ void EndToEnd(benchmark::State& state) {
 // The build's hashing of 1,000 users at bcrypt cost 10: on all cores as the build does it, or one
 // after another on one core.
 void BcryptBuild(benchmark::State& state) {
-  std::vector<HashJob> jobs;
-  for (int i = 0; i < 1000; ++i) jobs.push_back(DrawHashJob("pw" + std::to_string(i), hashes::Format::Bcrypt, {10, 0}));
+  std::vector<core::THashJob> jobs;
+  for (int i = 0; i < 1000; ++i) jobs.push_back(core::DrawHashJob("pw" + std::to_string(i), hashes::Format::Bcrypt, {10, 0}));
   for (auto _ : state) {
     if (state.range(0) != 1) {
-      benchmark::DoNotOptimize(HashAll(jobs, [](std::size_t) { return true; }));
+      benchmark::DoNotOptimize(core::HashJobs(jobs, [](std::size_t) { return true; }));
       continue;
     }
-    for (const HashJob& job : jobs) benchmark::DoNotOptimize(hashes::HashWithSetting(job.password, job.setting));
+    for (const core::THashJob& job : jobs) benchmark::DoNotOptimize(hashes::HashWithSetting(job.password, job.setting));
   }
   state.SetItemsProcessed(state.iterations() * 1000);
 }

@@ -149,7 +149,7 @@ core::TSettings SettingsFrom(const TArguments& args) {
 std::string TableText(std::string_view utf8) {
   if (platform::FirstNonUtf8(utf8) != std::string_view::npos)
     throw TFailure(kBadInput, "UTF-8 として正しくないバイトがあるため、使えません");
-  core::Cp932OrBadChar converted = core::ExactCp932(core::ComposedUtf8(utf8));
+  core::TCp932OrBadChar converted = core::ExactCp932(core::ComposedUtf8(utf8));
   if (!converted.ok) throw TFailure(kBadInput, "文字 U+" + converted.bad_char + " はShift-JISで表せないため、使えません");
   return std::move(converted.bytes);
 }
@@ -235,10 +235,10 @@ std::function<bool(std::size_t, std::size_t)> ShowProgress() {
 void BuildShowingProgress(core::TJob& job) { job.Build(ShowProgress()); }
 
 int FindRow(const table::TUserList& table, std::string_view key) {
-  const table::TValueStrings& strings = table.Strings();
+  const table::TUserRecords& strings = table.Strings();
   if (key.empty()) return 0;
   for (int i = 0; i < strings.Count(); ++i)
-    if (platform::KeysMatch(table::TValueStrings::KeyOf(strings.Get(i)), key)) return i + 1;
+    if (platform::KeysMatch(table::TUserRecords::KeyOf(strings.Get(i)), key)) return i + 1;
   return 0;
 }
 

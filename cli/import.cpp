@@ -27,8 +27,8 @@ int Import(const std::vector<std::string>& words) {
   std::vector<std::string> keys;
   std::vector<int> generated;
   for (const std::string& line : loaded.Strings().Lines()) {
-    const std::string_view password = table::TValueStrings::ValueOf(line);
-    const int row = SetPassword(table, std::string(table::TValueStrings::KeyOf(line)), std::string(password));
+    const std::string_view password = table::TUserRecords::ValueOf(line);
+    const int row = SetPassword(table, std::string(table::TUserRecords::KeyOf(line)), std::string(password));
     keys.push_back(table.CellText(table::KeyColumn, row));
     if (password.empty()) generated.push_back(row);
   }

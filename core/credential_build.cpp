@@ -108,7 +108,7 @@ std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TS
   for (const TCredential& row : rows) names += row.key.size(), passwords += std::max<std::size_t>(row.value.size(), 8);
   files.htpasswd.reserve(names + rows.size() * (3 + 13));
   files.passwd.reserve(names + passwords + rows.size() * 3);
-  std::vector<HashJob> jobs;
+  std::vector<THashJob> jobs;
   for (std::size_t from = 0; from < rows.size(); from += kChunk) {
     const std::size_t to = std::min(rows.size(), from + kChunk);
     jobs.clear();
@@ -118,7 +118,7 @@ std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TS
       jobs.push_back(DrawHashJob(rows[r].value, settings.format, settings.strength, settings.utf8));
     }
     const std::optional<std::vector<std::string>> hashes =
-        HashAll(jobs, [&](std::size_t done) { return keep_going(from + done, rows.size()); });
+        HashJobs(jobs, [&](std::size_t done) { return keep_going(from + done, rows.size()); });
     if (!hashes) return std::nullopt;
     for (std::size_t r = from; r < to; ++r) {
       const std::string& hash = (*hashes)[r - from];

@@ -50,7 +50,7 @@ std::string ComposedUtf8(std::string_view utf8) {
   return std::string(reinterpret_cast<const char*>(composed), length);
 }
 
-Cp932OrBadChar ExactCp932(std::string_view utf8) {
+TCp932OrBadChar ExactCp932(std::string_view utf8) {
   if (std::optional<std::string> bytes = Exact(utf8)) return {true, *std::move(bytes), {}};
   for (std::size_t i = 0; i < utf8.size();) {
     const std::size_t n = std::min(SequenceLength(static_cast<unsigned char>(utf8[i])), utf8.size() - i);
@@ -69,7 +69,7 @@ std::string Cp932FromUtf8Line(std::string_view utf8, long long line) {
   const std::string number = std::to_string(line);
   if (const std::size_t bad = platform::FirstNonUtf8(utf8); bad != std::string_view::npos)
     throw text::Exception(text::FormatMessage(messages::SNotUtf8Line, {number, std::to_string(bad + 1)}));
-  Cp932OrBadChar converted = ExactCp932(ComposedUtf8(utf8));
+  TCp932OrBadChar converted = ExactCp932(ComposedUtf8(utf8));
   if (!converted.ok) throw text::Exception(text::FormatMessage(messages::SNoCp932FormLine, {number, converted.bad_char}));
   return std::move(converted.bytes);
 }
@@ -89,11 +89,11 @@ std::string OutputBytes(std::string_view cp932, bool utf8) {
   return ComposedUtf8(*decoded);
 }
 
-TLooksLike LooksLike(std::string_view bytes) {
+FileEncoding LooksLike(std::string_view bytes) {
   if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return (static_cast<unsigned char>(c) & 0x80) == 0; }))
-    return TLooksLike::Either;
-  if (platform::FirstNonUtf8(bytes) == std::string_view::npos) return TLooksLike::Utf8;
-  return platform::Cp932ToUtf8Strict(bytes) ? TLooksLike::ShiftJis : TLooksLike::Either;
+    return FileEncoding::Either;
+  if (platform::FirstNonUtf8(bytes) == std::string_view::npos) return FileEncoding::Utf8;
+  return platform::Cp932ToUtf8Strict(bytes) ? FileEncoding::ShiftJis : FileEncoding::Either;
 }
 
 }  // namespace core

@@ -25,17 +25,17 @@ std::string ComposedUtf8(std::string_view utf8);
 
 // `utf8` as code page 932 when every character has a place of its own there; otherwise the
 // code point of the first that has none, as "XXXX" (at least four upper-case hex digits).
-struct Cp932OrBadChar {
+struct TCp932OrBadChar {
   bool ok = false;
   std::string bytes;     // when ok
   std::string bad_char;  // when not
 };
-Cp932OrBadChar ExactCp932(std::string_view utf8);
+TCp932OrBadChar ExactCp932(std::string_view utf8);
 
 // Which encoding a file's bytes look written in, where they tell: UTF-8 when there are bytes
 // beyond ASCII and all of them form UTF-8; Shift-JIS when they do not, but form code page 932;
 // either for ASCII alone or for bytes that are neither.
-enum class TLooksLike { Either, Utf8, ShiftJis };
-TLooksLike LooksLike(std::string_view bytes);
+enum class FileEncoding { Either, Utf8, ShiftJis };
+FileEncoding LooksLike(std::string_view bytes);
 
 }  // namespace core

@@ -12,16 +12,17 @@
 #include "core/encoding.h"
 #include "des_crypt/des_crypt.h"
 
+namespace core {
 namespace {
 
 std::string Generated() {
   std::string password;
-  for (int i = 0; i < 8; ++i) password += CryptAlphabet[2 + RandomBelow(62)];
+  for (int i = 0; i < 8; ++i) password += CryptAlphabet[2 + hashes::RandomBelow(62)];
   return password;
 }
 
 // DES goes through the bitsliced batch hash, a chunk of rows at once.
-void HashDes(const std::vector<HashJob>& jobs, std::size_t from, std::size_t to, std::vector<std::string>& hashes) {
+void HashDes(const std::vector<THashJob>& jobs, std::size_t from, std::size_t to, std::vector<std::string>& hashes) {
   std::vector<std::string_view> passwords, salts;
   passwords.reserve(to - from);
   salts.reserve(to - from);
@@ -34,9 +35,9 @@ void HashDes(const std::vector<HashJob>& jobs, std::size_t from, std::size_t to,
 
 }  // namespace
 
-HashJob DrawHashJob(std::string_view password, hashes::Format format, const hashes::Strength& strength, bool utf8) {
-  HashJob job{password.empty() ? Generated() : std::string(password), {}, {}};
-  if (utf8) job.hashed = core::OutputBytes(job.password, true);
+THashJob DrawHashJob(std::string_view password, hashes::Format format, const hashes::TStrength& strength, bool utf8) {
+  THashJob job{password.empty() ? Generated() : std::string(password), {}, {}};
+  if (utf8) job.hashed = OutputBytes(job.password, true);
   job.setting = hashes::DrawSetting(format, strength);
   return job;
 }
@@ -44,7 +45,7 @@ HashJob DrawHashJob(std::string_view password, hashes::Format format, const hash
 // What the workers and the run share: a worker holds it for as long as it runs, so that a run
 // given up while a long hash is under way leaves that worker nothing freed to write into.
 struct THashRun::Shared {
-  std::vector<HashJob> jobs;
+  std::vector<THashJob> jobs;
   std::vector<std::string> hashes;
   bool fast = false;
   std::size_t chunk = 1, chunks = 0;
@@ -79,7 +80,7 @@ struct THashRun::Shared {
   bool Finished() const { return done == jobs.size() || failure; }
 };
 
-THashRun::THashRun(std::vector<HashJob> jobs) : shared_(std::make_shared<Shared>()) {
+THashRun::THashRun(std::vector<THashJob> jobs) : shared_(std::make_shared<Shared>()) {
   Shared& s = *shared_;
   s.jobs = std::move(jobs);
   s.hashes.resize(s.jobs.size());
@@ -88,7 +89,7 @@ THashRun::THashRun(std::vector<HashJob> jobs) : shared_(std::make_shared<Shared>
   // DES goes in chunks of 1,024, a whole number of the widest batch pass; the slow formats one
   // at a time, so that a cancel is heard within one hash. A batch is DES only when every job is.
   s.fast = !s.jobs.empty() &&
-           std::all_of(s.jobs.begin(), s.jobs.end(), [](const HashJob& job) { return job.setting.size() == 2; });
+           std::all_of(s.jobs.begin(), s.jobs.end(), [](const THashJob& job) { return job.setting.size() == 2; });
   s.chunk = s.fast ? 1024 : 1;
   s.chunks = (s.jobs.size() + s.chunk - 1) / s.chunk;
   const std::size_t workers = std::min<std::size_t>(s.chunks, std::max(1u, std::thread::hardware_concurrency()));
@@ -97,7 +98,7 @@ THashRun::THashRun(std::vector<HashJob> jobs) : shared_(std::make_shared<Shared>
 
 THashRun::~THashRun() { Cancel(); }
 
-const std::vector<HashJob>& THashRun::Jobs() const { return shared_->jobs; }
+const std::vector<THashJob>& THashRun::Jobs() const { return shared_->jobs; }
 
 std::size_t THashRun::Done() const { return shared_->done; }
 
@@ -122,7 +123,7 @@ std::vector<std::string> THashRun::Hashes() const {
   return shared_->hashes;
 }
 
-std::optional<std::vector<std::string>> HashAll(const std::vector<HashJob>& jobs,
+std::optional<std::vector<std::string>> HashJobs(const std::vector<THashJob>& jobs,
                                                 const std::function<bool(std::size_t done)>& keep_going) {
   THashRun run(jobs);
   while (!run.WaitFor(std::chrono::milliseconds(20)))
@@ -133,7 +134,10 @@ std::optional<std::vector<std::string>> HashAll(const std::vector<HashJob>& jobs
 }
 
 std::string EncryptPassword(std::string_view password, std::string_view salt) {
-  const std::string effective = password.empty() ? Generated() : std::string(password);
-  return DesCrypt(effective, salt.empty() ? hashes::DrawSetting(hashes::Format::Des, {}) : std::string(salt)) + ":" +
-         effective;
+  // The one-row form of what a build does for every row: the same draw, the same hash.
+  THashJob job = DrawHashJob(password, hashes::Format::Des, {});
+  if (!salt.empty()) job.setting = std::string(salt);
+  return hashes::HashWithSetting(job.Hashed(), job.setting) + ":" + job.password;
 }
+
+}  // namespace core

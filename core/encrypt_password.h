@@ -15,16 +15,18 @@
 #include "hashes/hashes.h"
 #include "hashes/random_source.h"
 
+namespace core {
+
 // What a row hashes: the given password, or a new one of 8 characters from CryptAlphabet
 // positions 2 to 63 when it is empty, and a fresh setting (salt) for the format. The bytes hashed
 // are the password's as they leave the program: the same bytes, or UTF-8 (see OutputBytes).
-struct HashJob {
+struct THashJob {
   std::string password;  // as the table holds it
   std::string hashed;    // the bytes hashed, when they are not the password's own
   std::string setting;
   const std::string& Hashed() const { return hashed.empty() ? password : hashed; }
 };
-HashJob DrawHashJob(std::string_view password, hashes::Format format, const hashes::Strength& strength,
+THashJob DrawHashJob(std::string_view password, hashes::Format format, const hashes::TStrength& strength,
                     bool utf8 = false);
 
 // The hashing of a batch of jobs on all processor cores, under way from the moment it is made, so
@@ -33,12 +35,12 @@ HashJob DrawHashJob(std::string_view password, hashes::Format format, const hash
 // and is thrown away, since nothing of it reaches the caller any more.
 class THashRun {
  public:
-  explicit THashRun(std::vector<HashJob> jobs);
+  explicit THashRun(std::vector<THashJob> jobs);
   ~THashRun();  // cancels
   THashRun(const THashRun&) = delete;
   THashRun& operator=(const THashRun&) = delete;
 
-  const std::vector<HashJob>& Jobs() const;
+  const std::vector<THashJob>& Jobs() const;
   std::size_t Done() const;
   // Every hash is made, or one failed.
   bool Finished() const;
@@ -59,9 +61,11 @@ class THashRun {
 // waits, calling `keep_going(done)` every few milliseconds with the number of jobs finished; when
 // it returns false the work stops and nothing is returned. A failure of the hashing is rethrown
 // here.
-std::optional<std::vector<std::string>> HashAll(const std::vector<HashJob>& jobs,
+std::optional<std::vector<std::string>> HashJobs(const std::vector<THashJob>& jobs,
                                                 const std::function<bool(std::size_t done)>& keep_going);
 
 // The 13-character DES hash, ":" and the password that was hashed (the given one or a generated
 // one). The hash holds no ":", so the result splits at its first ":". An empty salt is drawn.
 std::string EncryptPassword(std::string_view password, std::string_view salt);
+
+}  // namespace core

@@ -84,7 +84,7 @@ void TJob::ForgetOpened() {
 
 THtaccessSettings TJob::OpenHtpasswd(const std::string& path) {
   // Emptied first: a file refused leaves nothing behind to be built or saved.
-  table::TValueStrings& strings = table_.Strings();
+  table::TUserRecords& strings = table_.Strings();
   table_.CloseEditor();
   strings.Clear();
   ForgetOpened();
@@ -117,10 +117,10 @@ THtaccessSettings TJob::OpenHtpasswd(const std::string& path) {
 }
 
 TResult::Row TJob::RowResult(int index, const std::string& hash) const {
-  const table::TValueStrings& strings = table_.Strings();
+  const table::TUserRecords& strings = table_.Strings();
   const std::string& line = strings.Get(index);
   TResult::Row row;
-  row.key = std::string(table::TValueStrings::KeyOf(line));
+  row.key = std::string(table::TUserRecords::KeyOf(line));
   row.hash = hash;
   row.known = strings.Held(index).empty();
   if (row.known) row.passwd_line = OutputBytes(line, settings_.utf8);
@@ -131,12 +131,12 @@ TResult::Row TJob::RowResult(int index, const std::string& hash) const {
 }
 
 bool TJob::Untouched(int index) const {
-  const table::TValueStrings& strings = table_.Strings();
+  const table::TUserRecords& strings = table_.Strings();
   const int origin = index < strings.Count() ? strings.Origin(index) : -1;
   if (!opened_ || origin < 0) return false;
   const THtpasswdLine& read = opened_->text.lines[static_cast<std::size_t>(origin)];
   return !strings.Held(index).empty() && strings.Held(index) == read.hash &&
-         table::TValueStrings::KeyOf(strings.Get(index)) == read.key;
+         table::TUserRecords::KeyOf(strings.Get(index)) == read.key;
 }
 
 bool TJob::Build(const std::function<bool(std::size_t done, std::size_t total)>& keep_going) {
@@ -150,7 +150,7 @@ bool TJob::Build(const std::function<bool(std::size_t done, std::size_t total)>&
 namespace {
 
 // A held hash keeps the row's line byte for byte: nothing is drawn for it and no password is made.
-const std::string& HeldAt(const table::TValueStrings& strings, int row) {
+const std::string& HeldAt(const table::TUserRecords& strings, int row) {
   static const std::string none;
   return row <= strings.Count() ? strings.Held(row - 1) : none;
 }
@@ -163,11 +163,11 @@ std::unique_ptr<TBuildRun> TJob::StartBuild() {
   if (auth_name_.find('"') != std::string::npos) throw text::Exception(std::string(messages::SQuoteInAuthName));
   // A user name that the table refuses stops the build here, before any time is spent hashing.
   table_.CloseEditor();
-  const table::TValueStrings& strings = table_.Strings();
+  const table::TUserRecords& strings = table_.Strings();
   const int rows = table_.RowCount() - 1;
   // The random draws in row order, the hashes on all cores, then the write-backs in row order:
   // every observable step is what hashing row by row would give.
-  std::vector<HashJob> jobs;
+  std::vector<THashJob> jobs;
   jobs.reserve(static_cast<std::size_t>(std::max(rows, 0)));
   for (int r = 1; r <= rows; ++r) {
     // A name that cannot leave the program as the chosen encoding stops the build before hashing;
@@ -182,8 +182,8 @@ std::unique_ptr<TBuildRun> TJob::StartBuild() {
 bool TJob::FinishBuild(TBuildRun& run) {
   if (run.revision_ != Revision() || run.hashing_.Cancelled() || !run.Finished()) return false;
   const std::vector<std::string> hashes = run.hashing_.Hashes();
-  const std::vector<HashJob>& jobs = run.hashing_.Jobs();
-  const table::TValueStrings& strings = table_.Strings();
+  const std::vector<THashJob>& jobs = run.hashing_.Jobs();
+  const table::TUserRecords& strings = table_.Strings();
   const int rows = table_.RowCount() - 1;
   TResult result;
   result.htaccess = OutputBytes(HtaccessText(auth_user_file_, auth_name_), settings_.utf8);
@@ -234,9 +234,9 @@ std::string TJob::BuiltHash(std::string_view key) const {
 }
 
 std::optional<std::string> TJob::HashForLogin(std::string_view name) const {
-  const table::TValueStrings& strings = table_.Strings();
+  const table::TUserRecords& strings = table_.Strings();
   for (int i = 0; i < strings.Count(); ++i) {
-    const std::string_view key = table::TValueStrings::KeyOf(strings.Get(i));
+    const std::string_view key = table::TUserRecords::KeyOf(strings.Get(i));
     // The name the row's line carries: an untouched line's as the file has it, any other's as the
     // build writes it. A name that cannot be written matches nothing.
     std::string written;

@@ -29,7 +29,7 @@ namespace core {
 // The choices under 設定 that the files depend on.
 struct TSettings {
   hashes::Format format = hashes::Format::Des;
-  hashes::Strength strength;
+  hashes::TStrength strength;
   bool utf8 = false;  // files in and out in UTF-8 rather than Shift-JIS bytes as they stand
   bool operator==(const TSettings&) const = default;
 };
@@ -82,7 +82,7 @@ class TBuildRun {
 
  private:
   friend class TJob;
-  TBuildRun(std::vector<HashJob> jobs, std::uint64_t revision) : hashing_(std::move(jobs)), revision_(revision) {}
+  TBuildRun(std::vector<THashJob> jobs, std::uint64_t revision) : hashing_(std::move(jobs)), revision_(revision) {}
   THashRun hashing_;
   std::uint64_t revision_;
 };

@@ -156,7 +156,7 @@ bool DropAcl(int fd) {
 // The access ACL and every extended attribute of `from` onto `to`. The ACL travels as the bytes of
 // its attribute, which is exactly what the kernel keeps.
 bool CopyAttributes(int from, int to) {
-  platform::FileCalls& files = platform::Files();
+  platform::TFileCalls& files = platform::Files();
   std::string value, present;
   const int acl = GetAttribute(from, kAccessAcl, value);
   // Without one of its own, the new file may still have taken one from its folder's default ACL.
@@ -187,7 +187,7 @@ text::Exception NotRegularFile(const std::string& path) {
 // user, to root or to the owner of its folder: the kernel's protected_symlinks rule, applied here in
 // every folder, so that a stranger's link cannot make us write a file of our own that it names.
 std::string Resolve(const std::string& path, struct stat& st, bool& exists) {
-  platform::FileCalls& files = platform::Files();
+  platform::TFileCalls& files = platform::Files();
   std::string current = path;
   for (int links = 0;; ++links) {
     if (files.Lstat(current.c_str(), &st) != 0) {
@@ -220,7 +220,7 @@ std::string Resolve(const std::string& path, struct stat& st, bool& exists) {
 
 // Everything that may refuse the save before any file is touched.
 void Check(const TFileToSave& file, TTarget& t) {
-  platform::FileCalls& files = platform::Files();
+  platform::TFileCalls& files = platform::Files();
   t.file = &file;
   struct stat st{};
   t.target = Resolve(file.path, st, t.existed);
@@ -238,7 +238,7 @@ void Check(const TFileToSave& file, TTarget& t) {
 // Gives the new file its owner and permissions. False when it cannot have the old file's: the
 // old file is then written where it lies instead.
 bool FitOut(const TTarget& t, int fd) {
-  platform::FileCalls& files = platform::Files();
+  platform::TFileCalls& files = platform::Files();
   const bool secret = t.file->kind == FileKind::Secret;
   if (t.existed && files.Fchown(fd, t.old.st_uid, t.old.st_gid) != 0) {
     // Only root may give a file away, or to a group its owner is not in. Another group would lock
@@ -262,7 +262,7 @@ bool FitOut(const TTarget& t, int fd) {
 // A rename is recorded in the folder, which has its own data to flush: until it is on disk, a
 // power cut can bring the old file back after the save was reported done.
 void FlushFolder(const std::string& folder) {
-  platform::FileCalls& files = platform::Files();
+  platform::TFileCalls& files = platform::Files();
   TFileDescriptor fd(files.Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
   // A folder we may write but not list (mode -wx) cannot be opened to flush; the kernel writes its
   // entries back in its own time, and refusing every save into it would be a failure nobody can
@@ -273,7 +273,7 @@ void FlushFolder(const std::string& folder) {
 
 // Makes the folder and any missing folders above it, 0700 as the state folder must be.
 bool MakeFolder(const std::string& folder) {
-  platform::FileCalls& files = platform::Files();
+  platform::TFileCalls& files = platform::Files();
   if (files.Mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) return true;
   if (errno != ENOENT || FolderOf(folder) == folder || !MakeFolder(FolderOf(folder))) return false;
   return files.Mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
@@ -282,7 +282,7 @@ bool MakeFolder(const std::string& folder) {
 // Before a file is written where it lies its old bytes go to memory, to put back after a failure,
 // and to the state folder, to survive a crash.
 void PrepareInPlace(TTarget& t) {
-  platform::FileCalls& files = platform::Files();
+  platform::TFileCalls& files = platform::Files();
   t.in_place = true;
   {
     // A file we may write but not read cannot be written this way, so it is left alone.
@@ -304,7 +304,7 @@ void PrepareInPlace(TTarget& t) {
 // Everything up to the first change a server could see: the new file written and flushed beside
 // the target with the old one kept under a second name, or the old bytes kept for an in-place write.
 void Prepare(TTarget& t) {
-  platform::FileCalls& files = platform::Files();
+  platform::TFileCalls& files = platform::Files();
   // A new file under this name would leave the other hard links with the old text.
   if (t.existed && t.old.st_nlink > 1) return PrepareInPlace(t);
   TFileDescriptor fd(CreateUnique(HiddenPrefix(t.target, "tmp"), t.temporary));
@@ -355,7 +355,7 @@ bool WriteState(const TTarget& t, int stage) {
 }
 
 void WriteInPlace(TTarget& t) {
-  platform::FileCalls& files = platform::Files();
+  platform::TFileCalls& files = platform::Files();
   const int fd = t.writer.get();
   // The file keeps its inode, so clear-text passwords are shut in before they are written.
   if (t.file->kind == FileKind::Secret) {
@@ -377,7 +377,7 @@ void WriteInPlace(TTarget& t) {
 
 // Walks an in-place file back through the states to its old bytes. False when some step fails.
 bool RestoreInPlace(TTarget& t) {
-  platform::FileCalls& files = platform::Files();
+  platform::TFileCalls& files = platform::Files();
   const int fd = t.writer.get();
   bool whole = true;
   if (t.stage > 0) {
@@ -415,7 +415,7 @@ void Commit(const std::vector<TTarget*>& order) {
 // After a failure: every file back as it was, in the reverse order of the commit, and every trace
 // of the save gone but those that still hold the only whole copy of an old file.
 void Undo(std::vector<TTarget>& targets, const std::vector<TTarget*>& order) {
-  platform::FileCalls& files = platform::Files();
+  platform::TFileCalls& files = platform::Files();
   for (auto it = order.rbegin(); it != order.rend(); ++it) {
     TTarget& t = **it;
     if (t.in_place && !RestoreInPlace(t)) t.state_copy.clear();
@@ -468,7 +468,7 @@ void SaveFileSet(const std::vector<TFileToSave>& files) {
     Undo(targets, order);
     throw;
   }
-  platform::FileCalls& calls = platform::Files();
+  platform::TFileCalls& calls = platform::Files();
   for (TTarget& t : targets) {
     if (!t.backup.empty()) calls.Unlink(t.backup.c_str());
     if (!t.temporary.empty()) calls.Unlink(t.temporary.c_str());

@@ -52,7 +52,7 @@ namespace {
 
 // The two-input gates of TwoInputCircuits on any type with the bitwise operators.
 template <typename Register, std::size_t words>
-struct TwoInputLanes {
+struct TTwoInputLanes {
   using V = Register;
   static constexpr std::size_t kWords = words;
   static constexpr bool kThreeInput = false;
@@ -73,7 +73,7 @@ template <typename Lanes>
 using Half = std::array<Register<Lanes>, 32>;  // register p holds position p of a half-block
 
 template <typename Lanes>
-struct Batch {
+struct TBatch {
   static constexpr std::size_t kLanes = 64 * Lanes::kWords;
   std::array<Register<Lanes>, 56> key;
   std::array<Register<Lanes>, 12> salt;  // bit i of each lane's salt word
@@ -114,7 +114,7 @@ DES_CRYPT_LANES_FUNCTION Register<Lanes> Xor3(Register<Lanes> a, Register<Lanes>
 template <typename Lanes, std::size_t k, std::size_t... g>
 DES_CRYPT_LANES_FUNCTION void SBox(Half<Lanes>& left, const std::array<Register<Lanes>, 6>& x,
                                    std::index_sequence<g...>) {
-  constexpr const SBoxCircuit& circuit = (Lanes::kThreeInput ? ThreeInputCircuits : TwoInputCircuits)[k];
+  constexpr const TSBoxCircuit& circuit = (Lanes::kThreeInput ? ThreeInputCircuits : TwoInputCircuits)[k];
   std::array<Register<Lanes>, SBoxFirstGate + sizeof...(g)> node;
   for (std::size_t j = 0; j < 6; ++j) node[j] = x[j];
   node[6] = Lanes::Ones();
@@ -131,7 +131,7 @@ DES_CRYPT_LANES_FUNCTION void SBox(Half<Lanes>& left, const std::array<Register<
 template <typename Lanes, std::size_t e>
 DES_CRYPT_LANES_FUNCTION Register<Lanes> Input(const Half<Lanes>& right,
                                                const std::array<Register<Lanes>, 12>& exchange,
-                                               const Batch<Lanes>& batch, const std::uint8_t* round_key) {
+                                               const TBatch<Lanes>& batch, const std::uint8_t* round_key) {
   const Register<Lanes> r = right[ETable[e]], key = batch.key[round_key[e]];
   if constexpr (e < 12 || (e >= 24 && e < 36)) return Xor3<Lanes>(r, exchange[e % 24], key);
   return Lanes::template Gate<kXorGate>(r, key, key);
@@ -139,7 +139,7 @@ DES_CRYPT_LANES_FUNCTION Register<Lanes> Input(const Half<Lanes>& right,
 
 template <typename Lanes, std::size_t k, std::size_t... j>
 DES_CRYPT_LANES_FUNCTION void SBoxWithInputs(Half<Lanes>& left, const Half<Lanes>& right,
-                                             const std::array<Register<Lanes>, 12>& exchange, const Batch<Lanes>& batch,
+                                             const std::array<Register<Lanes>, 12>& exchange, const TBatch<Lanes>& batch,
                                              const std::uint8_t* round_key, std::index_sequence<j...>) {
   const std::array<Register<Lanes>, 6> x = {Input<Lanes, 6 * k + j>(right, exchange, batch, round_key)...};
   constexpr std::size_t size = (Lanes::kThreeInput ? ThreeInputCircuits : TwoInputCircuits)[k].size;
@@ -147,7 +147,7 @@ DES_CRYPT_LANES_FUNCTION void SBoxWithInputs(Half<Lanes>& left, const Half<Lanes
 }
 
 template <typename Lanes, std::size_t... k>
-DES_CRYPT_LANES_FUNCTION void Round(Half<Lanes>& left, const Half<Lanes>& right, const Batch<Lanes>& batch,
+DES_CRYPT_LANES_FUNCTION void Round(Half<Lanes>& left, const Half<Lanes>& right, const TBatch<Lanes>& batch,
                                     const std::uint8_t* round_key, std::index_sequence<k...>) {
   std::array<Register<Lanes>, 12> exchange;
   for (std::size_t i = 0; i < 12; ++i) {
@@ -162,11 +162,11 @@ DES_CRYPT_LANES_FUNCTION void Round(Half<Lanes>& left, const Half<Lanes>& right,
   (SBoxWithInputs<Lanes, k>(left, right, exchange, batch, round_key, std::make_index_sequence<6>()), ...);
 }
 
-// Hashes passwords[i] under salts[i] into results[i], for up to Batch::kLanes of them.
+// Hashes passwords[i] under salts[i] into results[i], for up to TBatch::kLanes of them.
 template <typename Lanes>
 DES_CRYPT_LANES_FUNCTION void HashBatch(std::span<const std::string_view> passwords,
                                         std::span<const std::string_view> salts, std::span<std::string> results) {
-  Batch<Lanes> batch;
+  TBatch<Lanes> batch;
   std::array<std::uint64_t, 64> rows;
   // Lanes past the end hash the empty password under salt 0; nobody reads their results.
   for (std::size_t w = 0; w < Lanes::kWords; ++w) {
@@ -210,7 +210,7 @@ DES_CRYPT_LANES_FUNCTION void HashBatch(std::span<const std::string_view> passwo
     for (std::size_t lane = 0; lane < 64 && 64 * w + lane < results.size(); ++lane) {
       const std::size_t i = 64 * w + lane;
       const std::uint64_t o = rows[lane];
-      const SaltBytes salt = TakeSalt(salts[i]);
+      const TSaltBytes salt = TakeSalt(salts[i]);
       std::string& result = results[i];
       result.assign({static_cast<char>(salt.s1), static_cast<char>(salt.s2)});
       for (int shift = 58; shift > 0; shift -= 6) result += CryptAlphabet[o >> shift & 63];
@@ -220,9 +220,9 @@ DES_CRYPT_LANES_FUNCTION void HashBatch(std::span<const std::string_view> passwo
 }
 
 template <typename Lanes>
-DES_CRYPT_LANES_FUNCTION void HashAll(std::span<const std::string_view> passwords,
+DES_CRYPT_LANES_FUNCTION void HashLanes(std::span<const std::string_view> passwords,
                                       std::span<const std::string_view> salts, std::span<std::string> results) {
-  constexpr std::size_t lanes = Batch<Lanes>::kLanes;
+  constexpr std::size_t lanes = TBatch<Lanes>::kLanes;
   for (std::size_t start = 0; start < results.size(); start += lanes) {
     const std::size_t n = std::min(lanes, results.size() - start);
     HashBatch<Lanes>(passwords.subspan(start, n), salts.subspan(start, n), results.subspan(start, n));

@@ -159,7 +159,7 @@ inline std::uint64_t Feistel(const SBoxes& t, std::uint64_t r, std::uint64_t rou
 
 std::string DesCrypt(std::string_view password, std::string_view salt) {
   const std::array<std::uint64_t, 16> round_keys = RoundKeys(MakeKeyBytes(password));
-  const SaltBytes salt_bytes = TakeSalt(salt);
+  const TSaltBytes salt_bytes = TakeSalt(salt);
   const std::uint64_t salt_mask = SaltSwapMask(SaltWord(salt_bytes));
   SBoxes t;
   SaltSBoxes(t, salt_mask);

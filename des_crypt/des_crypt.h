@@ -5,6 +5,11 @@
 #include <string>
 #include <string_view>
 
+// "./0-9A-Za-z": the characters of salts, of the hash and of generated passwords, in the order of
+// their 6-bit values.
+inline constexpr std::string_view CryptAlphabet =
+    "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+
 // The 13-byte crypt(3) string of `password` under `salt`: the two salt bytes, then eleven
 // characters of "./0-9A-Za-z". Only the first 8 password bytes count, 7 bits each. Never fails.
 std::string DesCrypt(std::string_view password, std::string_view salt);

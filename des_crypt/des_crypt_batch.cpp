@@ -13,16 +13,16 @@ namespace des_crypt::internal {
 
 void DesCryptBatchPortable(std::span<const std::string_view> passwords, std::span<const std::string_view> salts,
                            std::span<std::string> results) {
-  HashAll<TwoInputLanes<std::uint64_t, 1>>(passwords, salts, results);
+  HashLanes<TTwoInputLanes<std::uint64_t, 1>>(passwords, salts, results);
 }
 
-std::span<const BatchVariant> BatchVariants() {
+std::span<const TBatchVariant> BatchVariants() {
   static const std::array variants = {
-      BatchVariant{"portable", 64, &DesCryptBatchPortable, [] { return true; }},
+      TBatchVariant{"portable", 64, &DesCryptBatchPortable, [] { return true; }},
 #if DES_CRYPT_X86
-      BatchVariant{"sse2", 128, &DesCryptBatchSse2, [] { return __builtin_cpu_supports("sse2") != 0; }},
-      BatchVariant{"avx2", 256, &DesCryptBatchAvx2, [] { return __builtin_cpu_supports("avx2") != 0; }},
-      BatchVariant{"avx512", 512, &DesCryptBatchAvx512, [] { return __builtin_cpu_supports("avx512f") != 0; }},
+      TBatchVariant{"sse2", 128, &DesCryptBatchSse2, [] { return __builtin_cpu_supports("sse2") != 0; }},
+      TBatchVariant{"avx2", 256, &DesCryptBatchAvx2, [] { return __builtin_cpu_supports("avx2") != 0; }},
+      TBatchVariant{"avx512", 512, &DesCryptBatchAvx512, [] { return __builtin_cpu_supports("avx512f") != 0; }},
 #endif
   };
   return variants;
@@ -35,22 +35,22 @@ std::span<const BatchVariant> BatchVariants() {
 // on, 64 lanes on integers take 0.6 times as long as 512 on AVX-512).
 void DesCryptBatch(std::span<const std::string_view> passwords, std::span<const std::string_view> salts,
                    std::span<std::string> results) {
-  using des_crypt::internal::BatchVariant;
+  using des_crypt::internal::TBatchVariant;
   // Spans of other sizes would have lanes read or written past an end: a caller's mistake that
   // must not pass quietly in a release build either.
   if (passwords.size() != results.size() || salts.size() != results.size())
     throw std::invalid_argument("DesCryptBatch: passwords, salts and results differ in size");
-  static const std::vector<BatchVariant> supported = [] {
-    std::vector<BatchVariant> variants;
-    for (const BatchVariant& v : des_crypt::internal::BatchVariants())
+  static const std::vector<TBatchVariant> supported = [] {
+    std::vector<TBatchVariant> variants;
+    for (const TBatchVariant& v : des_crypt::internal::BatchVariants())
       if (v.supported()) variants.push_back(v);
     return variants;
   }();
-  const BatchVariant& widest = supported.back();
+  const TBatchVariant& widest = supported.back();
   const std::size_t whole = results.size() - results.size() % widest.lanes;
   widest.hash(passwords.first(whole), salts.first(whole), results.first(whole));
   if (whole == results.size()) return;
-  const auto fits = [rest = results.size() - whole](const BatchVariant& v) { return v.lanes >= rest; };
+  const auto fits = [rest = results.size() - whole](const TBatchVariant& v) { return v.lanes >= rest; };
   std::find_if(supported.begin(), supported.end(), fits)
       ->hash(passwords.subspan(whole), salts.subspan(whole), results.subspan(whole));
 }

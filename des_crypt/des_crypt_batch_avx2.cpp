@@ -12,7 +12,7 @@ using Avx2Register = std::uint64_t __attribute__((vector_size(32)));
 [[gnu::target("avx2")]] void DesCryptBatchAvx2(std::span<const std::string_view> passwords,
                                                std::span<const std::string_view> salts,
                                                std::span<std::string> results) {
-  HashAll<TwoInputLanes<Avx2Register, 4>>(passwords, salts, results);
+  HashLanes<TTwoInputLanes<Avx2Register, 4>>(passwords, salts, results);
 }
 
 }  // namespace des_crypt::internal

@@ -28,7 +28,7 @@ struct Avx512Lanes {
 [[gnu::target("avx512f")]] void DesCryptBatchAvx512(std::span<const std::string_view> passwords,
                                                     std::span<const std::string_view> salts,
                                                     std::span<std::string> results) {
-  HashAll<Avx512Lanes>(passwords, salts, results);
+  HashLanes<Avx512Lanes>(passwords, salts, results);
 }
 
 }  // namespace des_crypt::internal

@@ -12,7 +12,7 @@ using Sse2Register = std::uint64_t __attribute__((vector_size(16)));
 [[gnu::target("sse2")]] void DesCryptBatchSse2(std::span<const std::string_view> passwords,
                                                std::span<const std::string_view> salts,
                                                std::span<std::string> results) {
-  HashAll<TwoInputLanes<Sse2Register, 2>>(passwords, salts, results);
+  HashLanes<TTwoInputLanes<Sse2Register, 2>>(passwords, salts, results);
 }
 
 }  // namespace des_crypt::internal

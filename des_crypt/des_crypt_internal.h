@@ -13,13 +13,12 @@
 #include <string>
 #include <string_view>
 
+#include "des_crypt/des_crypt.h"
 #include "des_crypt/fips46_tables.h"
 
 namespace des_crypt::internal {
 
-// Salt characters, the characters of the hash and their 6-bit values, by position.
-inline constexpr std::string_view CryptAlphabet =
-    "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+using ::CryptAlphabet;
 
 // The 6-bit value of a salt byte. On the alphabet it is the character's position; every other
 // byte follows the same three linear pieces (the gaps ":"-"@" and "["-"`" are closed up), so a
@@ -139,16 +138,16 @@ constexpr KeyBytes MakeKeyBytes(std::string_view password) {
 }
 
 // The two salt bytes that count: "Jw" stands in for no salt, 0 for a missing second byte.
-struct SaltBytes {
+struct TSaltBytes {
   std::uint8_t s1;
   std::uint8_t s2;
 };
-constexpr SaltBytes TakeSalt(std::string_view salt) {
+constexpr TSaltBytes TakeSalt(std::string_view salt) {
   if (salt.empty()) salt = "Jw";
   return {static_cast<std::uint8_t>(salt[0]),
           salt.size() > 1 ? static_cast<std::uint8_t>(salt[1]) : std::uint8_t{0}};
 }
-constexpr unsigned SaltWord(SaltBytes salt) { return SaltLowMap[salt.s1] | SaltHighMap[salt.s2]; }
+constexpr unsigned SaltWord(TSaltBytes salt) { return SaltLowMap[salt.s1] | SaltHighMap[salt.s2]; }
 
 // Entry 8r + k: S-box k's six bits of round key r packed as an SBoxTable index (see there).
 std::array<std::uint16_t, 128> MakeRoundKeyIndex(const KeyBytes& key);
@@ -168,13 +167,13 @@ std::string DesCryptReference(std::string_view password, std::string_view salt);
 #endif
 using BatchFunction = void (*)(std::span<const std::string_view> passwords, std::span<const std::string_view> salts,
                                std::span<std::string> results);
-struct BatchVariant {
+struct TBatchVariant {
   std::string_view name;
   std::size_t lanes;   // hashes computed side by side in one pass
   BatchFunction hash;  // the contract of DesCryptBatch; only where supported() holds
   bool (*supported)();
 };
-std::span<const BatchVariant> BatchVariants();
+std::span<const TBatchVariant> BatchVariants();
 
 void DesCryptBatchPortable(std::span<const std::string_view> passwords, std::span<const std::string_view> salts,
                            std::span<std::string> results);

@@ -23,7 +23,7 @@ std::array<std::uint16_t, 128> MakeRoundKeyIndex(const KeyBytes& key) {
 std::string DesCryptReference(std::string_view password, std::string_view salt) {
   const std::array<std::uint16_t, 128> round_key_index = MakeRoundKeyIndex(MakeKeyBytes(password));
 
-  const SaltBytes salt_bytes = TakeSalt(salt);
+  const TSaltBytes salt_bytes = TakeSalt(salt);
   const unsigned salt_word = SaltWord(salt_bytes);
   std::array<std::uint8_t, 48> e = ETable;
   for (std::size_t i = 0; i < 12; ++i)

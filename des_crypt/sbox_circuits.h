@@ -16,18 +16,18 @@ namespace des_crypt::internal {
 // Node numbers: 0 to 5 the S-box inputs b1 to b6 (FIPS 46-3), 6 all ones, 7 to 10 the left-half
 // bits l0 to l3, then the gates in order. A gate's function is its truth table: bit 4a + 2b + c
 // is its value on operand values a, b, c, as the immediate of AVX-512's vpternlog has it.
-struct SBoxGate {
+struct TSBoxGate {
   std::uint8_t function, a, b, c;
 };
 inline constexpr std::size_t SBoxFirstGate = 11, SBoxMaxGates = 67;
-struct SBoxCircuit {
+struct TSBoxCircuit {
   std::size_t size;
   std::array<std::uint8_t, 4> outputs;  // the new l0 to l3
-  std::array<SBoxGate, SBoxMaxGates> gates;
+  std::array<TSBoxGate, SBoxMaxGates> gates;
 };
 
 // AND 0xC0, OR 0xFC, XOR 0x3C and ANDNOT (a & ~b) 0x30 only.
-inline constexpr std::array<SBoxCircuit, 8> TwoInputCircuits = {{
+inline constexpr std::array<TSBoxCircuit, 8> TwoInputCircuits = {{
     {67,
      {74, 75, 76, 77},
      {{{0xFC, 1, 3, 3}, {0x3C, 11, 2, 2}, {0xC0, 2, 12, 12}, {0xFC, 13, 1, 1}, {0x30, 6, 14, 14},
@@ -144,7 +144,7 @@ inline constexpr std::array<SBoxCircuit, 8> TwoInputCircuits = {{
 }};
 
 // Any function of three operands.
-inline constexpr std::array<SBoxCircuit, 8> ThreeInputCircuits = {{
+inline constexpr std::array<TSBoxCircuit, 8> ThreeInputCircuits = {{
     {34,
      {41, 42, 43, 44},
      {{{0xC9, 0, 1, 3}, {0x84, 0, 1, 3}, {0xC5, 4, 11, 12}, {0x92, 0, 1, 3}, {0x49, 1, 4, 14},

@@ -26,7 +26,7 @@ void Check(bool ok) {
 }
 
 // The script's bytes, then counting on from its last: a draw that refuses bytes still gets new ones.
-class ScriptedSource : public RandomSource {
+class ScriptedSource : public hashes::TRandomSource {
  public:
   explicit ScriptedSource(std::string_view script) : script_(script) {}
   void Fill(std::uint8_t* out, std::size_t size) override {
@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   constexpr hashes::Form kForms[] = {hashes::Form::Des, hashes::Form::Apr1, hashes::Form::Sha512, hashes::Form::Bcrypt};
   const int format = data[0] >> 6;
   ScriptedSource script(hash);
-  const ScopedRandomSource scoped(script);
+  const hashes::TScopedRandomSource scoped(script);
   const std::string made = hashes::HashWithSetting(password, hashes::DrawSetting(kFormats[format], {4, 1000}));
   Check(hashes::IdentifyHash(made) == kForms[format]);
   Check(hashes::Verify(password, made));

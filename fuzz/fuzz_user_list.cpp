@@ -147,7 +147,7 @@ struct Model {
 };
 
 // The run plays the in-place editor too, so that it knows what the user typed into which cell.
-class Run : table::CellEditor {
+class Run : table::TCellEditor {
  public:
   void Go(Input in) {
     in_ = in, table_.SetEditor(this);
@@ -322,7 +322,7 @@ class Run : table::CellEditor {
 
   Input in_{};
   table::TUserList table_;
-  table::TValueStrings& strings_ = table_.Strings();
+  table::TUserRecords& strings_ = table_.Strings();
   Model model_;  // the table as the current step found it, or as the editor left it
   // The editor's text, what it was opened with, and what its row held then.
   std::string text_, loaded_, loaded_held_;

@@ -60,7 +60,7 @@ bool IsShaCryptRest(std::string_view rest, std::size_t length) {
 
 }  // namespace
 
-std::string DrawSetting(Format format, const Strength& strength) {
+std::string DrawSetting(Format format, const TStrength& strength) {
   switch (format) {
     case Format::Des:
       return DrawSalt(2);
@@ -127,8 +127,8 @@ Verdict Check(std::string_view password, std::string_view hash) {
   }
 }
 
-Ignored WhatServersIgnore(Format format, std::string_view password) {
-  Ignored ignored;
+TIgnored WhatServersIgnore(Format format, std::string_view password) {
+  TIgnored ignored;
   ignored.after_nul = password.find('\0') != std::string_view::npos;
   if (format == Format::Des) {
     ignored.beyond_limit = password.size() > 8;

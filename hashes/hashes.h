@@ -5,7 +5,7 @@
 // the password to C-string functions. The libraries behind every form but DES take
 // C strings too, so here as on the server a NUL and all after it count for nothing. DES
 // goes through our DesCrypt, which hashes a NUL like any other byte: the DES hash of a password
-// with a NUL inside verifies here, but never on a server. Ignored::after_nul flags such passwords.
+// with a NUL inside verifies here, but never on a server. TIgnored::after_nul flags such passwords.
 #pragma once
 
 #include <optional>
@@ -26,18 +26,18 @@ inline constexpr int kMinBcryptCost = 4;  // the least libxcrypt accepts
 inline constexpr int kMaxBcryptCost = 17;  // 128 times cost 10: seconds per login
 inline constexpr unsigned long kMinSha512Rounds = 1'000;  // libxcrypt's bounds
 inline constexpr unsigned long kMaxSha512Rounds = 999'999'999;
-struct Strength {
+struct TStrength {
   int bcrypt_cost = 10;  // each step up doubles the time
   unsigned long sha512_rounds = 100'000;
-  bool operator==(const Strength&) const = default;
+  bool operator==(const TStrength&) const = default;
 };
 
 // A fresh setting for `format`, its salt drawn from CurrentRandomSource() on the calling thread:
 // two CryptAlphabet characters (DES), "$apr1$" + 8 characters + "$", "$6$rounds=N$" + 16
 // characters (the rounds part absent for 5000, as libxcrypt writes it) or "$2y$CC$" + 22
-// characters. Strength values outside their bounds are brought to the nearest bound. Throws
+// characters. TStrength values outside their bounds are brought to the nearest bound. Throws
 // text::Exception when no random bytes can be had.
-std::string DrawSetting(Format format, const Strength& strength);
+std::string DrawSetting(Format format, const TStrength& strength);
 
 // The whole hash of `password` under `setting` (one DrawSetting returned, or a whole hash of a
 // form we write, which brings its setting along): 13 characters for DES, 37 for Apr1, 60 for
@@ -65,13 +65,13 @@ Verdict Check(std::string_view password, std::string_view hash);
 
 // What a server leaves out of `password` when it checks it under `format`: the facts a warning
 // mark in the table rests on.
-struct Ignored {
+struct TIgnored {
   bool beyond_limit = false;  // bytes past the 8th (DES) or the 72nd (Bcrypt)
   bool eighth_bits = false;  // DES: the top bit of each of the 8 bytes that count
   bool after_nul = false;  // a NUL byte, and everything after it
   bool Any() const { return beyond_limit || eighth_bits || after_nul; }
-  bool operator==(const Ignored&) const = default;
+  bool operator==(const TIgnored&) const = default;
 };
-Ignored WhatServersIgnore(Format format, std::string_view password);
+TIgnored WhatServersIgnore(Format format, std::string_view password);
 
 }  // namespace hashes

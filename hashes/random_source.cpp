@@ -7,11 +7,12 @@
 #include "text/exceptions.h"
 #include "text/messages.h"
 
+namespace hashes {
 namespace {
 
 // Draws are a byte or two at a time, thousands of them in a build: they are served from a pool
 // that is refilled from the kernel a page at a time, and every byte is handed out once.
-class SystemRandom final : public RandomSource {
+class SystemRandom final : public TRandomSource {
  public:
   void Fill(std::uint8_t* out, std::size_t size) override {
     while (size > 0) {
@@ -37,14 +38,14 @@ class SystemRandom final : public RandomSource {
 };
 
 SystemRandom system_random;
-RandomSource* current = &system_random;
+TRandomSource* current = &system_random;
 
 }  // namespace
 
-RandomSource& CurrentRandomSource() { return *current; }
+TRandomSource& CurrentRandomSource() { return *current; }
 
-ScopedRandomSource::ScopedRandomSource(RandomSource& source) : previous_(current) { current = &source; }
-ScopedRandomSource::~ScopedRandomSource() { current = previous_; }
+TScopedRandomSource::TScopedRandomSource(TRandomSource& source) : previous_(current) { current = &source; }
+TScopedRandomSource::~TScopedRandomSource() { current = previous_; }
 
 unsigned RandomBelow(unsigned n) {
   // The largest multiple of n that fits in a byte: bytes at or above it are drawn again.
@@ -55,3 +56,5 @@ unsigned RandomBelow(unsigned n) {
     if (byte < limit) return byte % n;
   }
 }
+
+}  // namespace hashes

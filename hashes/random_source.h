@@ -4,37 +4,36 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
-// "./0-9A-Za-z": the characters of salts, generated passwords and hash output, in this order.
-inline constexpr std::string_view CryptAlphabet =
-    "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+namespace hashes {
 
 // Where random bytes come from: the kernel's cryptographic source, unless a test has put a
 // deterministic one in its place.
-class RandomSource {
+class TRandomSource {
  public:
-  virtual ~RandomSource() = default;
+  virtual ~TRandomSource() = default;
   // Fills the buffer; fails loudly (throws) rather than give predictable bytes.
   virtual void Fill(std::uint8_t* out, std::size_t size) = 0;
 };
 
-// The source draws take bytes from: the system's, or the one a ScopedRandomSource put in place.
+// The source draws take bytes from: the system's, or the one a TScopedRandomSource put in place.
 // Not synchronised: draw on one thread at a time (hashing itself may run on many).
-RandomSource& CurrentRandomSource();
+TRandomSource& CurrentRandomSource();
 
 // Puts `source` in place for its lifetime, then restores the one before.
-class ScopedRandomSource {
+class TScopedRandomSource {
  public:
-  explicit ScopedRandomSource(RandomSource& source);
-  ~ScopedRandomSource();
-  ScopedRandomSource(const ScopedRandomSource&) = delete;
-  ScopedRandomSource& operator=(const ScopedRandomSource&) = delete;
+  explicit TScopedRandomSource(TRandomSource& source);
+  ~TScopedRandomSource();
+  TScopedRandomSource(const TScopedRandomSource&) = delete;
+  TScopedRandomSource& operator=(const TScopedRandomSource&) = delete;
 
  private:
-  RandomSource* previous_;
+  TRandomSource* previous_;
 };
 
 // A number from 0 to n - 1 (n at most 256), every value exactly equally likely: bytes that would
 // favour the low values are drawn again.
 unsigned RandomBelow(unsigned n);
+
+}  // namespace hashes

@@ -114,7 +114,6 @@ else()
   # Icon themes read PNG (and SVG); the window reads the XPM drawings from its resources. A small
   # build-time converter turns each XPM into a PNG, so the XPM stays the one drawing to edit, no
   # committed PNG can drift from it, and the installed program gains no dependency.
-  find_package(Qt6 REQUIRED COMPONENTS Gui)
   add_executable(vastelo_xpm_to_png ${CMAKE_CURRENT_LIST_DIR}/xpm_to_png.cpp)
   target_link_libraries(vastelo_xpm_to_png PRIVATE Qt6::Gui vastelo_warnings)
 

@@ -8,39 +8,39 @@
 
 namespace platform {
 namespace {
-FileCalls real_calls;
-FileCalls* current = &real_calls;
+TFileCalls real_calls;
+TFileCalls* current = &real_calls;
 }  // namespace
 
-int FileCalls::Open(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
-int FileCalls::Fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
-int FileCalls::Stat(const char* path, struct stat* st) { return ::stat(path, st); }
-int FileCalls::Lstat(const char* path, struct stat* st) { return ::lstat(path, st); }
-ssize_t FileCalls::Readlink(const char* path, char* buffer, std::size_t size) { return ::readlink(path, buffer, size); }
-ssize_t FileCalls::Read(int fd, void* buffer, std::size_t size) { return ::read(fd, buffer, size); }
-ssize_t FileCalls::Write(int fd, const void* buffer, std::size_t size) { return ::write(fd, buffer, size); }
-ssize_t FileCalls::Pwrite(int fd, const void* buffer, std::size_t size, off_t offset) {
+int TFileCalls::Open(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+int TFileCalls::Fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
+int TFileCalls::Stat(const char* path, struct stat* st) { return ::stat(path, st); }
+int TFileCalls::Lstat(const char* path, struct stat* st) { return ::lstat(path, st); }
+ssize_t TFileCalls::Readlink(const char* path, char* buffer, std::size_t size) { return ::readlink(path, buffer, size); }
+ssize_t TFileCalls::Read(int fd, void* buffer, std::size_t size) { return ::read(fd, buffer, size); }
+ssize_t TFileCalls::Write(int fd, const void* buffer, std::size_t size) { return ::write(fd, buffer, size); }
+ssize_t TFileCalls::Pwrite(int fd, const void* buffer, std::size_t size, off_t offset) {
   return ::pwrite(fd, buffer, size, offset);
 }
-int FileCalls::Ftruncate(int fd, off_t length) { return ::ftruncate(fd, length); }
-int FileCalls::Fsync(int fd) { return ::fsync(fd); }
-int FileCalls::Fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
-int FileCalls::Fchown(int fd, uid_t uid, gid_t gid) { return ::fchown(fd, uid, gid); }
-int FileCalls::Close(int fd) { return ::close(fd); }
-int FileCalls::Rename(const char* from, const char* to) { return ::rename(from, to); }
-int FileCalls::Unlink(const char* path) { return ::unlink(path); }
-int FileCalls::Link(const char* from, const char* to) { return ::link(from, to); }
-int FileCalls::Mkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
-ssize_t FileCalls::Flistxattr(int fd, char* names, std::size_t size) { return ::flistxattr(fd, names, size); }
-ssize_t FileCalls::Fgetxattr(int fd, const char* name, void* value, std::size_t size) {
+int TFileCalls::Ftruncate(int fd, off_t length) { return ::ftruncate(fd, length); }
+int TFileCalls::Fsync(int fd) { return ::fsync(fd); }
+int TFileCalls::Fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
+int TFileCalls::Fchown(int fd, uid_t uid, gid_t gid) { return ::fchown(fd, uid, gid); }
+int TFileCalls::Close(int fd) { return ::close(fd); }
+int TFileCalls::Rename(const char* from, const char* to) { return ::rename(from, to); }
+int TFileCalls::Unlink(const char* path) { return ::unlink(path); }
+int TFileCalls::Link(const char* from, const char* to) { return ::link(from, to); }
+int TFileCalls::Mkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
+ssize_t TFileCalls::Flistxattr(int fd, char* names, std::size_t size) { return ::flistxattr(fd, names, size); }
+ssize_t TFileCalls::Fgetxattr(int fd, const char* name, void* value, std::size_t size) {
   return ::fgetxattr(fd, name, value, size);
 }
-int FileCalls::Fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags) {
+int TFileCalls::Fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags) {
   return ::fsetxattr(fd, name, value, size, flags);
 }
-int FileCalls::Fremovexattr(int fd, const char* name) { return ::fremovexattr(fd, name); }
+int TFileCalls::Fremovexattr(int fd, const char* name) { return ::fremovexattr(fd, name); }
 
-FileCalls& Files() { return *current; }
+TFileCalls& Files() { return *current; }
 
 int TFileDescriptor::Close() {
   if (fd_ < 0) return 0;
@@ -63,7 +63,7 @@ bool ReadUpTo(int fd, std::size_t size, std::string& bytes) {
   return true;
 }
 
-ScopedFileCalls::ScopedFileCalls(FileCalls& calls) : previous_(current) { current = &calls; }
-ScopedFileCalls::~ScopedFileCalls() { current = previous_; }
+TScopedFileCalls::TScopedFileCalls(TFileCalls& calls) : previous_(current) { current = &calls; }
+TScopedFileCalls::~TScopedFileCalls() { current = previous_; }
 
 }  // namespace platform

@@ -11,9 +11,9 @@
 
 namespace platform {
 
-class FileCalls {
+class TFileCalls {
  public:
-  virtual ~FileCalls() = default;
+  virtual ~TFileCalls() = default;
   virtual int Open(const char* path, int flags, mode_t mode);
   virtual int Fstat(int fd, struct stat* st);
   virtual int Stat(const char* path, struct stat* st);
@@ -40,18 +40,18 @@ class FileCalls {
 };
 
 // The calls in force: the real ones unless a test has put others in their place.
-FileCalls& Files();
+TFileCalls& Files();
 
 // Puts `calls` in force for the lifetime of this object (tests only; not thread-safe).
-class ScopedFileCalls {
+class TScopedFileCalls {
  public:
-  explicit ScopedFileCalls(FileCalls& calls);
-  ~ScopedFileCalls();
-  ScopedFileCalls(const ScopedFileCalls&) = delete;
-  ScopedFileCalls& operator=(const ScopedFileCalls&) = delete;
+  explicit TScopedFileCalls(TFileCalls& calls);
+  ~TScopedFileCalls();
+  TScopedFileCalls(const TScopedFileCalls&) = delete;
+  TScopedFileCalls& operator=(const TScopedFileCalls&) = delete;
 
  private:
-  FileCalls* previous_;
+  TFileCalls* previous_;
 };
 
 // A file descriptor closed through Files() when it goes, or earlier by Close().

@@ -49,7 +49,7 @@ std::string TUserList::CellText(int column, int row) const {
   if (row == 0) return std::string(column == KeyColumn ? messages::SUserNameHeader : messages::SPasswordHeader);
   if (strings_.Count() == 0) return std::string();
   const std::string& line = strings_.Get(row - 1);
-  return std::string(column == KeyColumn ? TValueStrings::KeyOf(line) : TValueStrings::ValueOf(line));
+  return std::string(column == KeyColumn ? TUserRecords::KeyOf(line) : TUserRecords::ValueOf(line));
 }
 
 void TUserList::SetCellText(int column, int row, std::string_view text) {
@@ -86,7 +86,7 @@ int TUserList::InsertEntry(std::string_view key, std::string_view value, bool ap
   }
   strings_.BeginUpdate();
   struct EndBatch {
-    TValueStrings& strings;
+    TUserRecords& strings;
     ~EndBatch() { strings.EndUpdate(); }
   } end_batch{strings_};
   std::string line = JoinEntry(key, value);
@@ -99,7 +99,7 @@ bool TUserList::IsEmptyRow(int row) const {
   // A row that holds a hash is a user, whatever its cells show.
   if (row < 1 || row > strings_.Count() || !strings_.Held(row - 1).empty()) return false;
   const std::string& line = strings_.Lines()[static_cast<std::size_t>(row - 1)];
-  return TValueStrings::KeyOf(line).empty() && TValueStrings::ValueOf(line).empty();
+  return TUserRecords::KeyOf(line).empty() && TUserRecords::ValueOf(line).empty();
 }
 
 void TUserList::StringsChanging() {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "table/value_strings.h"
+#include "table/user_records.h"
 
 namespace table {
 
@@ -18,9 +18,9 @@ enum Column : int { KeyColumn = 0, ValueColumn = 1 };
 
 // The in-place cell editor, as the table sees it. The table decides when it opens, what it is
 // loaded with and when its text is handed over; the widget that implements it only shows it.
-class CellEditor {
+class TCellEditor {
  public:
-  virtual ~CellEditor() = default;
+  virtual ~TCellEditor() = default;
   // The text in the editor, as code page 932 bytes. May throw when the editor holds a character
   // that the code page cannot store: the hand-over then fails like any refused edit.
   virtual std::string Text() const = 0;
@@ -32,22 +32,22 @@ class CellEditor {
 };
 
 // What the table tells whoever draws it.
-class UserListView {
+class TUserListView {
  public:
-  virtual ~UserListView() = default;
+  virtual ~TUserListView() = default;
   virtual void RowCountChanged(int old_count, int new_count) = 0;
   virtual void RowsChanged(int first_row, int last_row) = 0;  // redraw these rows
   virtual void CurrentCellChanged() = 0;
 };
 
-class TUserList : private TValueStrings::Observer {
+class TUserList : private TUserRecords::Observer {
  public:
   TUserList();
   TUserList(const TUserList&) = delete;
   TUserList& operator=(const TUserList&) = delete;
 
-  TValueStrings& Strings() { return strings_; }
-  const TValueStrings& Strings() const { return strings_; }
+  TUserRecords& Strings() { return strings_; }
+  const TUserRecords& Strings() const { return strings_; }
 
   int RowCount() const noexcept { return row_count_; }
   int Col() const noexcept { return col_; }
@@ -71,8 +71,8 @@ class TUserList : private TValueStrings::Observer {
   std::function<void()> OnStringsChange;
 
   // --- Editing, as the view drives it ---
-  void SetView(UserListView* view) { view_ = view; }
-  void SetEditor(CellEditor* editor) { editor_ = editor; }
+  void SetView(TUserListView* view) { view_ = view; }
+  void SetEditor(TCellEditor* editor) { editor_ = editor; }
   bool EditorOpen() const noexcept { return editor_open_; }
   void ShowEditor();              // opens the editor on the current cell (the table has the focus)
   void CloseEditor();             // hands the editor's text over, then closes it
@@ -98,13 +98,13 @@ class TUserList : private TValueStrings::Observer {
   void DeleteCurrentRow();
   void SetCurrent(int column, int row);
 
-  TValueStrings strings_;
+  TUserRecords strings_;
   int row_count_ = 2;
   int col_ = ValueColumn;
   int row_ = 1;
 
-  UserListView* view_ = nullptr;
-  CellEditor* editor_ = nullptr;
+  TUserListView* view_ = nullptr;
+  TCellEditor* editor_ = nullptr;
   bool editor_open_ = false;
   int editor_col_ = 0;
   int editor_row_ = 0;

@@ -10,34 +10,34 @@ namespace {
 constexpr std::size_t kMaxShownBytes = 4096;
 }
 
-UserListModel::UserListModel(TUserList& table, QObject* parent)
+TUserListModel::TUserListModel(TUserList& table, QObject* parent)
     : QAbstractTableModel(parent), table_(table), shown_rows_(table.RowCount() - 1) {
   table_.SetView(this);
 }
 
-UserListModel::~UserListModel() { table_.SetView(nullptr); }
+TUserListModel::~TUserListModel() { table_.SetView(nullptr); }
 
-int UserListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shown_rows_; }
+int TUserListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shown_rows_; }
 
-int UserListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 2; }
+int TUserListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 2; }
 
-QString UserListModel::DisplayText(std::string_view bytes) {
+QString TUserListModel::DisplayText(std::string_view bytes) {
   if (bytes.size() <= kMaxShownBytes) return QString::fromStdString(platform::Cp932ToUtf8(bytes));
   std::size_t cut = 0;
   while (cut < kMaxShownBytes) cut = platform::CharNext(bytes, cut);
   return QString::fromStdString(platform::Cp932ToUtf8(bytes.substr(0, cut))) + QChar(0x2026);
 }
 
-QVariant UserListModel::data(const QModelIndex& index, int role) const {
+QVariant TUserListModel::data(const QModelIndex& index, int role) const {
   const bool tip = role == Qt::ToolTipRole && annotator_;
   if ((role != Qt::DisplayRole && role != HeldRole && !tip) || !index.isValid()) return {};
   const int row = TableRow(index.row());
-  const TValueStrings& strings = table_.Strings();
+  const TUserRecords& strings = table_.Strings();
   // While an edit is applied the row count may lag the lines by design; a row without a line
   // simply shows nothing.
   if (row - 1 >= strings.Count()) return role == HeldRole ? QVariant(false) : QVariant(QString());
   const std::string& line = strings.Lines()[static_cast<std::size_t>(row - 1)];
-  const Row cells{TValueStrings::KeyOf(line), TValueStrings::ValueOf(line), !strings.Held(row - 1).empty()};
+  const Row cells{TUserRecords::KeyOf(line), TUserRecords::ValueOf(line), !strings.Held(row - 1).empty()};
   const std::string_view bytes = index.column() == KeyColumn ? cells.key : cells.value;
   const bool held = index.column() == ValueColumn && bytes.empty() && cells.held;
   if (role == HeldRole) return held;
@@ -45,46 +45,46 @@ QVariant UserListModel::data(const QModelIndex& index, int role) const {
   return tip ? annotator_(index.column(), cells) : DisplayText(bytes);
 }
 
-void UserListModel::SetAnnotator(Annotator annotator) {
+void TUserListModel::SetAnnotator(Annotator annotator) {
   annotator_ = std::move(annotator);
   AnnotationsChanged();
 }
 
-void UserListModel::AnnotationsChanged() {
+void TUserListModel::AnnotationsChanged() {
   if (shown_rows_ > 0) emit dataChanged(this->index(0, 0), this->index(shown_rows_ - 1, 1), {Qt::ToolTipRole});
 }
 
-QVariant UserListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+QVariant TUserListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section > 1) return {};
   return DisplayText(table_.CellText(section, 0));
 }
 
-Qt::ItemFlags UserListModel::flags(const QModelIndex& index) const {
+Qt::ItemFlags TUserListModel::flags(const QModelIndex& index) const {
   // Cells are edited through the table's own editor, never through Qt's editing machinery.
   return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
 }
 
-void UserListModel::RowCountChanged(int, int) { ScheduleFlush(); }
+void TUserListModel::RowCountChanged(int, int) { ScheduleFlush(); }
 
-void UserListModel::RowsChanged(int first_row, int last_row) {
+void TUserListModel::RowsChanged(int first_row, int last_row) {
   const int first = ModelRow(first_row), last = ModelRow(last_row);
   dirty_first_ = dirty_first_ < 0 ? first : std::min(dirty_first_, first);
   dirty_last_ = std::max(dirty_last_, last);
   ScheduleFlush();
 }
 
-void UserListModel::CurrentCellChanged() {
+void TUserListModel::CurrentCellChanged() {
   current_moved_ = true;
   ScheduleFlush();
 }
 
-void UserListModel::ScheduleFlush() {
+void TUserListModel::ScheduleFlush() {
   if (flush_scheduled_) return;
   flush_scheduled_ = true;
-  QTimer::singleShot(0, this, &UserListModel::Flush);
+  QTimer::singleShot(0, this, &TUserListModel::Flush);
 }
 
-void UserListModel::Flush() {
+void TUserListModel::Flush() {
   flush_scheduled_ = false;
   if (flushing_) return;
   flushing_ = true;

@@ -14,12 +14,12 @@
 
 namespace table {
 
-class UserListModel : public QAbstractTableModel, private UserListView {
+class TUserListModel : public QAbstractTableModel, private TUserListView {
   Q_OBJECT
 
  public:
-  explicit UserListModel(TUserList& table, QObject* parent = nullptr);
-  ~UserListModel() override;
+  explicit TUserListModel(TUserList& table, QObject* parent = nullptr);
+  ~TUserListModel() override;
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;

@@ -65,12 +65,12 @@ TEST(DesCrypt, AgreesWithTheSystemCryptOnAnyBytes) {
 
 namespace des_crypt::internal {
 // Shown in test names and failures, where GoogleTest would otherwise dump the struct's bytes.
-void PrintTo(const BatchVariant& variant, std::ostream* out) { *out << variant.name; }
+void PrintTo(const TBatchVariant& variant, std::ostream* out) { *out << variant.name; }
 }  // namespace des_crypt::internal
 
 namespace {
 
-class DesCryptBatchVariant : public testing::TestWithParam<BatchVariant> {
+class DesCryptBatchVariant : public testing::TestWithParam<TBatchVariant> {
  protected:
   void SetUp() override {
     if (!GetParam().supported()) GTEST_SKIP() << "this processor cannot run " << GetParam().name;

@@ -44,7 +44,7 @@ TEST_F(FormatsTest, TheChoicesAreRememberedAndNonsenseGivesTheDefaults) {
   form = std::make_unique<TForm1>();
   const auto encoding_item = [&](int i) { return form->findChild<QMenu*>("EncodingMenu")->actions()[i]; };
   EXPECT_TRUE(FormatItem(hashes::Format::Bcrypt)->isChecked() && encoding_item(1)->isChecked());
-  EXPECT_EQ(form->CurrentOptions(), (Options{hashes::Format::Bcrypt, {12, 5000}, true}));
+  EXPECT_EQ(form->CurrentOptions(), (core::TSettings{hashes::Format::Bcrypt, {12, 5000}, true}));
   {
     QSettings store(QStringLiteral("Vastelo"), QStringLiteral("Vastelo"));
     store.setValue("hash/format", "rot13");
@@ -53,13 +53,13 @@ TEST_F(FormatsTest, TheChoicesAreRememberedAndNonsenseGivesTheDefaults) {
     store.setValue("text/encoding", "EBCDIC");
   }
   form = std::make_unique<TForm1>();
-  EXPECT_EQ(form->CurrentOptions(), Options{});
+  EXPECT_EQ(form->CurrentOptions(), core::TSettings{});
   EXPECT_TRUE(FormatItem(hashes::Format::Des)->isChecked() && encoding_item(0)->isChecked());
   // The file as earlier versions wrote it keeps its meaning.
   const std::string file = QSettings(QStringLiteral("Vastelo"), QStringLiteral("Vastelo")).fileName().toStdString();
   WriteBytes(file, "[hash]\nbcryptCost=13\nformat=sha512\nsha512Rounds=20000\n\n[text]\nencoding=utf-8\n");
   form = std::make_unique<TForm1>();
-  EXPECT_EQ(form->CurrentOptions(), (Options{hashes::Format::Sha512, {13, 20000}, true}));
+  EXPECT_EQ(form->CurrentOptions(), (core::TSettings{hashes::Format::Sha512, {13, 20000}, true}));
 }
 
 TEST_F(FormatsTest, ABuildOfHashesThatTakeMinutesKeepsTheWindowAliveAndStopsAtOnce) {
@@ -75,7 +75,7 @@ TEST_F(FormatsTest, ABuildOfHashesThatTakeMinutesKeepsTheWindowAliveAndStopsAtOn
   ASSERT_TRUE(form->SaveData->isEnabled());
   // Settings whose one hash outlasts any test: the dialog comes after its second of delay
   // whatever the count, and 中止 (clicked, or Escape) ends the wait while the hash runs on.
-  const std::pair<hashes::Format, hashes::Strength> slow[] = {{hashes::Format::Bcrypt, {17, 1000}},
+  const std::pair<hashes::Format, hashes::TStrength> slow[] = {{hashes::Format::Bcrypt, {17, 1000}},
                                                               {hashes::Format::Sha512, {4, 999'999'999}}};
   for (const bool by_key : {false, true}) {
     const auto& [format, strength] = slow[by_key ? 1 : 0];
@@ -157,8 +157,8 @@ TEST_F(FormatsTest, CellsTheServerReadsOtherwiseCarryAMarkThatSaysWhy) {
   EXPECT_EQ(right_end(5), right_end(1));
 }
 
-TEST(StrengthDialog, OffersTheBoundsAndTheTimeOfOneVerification) {
-  StrengthDialog dialog(nullptr, {10, 100'000});
+TEST(TStrengthDialog, OffersTheBoundsAndTheTimeOfOneVerification) {
+  TStrengthDialog dialog(nullptr, {10, 100'000});
   dialog.show();
   EXPECT_GT(dialog.Sha512Rounds->y(), dialog.BcryptTime->y()) << "laid out, each below the one before";
   EXPECT_GT(dialog.BcryptTime->y(), dialog.BcryptCost->y());
@@ -174,7 +174,7 @@ TEST(StrengthDialog, OffersTheBoundsAndTheTimeOfOneVerification) {
   dialog.Sha512Rounds->setValue(1000);
   EXPECT_TRUE(dialog.BcryptTime->text().endsWith(" 秒")) << dialog.BcryptTime->text().toStdString();
   EXPECT_TRUE(dialog.Sha512Time->text().contains("ミリ秒")) << dialog.Sha512Time->text().toStdString();
-  EXPECT_EQ(dialog.Chosen(), (hashes::Strength{17, 1000}));
+  EXPECT_EQ(dialog.Chosen(), (hashes::TStrength{17, 1000}));
   for (const auto& [ms, text] : {std::pair{0.4, "1 ミリ秒未満"}, {61.4, "約 61 ミリ秒"}, {1500.0, "約 1.5 秒"}})
     EXPECT_EQ(ApproximateTime(ms), QString::fromUtf8(text));
 }
@@ -241,14 +241,14 @@ TEST_F(FormatsTest, TheCommandWritesWhatTheWindowWrites) {
       mkdir(window.c_str(), 0700);
       {
         ScriptedRandom random;
-        const ScopedRandomSource scoped(random);
+        const hashes::TScopedRandomSource scoped(random);
         Choose(f.format, utf8);
         LoadPath(dir.File("users.csv"));
         Click(form->CreateEnc);
         SaveTo(window);
       }
       ScriptedRandom random;
-      const ScopedRandomSource scoped(random);
+      const hashes::TScopedRandomSource scoped(random);
       EXPECT_EQ(cli::Run({"build", dir.File("users.csv"), "-o", command, "--format", names[static_cast<int>(f.format)],
                           "--encoding", utf8 ? "utf8" : "sjis", "--cost", "4", "--rounds", "1000"}),
                 0);

@@ -14,14 +14,14 @@ using namespace hashes;
 namespace {
 
 // Bytes first, first + 1, ... 255, 0, 1, ...: every value of a draw is reached, in a known order.
-struct CountingSource : RandomSource {
+struct CountingSource : hashes::TRandomSource {
   explicit CountingSource(std::uint8_t first = 0) : next(first) {}
   void Fill(std::uint8_t* out, std::size_t size) override { while (size-- > 0) *out++ = next++; }
   std::uint8_t next;
 };
 
 constexpr Format kFormats[] = {Format::Des, Format::Apr1, Format::Sha512, Format::Bcrypt};
-constexpr Strength kFast{4, 1000};
+constexpr TStrength kFast{4, 1000};
 
 // Apache's own check.
 bool ServerAccepts(const std::string& password, const std::string& hash) {
@@ -34,19 +34,19 @@ TEST(RandomSource, DrawsAreExactlyUniform) {
   // From the 8 highest bytes on, which 62 values cannot share evenly and are drawn again, 256
   // bytes hold exactly 4 draws of each of 62 values, and exactly 4 of each of 64.
   CountingSource counting(248);
-  const ScopedRandomSource scoped(counting);
+  const hashes::TScopedRandomSource scoped(counting);
   for (const unsigned n : {62u, 64u}) {
     std::vector<int> seen(n);
-    for (unsigned i = 0; i < 4 * n; ++i) ++seen.at(RandomBelow(n));
+    for (unsigned i = 0; i < 4 * n; ++i) ++seen.at(hashes::RandomBelow(n));
     EXPECT_EQ(seen, std::vector<int>(n, 4)) << "n " << n;
   }
 }
 
 TEST(RandomSource, AFailingRandomSourceFailsLoudly) {
-  struct BrokenSource : RandomSource {
+  struct BrokenSource : hashes::TRandomSource {
     void Fill(std::uint8_t*, std::size_t) override { throw text::Exception("no randomness"); }
   } broken;
-  const ScopedRandomSource scoped(broken);
+  const hashes::TScopedRandomSource scoped(broken);
   for (const Format f : kFormats) EXPECT_THROW(DrawSetting(f, kFast), text::Exception);
 }
 
@@ -73,7 +73,7 @@ TEST(Hashes, IdentifyHashIsStrict) {
 TEST(Hashes, ServersIgnoreWhatWeSayTheyIgnore) {
   // Apache accepts `variant` for the password's hash exactly when it ignores what tells them apart.
   const std::string a72(72, 'a');
-  const std::tuple<Format, std::string, std::string, Ignored> cases[] = {
+  const std::tuple<Format, std::string, std::string, TIgnored> cases[] = {
       {Format::Des, "12345678\xB1tail", "12345678", {true, false, false}},  // a top bit past the eighth byte is no eighth bit
       {Format::Des, "\xB1\xB2", "12", {false, true, false}},
       {Format::Bcrypt, a72 + "b", a72, {true, false, false}},

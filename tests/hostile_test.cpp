@@ -12,19 +12,19 @@ using namespace std::string_literals;
 namespace {
 
 // Makes the chosen file vanish, fail to read, or shrink, after the dialog has named it.
-class Vanishing : public platform::FileCalls {
+class Vanishing : public platform::TFileCalls {
  public:
   enum How { kGone, kReadFails, kShrinks } how = kGone;
   int Open(const char* path, int flags, mode_t mode) override {
     if (how == kGone && std::string(path).ends_with("users.csv")) return errno = ENOENT, -1;
-    return FileCalls::Open(path, flags, mode);
+    return TFileCalls::Open(path, flags, mode);
   }
   ssize_t Read(int fd, void* buffer, std::size_t size) override {
     if (how == kReadFails) return errno = EIO, -1;
     // The file ends five bytes into the read, whatever size it had when the read began, and comes
     // two bytes at a time, as a read may give less than it was asked for.
-    if (how != kShrinks) return FileCalls::Read(fd, buffer, size);
-    const ssize_t n = FileCalls::Read(fd, buffer, std::min<std::size_t>({size, 2, 5 - read_}));
+    if (how != kShrinks) return TFileCalls::Read(fd, buffer, size);
+    const ssize_t n = TFileCalls::Read(fd, buffer, std::min<std::size_t>({size, 2, 5 - read_}));
     read_ += n > 0 ? static_cast<std::size_t>(n) : 0;
     return n;
   }
@@ -116,7 +116,7 @@ TEST_F(WindowTest, FilesThatCannotBeReadSayWhyAndLeaveAnEmptyTable) {
     Vanishing vanishing;
     vanishing.how = c.how;
     {
-      const platform::ScopedFileCalls scoped(vanishing);
+      const platform::TScopedFileCalls scoped(vanishing);
       LoadPath(c.path);
     }
     EXPECT_EQ(Errors(), c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message}) << c.label;

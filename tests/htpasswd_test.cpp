@@ -173,7 +173,7 @@ TEST_F(HtpasswdTest, PasswordsAreCheckedAsTheServersCheckThem) {
   EXPECT_EQ(dialogs.verify_user, "user1") << "the current row's user is offered";
   // The answer as the dialog shows it, waiting here for one computed off the window's thread.
   const auto check = [&](const QString& user, const char* password) {
-    const Dialogs::CheckAnswer answer = dialogs.check(user, password);
+    const TDialogs::TCheckAnswer answer = dialogs.check(user, password);
     return (answer.later ? answer.later() : answer.now).toStdString();
   };
   for (int i = 0; i < 5; ++i) {
@@ -197,7 +197,7 @@ TEST_F(HtpasswdTest, PasswordsAreCheckedAsTheServersCheckThem) {
 
   // The dialog asks with what is typed into it, and a check that runs for minutes can be stopped
   // while the window goes on handling events.
-  VerifyDialog dialog(form.get(), "user3", dialogs.check);
+  TVerifyDialog dialog(form.get(), "user3", dialogs.check);
   dialog.show();
   dialog.Password->setText("pw3");
   EXPECT_TRUE(dialog.CheckButton->isDefault()) << "Enter checks";

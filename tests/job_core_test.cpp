@@ -99,7 +99,7 @@ TEST_F(Job, OnlyTheResultOfTheRowsAsTheyStandIsSaved) {
   // The realm and format of the last case reached .htaccess and the hashes.
   EXPECT_TRUE(ReadBytes(dir.File(".htaccess")).starts_with("AuthUserFile /srv/.htpasswd\r\n"));
   // A setting the library refuses fails the hashing: no row is left with an empty hash.
-  EXPECT_THROW(HashAll({HashJob{"pw", {}, "$9$"}}, [](std::size_t) { return true; }), std::invalid_argument);
+  EXPECT_THROW(core::HashJobs({core::THashJob{"pw", {}, "$9$"}}, [](std::size_t) { return true; }), std::invalid_argument);
 }
 
 TEST_F(Job, ABuildInTwoStepsMakesFilesOnlyOfTheRowsItStartedFrom) {
@@ -152,9 +152,9 @@ TEST_F(Job, ALoginIsLookedUpByTheNameBytesTheServerCompares) {
 }
 
 TEST(Encoding, AFileLooksWrittenInTheEncodingItsBytesTell) {
-  const std::pair<std::string, core::TLooksLike> cases[] = {
-      {"alice:x\n", core::TLooksLike::Either},       {"ユーザ:x\n", core::TLooksLike::Utf8},
-      {Sjis("ユーザ") + ":x\n", core::TLooksLike::ShiftJis}, {"\xFF\xFF:x\n", core::TLooksLike::Either},
+  const std::pair<std::string, core::FileEncoding> cases[] = {
+      {"alice:x\n", core::FileEncoding::Either},       {"ユーザ:x\n", core::FileEncoding::Utf8},
+      {Sjis("ユーザ") + ":x\n", core::FileEncoding::ShiftJis}, {"\xFF\xFF:x\n", core::FileEncoding::Either},
   };
   for (const auto& [bytes, looks] : cases) EXPECT_EQ(core::LooksLike(bytes), looks) << bytes;
 }
@@ -270,7 +270,7 @@ TEST_F(Job, ACredentialFileBuildsAlikeWithAndWithoutATable) {
       std::string through_table;
       const std::string refused = FailureMessage<text::Exception>([&] {
         ScriptedRandom random;
-        const ScopedRandomSource scoped(random);
+        const hashes::TScopedRandomSource scoped(random);
         job.LoadCredentials(dir.File("users.csv"));
         if (table.Strings().Count() == 0) return;
         Build();
@@ -278,7 +278,7 @@ TEST_F(Job, ACredentialFileBuildsAlikeWithAndWithoutATable) {
         through_table = plan.files[0].bytes + plan.files[1].bytes + plan.files[2].bytes;
       });
       ScriptedRandom random;
-      const ScopedRandomSource scoped(random);
+      const hashes::TScopedRandomSource scoped(random);
       std::optional<core::TBuiltFiles> built;
       EXPECT_EQ(FailureMessage<text::Exception>([&] {
                   built = core::BuildCredentialFile(dir.File("users.csv"), job.Settings(), "//.htpasswd", "Protected_area",

@@ -3,6 +3,7 @@
 #include <QScrollBar>
 
 #include "core/encrypt_password.h"
+#include "des_crypt/des_crypt.h"
 #include "platform/file_ops.h"
 #include "window_fixture.h"
 

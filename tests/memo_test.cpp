@@ -134,7 +134,7 @@ TEST_F(MemoTest, ABoxEmptiedWhileAHandlerWorksPaintsWhatItHolds) {
   for (int i = 0; i < 20; ++i) form->Htpasswd->Append("user" + std::to_string(i) + ":hash");
   Settle();
   {
-    const BusyScope busy(form.get(), "work");  // the layout waits for the end of the work
+    const TBusyScope busy(form.get(), "work");  // the layout waits for the end of the work
     form->Htpasswd->Clear();
     form->Htpasswd->Append("new:hash");
     form->Htpasswd->viewport()->grab();

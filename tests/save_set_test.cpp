@@ -25,37 +25,37 @@ struct TProcessDied {};  // no std::exception: the writer must not catch it
 
 // Counts the calls through the seam. The `stop_at`-th fails (EIO), or, with `crash`, writes half
 // its buffer and ends the save there as a dying process would.
-class TStepCalls : public platform::FileCalls {
+class TStepCalls : public platform::TFileCalls {
  public:
   TStepCalls(int stop_at, bool crash) : stop_at_(stop_at), crash_(crash) {}
   int count = 0;
   bool unlink_failed = false;
-  int Open(const char* p, int f, mode_t m) override { return Stop() ? -1 : FileCalls::Open(p, f, m); }
-  int Fstat(int fd, struct stat* st) override { return Stop() ? -1 : FileCalls::Fstat(fd, st); }
-  int Stat(const char* p, struct stat* st) override { return Stop() ? -1 : FileCalls::Stat(p, st); }
-  int Lstat(const char* p, struct stat* st) override { return Stop() ? -1 : FileCalls::Lstat(p, st); }
-  ssize_t Readlink(const char* p, char* b, std::size_t n) override { return Stop() ? -1 : FileCalls::Readlink(p, b, n); }
-  ssize_t Read(int fd, void* b, std::size_t n) override { return Stop() ? -1 : FileCalls::Read(fd, b, n); }
+  int Open(const char* p, int f, mode_t m) override { return Stop() ? -1 : TFileCalls::Open(p, f, m); }
+  int Fstat(int fd, struct stat* st) override { return Stop() ? -1 : TFileCalls::Fstat(fd, st); }
+  int Stat(const char* p, struct stat* st) override { return Stop() ? -1 : TFileCalls::Stat(p, st); }
+  int Lstat(const char* p, struct stat* st) override { return Stop() ? -1 : TFileCalls::Lstat(p, st); }
+  ssize_t Readlink(const char* p, char* b, std::size_t n) override { return Stop() ? -1 : TFileCalls::Readlink(p, b, n); }
+  ssize_t Read(int fd, void* b, std::size_t n) override { return Stop() ? -1 : TFileCalls::Read(fd, b, n); }
   ssize_t Write(int fd, const void* b, std::size_t n) override {
-    return Stop([&] { FileCalls::Write(fd, b, n / 2); }) ? -1 : FileCalls::Write(fd, b, n);
+    return Stop([&] { TFileCalls::Write(fd, b, n / 2); }) ? -1 : TFileCalls::Write(fd, b, n);
   }
   ssize_t Pwrite(int fd, const void* b, std::size_t n, off_t at) override {
-    return Stop([&] { FileCalls::Pwrite(fd, b, n / 2, at); }) ? -1 : FileCalls::Pwrite(fd, b, n, at);
+    return Stop([&] { TFileCalls::Pwrite(fd, b, n / 2, at); }) ? -1 : TFileCalls::Pwrite(fd, b, n, at);
   }
-  int Ftruncate(int fd, off_t n) override { return Stop() ? -1 : FileCalls::Ftruncate(fd, n); }
-  int Fsync(int fd) override { return Stop() ? -1 : FileCalls::Fsync(fd); }
-  int Fchmod(int fd, mode_t m) override { return Stop() ? -1 : FileCalls::Fchmod(fd, m); }
-  int Fchown(int fd, uid_t u, gid_t g) override { return Stop() ? -1 : FileCalls::Fchown(fd, u, g); }
+  int Ftruncate(int fd, off_t n) override { return Stop() ? -1 : TFileCalls::Ftruncate(fd, n); }
+  int Fsync(int fd) override { return Stop() ? -1 : TFileCalls::Fsync(fd); }
+  int Fchmod(int fd, mode_t m) override { return Stop() ? -1 : TFileCalls::Fchmod(fd, m); }
+  int Fchown(int fd, uid_t u, gid_t g) override { return Stop() ? -1 : TFileCalls::Fchown(fd, u, g); }
   // Destructors close files, so no crash comes here; a failed close still frees the descriptor.
-  int Close(int fd) override { return ++count == stop_at_ && !crash_ ? (FileCalls::Close(fd), errno = EIO, -1) : FileCalls::Close(fd); }
-  int Rename(const char* a, const char* b) override { return Stop() ? -1 : FileCalls::Rename(a, b); }
-  int Unlink(const char* p) override { return Stop({}, true) ? -1 : FileCalls::Unlink(p); }
-  int Link(const char* a, const char* b) override { return Stop() ? -1 : FileCalls::Link(a, b); }
-  int Mkdir(const char* p, mode_t m) override { return Stop() ? -1 : FileCalls::Mkdir(p, m); }
-  ssize_t Flistxattr(int fd, char* l, std::size_t n) override { return Stop() ? -1 : FileCalls::Flistxattr(fd, l, n); }
-  ssize_t Fgetxattr(int fd, const char* a, void* v, std::size_t n) override { return Stop() ? -1 : FileCalls::Fgetxattr(fd, a, v, n); }
-  int Fsetxattr(int fd, const char* a, const void* v, std::size_t n, int f) override { return Stop() ? -1 : FileCalls::Fsetxattr(fd, a, v, n, f); }
-  int Fremovexattr(int fd, const char* a) override { return Stop() ? -1 : FileCalls::Fremovexattr(fd, a); }
+  int Close(int fd) override { return ++count == stop_at_ && !crash_ ? (TFileCalls::Close(fd), errno = EIO, -1) : TFileCalls::Close(fd); }
+  int Rename(const char* a, const char* b) override { return Stop() ? -1 : TFileCalls::Rename(a, b); }
+  int Unlink(const char* p) override { return Stop({}, true) ? -1 : TFileCalls::Unlink(p); }
+  int Link(const char* a, const char* b) override { return Stop() ? -1 : TFileCalls::Link(a, b); }
+  int Mkdir(const char* p, mode_t m) override { return Stop() ? -1 : TFileCalls::Mkdir(p, m); }
+  ssize_t Flistxattr(int fd, char* l, std::size_t n) override { return Stop() ? -1 : TFileCalls::Flistxattr(fd, l, n); }
+  ssize_t Fgetxattr(int fd, const char* a, void* v, std::size_t n) override { return Stop() ? -1 : TFileCalls::Fgetxattr(fd, a, v, n); }
+  int Fsetxattr(int fd, const char* a, const void* v, std::size_t n, int f) override { return Stop() ? -1 : TFileCalls::Fsetxattr(fd, a, v, n, f); }
+  int Fremovexattr(int fd, const char* a) override { return Stop() ? -1 : TFileCalls::Fremovexattr(fd, a); }
 
  private:
   bool Stop(const std::function<void()>& torn_write = {}, bool unlink = false) {
@@ -129,7 +129,7 @@ void AtEveryCall(bool crash, const std::function<std::vector<TFileToSave>(const 
     TStepCalls seam(k, crash);
     std::string outcome = "died";
     try {
-      const platform::ScopedFileCalls scoped(seam);
+      const platform::TScopedFileCalls scoped(seam);
       outcome = Save(set);
     } catch (const TProcessDied&) {
     }

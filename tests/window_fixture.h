@@ -32,13 +32,13 @@ inline bool Verifies(const std::string& password, const std::string& hash) {
   return out != nullptr && hash == out;
 }
 
-class ScriptedDialogs : public Dialogs {
+class ScriptedDialogs : public TDialogs {
  public:
   // Answers, in order: files to open and folders to save to (a null text, or none left, is the user
   // cancelling), yes-or-no answers (none left is no), and the strength 強度 returns.
   std::deque<QString> files, folders;
   std::deque<bool> confirms;
-  std::optional<hashes::Strength> strength;
+  std::optional<hashes::TStrength> strength;
   // What the window showed and asked.
   std::vector<QString> errors, information, questions;
   QString open_title, open_filter, open_initial, folder_title, verify_user;
@@ -52,7 +52,7 @@ class ScriptedDialogs : public Dialogs {
     folder_title = title;
     return Next(folders);
   }
-  std::optional<hashes::Strength> ChooseStrength(QWidget*, const hashes::Strength&) override { return strength; }
+  std::optional<hashes::TStrength> ChooseStrength(QWidget*, const hashes::TStrength&) override { return strength; }
   bool Confirm(QWidget*, const QString&, const QString& text) override {
     questions.push_back(text);
     return Next(confirms).value_or(false);
@@ -124,7 +124,7 @@ class WindowTest : public testing::Test {
     Settle();
   }
   // Chooses under 設定 as a user would: a hash format with a strength quick to compute, and an encoding.
-  void Choose(hashes::Format format, bool utf8 = false, hashes::Strength strength = {4, 1000}) {
+  void Choose(hashes::Format format, bool utf8 = false, hashes::TStrength strength = {4, 1000}) {
     FormatItem(format)->trigger();
     form->findChild<QMenu*>("EncodingMenu")->actions()[utf8 ? 1 : 0]->trigger();
     dialogs.strength = strength;
@@ -165,7 +165,7 @@ class WindowTest : public testing::Test {
 
   TempDir dir;
   ScriptedDialogs dialogs;
-  ScopedDialogs scoped_dialogs{dialogs};
+  TScopedDialogs scoped_dialogs{dialogs};
   std::unique_ptr<TForm1> form;
 };
 

@@ -37,7 +37,7 @@ const std::string& TStringList::Get(int index) const {
 }
 
 std::string ReadFileBytes(const std::string& path) {
-  platform::FileCalls& files = platform::Files();
+  platform::TFileCalls& files = platform::Files();
   // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
   platform::TFileDescriptor fd(files.Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0));
   if (fd.get() < 0) throw EFOpenError(path, errno);

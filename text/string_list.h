@@ -50,7 +50,6 @@ class TStringList {
   void Clear() noexcept { lines_.clear(); }
 
   std::string Text() const { return JoinLines(lines_); }
-  void SetText(std::string_view bytes) { lines_ = SplitLines(bytes); }
 
   // Replaces the lines with those of the file; on failure the list is unchanged.
   void LoadFromFile(const std::string& path) { lines_ = SplitLines(ReadFileBytes(path)); }

@@ -684,7 +684,7 @@ Circuit Search(int box, bool three_input, int attempts, int rebuilds) {
 }
 
 void PrintFamily(const char* name, const std::array<Circuit, 8>& circuits) {
-  std::printf("inline constexpr std::array<SBoxCircuit, 8> %s = {{\n", name);
+  std::printf("inline constexpr std::array<TSBoxCircuit, 8> %s = {{\n", name);
   for (const Circuit& c : circuits) {
     std::printf("    {%zu,\n     {%d, %d, %d, %d},\n     {{", c.gates.size(), c.outputs[0], c.outputs[1],
                 c.outputs[2], c.outputs[3]);
@@ -734,10 +734,10 @@ int main(int argc, char** argv) {
       "// Node numbers: 0 to 5 the S-box inputs b1 to b6 (FIPS 46-3), 6 all ones, 7 to 10 the left-half\n"
       "// bits l0 to l3, then the gates in order. A gate's function is its truth table: bit 4a + 2b + c\n"
       "// is its value on operand values a, b, c, as the immediate of AVX-512's vpternlog has it.\n"
-      "struct SBoxGate {\n  std::uint8_t function, a, b, c;\n};\n"
+      "struct TSBoxGate {\n  std::uint8_t function, a, b, c;\n};\n"
       "inline constexpr std::size_t SBoxFirstGate = %d, SBoxMaxGates = %zu;\n"
-      "struct SBoxCircuit {\n  std::size_t size;\n  std::array<std::uint8_t, 4> outputs;  // the new l0 to l3\n"
-      "  std::array<SBoxGate, SBoxMaxGates> gates;\n};\n\n"
+      "struct TSBoxCircuit {\n  std::size_t size;\n  std::array<std::uint8_t, 4> outputs;  // the new l0 to l3\n"
+      "  std::array<TSBoxGate, SBoxMaxGates> gates;\n};\n\n"
       "// AND 0xC0, OR 0xFC, XOR 0x3C and ANDNOT (a & ~b) 0x30 only.\n",
       attempts, rebuilds, counts.c_str(), kFirstGate, most);
   PrintFamily("TwoInputCircuits", families[0]);

@@ -13,7 +13,7 @@
 
 namespace table {
 
-class TValueStrings {
+class TUserRecords {
  public:
   // The table behind the list. Changing() runs before every change and may refuse it by
   // throwing; Changed() runs after it. In a batch both run once, at its start and its end.

@@ -1,4 +1,4 @@
-#include "table/value_strings.h"
+#include "table/user_records.h"
 
 #include "platform/key_fold.h"
 #include "text/exceptions.h"
@@ -6,22 +6,22 @@
 
 namespace table {
 
-std::string_view TValueStrings::KeyOf(std::string_view line) {
+std::string_view TUserRecords::KeyOf(std::string_view line) {
   const std::size_t eq = line.find('=');
   return eq == std::string_view::npos ? std::string_view() : line.substr(0, eq);
 }
 
-std::string_view TValueStrings::ValueOf(std::string_view line) {
+std::string_view TUserRecords::ValueOf(std::string_view line) {
   const std::size_t eq = line.find('=');
   return eq == std::string_view::npos ? line : line.substr(eq + 1);
 }
 
-const std::string& TValueStrings::Get(int index) const {
+const std::string& TUserRecords::Get(int index) const {
   if (index < 0 || index >= Count()) throw text::EStringListError(index);
   return lines_[static_cast<std::size_t>(index)];
 }
 
-bool TValueStrings::HasMatchingKey(std::string_view key) const {
+bool TUserRecords::HasMatchingKey(std::string_view key) const {
   return !key.empty() && folded_keys_.count(platform::FoldKey(key)) != 0;
 }
 
@@ -31,7 +31,7 @@ namespace {
 }
 }  // namespace
 
-int TValueStrings::Add(std::string line) {
+int TUserRecords::Add(std::string line) {
   Changing();
   IndexNew(line);
   lines_.push_back(std::move(line));
@@ -41,7 +41,7 @@ int TValueStrings::Add(std::string line) {
   return Count() - 1;
 }
 
-void TValueStrings::Insert(int index, std::string line) {
+void TUserRecords::Insert(int index, std::string line) {
   CheckIndex(index, Count());
   Changing();
   IndexNew(line);
@@ -51,7 +51,7 @@ void TValueStrings::Insert(int index, std::string line) {
   Changed(index, true);
 }
 
-void TValueStrings::Put(int index, std::string line) {
+void TUserRecords::Put(int index, std::string line) {
   CheckIndex(index, Count() - 1);
   Changing();
   std::string& old = lines_[static_cast<std::size_t>(index)];
@@ -70,12 +70,12 @@ void TValueStrings::Put(int index, std::string line) {
   Changed(index, false);
 }
 
-const std::string& TValueStrings::Held(int index) const {
+const std::string& TUserRecords::Held(int index) const {
   if (index < 0 || index >= Count()) throw text::EStringListError(index);
   return held_[static_cast<std::size_t>(index)];
 }
 
-void TValueStrings::Hold(int index, std::string hash) {
+void TUserRecords::Hold(int index, std::string hash) {
   CheckIndex(index, Count() - 1);
   Changing();
   std::string& held = held_[static_cast<std::size_t>(index)];
@@ -84,17 +84,17 @@ void TValueStrings::Hold(int index, std::string hash) {
   Changed(index, false);
 }
 
-int TValueStrings::Origin(int index) const {
+int TUserRecords::Origin(int index) const {
   if (index < 0 || index >= Count()) throw text::EStringListError(index);
   return origins_[static_cast<std::size_t>(index)];
 }
 
-void TValueStrings::SetOrigin(int index, int origin) {
+void TUserRecords::SetOrigin(int index, int origin) {
   CheckIndex(index, Count() - 1);
   origins_[static_cast<std::size_t>(index)] = origin;
 }
 
-std::string TValueStrings::KnownText() const {
+std::string TUserRecords::KnownText() const {
   if (held_count_ == 0) return Text();
   std::vector<std::string> known;
   for (std::size_t i = 0; i < lines_.size(); ++i)
@@ -102,7 +102,7 @@ std::string TValueStrings::KnownText() const {
   return text::JoinLines(known);
 }
 
-void TValueStrings::Reserve(int lines) {
+void TUserRecords::Reserve(int lines) {
   if (lines <= 0) return;
   lines_.reserve(static_cast<std::size_t>(lines));
   held_.reserve(static_cast<std::size_t>(lines));
@@ -110,7 +110,7 @@ void TValueStrings::Reserve(int lines) {
   folded_keys_.reserve(static_cast<std::size_t>(lines));
 }
 
-void TValueStrings::Delete(int index) {
+void TUserRecords::Delete(int index) {
   CheckIndex(index, Count() - 1);
   Changing();
   Unindex(lines_[static_cast<std::size_t>(index)]);
@@ -121,7 +121,7 @@ void TValueStrings::Delete(int index) {
   Changed(index, true);
 }
 
-void TValueStrings::Clear() {
+void TUserRecords::Clear() {
   if (lines_.empty()) return;
   Changing();
   lines_.clear();
@@ -132,7 +132,7 @@ void TValueStrings::Clear() {
   Changed(0, true);
 }
 
-void TValueStrings::BeginUpdate() {
+void TUserRecords::BeginUpdate() {
   if (update_depth_ == 0) {
     Changing();
     batch_first_ = Count();
@@ -141,15 +141,15 @@ void TValueStrings::BeginUpdate() {
   ++update_depth_;
 }
 
-void TValueStrings::EndUpdate() {
+void TUserRecords::EndUpdate() {
   if (--update_depth_ == 0 && observer_) observer_->StringsChanged(batch_first_, batch_count_changed_);
 }
 
-void TValueStrings::Changing() {
+void TUserRecords::Changing() {
   if (update_depth_ == 0 && observer_) observer_->StringsChanging();
 }
 
-void TValueStrings::Changed(int first, bool count_changed) {
+void TUserRecords::Changed(int first, bool count_changed) {
   ++change_count_;
   if (update_depth_ > 0) {
     if (first < batch_first_) batch_first_ = first;
@@ -159,11 +159,11 @@ void TValueStrings::Changed(int first, bool count_changed) {
   if (observer_) observer_->StringsChanged(first, count_changed);
 }
 
-void TValueStrings::CheckIndex(int index, int limit) const {
+void TUserRecords::CheckIndex(int index, int limit) const {
   if (index < 0 || index > limit) throw text::EStringListError(index);
 }
 
-void TValueStrings::IndexNew(std::string_view line) {
+void TUserRecords::IndexNew(std::string_view line) {
   const std::string_view key = KeyOf(line);
   if (key.empty()) return;
   // One fold, one lookup: the check and the insertion are the same probe.
@@ -171,7 +171,7 @@ void TValueStrings::IndexNew(std::string_view line) {
   if (!inserted) DuplicateKey(key);
 }
 
-void TValueStrings::Unindex(std::string_view line) {
+void TUserRecords::Unindex(std::string_view line) {
   const std::string_view key = KeyOf(line);
   if (key.empty()) return;
   const auto it = folded_keys_.find(platform::FoldKey(key));
