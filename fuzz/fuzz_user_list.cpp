@@ -195,7 +195,7 @@ class Run : table::TCellEditor {
   std::string Modeled(Predict predict, Act act, bool rows = true) {
     const bool was_open = shown_;
     model_ = Snapshot();
-    const std::string got = Attempt(act);
+    std::string got = Attempt(act);
     if (was_open && shown_) return CheckOnlyEditorRow(), got;
     const Model now = Snapshot();
     CHECK(got == predict() && now.lines == model_.lines && now.held == model_.held);
