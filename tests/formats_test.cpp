@@ -157,7 +157,7 @@ TEST_F(FormatsTest, CellsTheServerReadsOtherwiseCarryAMarkThatSaysWhy) {
   EXPECT_EQ(right_end(5), right_end(1));
 }
 
-TEST(TStrengthDialog, OffersTheBoundsAndTheTimeOfOneVerification) {
+TEST(StrengthDialog, OffersTheBoundsAndTheTimeOfOneVerification) {
   TStrengthDialog dialog(nullptr, {10, 100'000});
   dialog.show();
   EXPECT_GT(dialog.Sha512Rounds->y(), dialog.BcryptTime->y()) << "laid out, each below the one before";
