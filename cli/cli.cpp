@@ -5,6 +5,7 @@
 
 #include "cli/common.h"
 #include "platform/cp932.h"
+#include "platform/system.h"
 #include "text/exceptions.h"
 
 namespace cli {
@@ -74,6 +75,23 @@ int Dispatch(const std::vector<std::string>& args) {
 
 }  // namespace
 
+namespace {
+
+// A failure in the message table's words, with what it is about as a command's user needs it: the
+// file named as the file system has it (the window's code page may lack some of its characters),
+// and a file's line where the sentence does not name the file, as "file:line: ", as compilers do.
+std::string Worded(const text::Exception& failure) {
+  std::string said = platform::Cp932ToUtf8(failure.Message());
+  const text::TFacts& facts = failure.Facts();
+  if (facts.path.empty()) return said;
+  const std::string path = platform::AbsolutePath(facts.path);
+  const std::string shown = platform::Cp932ToUtf8(text::PathForMessage(facts.path));
+  if (const std::size_t at = said.find(shown); at != std::string::npos) return said.replace(at, shown.size(), path);
+  return path + (facts.line > 0 ? ":" + std::to_string(facts.line) : std::string()) + ": " + said;
+}
+
+}  // namespace
+
 int Run(const std::vector<std::string>& args) {
   try {
     return Dispatch(args);
@@ -81,7 +99,7 @@ int Run(const std::vector<std::string>& args) {
     if (*failure.what() != '\0') Complain(failure.what());
     return failure.Code();
   } catch (const text::Exception& failure) {
-    Complain(platform::Cp932ToUtf8(failure.Message()));
+    Complain(Worded(failure));
   } catch (const std::bad_alloc&) {
     Complain("メモリが足りません");
   } catch (const std::exception& failure) {

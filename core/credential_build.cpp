@@ -86,17 +86,22 @@ std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TS
     TNameIndex names(lines);
     rows.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
     long long number = 0;
-    text::ForEachLine(bytes, [&](std::string_view line) {
-      std::optional<TCredential> record = ParseCredentialLine(line, ++number, settings.utf8);
-      if (!record) return;
-      if (record->key.find('=') != std::string::npos) throw text::Exception(std::string(messages::SNoEqualsInKey));
-      // A first row of an empty name and password is the table's current row, left empty: the
-      // next record fills it instead of coming below it.
-      if (rows.size() == 1 && rows[0].key.empty() && rows[0].value.empty()) rows.clear();
-      if (!record->key.empty() && !names.Insert(platform::FoldKey(record->key), rows, static_cast<std::uint32_t>(rows.size())))
-        throw text::Exception(text::FormatMessage(messages::SDuplicateString, {record->key}));
-      rows.push_back(*std::move(record));
-    });
+    try {
+      text::ForEachLine(bytes, [&](std::string_view line) {
+        std::optional<TCredential> record = ParseCredentialLine(line, ++number, settings.utf8);
+        if (!record) return;
+        if (record->key.find('=') != std::string::npos) throw text::Exception(std::string(messages::SNoEqualsInKey));
+        // A first row of an empty name and password is the table's current row, left empty: the
+        // next record fills it instead of coming below it.
+        if (rows.size() == 1 && rows[0].key.empty() && rows[0].value.empty()) rows.clear();
+        if (!record->key.empty() && !names.Insert(platform::FoldKey(record->key), rows, static_cast<std::uint32_t>(rows.size())))
+          throw text::Exception(text::FormatMessage(messages::SDuplicateString, {record->key}));
+        rows.push_back(*std::move(record));
+      });
+    } catch (text::Exception& failure) {
+      failure.AboutFile(path, number);
+      throw;
+    }
   }
   TBuiltFiles files;
   files.users = rows.size();

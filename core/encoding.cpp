@@ -68,9 +68,10 @@ TCp932OrBadChar ExactCp932(std::string_view utf8) {
 std::string Cp932FromUtf8Line(std::string_view utf8, long long line) {
   const std::string number = std::to_string(line);
   if (const std::size_t bad = platform::FirstNonUtf8(utf8); bad != std::string_view::npos)
-    throw text::Exception(text::FormatMessage(messages::SNotUtf8Line, {number, std::to_string(bad + 1)}));
+    throw text::Exception(text::FormatMessage(messages::SNotUtf8Line, {number, std::to_string(bad + 1)}), {{}, line, 0});
   TCp932OrBadChar converted = ExactCp932(ComposedUtf8(utf8));
-  if (!converted.ok) throw text::Exception(text::FormatMessage(messages::SNoCp932FormLine, {number, converted.bad_char}));
+  if (!converted.ok)
+    throw text::Exception(text::FormatMessage(messages::SNoCp932FormLine, {number, converted.bad_char}), {{}, line, 0});
   return std::move(converted.bytes);
 }
 

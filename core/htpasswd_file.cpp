@@ -135,9 +135,9 @@ THtpasswdText ParseHtpasswd(std::string_view bytes, bool utf8) {
     std::string_view content = bytes.substr(from, end - from);
     from = lf == std::string_view::npos ? bytes.size() : lf + 1;
     if (content.find('\0') != std::string_view::npos)
-      throw text::Exception(text::FormatMessage(messages::SNulByteLine, {std::to_string(number)}));
+      throw text::Exception(text::FormatMessage(messages::SNulByteLine, {std::to_string(number)}), {{}, static_cast<long long>(number), 0});
     if (content.size() > kMaxLineBytes)
-      throw text::Exception(text::FormatMessage(messages::SLongLine, {std::to_string(number)}));
+      throw text::Exception(text::FormatMessage(messages::SLongLine, {std::to_string(number)}), {{}, static_cast<long long>(number), 0});
     if (text.newline.empty()) text.newline = line.ending;
     line.bytes = content;
     if (utf8 && number == 1 && content.starts_with(kByteOrderMark)) content.remove_prefix(kByteOrderMark.size());

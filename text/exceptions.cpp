@@ -37,14 +37,17 @@ std::string PathForMessage(std::string_view path) {
 }
 
 EFOpenError::EFOpenError(std::string_view path, int errnum)
-    : EFOpenError(path, platform::SystemErrorText(errnum)) {}
+    : EFileStreamError(FormatMessage(messages::SFOpenErrorEx, {PathForMessage(path), platform::SystemErrorText(errnum)}),
+                       {std::string(path), 0, errnum}) {}
 
 EFOpenError::EFOpenError(std::string_view path, std::string_view reason_cp932)
-    : EFileStreamError(FormatMessage(messages::SFOpenErrorEx, {PathForMessage(path), reason_cp932})) {}
+    : EFileStreamError(FormatMessage(messages::SFOpenErrorEx, {PathForMessage(path), reason_cp932}),
+                       {std::string(path), 0, 0}) {}
 
 EFCreateError::EFCreateError(std::string_view path, int errnum)
     : EFileStreamError(
-          FormatMessage(messages::SFCreateErrorEx, {PathForMessage(path), platform::SystemErrorText(errnum)})) {}
+          FormatMessage(messages::SFCreateErrorEx, {PathForMessage(path), platform::SystemErrorText(errnum)}),
+          {std::string(path), 0, errnum}) {}
 
 EWriteError::EWriteError() : EFilerError(std::string(messages::SWriteError)) {}
 

@@ -1,5 +1,6 @@
 // The failure kinds. A failure carries its message as code page 932 bytes, ready for the message
-// box; nothing below the window catches one.
+// box, and the facts it is about (the file, the line, the system's error number) apart, for a front
+// end that words them its own way; nothing below the front ends catches one.
 #pragma once
 
 #include <exception>
@@ -14,20 +15,36 @@ namespace text {
 std::string FormatMessage(std::string_view format, std::initializer_list<std::string_view> strings);
 std::string FormatMessage(std::string_view format, long long number);
 
+struct TFacts {
+  std::string path;    // the file, as given: in the file system's encoding, maybe relative
+  long long line = 0;  // counted from 1; 0 for none
+  int error = 0;       // the errno; 0 for none
+};
+
 class Exception : public std::exception {
  public:
-  explicit Exception(std::string message) : message_(std::move(message)) {}
+  explicit Exception(std::string message, TFacts facts = {}) : message_(std::move(message)), facts_(std::move(facts)) {}
   const std::string& Message() const noexcept { return message_; }
+  const TFacts& Facts() const noexcept { return facts_; }
+  // Names the file (and line) a failure found deep inside its reading is about, unless it names
+  // them already.
+  void AboutFile(std::string_view path, long long line = 0) {
+    if (facts_.path.empty()) facts_.path = path;
+    if (facts_.line == 0) facts_.line = line;
+  }
   const char* what() const noexcept override { return message_.c_str(); }
 
  private:
   std::string message_;
+  TFacts facts_;
 };
 
 class EStreamError : public Exception {
+ public:
   using Exception::Exception;
 };
 class EFileStreamError : public EStreamError {
+ public:
   using EStreamError::EStreamError;
 };
 
