@@ -68,10 +68,11 @@ std::optional<TCredential> ParseCredentialLine(std::string_view line, long long 
     return TCredential{std::string(line.substr(0, comma)), std::string(line.substr(comma + 1, next - comma - 1))};
   }
   const text::TStringList fields = text::SplitDelimited(line, ',');
-  // The password is asked for first: a line of nothing but blanks yields no field at all, and
-  // asking for field 1 of it gives the list index message that users of the tool have always seen.
-  std::string password = fields.Count() == 1 ? std::string() : fields.Get(1);
-  return TCredential{fields.Get(0), std::move(password)};
+  // A line of nothing but blanks yields no field at all. The tool has always answered it by asking
+  // for the password, field 1, of an empty list: its users know the list-index message that gives,
+  // so it stays, said here rather than left to an out-of-range read.
+  if (fields.Count() == 0) throw text::EStringListError(1);
+  return TCredential{fields.Get(0), fields.Count() == 1 ? std::string() : fields.Get(1)};
 }
 
 std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TSettings& settings,
