@@ -26,6 +26,22 @@
 
 namespace {
 
+// Runs `undo` when the scope is left by a failure, not when it ends normally.
+template <class Undo>
+class TOnFailure {
+ public:
+  explicit TOnFailure(Undo undo) : undo_(std::move(undo)) {}
+  ~TOnFailure() {
+    if (std::uncaught_exceptions() > failures_) undo_();
+  }
+  TOnFailure(const TOnFailure&) = delete;
+  TOnFailure& operator=(const TOnFailure&) = delete;
+
+ private:
+  Undo undo_;
+  const int failures_ = std::uncaught_exceptions();
+};
+
 QFont JapaneseFont(const char* family, int pixels) {
   QFont font(QString::fromUtf8(family));
   font.setPixelSize(pixels);
@@ -402,12 +418,16 @@ bool TForm1::ChooseFileForEmptyTable(TOpenDialog& dialog) {
   UserList->Table().Strings().Clear();
   job_->ForgetOpened();
   if (dialog.Execute(this)) return true;
+  LeaveNothingToBuild();
+  return false;
+}
+
+void TForm1::LeaveNothingToBuild() {
   CreateEnc->setEnabled(false);
   job_->DropResult();
   ShowSaveState();
   Htaccess->Clear();
   Htpasswd->Clear();
-  return false;
 }
 
 void TForm1::OpenHtpasswdClick() {
@@ -415,18 +435,7 @@ void TForm1::OpenHtpasswdClick() {
   HtpasswdDialog.Title = QStringLiteral("既存の.htpasswdを開く");
   if (!ChooseFileForEmptyTable(HtpasswdDialog)) return;
   // A file that cannot be read as lines leaves nothing to build or save.
-  struct Refused {
-    TForm1& form;
-    const int failures = std::uncaught_exceptions();
-    ~Refused() {
-      if (std::uncaught_exceptions() == failures) return;
-      form.CreateEnc->setEnabled(false);
-      form.job_->DropResult();
-      form.ShowSaveState();
-      form.Htaccess->Clear();
-      form.Htpasswd->Clear();
-    }
-  } refused{*this};
+  const TOnFailure refused([this] { LeaveNothingToBuild(); });
   const std::string path = NativePath(HtpasswdDialog.FileName);
   const auto open = [&] {
     TBusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
@@ -513,15 +522,10 @@ void TForm1::CreateEncClick() {
   Htpasswd->Clear();
   job_->SetAuth(user_file, area);
   // A failed build leaves nothing to save: the files of an earlier build are not what the boxes say.
-  struct Failed {
-    TForm1& form;
-    const int failures = std::uncaught_exceptions();
-    ~Failed() {
-      if (std::uncaught_exceptions() == failures) return;
-      form.job_->DropResult();
-      form.ShowSaveState();
-    }
-  } failed{*this};
+  const TOnFailure failed([this] {
+    job_->DropResult();
+    ShowSaveState();
+  });
   // The hashing runs on other threads from its first moment; the window keeps painting and a
   // 中止 brings it back at once, whatever hash is still being computed.
   TBusyScope busy(this, QStringLiteral("認証データを作成しています"), true);

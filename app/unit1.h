@@ -107,6 +107,8 @@ class TForm1 : public QMainWindow {
   // Runs `dialog` on an emptied table; a cancel leaves nothing to build or save. Whether a file
   // was chosen.
   bool ChooseFileForEmptyTable(TOpenDialog& dialog);
+  // No file to build from: 認証データ作成 and 保存 are off and both boxes empty.
+  void LeaveNothingToBuild();
   // How a text of the files (a name, a setting read from .htaccess) reads on the screen.
   QString FileText(std::string_view bytes) const;
   void ShowAuthNameWarning();

@@ -1,5 +1,6 @@
 // add: one user added to a .htpasswd, or given a new password, every other line left as it stood.
 #include "cli/common.h"
+#include "platform/system.h"
 #include "platform/cp932.h"
 
 namespace cli {
@@ -14,7 +15,7 @@ int Add(const std::vector<std::string>& words) {
   core::TJob job(table);
   job.SetSettings(SettingsFrom(args));
   // From before the file is read until it is saved: a concurrent add waits, then reads our result.
-  const TFolderLock lock(FolderOf(path));
+  const TFolderLock lock(platform::FolderOf(path));
   if (Exists(path)) job.OpenHtpasswd(path);
   const std::string password = generate ? std::string() : TableText(ReadPassword(true));
   if (password.empty() && !generate) throw TFailure(kBadInput, "パスワードが空です（生成するには --generate を付けます）");

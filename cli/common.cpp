@@ -181,12 +181,6 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
 }
 
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 TFolderLock::TFolderLock(const std::string& folder) : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
   if (fd_ < 0) throw TFailure(kBadInput, "フォルダ \"" + Shown(folder) + "\" を開けません: " + ErrorText(errno));
   while (::flock(fd_, LOCK_EX) != 0) {

@@ -69,7 +69,6 @@ std::string Shown(std::string_view bytes);
 std::string ReadPassword(bool confirm);
 
 bool Exists(const std::string& path);
-std::string FolderOf(const std::string& path);
 
 // An exclusive flock(2) on a folder for the object's lifetime: runs of the command that change files
 // there take turns, so that none saves over what another has just saved.

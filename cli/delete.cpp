@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "cli/common.h"
+#include "platform/system.h"
 
 namespace cli {
 
@@ -11,7 +12,7 @@ int Delete(const std::vector<std::string>& words) {
   table::TUserList table;
   core::TJob job(table);
   job.SetSettings(SettingsFrom(args));
-  const TFolderLock lock(FolderOf(path));
+  const TFolderLock lock(platform::FolderOf(path));
   job.OpenHtpasswd(path);
   std::vector<int> rows;
   bool missing = false;

@@ -1,6 +1,7 @@
 // import: the users of a credential file added to a .htpasswd, those already there given the
 // file's passwords; every other line left as it stood.
 #include "cli/common.h"
+#include "platform/system.h"
 #include "core/encoding.h"
 #include "platform/cp932.h"
 #include "text/string_list.h"
@@ -15,7 +16,7 @@ int Import(const std::vector<std::string>& words) {
   table::TUserList table;
   core::TJob job(table);
   job.SetSettings(settings);
-  const TFolderLock lock(FolderOf(path));
+  const TFolderLock lock(platform::FolderOf(path));
   if (Exists(path)) job.OpenHtpasswd(path);
   // The credential file read by the core's own reader into a table of its own: the opened table
   // would refuse a user it already has, where import gives that user the new password.

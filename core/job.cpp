@@ -36,7 +36,8 @@ std::string RealPath(const std::string& path) {
   return real ? std::string(real.get()) : platform::AbsolutePath(path);
 }
 
-std::string FolderOf(const std::string& path) {
+// The part of a path up to and including its last "/", or "./": where a file beside it is named.
+std::string FolderPrefix(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
@@ -117,7 +118,7 @@ THtaccessSettings TJob::OpenHtpasswd(const std::string& path) {
   strings.EndUpdate();
   opened_ = std::move(opened);
   Changed();
-  const std::optional<std::string> htaccess = ReadIfPresent(FolderOf(opened_->path) + ".htaccess");
+  const std::optional<std::string> htaccess = ReadIfPresent(FolderPrefix(opened_->path) + ".htaccess");
   return htaccess ? ReadHtaccessSettings(*htaccess) : THtaccessSettings{};
 }
 
@@ -317,7 +318,7 @@ std::string TJob::PlanHtpasswdFile(TSavePlan& plan) const {
 
 TSavePlan TJob::PlanHtpasswd(const std::string& path) const {
   TSavePlan plan;
-  plan.folder = FolderOf(path);
+  plan.folder = FolderPrefix(path);
   plan.htpasswd_path = path;
   std::string htpasswd = PlanHtpasswdFile(plan);
   plan.files.push_back({path, std::move(htpasswd), FileKind::Public});

@@ -46,16 +46,11 @@ struct TTarget {
   bool had_acl = false;
 };
 
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string NameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 // "^\.ht" hides the file from Apache whatever the target's name, passwd.txt included.
 std::string HiddenPrefix(const std::string& target, std::string_view kind) {
-  return FolderOf(target) + "/.ht." + NameOf(target) + "." + std::string(kind) + "-";
+  return platform::FolderOf(target) + "/.ht." + NameOf(target) + "." + std::string(kind) + "-";
 }
 
 std::string RandomSuffix() {
@@ -204,7 +199,7 @@ std::string Resolve(const std::string& path, struct stat& st, bool& exists) {
       return current;
     }
     if (links == kMaxLinks) throw text::EFCreateError(path, ELOOP);
-    const std::string folder = FolderOf(current);
+    const std::string folder = platform::FolderOf(current);
     struct stat holder{};
     if (st.st_uid != geteuid() && st.st_uid != 0 &&
         (files.Stat(folder.c_str(), &holder) != 0 || holder.st_uid != st.st_uid))
@@ -275,7 +270,7 @@ void FlushFolder(const std::string& folder) {
 bool MakeFolder(const std::string& folder) {
   platform::TFileCalls& files = platform::Files();
   if (files.Mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) return true;
-  if (errno != ENOENT || FolderOf(folder) == folder || !MakeFolder(FolderOf(folder))) return false;
+  if (errno != ENOENT || platform::FolderOf(folder) == folder || !MakeFolder(platform::FolderOf(folder))) return false;
   return files.Mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
@@ -394,8 +389,8 @@ bool RestoreInPlace(TTarget& t) {
 std::vector<std::string> RenamedFolders(const std::vector<TTarget*>& order) {
   std::vector<std::string> folders;
   for (const TTarget* t : order)
-    if (t->renamed && std::find(folders.begin(), folders.end(), FolderOf(t->target)) == folders.end())
-      folders.push_back(FolderOf(t->target));
+    if (t->renamed && std::find(folders.begin(), folders.end(), platform::FolderOf(t->target)) == folders.end())
+      folders.push_back(platform::FolderOf(t->target));
   return folders;
 }
 

@@ -11,6 +11,12 @@
 
 namespace platform {
 
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 std::string AbsolutePath(std::string_view path) {
   std::error_code ec;
   std::filesystem::path p(path);

@@ -12,6 +12,9 @@ namespace platform {
 // "." and ".." resolved lexically, as a file name in a failure message should read. Symbolic
 // links are not followed: the user sees the name they gave.
 std::string AbsolutePath(std::string_view path);
+// The folder a path's last component stands in, without a final "/": "." for a bare name, "/" for
+// a name right under the root.
+std::string FolderOf(const std::string& path);
 
 // The system's text for an errno value, in code page 932, without trailing blanks, control bytes
 // and periods, and at most 255 bytes long (never cutting a character in two).
