@@ -49,17 +49,14 @@ TEST(HtpasswdFileParse, ClassifiesEveryLineAndWritesItBackByteForByte) {
       {"", false, "", {}}};
   for (const auto& [bytes, utf8, kinds, keys] : cases) {
     SCOPED_TRACE(testing::PrintToString(bytes) + (utf8 ? " in UTF-8" : ""));
-    TempDir dir;
-    WriteBytes(dir.File("in"), bytes);
-    const core::THtpasswdText text = core::ParseHtpasswd(ReadBytes(dir.File("in")), utf8);
+    const core::THtpasswdText text = core::ParseHtpasswd(bytes, utf8);
     EXPECT_EQ(Kinds(text), kinds);
     Names got;
     for (const THtpasswdLine& line : text.lines)
       if (line.kind == THtpasswdLine::Kind::User) got.push_back(line.key);
     EXPECT_EQ(got, keys);
     EXPECT_EQ(text.newline, bytes.find("\r\n") < bytes.find('\n') ? "\r\n" : bytes.find('\n') < bytes.size() ? "\n" : "\r\n");
-    WriteBytes(dir.File("out"), core::ComposeHtpasswd(text, Untouched(text)));
-    EXPECT_EQ(ReadBytes(dir.File("out")), bytes);
+    EXPECT_EQ(core::ComposeHtpasswd(text, Untouched(text)), bytes);
   }
   // The decomposed name stays as it was written; a byte-order mark is no part of a name.
   EXPECT_EQ(core::ParseHtpasswd(nfd + ":" + H('1'), true).lines[0].bytes, nfd + ":" + H('1'));
@@ -95,9 +92,7 @@ TEST(HtpasswdFileCompose, WritesOnlyWhatTheUserChanged) {
       {{carol}, "# users\r\n# end\r\ncarol:" + H('4')},
       {{}, "# users\r\n# end\r\n"}};
   for (const auto& [rows, expected] : cases) {
-    TempDir dir;
-    WriteBytes(dir.File(".htpasswd"), core::ComposeHtpasswd(text, rows));
-    EXPECT_EQ(ReadBytes(dir.File(".htpasswd")), expected);
+    EXPECT_EQ(core::ComposeHtpasswd(text, rows), expected);
   }
   // New lines end as the file's first line does.
   const core::THtpasswdText lf = core::ParseHtpasswd("a:" + H('1') + "\nb:" + H('2') + "\r\n", false);
@@ -123,17 +118,6 @@ TEST(HtpasswdFileMerge, AppliesOurChangesToTheFileOnDisk) {
     EXPECT_EQ(merge.bytes, expected) << label;
     EXPECT_EQ(merge.conflicts, conflicts) << label;
     EXPECT_EQ(core::MergeHtpasswd(base, base, theirs).bytes, theirs) << label;
-  }
-
-  const std::tuple<std::string, std::string, Names, int, int> compared[] = {
-      {base, "alice:A2\r\nbob:B1\r\ndave:D1\r\n", {"mallory"}, 1, 1},
-      {base, "# only\n", {"alice", "bob", "mallory"}, 0, 0},
-      {"a:1\na:2\n", "a:1\r\nb:2\nb:3", {}, 1, 0},  // servers use a name's first line
-      {"", base, {}, 3, 0}};
-  for (const auto& [before, after, removed, added, changed] : compared) {
-    const core::TUserChanges changes = core::CompareUsers(before, after);
-    EXPECT_EQ(changes.removed, removed) << after;
-    EXPECT_EQ(std::make_pair(changes.added, changes.changed), std::make_pair(added, changed)) << after;
   }
 }
 

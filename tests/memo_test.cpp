@@ -12,27 +12,29 @@ namespace {
 
 class MemoTest : public WindowTest {
  protected:
-  // Screen row `row` (from the top of the view) as the box draws it.
-  QPoint RowPoint(const TMemo* memo, int row, int x) const {
-    return {x, 2 + row * memo->fontMetrics().height() + memo->fontMetrics().height() / 2};
+  // Screen row `row` (from the top of the view) of the .htpasswd box as it draws it.
+  QPoint RowPoint(int row, int x) const { return {x, 2 + row * Height() + Height() / 2}; }
+  int Height() const { return form->Htpasswd->fontMetrics().height(); }
+  // The text a click at `from` and a shift-click at `to` select.
+  QString Select(QPoint from, QPoint to) {
+    QTest::mouseClick(form->Htpasswd->viewport(), Qt::LeftButton, Qt::NoModifier, from);
+    QTest::mouseClick(form->Htpasswd->viewport(), Qt::LeftButton, Qt::ShiftModifier, to);
+    return form->Htpasswd->SelectedText();
   }
-  // Pixels of a colour role (dark ones for Text, which is drawn smoothed) in each screen row band:
-  // whether each row shows a selection, its text, or selected text.
-  static std::vector<int> PixelsByRow(TMemo* memo, int rows, QPalette::ColorRole role = QPalette::Highlight) {
-    const QRgb colour = memo->palette().color(role).rgb();
-    return PixelsByRow(memo, rows, [&](QRgb p) { return role == QPalette::Text ? qGray(p) < 128 : p == colour; });
-  }
-  template <class Counts>
-  static std::vector<int> PixelsByRow(TMemo* memo, int rows, Counts counts_pixel) {
-    const QImage image = memo->viewport()->grab().toImage();
-    std::vector<int> counts(static_cast<std::size_t>(rows));
+  // Pixels in each screen row band that `counts` takes: whether each row shows a selection, its
+  // text, or selected text. By default those of the selection's colour.
+  std::vector<int> PixelsByRow(int rows, const std::function<bool(QRgb)>& counts = {}) const {
+    const QRgb band = form->Htpasswd->palette().color(QPalette::Highlight).rgb();
+    const QImage image = form->Htpasswd->viewport()->grab().toImage();
+    std::vector<int> found(static_cast<std::size_t>(rows));
     for (int r = 0; r < rows; ++r)
-      for (int y = 2 + r * memo->fontMetrics().height(); y < 2 + (r + 1) * memo->fontMetrics().height(); ++y)
-        for (int x = 0; x < image.width(); ++x) counts[static_cast<std::size_t>(r)] += counts_pixel(image.pixel(x, y));
-    return counts;
+      for (int y = 2 + r * Height(); y < 2 + (r + 1) * Height(); ++y)
+        for (int x = 0; x < image.width(); ++x) found[static_cast<std::size_t>(r)] += counts ? counts(image.pixel(x, y)) : image.pixel(x, y) == band;
+    return found;
   }
   // The enabled state of each item of the box's context menu.
-  static std::vector<bool> ContextItems(TMemo* memo) {
+  std::vector<bool> ContextItems() {
+    TMemo* memo = form->Htpasswd;
     std::vector<bool> enabled;
     QTimer::singleShot(0, [&] {
       auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
@@ -62,8 +64,8 @@ TEST_F(MemoTest, WrappedLinesSelectCopyAndShowFocusWhereTheyAre) {
   EXPECT_GT(form->Htaccess->horizontalScrollBar()->maximum(), 0) << ".htaccess scrolls sideways";
   form->Htaccess->setFocus();
   Key(Qt::Key_Right);
-  EXPECT_EQ(form->Htaccess->horizontalScrollBar()->value(), form->Htaccess->fontMetrics().horizontalAdvance(u'0'))
-      << "a character at a time";
+  const int cell = memo->fontMetrics().horizontalAdvance(u'0');
+  EXPECT_EQ(form->Htaccess->horizontalScrollBar()->value(), cell) << "a character at a time";
   EXPECT_EQ(form->Htaccess->verticalScrollBar()->maximum(), 0);
   const QString whole = QString::fromStdString(platform::Cp932ToUtf8(long_name)) + ":hash\nshort";
   EXPECT_EQ(memo->ShownText(), whole);
@@ -71,84 +73,59 @@ TEST_F(MemoTest, WrappedLinesSelectCopyAndShowFocusWhereTheyAre) {
 
   // Drag along the second screen row of the wrapped line: exactly that row is selected and drawn so.
   const int right = memo->viewport()->width() - 3;
-  QTest::mousePress(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(memo, 1, 2));
-  QTest::mouseMove(memo->viewport(), RowPoint(memo, 1, right));
+  QTest::mousePress(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(1, 2));
+  QTest::mouseMove(memo->viewport(), RowPoint(1, right));
   const QString row1 = memo->SelectedText();
-  ASSERT_FALSE(row1.isEmpty());
   // A row takes every double-byte character (two cells each) that fits between the margins.
-  const int cell = memo->fontMetrics().horizontalAdvance(u'0');
   EXPECT_EQ(row1.size(), (memo->viewport()->width() - 4) / cell / 2) << row1.toStdString();
   EXPECT_TRUE(whole.indexOf(row1) > 0) << row1.toStdString();
   form->AuthName->setFocus();
   Settle();
-  const std::vector<int> unfocused = PixelsByRow(memo, 4);
-  EXPECT_EQ(unfocused, std::vector<int>(4, 0)) << "no selection drawn without the focus";
-  const std::vector<int> text = PixelsByRow(memo, 5, QPalette::Text);
+  EXPECT_EQ(PixelsByRow(4), std::vector<int>(4, 0)) << "no selection drawn without the focus";
+  const std::vector<int> text = PixelsByRow(5, [](QRgb p) { return qGray(p) < 128; });  // dark: text, drawn smoothed
   EXPECT_TRUE(text[0] > 0 && text[1] > 0 && text[2] > 0 && text[3] > 0 && text[4] == 0) << testing::PrintToString(text);
   memo->setFocus();
   Settle();
-  const std::vector<int> focused = PixelsByRow(memo, 4);
-  EXPECT_EQ(focused[0] + focused[2] + focused[3], 0);
-  EXPECT_GT(focused[1], 0);
+  const std::vector<int> focused = PixelsByRow(4);
+  EXPECT_TRUE(focused[0] + focused[2] + focused[3] == 0 && focused[1] > 0) << testing::PrintToString(focused);
   // Selected text is drawn in its own (lighter) colour: nothing on the band is darker than the band.
   const int band_grey = qGray(memo->palette().color(QPalette::Highlight).rgb());
-  EXPECT_EQ(PixelsByRow(memo, 4, [&](QRgb p) { return qGray(p) < band_grey - 8; })[1], 0);
-  EXPECT_EQ(ContextItems(memo), (std::vector<bool>{true, true}));
+  EXPECT_EQ(PixelsByRow(4, [&](QRgb p) { return qGray(p) < band_grey - 8; })[1], 0);
+  EXPECT_EQ(ContextItems(), (std::vector<bool>{true, true}));
 
-  // A shift-click reaches into the next line; a double-click takes a whole line.
-  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::ShiftModifier, RowPoint(memo, 3, right));
+  // A shift-click reaches into the next line; below the text is its end; a click goes to the
+  // character boundary nearest to it, on the row whose band holds it; a double-click takes a line.
+  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::ShiftModifier, RowPoint(3, right));
   EXPECT_EQ(memo->SelectedText().toStdString(), whole.mid(whole.indexOf(row1)).toStdString());
-  QTest::mouseDClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(memo, 3, 5));
+  EXPECT_EQ(Select(RowPoint(3, 2), RowPoint(4, 2)), "short");
+  EXPECT_EQ(Select(RowPoint(3, 2) + QPoint(0, Height() / 2 - 1), RowPoint(3, right)), "short");
+  EXPECT_EQ(Select(RowPoint(3, 2 + cell * 16 / 10), RowPoint(3, 2 + cell * 44 / 10)), "or");
+  EXPECT_LE(PixelsByRow(4)[3], 2 * cell * Height()) << "the band covers the selection only";
+  QTest::mouseDClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(3, 5));
   EXPECT_EQ(memo->SelectedText(), "short");
-  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(memo, 3, 2));
-  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::ShiftModifier, RowPoint(memo, 4, 2));
-  EXPECT_EQ(memo->SelectedText(), "short") << "below the text is its end";
-  // A click goes to the character boundary nearest to it, on the row whose band holds it.
-  const int bottom = memo->fontMetrics().height() / 2 - 1;
-  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(memo, 3, 2) + QPoint(0, bottom));
-  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::ShiftModifier, RowPoint(memo, 3, right));
-  EXPECT_EQ(memo->SelectedText(), "short");
-  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(memo, 3, 2 + cell * 16 / 10));
-  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::ShiftModifier, RowPoint(memo, 3, 2 + cell * 44 / 10));
-  EXPECT_EQ(memo->SelectedText(), "or");
-  EXPECT_LE(PixelsByRow(memo, 4)[3], 2 * cell * memo->fontMetrics().height()) << "the band covers the selection only";
   Key(Qt::Key_A, Qt::ControlModifier);
   EXPECT_EQ(memo->SelectedText(), whole) << "select all starts at the top, wherever the anchor was";
   Key(Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(QApplication::clipboard()->text(), whole);
 
   // A click selects nothing, puts the caret there, and leaves nothing to copy.
-  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(memo, 3, 2));
+  QTest::mouseClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(3, 2));
   EXPECT_EQ(memo->SelectedText(), "");
-  EXPECT_EQ(ContextItems(memo), (std::vector<bool>{false, true}));
+  EXPECT_EQ(ContextItems(), (std::vector<bool>{false, true}));
   QApplication::clipboard()->clear();
   Key(Qt::Key_Insert, Qt::ControlModifier);
   EXPECT_EQ(QApplication::clipboard()->text(), "");
   const QImage image = memo->viewport()->grab().toImage();
-  const QPoint caret = RowPoint(memo, 3, 2);
-  EXPECT_EQ(image.pixel(caret), memo->palette().color(QPalette::Text).rgb()) << "a caret where the focus is";
-  EXPECT_EQ(image.pixel(caret + QPoint(0, memo->fontMetrics().height())), memo->palette().color(QPalette::Base).rgb());
-}
-
-TEST_F(MemoTest, ABoxEmptiedWhileAHandlerWorksPaintsWhatItHolds) {
-  for (int i = 0; i < 20; ++i) form->Htpasswd->Append("user" + std::to_string(i) + ":hash");
-  Settle();
-  {
-    const TBusyScope busy(form.get(), "work");  // the layout waits for the end of the work
-    form->Htpasswd->Clear();
-    form->Htpasswd->Append("new:hash");
-    form->Htpasswd->viewport()->grab();
-  }
-  EXPECT_TRUE(Errors().empty());
+  EXPECT_EQ(image.pixel(RowPoint(3, 2)), memo->palette().color(QPalette::Text).rgb()) << "a caret where the focus is";
+  EXPECT_EQ(image.pixel(RowPoint(4, 2)), memo->palette().color(QPalette::Base).rgb());
 }
 
 TEST_F(MemoTest, AnEmptyBoxShowsItsFocusAndLongTextScrollsByKey) {
-  TMemo* memo = form->Htaccess;
-  const QPoint corner(2, 2 + memo->fontMetrics().height() / 2);
-  EXPECT_EQ(memo->viewport()->grab().toImage().pixel(corner), memo->palette().color(QPalette::Base).rgb());
+  TMemo* memo = form->Htpasswd;
+  EXPECT_EQ(memo->viewport()->grab().toImage().pixel(RowPoint(0, 2)), memo->palette().color(QPalette::Base).rgb());
   memo->setFocus();
   Settle();
-  EXPECT_EQ(memo->viewport()->grab().toImage().pixel(corner), memo->palette().color(QPalette::Text).rgb());
+  EXPECT_EQ(memo->viewport()->grab().toImage().pixel(RowPoint(0, 2)), memo->palette().color(QPalette::Text).rgb());
   for (int i = 0; i < 100; ++i) memo->Append("line " + std::to_string(i));
   Settle();
   Key(Qt::Key_End, Qt::ControlModifier);
@@ -156,6 +133,13 @@ TEST_F(MemoTest, AnEmptyBoxShowsItsFocusAndLongTextScrollsByKey) {
   EXPECT_GT(memo->verticalScrollBar()->value(), 80);
   Key(Qt::Key_Home, Qt::ControlModifier);
   EXPECT_EQ(memo->verticalScrollBar()->value(), 0);
+  {
+    const TBusyScope busy(form.get(), "work");  // the layout waits for the end of the work
+    memo->Clear();
+    memo->Append("new:hash");
+    memo->viewport()->grab();  // a box emptied while a handler works paints what it holds
+  }
+  EXPECT_TRUE(Errors().empty());
   memo->Clear();
   Settle();
   EXPECT_EQ(memo->verticalScrollBar()->maximum(), 0);

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <filesystem>
 #include <functional>
-#include <sstream>
 #include <sys/acl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -87,18 +86,6 @@ std::string Save(const std::vector<TFileToSave>& set) {
   return FailureMessage<text::Exception>([&] { core::SaveFileSet(set); });
 }
 
-// The lines a server reads as users: LF ends a line, a CR before it is dropped, blank lines and
-// lines starting with '#' are skipped.
-std::vector<std::string> UserLines(const std::string& bytes) {
-  std::vector<std::string> lines;
-  std::istringstream in(bytes);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty() && line[0] != '#') lines.push_back(line);
-  }
-  return lines;
-}
-
 std::string FolderBytes(const std::string& folder) {
   std::string bytes;
   std::error_code ec;
@@ -178,7 +165,7 @@ TEST(SaveSet, ACrashWhileWritingInPlaceNeverShowsAServerAUserOfNeitherText) {
       {"carol:c\r\n", "dave:dddddddddddddddddddddd\r\nerin:eeeeeeeeeeeeeeeeeeeeeeee\r\n"},
       {"mallory:ab:cdefgh\r\n", "eve:123\r\n"}};
   for (const auto& [old_text, new_text] : texts) {
-    const auto old_lines = UserLines(old_text), new_lines = UserLines(new_text);
+    const auto old_users = ServerUsers(old_text), new_users = ServerUsers(new_text);
     AtEveryCall(true, [&](const TempDir& dir) {
       auto set = Set(dir.path(), "x");
       WriteBytes(set[0].path, old_text);
@@ -187,8 +174,8 @@ TEST(SaveSet, ACrashWhileWritingInPlaceNeverShowsAServerAUserOfNeitherText) {
       return set;
     }, [&](const TempDir& dir, const std::string& outcome, const TStepCalls&) {
       const std::string now = ReadBytes(dir.File(".htpasswd"));
-      for (const std::string& line : UserLines(now))
-        EXPECT_TRUE(std::ranges::count(old_lines, line) + std::ranges::count(new_lines, line)) << line << " in " << now;
+      for (const auto& user : ServerUsers(now))
+        EXPECT_TRUE(std::ranges::count(old_users, user) + std::ranges::count(new_users, user)) << user.first << " in " << now;
       const bool changed = outcome == "died" && now != old_text;
       EXPECT_EQ(changed ? FolderBytes(core::StateFolder()) : old_text, old_text) << "no copy of the old bytes";
     });
@@ -212,9 +199,8 @@ TEST(SaveSet, EveryFileGetsTheOwnerModeAclAndAttributesTheServerAndTheUserNeed) 
     const mode_t umask_was = umask(mask);
     EXPECT_EQ(Save(set), "");
     umask(umask_was);
-    EXPECT_EQ(FileMode(set[0].path), htpasswd_after);
-    EXPECT_EQ(FileMode(set[1].path), 0644u);
-    EXPECT_EQ(FileMode(set[2].path), secret_after);
+    EXPECT_EQ(std::make_tuple(FileMode(set[0].path), FileMode(set[1].path), FileMode(set[2].path)),
+              std::make_tuple(htpasswd_after, 0644u, secret_after));
   }
 
   // A replaced file keeps its ACL and attributes; a new passwd.txt takes no ACL from its folder's default.

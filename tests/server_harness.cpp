@@ -28,47 +28,6 @@ constexpr const char* kNginxBinary = "/usr/sbin/nginx";
 constexpr const char* kCurlBinary = "/usr/bin/curl";
 constexpr auto kPatience = 5s;  // for a server to come up or to go down
 
-// Only the modules that the folder's .htaccess needs (it also names AuthGroupFile and says
-// "deny from all"), prefork for fast start and stop, and the guard of .ht files that Debian's
-// configuration has.
-constexpr const char* kApacheModules[] = {"mpm_prefork", "authn_core", "authn_file", "auth_basic", "authz_core",
-                                          "authz_user", "authz_groupfile", "access_compat", "dir"};
-constexpr std::string_view kApacheConfig = R"({user}{modules}ServerRoot "{dir}"
-ServerName 127.0.0.1
-Listen 127.0.0.1:{port}
-PidFile "{files}.pid"
-ErrorLog "{files}-error.log"
-DefaultRuntimeDir "{dir}"
-Mutex file:{dir}
-StartServers 1
-MinSpareServers 1
-MaxSpareServers 2
-MaxRequestWorkers 4
-DocumentRoot "{docroot}"
-DirectoryIndex index.html
-<Directory "{docroot}">
-  AllowOverride AuthConfig Limit
-</Directory>
-<FilesMatch "^\.ht">
-  Require all denied
-</FilesMatch>
-)";
-
-// Every temporary path named, since the built-in ones are not ours to write.
-constexpr std::string_view kNginxConfig = R"({user}daemon off; master_process on; worker_processes 1;
-pid "{files}.pid"; error_log "{files}-error.log";
-events { worker_connections 16; }
-http {
-  access_log off; client_body_temp_path "{files}-client_body"; proxy_temp_path "{files}-proxy";
-  fastcgi_temp_path "{files}-fastcgi"; uwsgi_temp_path "{files}-uwsgi"; scgi_temp_path "{files}-scgi";
-  server {
-    listen 127.0.0.1:{port}; root "{docroot}";
-    location / { auth_basic "Protected_area"; auth_basic_user_file "{htpasswd}"; }
-    location ~ /\.ht { deny all; }
-  }
-}
-)";
-
 // `text` with every {name} replaced by its value.
 std::string Fill(std::string text, std::initializer_list<std::pair<std::string_view, std::string>> values) {
   for (const auto& [name, value] : values)
@@ -142,14 +101,12 @@ void PrivateServers::Start(Server server) {
   Process& process = servers_[server];
   process.port = LoopbackPort(0);
   const std::string files = dir_.File(Name(server)), config = files + ".conf";
-  std::string modules;
-  for (const char* module : kApacheModules)
-    modules += std::string("LoadModule ") + module + "_module /usr/lib/apache2/modules/mod_" + module + ".so\n";
   // Apache will not serve as root, and only root can change user.
   const char* user = geteuid() != 0 ? "" : server == kApache ? "User nobody\nGroup nogroup\n" : "user nobody nogroup;\n";
-  WriteBytes(config, Fill(std::string(server == kApache ? kApacheConfig : kNginxConfig),
-                          {{"{user}", user}, {"{modules}", modules}, {"{dir}", dir_.path()}, {"{files}", files},
-                           {"{port}", std::to_string(process.port)}, {"{docroot}", docroot_}, {"{htpasswd}", htpasswd_}}));
+  // The configurations lie beside this file, with a {name} for each value filled in here.
+  const std::string text = ReadBytes(std::string(VASTELO_TEST_SOURCE_DIR) + (server == kApache ? "/apache.conf.in" : "/nginx.conf.in"));
+  WriteBytes(config, Fill(text, {{"{user}", user}, {"{dir}", dir_.path()}, {"{files}", files}, {"{port}", std::to_string(process.port)},
+                                 {"{docroot}", docroot_}, {"{htpasswd}", htpasswd_}}));
   process.pid = Spawn(server == kApache ? std::vector<std::string>{kApacheBinary, "-f", config, "-DFOREGROUND"}
                                         : std::vector<std::string>{kNginxBinary, "-p", dir_.path() + "/", "-c", config},
                       files + "-output.log");

@@ -1,10 +1,14 @@
 #include "test_files.h"
 
+#include <apr_md5.h>
+#include <crypt.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 #include <grp.h>
 #include <sys/mman.h>
@@ -99,3 +103,24 @@ std::string Convert(const char* to, const char* from, std::string_view text) {
 
 std::string Sjis(std::string_view utf8) { return Convert("CP932", "UTF-8", utf8); }
 std::string Utf8(std::string_view cp932) { return Convert("UTF-8", "CP932", cp932); }
+
+bool AprAccepts(const std::string& password, const std::string& hash) {
+  return apr_password_validate(password.c_str(), hash.c_str()) == APR_SUCCESS;
+}
+
+bool CryptAccepts(const std::string& password, const std::string& hash) {
+  crypt_data data{};
+  const char* out = crypt_r(password.c_str(), hash.c_str(), &data);
+  return out != nullptr && hash == out;
+}
+
+std::map<std::string, std::string> ServerUsers(const std::string& bytes) {
+  std::map<std::string, std::string> users;
+  std::istringstream lines(bytes);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.ends_with('\r')) line.pop_back();
+    if (const std::size_t colon = line.find(':'); !line.starts_with('#') && colon != std::string::npos)
+      users.emplace(line.substr(0, colon), line.substr(colon + 1));
+  }
+  return users;
+}

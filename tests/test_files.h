@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,17 @@ std::optional<std::string> AsOrdinaryUser(const TempDir& dir, const std::functio
 // UTF-8 source text as code page 932 bytes, and back, through the C library's converter.
 std::string Sjis(std::string_view utf8);
 std::string Utf8(std::string_view cp932);
+
+// What the servers run to check a password: apr-util's check (Apache) and the system crypt(3) (nginx).
+bool AprAccepts(const std::string& password, const std::string& hash);
+bool CryptAccepts(const std::string& password, const std::string& hash);
+
+// The users of a .htpasswd as a server reads them: name to hash, from the first line of each name.
+std::map<std::string, std::string> ServerUsers(const std::string& bytes);
+
+// The table's refusals of a user name, in code page 932.
+inline std::string DuplicateMessage(const std::string& key) { return Sjis("キー名 \"" + key + "\" はすでに存在します"); }
+inline const std::string kEqualsMessage = Sjis("キーは等号記号（“=”）を含めません。");
 
 // The message of the `Failure` that `action` throws, or "" when it throws nothing; a failure of
 // another kind escapes, and fails the test.

@@ -45,29 +45,27 @@ TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
     if (auto* b = qobject_cast<QPushButton*>(w)) text = b->text();
     EXPECT_EQ(text, c.text) << c.name;
   }
-  EXPECT_EQ(form->AuthUserFile->EditLabel->text(), "AuthUserFile(.htpasswdのフルパス):");
-  EXPECT_EQ(form->LabeledEdit2->EditLabel->text(), "AuthGroupFile(対応していません):");
-  EXPECT_EQ(form->AuthName->EditLabel->text(), "AuthName(認証するエリア名):");
+  // Each edit box's caption, which also names it to a screen reader; only AuthGroupFile is read-only.
+  const std::pair<TLabeledEdit*, QString> captions[] = {{form->AuthUserFile, "AuthUserFile(.htpasswdのフルパス):"},
+                                                        {form->LabeledEdit2, "AuthGroupFile(対応していません):"},
+                                                        {form->AuthName, "AuthName(認証するエリア名):"}};
+  for (const auto& [edit, caption] : captions)
+    EXPECT_EQ(std::make_tuple(edit->EditLabel->text(), edit->accessibleName(), edit->isReadOnly()),
+              std::make_tuple(caption, caption, edit == form->LabeledEdit2));
   EXPECT_EQ(form->Label4->text(), "(<ユーザID>,<パスワード>形式のカンマ区切りデータ)");
-  EXPECT_TRUE(form->LabeledEdit2->isReadOnly());
-  EXPECT_FALSE(form->AuthUserFile->isReadOnly());
-  EXPECT_FALSE(form->Htaccess->WrapLines());
-  EXPECT_TRUE(form->Htpasswd->WrapLines());
+  EXPECT_EQ(std::make_pair(form->Htaccess->WrapLines(), form->Htpasswd->WrapLines()), std::make_pair(false, true));
   EXPECT_EQ(form->Htaccess->font().pixelSize(), 13);
   EXPECT_EQ(form->font().family(), "ＭＳ Ｐゴシック");
   EXPECT_EQ(QFontInfo(form->UserList->font()).family(), "IPAGothic") << "the substitute font is installed";
   EXPECT_EQ(form->UserList->accessibleName(), "認証に使用するリスト");
-  EXPECT_EQ(form->AuthName->accessibleName(), "AuthName(認証するエリア名):");
   EXPECT_EQ(QApplication::windowIcon().availableSizes(), (QList<QSize>{{16, 16}, {32, 32}}));
   EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "キャンセル") << "Qt's dialogs speak Japanese";
 
   // Only LoadFile can be pressed at start, and no button takes the focus.
-  EXPECT_TRUE(form->LoadFile->isEnabled());
-  EXPECT_FALSE(form->CreateEnc->isEnabled());
-  EXPECT_FALSE(form->SaveData->isEnabled());
+  EXPECT_EQ(std::make_tuple(form->LoadFile->isEnabled(), form->CreateEnc->isEnabled(), form->SaveData->isEnabled()),
+            std::make_tuple(true, false, false));
   for (QPushButton* b : {form->LoadFile, form->CreateEnc, form->SaveData}) {
-    EXPECT_EQ(b->focusPolicy(), Qt::NoFocus);
-    EXPECT_EQ(b->iconSize(), QSize(24, 24));
+    EXPECT_EQ(std::make_pair(b->focusPolicy(), b->iconSize()), std::make_pair(Qt::NoFocus, QSize(24, 24)));
     // The bottom-left pixel's colour (magenta) is transparent wherever it is in the image.
     const QImage image = b->icon().pixmap(24, 24).toImage();
     EXPECT_EQ(qAlpha(image.pixel(0, 23)), 0);
@@ -97,31 +95,25 @@ TEST_F(WindowTest, GroupFramesRunThroughTheMiddleOfTheirCaptions) {
 TEST_F(WindowTest, FocusStartsInThePasswordCellAndTabsThroughTheControlsInOrder) {
   EXPECT_EQ(QApplication::focusWidget(), Editor());
   EXPECT_EQ(Current(), std::make_pair(1, 1));
-  const std::vector<QWidget*> order = {form->Htaccess, form->Htpasswd, form->AuthName, form->LabeledEdit2,
-                                       form->AuthUserFile};
-  for (QWidget* expected : order) {
+  for (QWidget* next : std::initializer_list<QWidget*>{form->Htaccess, form->Htpasswd, form->AuthName, form->LabeledEdit2, form->AuthUserFile}) {
     Key(Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), expected) << expected->objectName().toStdString();
+    EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
   }
-  for (auto it = order.rbegin() + 1; it != order.rend(); ++it) {
-    Key(Qt::Key_Backtab);
-    EXPECT_EQ(QApplication::focusWidget(), *it) << (*it)->objectName().toStdString();
-  }
-  Key(Qt::Key_Backtab);
+  Key(Qt::Key_Tab);
   EXPECT_EQ(QApplication::focusWidget(), Editor()) << "back in the table, with its editor open";
   Key(Qt::Key_Backtab);
   EXPECT_EQ(QApplication::focusWidget(), form->AuthUserFile) << "and out of it backwards";
+  Key(Qt::Key_Backtab);
+  EXPECT_EQ(QApplication::focusWidget(), form->LabeledEdit2);
 }
 
 TEST_F(WindowTest, MenuItemsAreTheButtonsFromTheKeyboard) {
   auto* build = Item("CreateEncItem");
   EXPECT_FALSE(build->isEnabled());
   Type("pw");
-  EXPECT_TRUE(build->isEnabled()) << "enabled with its button";
-  EXPECT_FALSE(Item("SaveDataItem")->isEnabled());
+  EXPECT_TRUE(build->isEnabled() && !Item("SaveDataItem")->isEnabled()) << "enabled with its button";
   Key(Qt::Key_B, Qt::ControlModifier);
-  EXPECT_TRUE(form->Htaccess->Text().starts_with("AuthUserFile "));
-  EXPECT_TRUE(Item("SaveDataItem")->isEnabled());
+  EXPECT_TRUE(form->Htaccess->Text().starts_with("AuthUserFile ") && Item("SaveDataItem")->isEnabled());
   EXPECT_EQ(QApplication::focusWidget(), Editor()) << "the editor keeps the focus, as with the button";
   Key(Qt::Key_S, Qt::ControlModifier);
   EXPECT_EQ(dialogs.folder_title, "「.htpasswd」ファイルの保存場所選択");
@@ -130,13 +122,11 @@ TEST_F(WindowTest, MenuItemsAreTheButtonsFromTheKeyboard) {
   Type("x");
   Key(Qt::Key_Alt);
   Key(Qt::Key_Escape);
-  EXPECT_TRUE(Table().EditorOpen());
-  EXPECT_EQ(QApplication::focusWidget(), Editor());
+  EXPECT_TRUE(Table().EditorOpen() && QApplication::focusWidget() == Editor());
   EXPECT_EQ(Lines(), std::vector<std::string>{"=x"});
 
   Item("AboutItem")->trigger();
-  ASSERT_EQ(dialogs.information.size(), 1u);
-  EXPECT_TRUE(dialogs.information[0].startsWith("バージョン情報\nVastelo 1.0.0\n")) << dialogs.information[0].toStdString();
+  EXPECT_TRUE(dialogs.information.size() == 1 && dialogs.information[0].startsWith("バージョン情報\nVastelo 1.0.0\n"));
   Key(Qt::Key_Q, Qt::ControlModifier);
   EXPECT_FALSE(form->isVisible());
 }
