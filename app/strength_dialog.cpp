@@ -29,7 +29,7 @@ QString ApproximateTime(double milliseconds) {
 }
 
 TStrengthDialog::TStrengthDialog(QWidget* parent, const hashes::TStrength& current) : QDialog(parent) {
-  setObjectName(QStringLiteral("TStrengthDialog"));
+  setObjectName(QStringLiteral("StrengthDialog"));
   setWindowTitle(QStringLiteral("強度"));
   BcryptCost = new QSpinBox(this);
   BcryptCost->setObjectName(QStringLiteral("BcryptCost"));

@@ -9,7 +9,7 @@
 
 TVerifyDialog::TVerifyDialog(QWidget* parent, const QString& user, TDialogs::PasswordCheck check)
     : QDialog(parent), check_(std::move(check)) {
-  setObjectName(QStringLiteral("TVerifyDialog"));
+  setObjectName(QStringLiteral("VerifyDialog"));
   setWindowTitle(QStringLiteral("パスワードの確認"));
   User = new QLineEdit(user, this);
   Password = new QLineEdit(this);
