@@ -117,20 +117,29 @@ void THashRun::Cancel() {
   shared_->stop = true;
 }
 
-std::vector<std::string> THashRun::Hashes() const {
+std::vector<std::string> THashRun::TakeHashes() {
   const std::lock_guard lock(shared_->mutex);
   if (shared_->failure) std::rethrow_exception(shared_->failure);
-  return shared_->hashes;
+  // Every hash is in place and no worker writes any more: they move out rather than being copied,
+  // a million of them in a large build.
+  return std::move(shared_->hashes);
+}
+
+bool AwaitHashes(THashRun& run, const std::function<bool(std::size_t done)>& keep_going) {
+  while (!run.WaitFor(std::chrono::milliseconds(20)))
+    if (!keep_going(run.Done())) {
+      run.Cancel();
+      return false;
+    }
+  keep_going(run.Done());
+  return true;
 }
 
 std::optional<std::vector<std::string>> HashJobs(const std::vector<THashJob>& jobs,
                                                 const std::function<bool(std::size_t done)>& keep_going) {
   THashRun run(jobs);
-  while (!run.WaitFor(std::chrono::milliseconds(20)))
-    if (!keep_going(run.Done())) return std::nullopt;
-  std::vector<std::string> hashes = run.Hashes();
-  keep_going(run.Done());
-  return hashes;
+  if (!AwaitHashes(run, keep_going)) return std::nullopt;
+  return run.TakeHashes();
 }
 
 std::string EncryptPassword(std::string_view password, std::string_view salt) {

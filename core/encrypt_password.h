@@ -48,14 +48,19 @@ class THashRun {
   bool WaitFor(std::chrono::milliseconds timeout) const;
   void Cancel();
   bool Cancelled() const { return cancelled_; }
-  // The hashes in job order, once Finished; a failure of the hashing is rethrown here.
-  std::vector<std::string> Hashes() const;
+  // The hashes in job order, handed over (once), when Finished; a failure of the hashing is
+  // rethrown here.
+  std::vector<std::string> TakeHashes();
 
  private:
   struct Shared;
   std::shared_ptr<Shared> shared_;
   bool cancelled_ = false;
 };
+
+// Waits for `run` to finish, calling `keep_going(done)` every few milliseconds and once more at the
+// end; false, with the run cancelled, as soon as it returns false.
+bool AwaitHashes(THashRun& run, const std::function<bool(std::size_t done)>& keep_going);
 
 // The hashes of `jobs`, in their order, computed on all processor cores. The calling thread
 // waits, calling `keep_going(done)` every few milliseconds with the number of jobs finished; when

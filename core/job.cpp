@@ -147,10 +147,8 @@ bool TJob::Untouched(int index) const {
 
 bool TJob::Build(const std::function<bool(std::size_t done, std::size_t total)>& keep_going) {
   const std::unique_ptr<TBuildRun> run = StartBuild();
-  while (!run->WaitFor(std::chrono::milliseconds(20)))
-    if (!keep_going(run->Done(), run->Total())) return false;
-  keep_going(run->Done(), run->Total());
-  return FinishBuild(*run);
+  return AwaitHashes(run->hashing_, [&](std::size_t done) { return keep_going(done, run->Total()); }) &&
+         FinishBuild(*run);
 }
 
 namespace {
@@ -187,7 +185,7 @@ std::unique_ptr<TBuildRun> TJob::StartBuild() {
 
 bool TJob::FinishBuild(TBuildRun& run) {
   if (run.revision_ != Revision() || run.hashing_.Cancelled() || !run.Finished()) return false;
-  const std::vector<std::string> hashes = run.hashing_.Hashes();
+  const std::vector<std::string> hashes = run.hashing_.TakeHashes();
   const std::vector<THashJob>& jobs = run.hashing_.Jobs();
   const table::TUserRecords& strings = table_.Strings();
   const int rows = table_.RowCount() - 1;
