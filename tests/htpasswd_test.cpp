@@ -140,14 +140,14 @@ TEST_F(WindowTest, PasswordsAreCheckedAsTheServersCheckThem) {
   dialog.Password->setText("pw3");
   EXPECT_TRUE(dialog.CheckButton->isDefault()) << "Enter checks";
   dialog.CheckButton->click();
-  QTRY_COMPARE(dialog.Result->text(), "「user3」のパスワードは一致します。");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.Result->text() == "「user3」のパスワードは一致します。"; })) << dialog.Result->text().toStdString();
   EXPECT_FALSE(dialog.User->geometry().intersects(dialog.Password->geometry())) << "laid out";
   dialog.User->setText("slow");
   dialog.CheckButton->click();
   EXPECT_EQ(dialog.Result->text() + u'|' + dialog.CheckButton->text(), "確認しています…|中止(&C)");
   bool posted = false;
   QTimer::singleShot(0, [&] { posted = true; });
-  QTRY_VERIFY(posted);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return posted; }));
   dialog.CheckButton->click();
   EXPECT_EQ(dialog.Result->text() + u'|' + dialog.CheckButton->text(), "確認を中止しました。|確認(&V)");
   dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close)->click();

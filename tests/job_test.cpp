@@ -65,6 +65,7 @@ TEST_F(WindowTest, BuildTakesTheEditBoxesAsTheyStandAndAnEmptyTableItsPlaceholde
   EXPECT_EQ(password.find_first_not_of(CryptAlphabet.substr(2)), std::string::npos);
   ASSERT_EQ(form->Htpasswd->Text().size(), 1u + 13u + 2u);
   EXPECT_TRUE(CryptAccepts(password, form->Htpasswd->Text().substr(1, 13)));
+  EXPECT_EQ(form->Htpasswd->ShownText().toStdString(), ":" + form->Htpasswd->Text().substr(1, 13)) << "a box of one line shows it";
   // A character the code page cannot hold is refused, not replaced in a server's configuration.
   form->AuthName->setText("area \U0001F600");
   const std::string before = form->Htaccess->Text();

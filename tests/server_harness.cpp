@@ -90,8 +90,7 @@ std::string PrivateServers::Unavailable() {
   return "";
 }
 
-PrivateServers::PrivateServers(const std::string& docroot, const std::string& htpasswd)
-    : docroot_(docroot), htpasswd_(htpasswd) {
+PrivateServers::PrivateServers(const std::string& docroot, const std::string& htpasswd) : docroot_(docroot), htpasswd_(htpasswd) {
   GrantAccess();
   Start(kApache);
   Start(kNginx);  // if this throws, the members' destructors stop Apache
