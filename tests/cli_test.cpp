@@ -29,7 +29,6 @@ struct TRun {
 };
 
 // Starts the command; `before_input` runs before `input` is written to its stdin and stdin closed.
-// Starts the command; `before_input` runs before `input` is written to its stdin and stdin closed.
 TChild Start(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "",
              const std::function<void()>& before_input = {}) {
   std::signal(SIGPIPE, SIG_IGN);  // a command that ends before reading its stdin must not end the test
@@ -168,14 +167,15 @@ TEST(CliCommands, BadInputWritesNothing) {
     std::string input;
     int code;
     std::size_t lines = 1;  // on stderr
+    std::string said = "";  // in it: where a file's fault is, as an editor's jump list reads it
   } cases[] = {
-      {{"build", dir.File("bad.csv"), "-o", dir.File("out")}, "", 4},   {{"build", dir.File("empty.csv"), "-o", dir.File("out")}, "", 4},
+      {{"build", dir.File("bad.csv"), "-o", dir.File("out")}, "", 4, 1, dir.File("bad.csv") + ":2: 2 "},   {{"build", dir.File("empty.csv"), "-o", dir.File("out")}, "", 4},
       {{"build", dir.File("empty.csv"), "-o", dir.File("file/x")}, "", 4},
       {{"add", htpasswd, "a:b"}, "x\n", 4},                            {{"add", htpasswd, "bob"}, "\n", 4},
       {{"add", htpasswd, "bob", "--format", "des"}, "\xF0\x9F\x98\x80\n", 4},
       {{"add", htpasswd, "plain"}, "x\n", 4},  // an earlier line of the name would win
-      {{"add", dir.File("nul"), "bob"}, "x\n", 4},                     {{"add", dir.File("none/.htpasswd"), "bob"}, "x\n", 4},
-      {{"import", htpasswd, dir.File("dup.csv")}, "", 4},
+      {{"add", dir.File("nul"), "bob"}, "x\n", 4, 1, dir.File("nul") + ":2: 2 "},                     {{"add", dir.File("none/.htpasswd"), "bob"}, "x\n", 4},
+      {{"import", htpasswd, dir.File("dup.csv")}, "", 4, 1, dir.File("dup.csv") + ":2: "},
       {{"import", htpasswd, dir.File("plain.csv")}, "", 4},  // an earlier line of the name would win
       {{"delete", htpasswd, "zed", "alice", "nobody"}, "", 6, 2},     {{"delete", htpasswd, "alice", "big"}, "", 4},
       {{"verify", htpasswd, "plain"}, "text\n", 4},                    {{"verify", htpasswd, "big"}, "x\n", 4},
@@ -185,6 +185,7 @@ TEST(CliCommands, BadInputWritesNothing) {
     const TRun run = Cli(dir, c.args, c.input);
     EXPECT_EQ(run.code, c.code) << c.args[0] << " " << c.args[2] << ": " << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), static_cast<long>(c.lines)) << run.err;
+    EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
     EXPECT_EQ(Snapshot(dir), before) << c.args[0] << " " << c.args[2];
   }
 }
