@@ -107,10 +107,11 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
         {{"import", htpasswd, dir.File("more.csv"), "--format", "des", "--passwd-out", dir.File("gen.txt")}, "", 0,
          {{"carol", "c2"}, {"eve", "?"}}},
         {{"delete", htpasswd, "bob", "zed"}, "", 6, {}},
-        {{"delete", htpasswd, "bob", "Eve"}, "", 0, {{"bob", "-"}, {"eve", "-"}}},
+        {{"delete", htpasswd, "Eve", "bob"}, "", 0, {{"bob", "-"}, {"eve", "-"}}},  // not in the file's order
         {{"verify", htpasswd, "alice"}, "new\n", 0, {}},                  {{"verify", htpasswd, kYamada}, kYamadaPassword + "\n", 0, {}},
         {{"verify", htpasswd, "alice"}, "wonderland\n", 3, {}},           {{"verify", htpasswd, "zed"}, "x\n", 6, {}},
         {{"check", htpasswd}, "", 1, {}},                                 {{"check", htpasswd, "--min-rounds", "999"}, "", 2, {}},
+        {{"check", htpasswd, "more"}, "", 2, {}},
         {{"--version"}, "", 0, {}},                                       {{"--help"}, "", 0, {}},
         {{"frob"}, "", 2, {}},                                            {{"add", htpasswd}, "", 2, {}},
         {{"add", htpasswd, "x", "--bogus"}, "", 2, {}},                   {{"add", htpasswd, "x", "--format", "md5"}, "", 2, {}},
@@ -148,7 +149,7 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
       }
       before = users;
     }
-    EXPECT_EQ(FileMode(dir.File("gen.txt")), 0600u);
+    EXPECT_EQ(std::make_pair(FileMode(dir.File("gen.txt")), FileMode(site)), std::make_pair(0600u, 0755u)) << "a new folder the server can enter";
     EXPECT_TRUE(ReadBytes(dir.File("gen.txt")).starts_with("eve=")) << "only the generated password";
     EXPECT_NE(ReadBytes(site + "/passwd.txt").find(encoded(kYamada + "=" + kYamadaPassword) + "\r\n"), std::string::npos);
   }
@@ -176,9 +177,9 @@ TEST(CliCommands, BadInputWritesNothing) {
       {{"add", htpasswd, "plain"}, "x\n", 4},  // an earlier line of the name would win
       {{"add", dir.File("nul"), "bob"}, "x\n", 4, 1, dir.File("nul") + ":2: 2 "},                     {{"add", dir.File("none/.htpasswd"), "bob"}, "x\n", 4},
       {{"import", htpasswd, dir.File("dup.csv")}, "", 4, 1, dir.File("dup.csv") + ":2: "},
-      {{"import", htpasswd, dir.File("plain.csv")}, "", 4},  // an earlier line of the name would win
+      {{"import", htpasswd, dir.File("plain.csv")}, "", 4, 1, "「plain」は 2 行目に先にあり"},  // which the server would use
       {{"delete", htpasswd, "zed", "alice", "nobody"}, "", 6, 2},     {{"delete", htpasswd, "alice", "big"}, "", 4},
-      {{"verify", htpasswd, "plain"}, "text\n", 4},                    {{"verify", htpasswd, "big"}, "x\n", 4},
+      {{"verify", htpasswd, "plain"}, "text\n", 4, 1, "2 行目のハッシュ"},                    {{"verify", htpasswd, "big"}, "x\n", 4},
   };
   const std::string before = Snapshot(dir);
   for (const auto& c : cases) {

@@ -182,6 +182,7 @@ TEST_F(Job, ACredentialFileGivesItsRowsUpToTheFirstLineTheTableRefuses) {
       {"a Latin letter", true, "a,1\r\nuseræ,x\r\n", {"a=1"}, lacking("2", "00E6")},
       // A wave dash would be stored as the full-width tilde, and come back as another character.
       {"a wave dash", true, "a,1\r\n10〜20,x\r\n", {"a=1"}, lacking("2", "301C")},
+      {"a euro sign", true, "a,1\r\n€,x\r\n", {"a=1"}, lacking("2", "20AC")},
       {"gone", false, "", {}, cannot(dir.File("gone.csv"), "No such file or directory"), dir.File("gone.csv")},
       {"a folder", false, "", {}, cannot(dir.path(), "Is a directory"), dir.path()},
       {"a FIFO does not wait for a writer", false, "", {}, cannot(dir.File("fifo.csv"), "通常のファイルではありません"), dir.File("fifo.csv")},
@@ -223,13 +224,21 @@ TEST_F(Job, ACredentialFileGivesItsRowsUpToTheFirstLineTheTableRefuses) {
     EXPECT_EQ(read(build), message);
     EXPECT_EQ(built && built->users ? built->htpasswd + built->htaccess + built->passwd : "", message.empty() ? saved : "");
   }
+  EXPECT_EQ(FailureMessage<text::Exception>([] { text::TStringList({"x"}).Get(1); }), Sjis("リストのインデックスが範囲を超えています (1)"));
+  // What a front end names apart from the sentence: the file, the line, the system's error number.
+  job.SetSettings({hashes::Format::Des, {}, true});
+  for (const auto& [path, facts] : {std::pair{dir.File("users.csv"), ":2:0"}, {dir.File("gone.csv"), ":0:2"}}) {
+    table.Strings().Clear();
+    WriteBytes(dir.File("users.csv"), "a,1\r\nb,\xFF\r\n");
+    EXPECT_EQ(FailureFacts<text::Exception>([&] { job.LoadCredentials(path); }), path + facts);
+  }
   // Bytes taken as Shift-JIS that are no character cannot leave as UTF-8: the build stops, and a
   // text of several lines is named by the line that holds them.
   table.Strings().Clear();
   table.Strings().Add("ok=1");
   table.Strings().Add("\x81\x7F=2");
   job.SetSettings({hashes::Format::Des, {}, true});
-  EXPECT_TRUE(FailureMessage<text::Exception>([&] { Build(); }).starts_with(Sjis("文字にならないバイトを含む")));
+  EXPECT_TRUE(FailureMessage<text::Exception>([&] { job.StartBuild(); }).starts_with(Sjis("文字にならないバイトを含む"))) << "before hashing";
   EXPECT_FALSE(job.CanSave());
   EXPECT_EQ(FailureMessage<text::Exception>([] { core::OutputBytes("ok\r\nx\x81\x7F\r\nok\r\n", true); }),
             text::FormatMessage(messages::SNoUtf8Form, {"x\x81\x7F"}));
@@ -287,6 +296,7 @@ TEST_F(Job, AnOpenedFileGoesBackLineForLineUnlessChanged) {
   for (const auto& [bytes, message] : refused) {
     WriteBytes(dir.File("bad"), bytes);
     EXPECT_EQ(FailureMessage<text::Exception>([&] { job.OpenHtpasswd(dir.File("bad")); }), message);
+    EXPECT_EQ(FailureFacts<text::Exception>([&] { job.OpenHtpasswd(dir.File("bad")); }), dir.File("bad") + ":2:0");
     EXPECT_TRUE(table.Strings().Count() == 0 && !job.Opened());
   }
 }

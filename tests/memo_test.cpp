@@ -125,7 +125,9 @@ TEST_F(MemoTest, AnEmptyBoxShowsItsFocusAndLongTextScrollsByKey) {
   EXPECT_EQ(memo->viewport()->grab().toImage().pixel(RowPoint(0, 2)), memo->palette().color(QPalette::Base).rgb());
   memo->setFocus();
   Settle();
-  EXPECT_EQ(memo->viewport()->grab().toImage().pixel(RowPoint(0, 2)), memo->palette().color(QPalette::Text).rgb());
+  const QImage caret = memo->viewport()->grab().toImage();
+  EXPECT_EQ(std::make_pair(caret.pixel(RowPoint(0, 2)), caret.pixel(RowPoint(0, 3))),
+            std::make_pair(memo->palette().color(QPalette::Text).rgb(), memo->palette().color(QPalette::Base).rgb()));
   for (int i = 0; i < 100; ++i) memo->Append("line " + std::to_string(i));
   Settle();
   Key(Qt::Key_End, Qt::ControlModifier);

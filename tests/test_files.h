@@ -59,3 +59,15 @@ std::string FailureMessage(const Action& action) {
   }
   return "";
 }
+
+// What the `Failure` that `action` throws tells a front end apart from its sentence, as
+// "path:line:errno"; "" when it throws nothing.
+template <class Failure, class Action>
+std::string FailureFacts(const Action& action) {
+  try {
+    action();
+  } catch (const Failure& failure) {
+    return failure.Facts().path + ":" + std::to_string(failure.Facts().line) + ":" + std::to_string(failure.Facts().error);
+  }
+  return "";
+}

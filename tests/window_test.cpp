@@ -7,7 +7,8 @@
 #include "window_fixture.h"
 
 TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
-  EXPECT_EQ(form->windowTitle(), "Vastelo");
+  EXPECT_EQ(std::make_tuple(form->windowTitle(), QCoreApplication::applicationName(), form->pos(), form->Label4->pos()),
+            std::make_tuple(QString("Vastelo"), QString("Vastelo"), QPoint(191, 105), QPoint(8, 20)));
   EXPECT_EQ(form->ClientArea->geometry(), QRect(0, form->menuBar()->height(), 601, 450)) << "below the menu bar";
   EXPECT_EQ(form->size(), QSize(601, 450 + form->menuBar()->height())) << "grown by the menu bar alone";
   EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "the window is not resizable";
