@@ -344,4 +344,8 @@ TEST_F(Job, ChangesOnDiskAreMergedAndEveryLossIsAskedFor) {
   // Asked again and answered yes, the .htaccess there gives way to the built one.
   job.Save(job.PlanSave(dir.path()), true);
   EXPECT_EQ(ReadBytes(dir.File(".htaccess")), job.Result()->htaccess);
+  // Saved again as it stands, each user keeps its record, the first line's too.
+  ASSERT_TRUE(Build());
+  job.Save(job.PlanSave(dir.path()), true);
+  EXPECT_EQ(ReadBytes(dir.File("passwd.txt")), "alice=a3\r\ncarol=c1\r\n");
 }

@@ -1,9 +1,14 @@
+#include <QDir>
+#include <QFileDialog>
 #include <QGroupBox>
+#include <QSpinBox>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QTimer>
 
+#include "app/strength_dialog.h"
+#include "app/verify_dialog.h"
 #include "window_fixture.h"
 
 TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
@@ -132,16 +137,51 @@ TEST_F(WindowTest, MenuItemsAreTheButtonsFromTheKeyboard) {
   EXPECT_FALSE(form->isVisible());
 }
 
-// The real question box: Enter answers no, since the question is whether to remove a user.
-TEST(QtDialogs, AQuestionTakesEnterForNoAndItsYesButtonForYes) {
-  for (const bool yes : {false, true}) {
-    QTimer::singleShot(0, [yes] {
-      for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-          EXPECT_EQ(box->button(QMessageBox::Yes)->text() + box->button(QMessageBox::No)->text(), "はい(&Y)いいえ(&N)");
-          yes ? box->button(QMessageBox::Yes)->click() : QTest::keyClick(box, Qt::Key_Return);
-        }
+// The real dialogs, answered as a user answers them: each asks what it was given and hands back
+// what was chosen, or nothing when it was closed. A question takes Enter for no, since it is
+// whether to remove a user.
+TEST(QtDialogs, EachAsksWhatItWasGivenAndHandsBackTheAnswer) {
+  TempDir dir;
+  const QString file = QString::fromStdString(dir.File(".htpasswd")), folder = QString::fromStdString(dir.path());
+  WriteBytes(dir.File(".htpasswd"), "");
+  QString seen;  // the dialog's title, and what else it showed
+  const auto next = [&](bool yes, const std::function<QString(QDialog*)>& shown = {}) {
+    QTimer::singleShot(0, [&seen, yes, shown] {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      seen = dialog->windowTitle() + (shown ? "|" + shown(dialog) : QString());
+      if (auto* box = qobject_cast<QMessageBox*>(dialog))
+        yes ? (box->button(QMessageBox::Yes) ? box->button(QMessageBox::Yes) : box->buttons().constFirst())->click()
+            : QTest::keyClick(box, Qt::Key_Return);
+      else
+        yes ? dialog->accept() : dialog->reject();
+      if (dialog->isVisible()) dialog->reject();  // a dialog that refused the answer must not hang the test
     });
-    EXPECT_EQ(CurrentDialogs().Confirm(nullptr, "Vastelo", "remove?"), yes);
+  };
+  TDialogs& real = CurrentDialogs();
+  for (const bool yes : {false, true}) {
+    next(yes, [](QDialog* d) {
+      auto* files = static_cast<QFileDialog*>(d);
+      return files->nameFilters().join(";;") + (files->filter() & QDir::Hidden ? " hidden" : "");
+    });
+    EXPECT_EQ(real.OpenFile(nullptr, "開く", "CSV (*.csv);;全 (*)", file), yes ? std::optional(file) : std::nullopt);
+    EXPECT_EQ(seen, "開く|CSV (*.csv);;全 (*) hidden");
+    next(yes, [&](QDialog* d) { return static_cast<QFileDialog*>(d)->setDirectory(folder), QString(); });
+    EXPECT_EQ(real.ChooseFolder(nullptr, "保存場所"), yes ? std::optional(folder) : std::nullopt);
+    EXPECT_EQ(seen, "保存場所|");
+    next(yes, [](QDialog* d) { return static_cast<TStrengthDialog*>(d)->BcryptCost->setValue(5), QString(); });
+    EXPECT_EQ(real.ChooseStrength(nullptr, {10, 5000}), yes ? std::optional(hashes::TStrength{5, 5000}) : std::nullopt);
+    EXPECT_EQ(seen, "強度|");
+    next(yes, [](QDialog* d) { return static_cast<QMessageBox*>(d)->button(QMessageBox::Yes)->text() + static_cast<QMessageBox*>(d)->button(QMessageBox::No)->text(); });
+    EXPECT_EQ(real.Confirm(nullptr, "Vastelo", "remove?"), yes);
+    EXPECT_EQ(seen, "Vastelo|はい(&Y)いいえ(&N)");
   }
+  for (const auto& [show, icon] : {std::pair{&TDialogs::ShowError, QMessageBox::Critical}, {&TDialogs::ShowInformation, QMessageBox::Information}}) {
+    next(true, [](QDialog* d) { return static_cast<QMessageBox*>(d)->text() + QString::number(static_cast<QMessageBox*>(d)->icon()); });
+    (real.*show)(nullptr, "Vastelo", "text");
+    EXPECT_EQ(seen, "Vastelo|text" + QString::number(icon));
+  }
+  next(false, [](QDialog* d) { return static_cast<TVerifyDialog*>(d)->User->text(); });
+  real.CheckPasswords(nullptr, "alice", {});
+  EXPECT_EQ(seen, "パスワードの確認|alice");
 }
