@@ -184,4 +184,5 @@ TEST(QtDialogs, EachAsksWhatItWasGivenAndHandsBackTheAnswer) {
   next(false, [](QDialog* d) { return static_cast<TVerifyDialog*>(d)->User->text(); });
   real.CheckPasswords(nullptr, "alice", {});
   EXPECT_EQ(seen, "パスワードの確認|alice");
+  EXPECT_EQ(QtFileFilter("CSV|*.csv;*.txt|odd"), "CSV (*.csv *.txt)") << "a description without patterns is dropped";
 }
