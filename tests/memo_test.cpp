@@ -91,6 +91,8 @@ TEST_F(MemoTest, WrappedLinesSelectCopyAndShowFocusWhereTheyAre) {
   // Selected text is drawn in its own (lighter) colour: nothing on the band is darker than the band.
   const int band_grey = qGray(memo->palette().color(QPalette::Highlight).rgb());
   EXPECT_EQ(PixelsByRow(4, [&](QRgb p) { return qGray(p) < band_grey - 8; })[1], 0);
+  const QRgb band = memo->palette().color(QPalette::Highlight).rgb(), base = memo->palette().color(QPalette::Base).rgb();
+  EXPECT_GT(PixelsByRow(4, [&](QRgb p) { return p != band && p != base; })[1], 0) << "but drawn";
   EXPECT_EQ(ContextItems(), (std::vector<bool>{true, true}));
 
   // A shift-click reaches into the next line; below the text is its end; a click goes to the
