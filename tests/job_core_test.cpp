@@ -273,6 +273,10 @@ TEST_F(Job, AnOpenedFileGoesBackLineForLineUnlessChanged) {
     }
   }
   EXPECT_EQ(table.Strings().Held(1), sha256) << "a SHA-256 crypt line is a user like any other";
+  // A login is looked up as the servers look it up, by the bytes of the name's line: the decomposed
+  // name as the file has it, not as the table shows it.
+  EXPECT_EQ(job.HashForLogin("\xE3\x82\xAB\xE3\x82\x99" "\xE3\x82\xB9\xE3\x83\x88").value_or(""), Apr1("g", "abcdefgh"));
+  EXPECT_FALSE(job.HashForLogin("ガスト")) << "composed, another name to a server";
   // One user changed, one renamed, one removed: only their lines change.
   job.SetSettings({hashes::Format::Des, {}, false});
   job.OpenHtpasswd(dir.File(".htpasswd"));
