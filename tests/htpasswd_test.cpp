@@ -50,6 +50,10 @@ TEST_F(WindowTest, AnOpenedFileIsChangedWithoutReissuingAnyone) {
   Key(Qt::Key_Backspace);
   EXPECT_EQ(Table().Strings().Held(2), held) << "and so does emptying the cell";
   Type("new2");
+  ClickCell(1, 6);
+  Type("y");
+  Key(Qt::Key_Backspace);
+  EXPECT_EQ(Table().Strings().Held(5), ServerUsers(file).at("user5")) << "the last row's too";
   ClickCell(0, 4);
   Type("renamed3");
   // One user removed after a question naming them; the first answer is no.
