@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTimer>
+#include <chrono>
+#include <filesystem>
 #include <regex>
 #include <set>
 
@@ -53,6 +55,9 @@ TEST_F(FormatsTest, TheChoicesAreRememberedAndNonsenseGivesTheDefaults) {
   // The file as earlier versions wrote it keeps its meaning.
   const std::string file = QSettings(QStringLiteral("Vastelo"), QStringLiteral("Vastelo")).fileName().toStdString();
   WriteBytes(file, "[hash]\nbcryptCost=17\nformat=sha512\nsha512Rounds=1000\n\n[text]\nencoding=utf-8\n");
+  // QSettings keeps what it last read while the file's size and time look the same: this text is as
+  // long as the last, so its time is made another.
+  std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) - std::chrono::hours(1));
   form = std::make_unique<TForm1>();
   EXPECT_EQ(form->CurrentOptions(), (core::TSettings{hashes::Format::Sha512, {17, 1000}, true}));
 }
