@@ -124,6 +124,7 @@ TEST_F(MemoTest, WrappedLinesSelectCopyAndShowFocusWhereTheyAre) {
 
 TEST_F(MemoTest, AnEmptyBoxShowsItsFocusAndLongTextScrollsByKey) {
   TMemo* memo = form->Htpasswd;
+  EXPECT_EQ(memo->viewport()->cursor().shape(), Qt::IBeamCursor) << "text to select";
   EXPECT_EQ(memo->viewport()->grab().toImage().pixel(RowPoint(0, 2)), memo->palette().color(QPalette::Base).rgb());
   memo->setFocus();
   Settle();
