@@ -179,7 +179,7 @@ TEST(CliCommands, BadInputWritesNothing) {
       {{"import", htpasswd, dir.File("dup.csv")}, "", 4, 1, dir.File("dup.csv") + ":2: "},
       {{"import", htpasswd, dir.File("plain.csv")}, "", 4, 1, "「plain」は 2 行目に先にあり"},  // which the server would use
       {{"delete", htpasswd, "zed", "alice", "nobody"}, "", 6, 2},     {{"delete", htpasswd, "alice", "big"}, "", 4},
-      {{"verify", htpasswd, "plain"}, "text\n", 4, 1, "2 行目のハッシュ"},                    {{"verify", htpasswd, "big"}, "x\n", 4},
+      {{"verify", htpasswd, "plain"}, "text\n", 4, 1, "2 行目のハッシュ"},                    {{"verify", htpasswd, "big"}, "x\n", 4, 1, "コスト 18 は"},
   };
   const std::string before = Snapshot(dir);
   for (const auto& c : cases) {

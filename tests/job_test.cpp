@@ -72,7 +72,7 @@ TEST_F(WindowTest, BuildTakesTheEditBoxesAsTheyStandAndAnEmptyTableItsPlaceholde
   EXPECT_TRUE(CryptAccepts(password, form->Htpasswd->Text().substr(1, 13)));
   EXPECT_EQ(form->Htpasswd->ShownText().toStdString(), ":" + form->Htpasswd->Text().substr(1, 13)) << "a box of one line shows it";
   // A character the code page cannot hold is refused, not replaced in a server's configuration.
-  form->AuthName->setText("area \U0001F600");
+  form->AuthName->setText("\U0001F600 area");
   const std::string before = form->Htaccess->Text();
   Run(&TForm1::CreateEncClick);
   ASSERT_EQ(dialogs.errors.size(), 1u);
