@@ -111,8 +111,7 @@ void AtEveryCall(bool crash, const std::function<std::vector<TFileToSave>(const 
   for (int k = 0; k == 0 || k <= calls; ++k) {
     SCOPED_TRACE(testing::Message() << "call " << k);
     TempDir dir, state;
-    const TStateHome home(state.path());
-    if (k % 2 == 0) std::filesystem::create_directories(core::StateFolder());  // left by an earlier save
+    const TStateHome home(state.path() + "/made");  // a state folder whose parent is made too
     const auto set = prepare(dir);
     TStepCalls seam(k, crash);
     std::string outcome = "died";
@@ -123,6 +122,7 @@ void AtEveryCall(bool crash, const std::function<std::vector<TFileToSave>(const 
     }
     calls = k ? calls : seam.count;
     EXPECT_TRUE(k || outcome.empty()) << outcome;
+    if (k == 0 && !crash) EXPECT_EQ(Save(prepare(dir)), "") << "again, finding the state folder the first save made";
     check(dir, outcome, seam);
   }
   EXPECT_GT(calls, 20);
@@ -140,18 +140,19 @@ TEST(SaveSet, AFailureAtAnyStepLeavesEveryFileOldOrEveryFileNew) {
         new_set = Set(dir.path(), "new");
         if (existing)
           for (const auto& file : old_set) WriteBytes(file.path, file.bytes);
-        if (linked) link(old_set[0].path.c_str(), dir.File("link").c_str());
+        if (linked) link(old_set[0].path.c_str(), dir.File("link").c_str()), link(old_set[2].path.c_str(), dir.File("link2").c_str());
         return new_set;
       }, [&](const TempDir& dir, const std::string& message, const TStepCalls& seam) {
         const bool saved = message.empty();
         for (std::size_t i = 0; i < 3; ++i)
           EXPECT_EQ(std::filesystem::exists(new_set[i].path) ? ReadBytes(new_set[i].path) : "(none)",
                     saved ? new_set[i].bytes : existing ? old_set[i].bytes : "(none)");
-        EXPECT_TRUE(!linked || ReadBytes(dir.File("link")) == ReadBytes(old_set[0].path)) << "the link sees the same bytes";
+        EXPECT_TRUE(!linked || (ReadBytes(dir.File("link")) == ReadBytes(old_set[0].path) &&
+                                ReadBytes(dir.File("link2")) == ReadBytes(old_set[2].path))) << "the links see the same bytes";
         // A save whose cleanup could not remove a hidden backup or the state copy is still done.
         if (seam.unlink_failed) return;
         const std::string listing = saved || existing ? ".htaccess .htpasswd passwd.txt" : "";
-        EXPECT_EQ(dir.Listing(), linked ? ".htaccess .htpasswd link passwd.txt" : listing) << "a hidden file was left";
+        EXPECT_EQ(dir.Listing(), linked ? ".htaccess .htpasswd link link2 passwd.txt" : listing) << "a hidden file was left";
         EXPECT_EQ(FolderBytes(core::StateFolder()), "") << "a state copy was left";
       });
     }
@@ -197,6 +198,7 @@ TEST(SaveSet, EveryFileGetsTheOwnerModeAclAndAttributesTheServerAndTheUserNeed) 
       if (mode) WriteBytes(file, "old\r\n");
       chmod(file.c_str(), mode);
     }
+    link(set[2].path.c_str(), dir.File("link").c_str());  // an existing passwd.txt is written in place
     const mode_t umask_was = umask(mask);
     EXPECT_EQ(Save(set), "");
     umask(umask_was);
