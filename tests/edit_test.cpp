@@ -143,6 +143,7 @@ TEST_F(WindowTest, TheItemModelStaysConsistentThroughEveryKindOfChange) {
   Table().Strings().Clear();
   Settle();
   EXPECT_EQ(form->UserList->model()->rowCount(), 1) << "the placeholder row";
+  EXPECT_EQ(form->UserList->model()->columnCount(form->UserList->model()->index(0, 0)), 0) << "a cell has no cells below it";
   for (int i = 0; i < 2000; ++i) Table().Strings().Add("u" + std::to_string(i) + "=p");
   Settle();
   EXPECT_EQ(form->UserList->model()->rowCount(), 2000);
