@@ -31,9 +31,10 @@ TEST_F(WindowTest, LoadBuildAndSaveTheWholeJob) {
   EXPECT_EQ(ReadBytes(out + "/.htpasswd") + ReadBytes(out + "/.htaccess") + ReadBytes(out + "/passwd.txt"),
             form->Htpasswd->Text() + kDefaultHtaccess + Table().Strings().Text());
   // Whatever goes into the files makes the built ones stale: a cell, either setting of .htaccess.
-  for (const std::function<void()>& change : std::initializer_list<std::function<void()>>{
-           [&] { Table().SetCellText(table::ValueColumn, 1, "changed"); }, [&] { form->AuthUserFile->setText("/srv/.htpasswd"); },
-           [&] { form->AuthName->setText("Members"); }}) {
+  const std::function<void()> changes[] = {[&] { Table().SetCellText(table::ValueColumn, 1, "changed"); },
+                                           [&] { form->AuthUserFile->setText("/srv/.htpasswd"); },
+                                           [&] { form->AuthName->setText("Members"); }};
+  for (const auto& change : changes) {
     Click(form->CreateEnc);
     ASSERT_TRUE(form->SaveData->isEnabled());
     change();
