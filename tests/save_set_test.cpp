@@ -122,7 +122,9 @@ void AtEveryCall(bool crash, const std::function<std::vector<TFileToSave>(const 
     }
     calls = k ? calls : seam.count;
     EXPECT_TRUE(k || outcome.empty()) << outcome;
-    if (k == 0 && !crash) EXPECT_EQ(Save(prepare(dir)), "") << "again, finding the state folder the first save made";
+    if (k == 0 && !crash) {
+      EXPECT_EQ(Save(prepare(dir)), "") << "again, finding the state folder the first save made";
+    }
     check(dir, outcome, seam);
   }
   EXPECT_GT(calls, 20);
@@ -281,4 +283,9 @@ TEST(SaveSet, ASymbolicLinkIsFollowedOnlyWhenItsOwnerIsTrustedAndItLeadsToAFile)
     EXPECT_EQ(leads ? ReadBytes(real) : "(none)", !leads ? "(none)" : refused ? "old\r\n" : set[0].bytes);
     EXPECT_EQ(dir.Listing(), refused ? ".htpasswd" : ".htaccess .htpasswd passwd.txt");
   }
+  // A folder where the file belongs is named to a front end with the system's error number.
+  TempDir dir;
+  const auto set = Set(dir.path(), "new");
+  std::filesystem::create_directory(set[0].path);
+  EXPECT_EQ(Caught<text::Exception>([&] { core::SaveFileSet(set); }).facts, set[0].path + ":0:" + std::to_string(EISDIR));
 }

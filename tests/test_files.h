@@ -48,26 +48,24 @@ std::map<std::string, std::string> ServerUsers(const std::string& bytes);
 inline std::string DuplicateMessage(const std::string& key) { return Sjis("キー名 \"" + key + "\" はすでに存在します"); }
 inline const std::string kEqualsMessage = Sjis("キーは等号記号（“=”）を含めません。");
 
-// The message of the `Failure` that `action` throws, or "" when it throws nothing; a failure of
-// another kind escapes, and fails the test.
+// What the `Failure` that `action` throws says: its sentence, and what it tells a front end apart
+// from it as "path:line:errno"; both "" when it throws nothing. A failure of another kind escapes,
+// and fails the test.
+struct TCaught {
+  std::string message, facts;
+};
 template <class Failure, class Action>
-std::string FailureMessage(const Action& action) {
+TCaught Caught(const Action& action) {
   try {
     action();
   } catch (const Failure& failure) {
-    return failure.Message();
+    const auto& f = failure.Facts();
+    return {failure.Message(), f.path + ":" + std::to_string(f.line) + ":" + std::to_string(f.error)};
   }
-  return "";
+  return {};
 }
 
-// What the `Failure` that `action` throws tells a front end apart from its sentence, as
-// "path:line:errno"; "" when it throws nothing.
 template <class Failure, class Action>
-std::string FailureFacts(const Action& action) {
-  try {
-    action();
-  } catch (const Failure& failure) {
-    return failure.Facts().path + ":" + std::to_string(failure.Facts().line) + ":" + std::to_string(failure.Facts().error);
-  }
-  return "";
+std::string FailureMessage(const Action& action) {
+  return Caught<Failure>(action).message;
 }
