@@ -24,6 +24,7 @@ TEST_F(WindowTest, OddAndHugeCellsAreShownAndKeptWhole) {
   line.clear();
   ASSERT_TRUE(Errors().empty());
   ASSERT_EQ(Table().Strings().Count(), 1);
+  EXPECT_EQ(form->UserList->model()->index(0, 1).data(), QString(4096, u'p') + u'…') << "its start is shown";
   QApplication::setActiveWindow(form.get());  // back from the progress dialog, as a window manager would
   Settle();
   Key(Qt::Key_Right);  // the editor moves onto the huge cell

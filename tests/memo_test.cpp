@@ -61,10 +61,12 @@ TEST_F(MemoTest, WrappedLinesSelectCopyAndShowFocusWhereTheyAre) {
   memo->Append("short");
   form->Htaccess->Append(long_name);
   Settle();
-  EXPECT_GT(form->Htaccess->horizontalScrollBar()->maximum(), 0) << ".htaccess scrolls sideways";
+  const int cell = memo->fontMetrics().horizontalAdvance(u'0');
+  const int wide = form->Htaccess->fontMetrics().horizontalAdvance(u'0');
+  EXPECT_EQ(form->Htaccess->horizontalScrollBar()->maximum(), static_cast<int>(long_name.size()) * wide + 4 - form->Htaccess->viewport()->width())
+      << ".htaccess scrolls sideways to the end of its longest line and its margin";
   form->Htaccess->setFocus();
   Key(Qt::Key_Right);
-  const int cell = memo->fontMetrics().horizontalAdvance(u'0');
   EXPECT_EQ(form->Htaccess->horizontalScrollBar()->value(), cell) << "a character at a time";
   EXPECT_EQ(form->Htaccess->verticalScrollBar()->maximum(), 0);
   const QString whole = QString::fromStdString(platform::Cp932ToUtf8(long_name)) + ":hash\nshort";
@@ -145,8 +147,12 @@ TEST_F(MemoTest, AnEmptyBoxShowsItsFocusAndLongTextScrollsByKey) {
     memo->viewport()->grab();  // a box emptied while a handler works paints what it holds
   }
   EXPECT_TRUE(Errors().empty());
+  QTest::mouseDClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(0, 5));
+  EXPECT_EQ(memo->SelectedText(), "new:hash");
   memo->Clear();
   Settle();
   EXPECT_EQ(memo->verticalScrollBar()->maximum(), 0);
   EXPECT_EQ(memo->ShownText(), "");
+  memo->Append("after");
+  EXPECT_EQ(memo->SelectedText(), "") << "the selection went with the text";
 }

@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QSpinBox>
 #include <QLabel>
 #include <QMenuBar>
@@ -61,7 +62,8 @@ TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
   EXPECT_EQ(form->Label4->text(), "(<ユーザID>,<パスワード>形式のカンマ区切りデータ)");
   EXPECT_EQ(std::make_pair(form->Htaccess->WrapLines(), form->Htpasswd->WrapLines()), std::make_pair(false, true));
   EXPECT_EQ(form->Htaccess->font().pixelSize(), 13);
-  EXPECT_EQ(form->font().family(), "ＭＳ Ｐゴシック");
+  EXPECT_EQ(std::make_pair(form->font().family(), form->font().pixelSize()), std::make_pair(QString("ＭＳ Ｐゴシック"), 12));
+  EXPECT_TRUE(form->UserList->verticalHeader()->isHidden()) << "no row numbers";
   EXPECT_EQ(QFontInfo(form->UserList->font()).family(), "IPAGothic") << "the substitute font is installed";
   EXPECT_EQ(form->UserList->accessibleName(), "認証に使用するリスト");
   EXPECT_EQ(QApplication::windowIcon().availableSizes(), (QList<QSize>{{16, 16}, {32, 32}}));
