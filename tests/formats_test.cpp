@@ -134,7 +134,10 @@ TEST_F(FormatsTest, CellsTheServerReadsOtherwiseCarryAMarkThatSaysWhy) {
   };
   const QSignalSpy redrawn(form->UserList->model(), &QAbstractItemModel::dataChanged);
   EXPECT_EQ(marked(hashes::Format::Des), "--" "-P" "K-" "-P" "--" "K-" "K-");
-  EXPECT_TRUE(!redrawn.isEmpty() && redrawn.constLast().constFirst().toModelIndex().column() == 0) << "a new format redraws both columns' marks";
+  ASSERT_FALSE(redrawn.isEmpty());
+  const QModelIndex top = redrawn.constLast().at(0).toModelIndex(), bottom = redrawn.constLast().at(1).toModelIndex();
+  EXPECT_EQ(std::make_tuple(top.row(), top.column(), bottom.row(), bottom.column()), std::make_tuple(0, 0, 6, 1))
+      << "a new format redraws the marks of every row, both columns";
   EXPECT_TRUE(tip(2, 1).contains("8 バイト")) << tip(2, 1).toStdString();
   EXPECT_TRUE(tip(4, 1).contains("最上位ビット") && !tip(4, 1).contains("UTF-8")) << tip(4, 1).toStdString();
   EXPECT_TRUE(tip(3, 0).contains("「:」を含む"));

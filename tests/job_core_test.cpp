@@ -230,6 +230,8 @@ TEST_F(Job, ACredentialFileGivesItsRowsUpToTheFirstLineTheTableRefuses) {
   EXPECT_EQ(FailureMessage<text::Exception>([] { text::TStringList({"x"}).Get(1); }), Sjis("リストのインデックスが範囲を超えています (1)"));
   // What a front end names apart from the sentence: the file, the line, the system's error number.
   job.SetSettings({hashes::Format::Des, {}, true});
+  table.Strings().Clear();
+  EXPECT_TRUE(Build()) << "an empty table builds in UTF-8 as in Shift-JIS";
   WriteBytes(dir.File("users.csv"), "a,1\r\nb,\xFF\r\n");
   for (const auto& [path, facts] : {std::pair{dir.File("users.csv"), ":2:0"}, {dir.File("gone.csv"), ":0:2"}}) {
     table.Strings().Clear();
