@@ -1,12 +1,14 @@
-// vastelo-cli run as a user runs it: the built binary, stdin from a pipe, real files compared byte
+// vastelo-cli run as a user runs it: the built binary, stdin from a pipe or a terminal, real files compared byte
 // for byte, and apr-util's check (what Apache runs) as the judge of every hash.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -288,4 +290,69 @@ TEST(CliCheck, NamesEveryWeakOrUnusableLine) {
   EXPECT_EQ(Cli(dir, {"check", dir.File(".htpasswd"), "--min-cost", "4", "--min-rounds", "1000"}).out.find("weak"), std::string::npos);
   WriteBytes(dir.File(".htpasswd"), "strong:" + bcrypt + "10" + tail + "\r\n# note\r\n");
   EXPECT_EQ(Cli(dir, {"check", dir.File(".htpasswd")}).code, 0);
+}
+
+// On a terminal of its own the command asks twice, with the echo off while the password is typed
+// and back on afterwards; two passwords that differ change nothing.
+TEST(CliTerminal, APasswordIsTypedTwiceUnseenAndAMismatchWritesNothing) {
+  TempDir dir;
+  const std::string htpasswd = dir.File(".htpasswd");
+  WriteBytes(htpasswd, "alice:abJnggxhB/yWI\n");
+  for (const auto& [again, code] : {std::pair{"other", 4}, {"secret", 0}}) {
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+    const std::string side = ptsname(terminal);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setsid();
+      const int tty = open(side.c_str(), O_RDWR);  // the session's controlling terminal
+      dup2(tty, 0), dup2(tty, 1), dup2(tty, 2);
+      setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
+      execl(VASTELO_CLI, VASTELO_CLI, "add", htpasswd.c_str(), "carol", "--format", "apr1", nullptr);
+      _exit(127);
+    }
+    const int tty = open(side.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);  // to read the echo setting
+    std::string shown;
+    const auto running = [&] {
+      siginfo_t info{};
+      return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+    };
+    const auto echoing = [&] {
+      termios t{};
+      tcgetattr(tty, &t);
+      return (t.c_lflag & ECHO) != 0;
+    };
+    // Waits for `text` on the terminal and then for the echo to go off: typing any sooner would be
+    // flushed away with the echo's change.
+    const auto type_after = [&](const std::string& text, const std::string& typed) {
+      for (pollfd p{terminal, POLLIN, 0}; shown.find(text) == std::string::npos && poll(&p, 1, 30000) > 0;) {
+        char buffer[256];
+        const ssize_t n = read(terminal, buffer, sizeof buffer);
+        if (n <= 0) break;
+        shown.append(buffer, static_cast<std::size_t>(n));
+      }
+      ASSERT_NE(shown.find(text), std::string::npos) << shown;
+      for (int i = 0; echoing() && running() && i < 6000; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      (void)!write(terminal, typed.data(), typed.size());
+    };
+    type_after("パスワード: ", "secret\n");
+    type_after("パスワード（確認）: ", std::string(again) + "\n");
+    for (int i = 0; running() && i < 6000; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    kill(pid, SIGKILL);  // one that still waits for input has failed already
+    int status = 0;
+    waitpid(pid, &status, 0);
+    for (char buffer[256]; poll(std::array{pollfd{terminal, POLLIN, 0}}.data(), 1, 0) > 0;) {
+      const ssize_t n = read(terminal, buffer, sizeof buffer);
+      if (n <= 0) break;
+      shown.append(buffer, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(WEXITSTATUS(status), code) << shown;
+    EXPECT_TRUE(echoing()) << "the terminal is left as it was";
+    EXPECT_EQ(shown.find("secret"), std::string::npos) << "nothing typed is echoed";
+    EXPECT_EQ(shown.find("パスワードが一致しません") != std::string::npos, code != 0) << shown;
+    const std::map<std::string, std::string> users = ServerUsers(ReadBytes(htpasswd));
+    EXPECT_EQ(users.count("carol") && AprAccepts("secret", users.at("carol")), code == 0);
+    close(tty), close(terminal);
+  }
 }
