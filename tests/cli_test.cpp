@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <csignal>
@@ -92,7 +93,8 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
     const std::string site = dir.File("site"), htpasswd = site + "/.htpasswd";
     const auto encoded = [&](const std::string& text) { return utf8 ? text : Sjis(text); };
     WriteBytes(dir.File("users.csv"), encoded("alice,wonderland\nbob,\n" + kYamada + "," + kYamadaPassword + "\n"));
-    WriteBytes(dir.File("more.csv"), "carol,c2\neve,\n");
+    const std::string kSato = "\xE4\xBD\x90\xE8\x97\xA4";  // 佐藤
+    WriteBytes(dir.File("more.csv"), encoded("carol,c2\neve,\n" + kSato + ",sato\n"));
     // The users each step gives a password ("?": a generated one it tells, "-": removed).
     const struct {
       std::vector<std::string> args;
@@ -107,7 +109,8 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
         {{"add", htpasswd, kYamada, "--cost", "4"}, kYamadaPassword, 0, {{encoded(kYamada), encoded(kYamadaPassword)}}},
         {{"add", htpasswd, "dave", "--generate", "--cost=4"}, "", 0, {{"dave", "?"}}},
         {{"import", htpasswd, dir.File("more.csv"), "--format", "des", "--passwd-out", dir.File("gen.txt")}, "", 0,
-         {{"carol", "c2"}, {"eve", "?"}}},
+         {{"carol", "c2"}, {"eve", "?"}, {encoded(kSato), "sato"}}},
+        {{"add", htpasswd, "--format", "apr1", "--", "-x"}, "x1\n", 0, {{"-x", "x1"}}},  // a name after "--" is no option
         {{"delete", htpasswd, "bob", "zed"}, "", 6, {}},
         {{"delete", htpasswd, "Eve", "bob"}, "", 0, {{"bob", "-"}, {"eve", "-"}}},  // not in the file's order
         {{"verify", htpasswd, "alice"}, "new\n", 0, {}},                  {{"verify", htpasswd, kYamada}, kYamadaPassword + "\n", 0, {}},
@@ -121,7 +124,8 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
     };
     std::map<std::string, std::string> passwords, before;
     for (auto step : steps) {
-      if (!utf8 && step.args[0] != "check") step.args.insert(step.args.end(), {"--encoding", "sjis"});
+      if (!utf8 && step.args[0] != "check")
+        step.args.insert(std::find(step.args.begin(), step.args.end(), "--"), {"--encoding", "sjis"});
       const std::string label = (utf8 ? "utf8 " : "sjis ") + step.args[0] + " " + step.args.back();
       const TRun run = Cli(dir, step.args, step.input);
       ASSERT_EQ(run.code, step.code) << label << ": " << run.err;
@@ -147,6 +151,7 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
       ASSERT_EQ(users.size(), passwords.size()) << label;
       for (const auto& [user, password] : passwords) {
         EXPECT_TRUE(AprAccepts(password, users.at(user))) << label << ": " << user;
+        EXPECT_TRUE(user != "dave" || users.at(user).starts_with("$2y$04$")) << "--cost=4 as --cost 4";
         EXPECT_TRUE(step.changes.count(user) || !before.count(user) || users.at(user) == before.at(user)) << label << user;
       }
       before = users;

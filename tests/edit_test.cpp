@@ -2,6 +2,7 @@
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
 #include <QScrollBar>
+#include <QSignalSpy>
 
 #include "window_fixture.h"
 
@@ -134,7 +135,12 @@ TEST_F(WindowTest, TheItemModelStaysConsistentThroughEveryKindOfChange) {
   QAbstractItemModelTester tester(form->UserList->model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
   Fill({"a=1", "b=2", "c=3"});
   Table().InsertEntry("d", "4", false);
+  Settle();
+  const QSignalSpy redrawn(form->UserList->model(), &QAbstractItemModel::dataChanged);
   Table().SetCellText(table::KeyColumn, 2, "B2");
+  Settle();
+  ASSERT_FALSE(redrawn.isEmpty());
+  EXPECT_EQ(redrawn.constLast().at(0).toModelIndex(), form->UserList->model()->index(1, 0)) << "a changed name is redrawn";
   Table().Strings().Delete(0);
   Settle();
   Key(Qt::Key_Down, Qt::ControlModifier);

@@ -155,4 +155,7 @@ TEST_F(MemoTest, AnEmptyBoxShowsItsFocusAndLongTextScrollsByKey) {
   EXPECT_EQ(memo->ShownText(), "");
   memo->Append("after");
   EXPECT_EQ(memo->SelectedText(), "") << "the selection went with the text";
+  memo->Append("longer line");
+  Settle();
+  EXPECT_EQ(Select(RowPoint(0, 2), RowPoint(5, 2)), "after\nlonger line") << "below the text is the end of its last line";
 }

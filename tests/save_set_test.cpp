@@ -29,6 +29,7 @@ class TStepCalls : public platform::TFileCalls {
   TStepCalls(int stop_at, bool crash) : stop_at_(stop_at), crash_(crash) {}
   int count = 0;
   bool unlink_failed = false;
+  bool write_failed = false;
   int Open(const char* p, int f, mode_t m) override { return Stop() ? -1 : TFileCalls::Open(p, f, m); }
   int Fstat(int fd, struct stat* st) override { return Stop() ? -1 : TFileCalls::Fstat(fd, st); }
   int Stat(const char* p, struct stat* st) override { return Stop() ? -1 : TFileCalls::Stat(p, st); }
@@ -62,6 +63,7 @@ class TStepCalls : public platform::TFileCalls {
     if (crash_ && torn_write) torn_write();
     if (crash_) throw TProcessDied{};
     unlink_failed = unlink;
+    write_failed = static_cast<bool>(torn_write);
     errno = EIO;
     return true;
   }
@@ -122,6 +124,7 @@ void AtEveryCall(bool crash, const std::function<std::vector<TFileToSave>(const 
     }
     calls = k ? calls : seam.count;
     EXPECT_TRUE(k || outcome.empty()) << outcome;
+    EXPECT_TRUE(!seam.write_failed || !outcome.empty()) << "a failed write is never a save done";
     if (k == 0 && !crash) {
       EXPECT_EQ(Save(prepare(dir)), "") << "again, finding the state folder the first save made";
     }
@@ -231,6 +234,13 @@ TEST(SaveSet, EveryFileGetsTheOwnerModeAclAndAttributesTheServerAndTheUserNeed) 
   value.resize(static_cast<std::size_t>(std::max<ssize_t>(0, getxattr(set[0].path.c_str(), "user.vastelo", value.data(), value.size()))));
   EXPECT_EQ(value, kept);
   EXPECT_EQ(AclText(set[2].path), "u::rw-,g::---,o::---");
+  // An existing passwd.txt written in place loses an ACL that let somebody else read it.
+  acl_t readable = acl_from_text("u::rw-,u:65534:r--,g::---,m::r--,o::---");
+  acl_set_file(set[2].path.c_str(), ACL_TYPE_ACCESS, readable);
+  acl_free(readable);
+  link(set[2].path.c_str(), dir.File("link").c_str());
+  EXPECT_EQ(Save(set), "");
+  EXPECT_EQ(std::make_pair(AclText(set[2].path), FileMode(set[2].path)), std::make_pair(std::string("u::rw-,g::---,o::---"), 0600u));
 }
 
 TEST(SaveSet, AnOrdinaryUserKeepsAGroupTheyAreNotInAndGetsTheKernelsVerdict) {
@@ -261,7 +271,7 @@ TEST(SaveSet, ASymbolicLinkIsFollowedOnlyWhenItsOwnerIsTrustedAndItLeadsToAFile)
   // The link's owner, its folder's owner and mode, whether the file it names exists, and whether it is refused.
   const std::tuple<const char*, uid_t, uid_t, mode_t, bool, bool> cases[] = {
       {"this user's link", self, self, 0700, true, false},
-      {"another user's link in a sticky folder", 65534, self, 01777, true, true},
+      {"another user's link in a sticky folder", 1, self, 01777, true, true},
       {"the folder owner's link", 65534, 65534, 0755, true, false},
       {"a link that leads nowhere", self, self, 0700, false, true}};
   for (const auto& [label, link_owner, folder_owner, folder_mode, leads, refused] : cases) {
