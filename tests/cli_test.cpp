@@ -119,7 +119,7 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
         {{"check", htpasswd, "more"}, "", 2, {}},
         {{"--version"}, "", 0, {}},                                       {{"--help"}, "", 0, {}},
         {{"frob"}, "", 2, {}},                                            {{"add", htpasswd}, "", 2, {}},
-        {{"add", htpasswd, "x", "--bogus"}, "", 2, {}},                   {{"add", htpasswd, "x", "--format", "md5"}, "", 2, {}},
+        {{"add", htpasswd, "x", "extra"}, "", 2, {}},                     {{"add", htpasswd, "x", "--bogus"}, "", 2, {}},                   {{"add", htpasswd, "x", "--format", "md5"}, "", 2, {}},
         {{"add", htpasswd, "x", "--cost", "18"}, "", 2, {}},              {{"build", dir.File("users.csv")}, "", 2, {}},
     };
     std::map<std::string, std::string> passwords, before;
@@ -131,6 +131,7 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
       ASSERT_EQ(run.code, step.code) << label << ": " << run.err;
       // One line on stderr per failure, none otherwise.
       EXPECT_EQ(run.err.empty(), step.code < 2) << label << ": " << run.err;
+      EXPECT_TRUE(step.args[0] != "verify" || step.code != 0 || run.out == "パスワードは一致します\n") << label << ": " << run.out;
       EXPECT_TRUE(run.err.empty() || (run.err.starts_with("vastelo-cli: ") && run.err.find('\n') == run.err.size() - 1))
           << label << ": " << run.err;
       for (const auto& [user, password] : step.changes) {

@@ -162,7 +162,7 @@ TEST_F(WindowTest, ATypedCharacterTheTableCannotStoreIsRefusedAndStaysInTheEdito
   // what is typed, the code point named (none: the table takes the text), and what the table
   // holds meanwhile: the text as it was before the character.
   const std::tuple<bool, const char*, const char*, const char*> cases[] = {
-      {false, "😀q", "1F600", "old"}, {true, "p😀q", "1F600", "oldp"}, {true, "x〜y", "301C", "oldx"}, {false, "x〜y", nullptr, nullptr}};
+      {false, "😀q", "1F600", "old"}, {true, "p😀q", "1F600", "oldp"}, {true, "q😀", "1F600", "oldq"}, {true, "x〜y", "301C", "oldx"}, {false, "x〜y", nullptr, nullptr}};
   for (const auto& [utf8, typed, refused, stored] : cases) {
     SCOPED_TRACE(typed);
     Choose(hashes::Format::Des, utf8);

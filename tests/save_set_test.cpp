@@ -143,8 +143,10 @@ TEST(SaveSet, AFailureAtAnyStepLeavesEveryFileOldOrEveryFileNew) {
       AtEveryCall(false, [&](const TempDir& dir) {
         old_set = Set(dir.path(), "old");
         new_set = Set(dir.path(), "new");
-        if (existing)
+        if (existing) {
           for (const auto& file : old_set) WriteBytes(file.path, file.bytes);
+          chmod(old_set[2].path.c_str(), 0640);
+        }
         if (linked) link(old_set[0].path.c_str(), dir.File("link").c_str()), link(old_set[2].path.c_str(), dir.File("link2").c_str());
         return new_set;
       }, [&](const TempDir& dir, const std::string& message, const TStepCalls& seam) {
@@ -154,6 +156,7 @@ TEST(SaveSet, AFailureAtAnyStepLeavesEveryFileOldOrEveryFileNew) {
                     saved ? new_set[i].bytes : existing ? old_set[i].bytes : "(none)");
         EXPECT_TRUE(!linked || (ReadBytes(dir.File("link")) == ReadBytes(old_set[0].path) &&
                                 ReadBytes(dir.File("link2")) == ReadBytes(old_set[2].path))) << "the links see the same bytes";
+        EXPECT_TRUE(!existing || FileMode(new_set[2].path) == (saved ? 0600u : 0640u)) << "passwd.txt's mode goes with its bytes";
         // A save whose cleanup could not remove a hidden backup or the state copy is still done.
         if (seam.unlink_failed) return;
         const std::string listing = saved || existing ? ".htaccess .htpasswd passwd.txt" : "";
@@ -220,7 +223,8 @@ TEST(SaveSet, EveryFileGetsTheOwnerModeAclAndAttributesTheServerAndTheUserNeed) 
   acl_t inherited = acl_from_text("u::rwx,u:65534:rwx,g::r-x,m::rwx,o::---");
   const bool supported = acl_set_file(set[0].path.c_str(), ACL_TYPE_ACCESS, access) == 0 &&
                          acl_set_file(dir.path().c_str(), ACL_TYPE_DEFAULT, inherited) == 0 &&
-                         setxattr(set[0].path.c_str(), "user.vastelo", kept.data(), kept.size(), 0) == 0;
+                         setxattr(set[0].path.c_str(), "user.vastelo", kept.data(), kept.size(), 0) == 0 &&
+                         setxattr(set[0].path.c_str(), "user.empty", "", 0, 0) == 0;
   acl_free(access);
   acl_free(inherited);
   if (!supported) GTEST_SKIP() << "the temporary folder's file system keeps no ACL or extended attributes";
@@ -233,6 +237,7 @@ TEST(SaveSet, EveryFileGetsTheOwnerModeAclAndAttributesTheServerAndTheUserNeed) 
   std::string value(400, '\0');
   value.resize(static_cast<std::size_t>(std::max<ssize_t>(0, getxattr(set[0].path.c_str(), "user.vastelo", value.data(), value.size()))));
   EXPECT_EQ(value, kept);
+  EXPECT_EQ(getxattr(set[0].path.c_str(), "user.empty", nullptr, 0), 0) << "an attribute without a value is kept too";
   EXPECT_EQ(AclText(set[2].path), "u::rw-,g::---,o::---");
   // An existing passwd.txt written in place loses an ACL that let somebody else read it.
   acl_t readable = acl_from_text("u::rw-,u:65534:r--,g::---,m::r--,o::---");

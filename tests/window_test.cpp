@@ -13,8 +13,8 @@
 #include "window_fixture.h"
 
 TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
-  EXPECT_EQ(std::make_tuple(form->windowTitle(), QCoreApplication::applicationName(), form->pos(), form->Label4->pos()),
-            std::make_tuple(QString("Vastelo"), QString("Vastelo"), QPoint(191, 105), QPoint(8, 20)));
+  EXPECT_EQ(std::make_tuple(form->objectName(), form->windowTitle(), QCoreApplication::applicationName(), form->pos(), form->Label4->pos()),
+            std::make_tuple(QString("Form1"), QString("Vastelo"), QString("Vastelo"), QPoint(191, 105), QPoint(8, 20)));
   EXPECT_EQ(form->ClientArea->geometry(), QRect(0, form->menuBar()->height(), 601, 450)) << "below the menu bar";
   EXPECT_EQ(form->size(), QSize(601, 450 + form->menuBar()->height())) << "grown by the menu bar alone";
   EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "the window is not resizable";
@@ -142,6 +142,12 @@ TEST_F(WindowTest, MenuItemsAreTheButtonsFromTheKeyboard) {
 // The real dialogs, answered as a user answers them: each asks what it was given and hands back
 // what was chosen, or nothing when it was closed. A question takes Enter for no, since it is
 // whether to remove a user.
+TEST(FailureDisplay, AFullStopFollowsAMessageThatEndsInALetterOrADoubleByteCharacter) {
+  const std::pair<std::string, std::string> shown[] = {
+      {"", ""}, {"a", "a."}, {"a.", "a."}, {"a-", "a-"}, {"a/", "a/."}, {Sjis("。"), Sjis("。") + "."}};
+  for (const auto& [message, display] : shown) EXPECT_EQ(MessageForDisplay(message), display) << message;
+}
+
 TEST(QtDialogs, EachAsksWhatItWasGivenAndHandsBackTheAnswer) {
   TempDir dir;
   const QString file = QString::fromStdString(dir.File(".htpasswd")), folder = QString::fromStdString(dir.path());
