@@ -152,11 +152,12 @@ TEST_F(FormatsTest, CellsTheServerReadsOtherwiseCarryAMarkThatSaysWhy) {
   // The mark is drawn at the right of the cell.
   TUserListGrid* grid = form->UserList;
   const QImage image = grid->viewport()->grab().toImage();
-  const auto right_end = [&](int row) {
-    const QRect cell = grid->visualRect(grid->model()->index(row - 1, 1));
+  const auto right_end = [&](int row, int column = 1) {
+    const QRect cell = grid->visualRect(grid->model()->index(row - 1, column));
     return image.copy(cell.right() - 14, cell.top() + 3, 12, cell.height() - 6);
   };
   EXPECT_TRUE(right_end(2) != right_end(1) && right_end(5) == right_end(1));
+  EXPECT_TRUE(right_end(2) == right_end(3, 0)) << "no text shows through the mark";
 }
 
 TEST(StrengthDialog, OffersTheBoundsAndTheTimeOfOneVerification) {
