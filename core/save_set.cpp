@@ -415,7 +415,7 @@ void Undo(std::vector<TTarget>& targets, const std::vector<TTarget*>& order) {
     TTarget& t = **it;
     if (t.in_place && !RestoreInPlace(t)) t.state_copy.clear();
     if (t.renamed && t.backup.empty()) files.Unlink(t.target.c_str());
-    if (t.renamed && !t.backup.empty() && files.Rename(t.backup.c_str(), t.target.c_str()) == 0) t.backup.clear();
+    if (t.renamed && !t.backup.empty()) files.Rename(t.backup.c_str(), t.target.c_str());
   }
   for (const std::string& folder : RenamedFolders(order)) {
     try {

@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <random>
+#include <fstream>
+#include <string>
 
 #include "des_crypt/des_crypt.h"
 #include "des_crypt/des_crypt_internal.h"
 
 using namespace des_crypt::internal;
+using namespace std::string_literals;
 
 namespace {
 
@@ -70,9 +73,20 @@ void PrintTo(const TBatchVariant& variant, std::ostream* out) { *out << variant.
 
 namespace {
 
+// Whether the kernel lists the feature a variant needs, apart from the variant's own probe.
+bool KernelListsFeatureOf(std::string_view variant) {
+  if (variant == "portable") return true;
+  std::ifstream info("/proc/cpuinfo");
+  std::string line;
+  while (std::getline(info, line) && !line.starts_with("flags")) {
+  }
+  return (line + " ").find(" " + (variant == "avx512" ? "avx512f"s : std::string(variant)) + " ") != std::string::npos;
+}
+
 class DesCryptBatchVariant : public testing::TestWithParam<TBatchVariant> {
  protected:
   void SetUp() override {
+    ASSERT_EQ(GetParam().supported(), KernelListsFeatureOf(GetParam().name)) << "the probe disagrees with /proc/cpuinfo";
     if (!GetParam().supported()) GTEST_SKIP() << "this processor cannot run " << GetParam().name;
   }
 };

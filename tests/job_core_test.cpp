@@ -140,7 +140,7 @@ TEST_F(Job, OnlyTheResultOfTheRowsAsTheyStandIsSaved) {
 // without a table stops alike and, drawing alike, makes the same files.
 TEST_F(Job, ACredentialFileGivesItsRowsUpToTheFirstLineTheTableRefuses) {
   const std::string fields = "alice,wonderland\r\n\"eve, jr\",\"pass,word\"\r\n" + Sjis("山田太郎,やまだ123") +
-                             "\r\n\r\nbob,\r\ncarol  \"two words\" ignored\ndave smith\r\xEF\xBB\xBF" "bom,x\n,\n,z";
+                             "\r\n\r\nbob,\r\ncarol  \"two words\" ignored\ndave smith\r\xEF\xBB\xBF" "bom,x\n,\n,z\nfrank,pw,more";
   // Kanji, kana (with a voiced mark), full-width letters, half-width katakana and ASCII; and the
   // same with the voiced marks apart, lines ended by LF.
   const std::string kanji = "山田太郎,パスワード\r\nがぎぐ,ｶﾅ\r\nＡＢＣ,full\r\nalice,wonderland\r\n";
@@ -167,7 +167,7 @@ TEST_F(Job, ACredentialFileGivesItsRowsUpToTheFirstLineTheTableRefuses) {
     int calls = kPlain;
   } cases[] = {
       {"fields", false, fields, {"alice=wonderland", "eve, jr=pass,word", Sjis("山田太郎=やまだ123"), "bob=", "carol=two words", "dave=smith",
-                                 "\xEF\xBB\xBF" "bom=x", "=", "=z"}, ""},
+                                 "\xEF\xBB\xBF" "bom=x", "=", "=z", "frank=pw"}, ""},
       {"fields in UTF-8", true, fields, {"alice=wonderland", "eve, jr=pass,word"}, not_utf8("3", "1")},
       {"a refused first line", false, "a=b,1\r\n", {}, kEqualsMessage},
       {"an empty file", true, "", {}, ""},

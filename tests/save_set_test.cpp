@@ -42,8 +42,8 @@ class TStepCalls : public platform::TFileCalls {
   ssize_t Pwrite(int fd, const void* b, std::size_t n, off_t at) override {
     return Stop([&] { TFileCalls::Pwrite(fd, b, n / 2, at); }) ? -1 : TFileCalls::Pwrite(fd, b, n, at);
   }
-  int Ftruncate(int fd, off_t n) override { return Stop() ? -1 : TFileCalls::Ftruncate(fd, n); }
-  int Fsync(int fd) override { return Stop() ? -1 : TFileCalls::Fsync(fd); }
+  int Ftruncate(int fd, off_t n) override { return Stop({}, false, true) ? -1 : TFileCalls::Ftruncate(fd, n); }
+  int Fsync(int fd) override { return Stop({}, false, true) ? -1 : TFileCalls::Fsync(fd); }
   int Fchmod(int fd, mode_t m) override { return Stop() ? -1 : TFileCalls::Fchmod(fd, m); }
   int Fchown(int fd, uid_t u, gid_t g) override { return Stop() ? -1 : TFileCalls::Fchown(fd, u, g); }
   // Destructors close files, so no crash comes here; a failed close still frees the descriptor.
@@ -58,12 +58,12 @@ class TStepCalls : public platform::TFileCalls {
   int Fremovexattr(int fd, const char* a) override { return Stop() ? -1 : TFileCalls::Fremovexattr(fd, a); }
 
  private:
-  bool Stop(const std::function<void()>& torn_write = {}, bool unlink = false) {
+  bool Stop(const std::function<void()>& torn_write = {}, bool unlink = false, bool durability = false) {
     if (++count != stop_at_) return false;
     if (crash_ && torn_write) torn_write();
     if (crash_) throw TProcessDied{};
     unlink_failed = unlink;
-    write_failed = static_cast<bool>(torn_write);
+    write_failed = torn_write || durability;
     errno = EIO;
     return true;
   }
@@ -124,7 +124,7 @@ void AtEveryCall(bool crash, const std::function<std::vector<TFileToSave>(const 
     }
     calls = k ? calls : seam.count;
     EXPECT_TRUE(k || outcome.empty()) << outcome;
-    EXPECT_TRUE(!seam.write_failed || !outcome.empty()) << "a failed write is never a save done";
+    EXPECT_TRUE(!seam.write_failed || !outcome.empty()) << "a failed write, truncate or flush is never a save done";
     if (k == 0 && !crash) {
       EXPECT_EQ(Save(prepare(dir)), "") << "again, finding the state folder the first save made";
     }
