@@ -14,12 +14,9 @@ class QtDialogs final : public TDialogs {
  public:
   std::optional<QString> OpenFile(QWidget* owner, const QString& title, const QString& filter,
                                   const QString& initial) override {
+    // Qt's defaults stand: a dialog to open with, which takes a typed name of a missing file too,
+    // so that reading it fails with the file's full path in the message.
     QFileDialog dialog(owner, title, QString(), filter);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // A typed name of a missing file is accepted here and fails when it is read, with the
-    // file's full path in the message.
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setSizeGripEnabled(true);
     // A .htpasswd is a hidden file, and the one that is asked for.
     dialog.setFilter(dialog.filter() | QDir::Hidden);

@@ -202,7 +202,7 @@ void TMemo::paintEvent(QPaintEvent*) {
                        palette().color(QPalette::Text));
     if (focused && (sel_begin < sel_end || (from.line <= s.line && to.line > s.line && line_end))) {
       const int left = x0 + static_cast<int>(sel_begin - s.begin) * cell;
-      const int width = std::max(static_cast<int>(sel_end - sel_begin) * cell, sel_begin < sel_end ? 0 : cell / 2);
+      const int width = sel_begin < sel_end ? static_cast<int>(sel_end - sel_begin) * cell : cell / 2;
       const QRect band(left, static_cast<int>(y), width, line_height);
       painter.fillRect(band, palette().color(QPalette::Highlight));
       painter.save();

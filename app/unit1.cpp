@@ -140,7 +140,6 @@ TForm1::TForm1(QWidget* parent)
   ClientArea = new QWidget(this);
   ClientArea->setObjectName(QStringLiteral("ClientArea"));
   ClientArea->setFixedSize(601, 450);
-  ClientArea->setAutoFillBackground(true);
   setCentralWidget(ClientArea);
   CreateControls();
   CreateMenus();

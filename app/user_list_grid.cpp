@@ -262,11 +262,8 @@ void TUserListGrid::AdjustColumns() {
   PlaceEditor();
 }
 
-void TUserListGrid::resizeEvent(QResizeEvent* event) {
-  QTableView::resizeEvent(event);
-  AdjustColumns();
-}
-
+// Qt calls this on every resize, on new rows and when a scroll bar comes or goes: the fill of
+// the password column holds through all of them.
 void TUserListGrid::updateGeometries() {
   QTableView::updateGeometries();
   AdjustColumns();

@@ -69,7 +69,6 @@ class TUserListGrid final : public QTableView {
   void keyPressEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
   void updateGeometries() override;
   bool focusNextPrevChild(bool next) override;

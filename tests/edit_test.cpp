@@ -91,6 +91,9 @@ TEST_F(WindowTest, KeysMoveTheCurrentCellAsAGridDoes) {
     Key(s.key, s.mods);
     EXPECT_EQ(Current(), s.cell) << QKeySequence(s.key | s.mods).toString().toStdString();
     EXPECT_EQ(Editor()->text().toStdString(), Table().CellText(s.cell.first, s.cell.second));
+    // The view's own current cell, which a screen reader follows, and the editor over it.
+    const QModelIndex shown = form->UserList->model()->index(s.cell.second - 1, s.cell.first);
+    EXPECT_EQ(std::make_pair(form->UserList->currentIndex(), Editor()->geometry()), std::make_pair(shown, form->UserList->visualRect(shown)));
   }
   // Inside the text the arrows move the caret, and at its ends they move to the next cell.
   Key(Qt::Key_End);
@@ -120,6 +123,7 @@ TEST_F(WindowTest, ThePasswordColumnFillsWhatTheUserNameColumnLeaves) {
   EXPECT_EQ(header->sectionResizeMode(1), QHeaderView::Fixed) << "its right edge is the table's";
   header->resizeSection(0, 100);  // what dragging the boundary does
   EXPECT_EQ(grid->columnWidth(1), grid->viewport()->width() - 100);
+  EXPECT_EQ(Editor()->geometry(), grid->visualRect(grid->currentIndex())) << "the editor goes with its cell";
   header->resizeSection(0, 1000);  // dragged past the edge: the password column stays usable
   EXPECT_EQ(grid->columnWidth(1), TUserListGrid::kMinValueWidth);
   EXPECT_EQ(grid->columnWidth(0) + grid->columnWidth(1), grid->viewport()->width());

@@ -2,6 +2,7 @@
 // own check and the system crypt(3), cancelled half-way, and served by real Apache and nginx.
 #include <QDialogButtonBox>
 #include <QMenu>
+#include <QPainter>
 #include <QProgressDialog>
 #include <QSettings>
 #include <QSignalSpy>
@@ -158,6 +159,14 @@ TEST_F(FormatsTest, CellsTheServerReadsOtherwiseCarryAMarkThatSaysWhy) {
   };
   EXPECT_TRUE(right_end(2) != right_end(1) && right_end(5) == right_end(1));
   EXPECT_TRUE(right_end(2) == right_end(3, 0)) << "no text shows through the mark";
+  // The warning icon, square, two pixels inside the cell's top, bottom and right edges.
+  const QRect cell = grid->visualRect(grid->model()->index(1, 1));
+  QImage icon(cell.height() - 4, cell.height() - 4, image.format());
+  icon.fill(grid->palette().color(QPalette::Base));
+  QPainter painter(&icon);
+  QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning).paint(&painter, icon.rect());
+  painter.end();
+  EXPECT_EQ(image.copy(cell.right() - icon.width() - 1, cell.top() + 2, icon.width(), icon.height()), icon);
 }
 
 TEST(StrengthDialog, OffersTheBoundsAndTheTimeOfOneVerification) {

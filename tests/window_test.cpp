@@ -6,15 +6,57 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QTimer>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "app/strength_dialog.h"
 #include "app/verify_dialog.h"
 #include "window_fixture.h"
 
+// The program as a user starts it shows the window these tests build. Qt's minimal platform writes
+// every frame it shows to a PNG file in the current folder.
+TEST_F(WindowTest, TheProgramShowsTheWindowTheTestsBuild) {
+  const TempDir run;
+  const int watch = inotify_init1(IN_CLOEXEC);
+  inotify_add_watch(watch, run.path().c_str(), IN_CLOSE_WRITE);
+  // In the style the tests' platform gives, which the minimal platform does not choose itself.
+  std::vector<std::string> settings = {"QT_QPA_PLATFORM=minimal:enable_fonts", "QT_DEBUG_BACKINGSTORE=1", "QT_STYLE_OVERRIDE=Fusion"};
+  for (char** e = environ; *e; ++e)
+    if (!QByteArray(*e).startsWith("QT_")) settings.emplace_back(*e);
+  std::vector<char*> env;
+  for (std::string& e : settings) env.push_back(e.data());
+  env.push_back(nullptr);
+  const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const pid_t pid = fork();
+  if (pid == 0) {  // only calls safe in the child of a threaded process
+    dup2(quiet, 1), dup2(quiet, 2);
+    if (chdir(run.path().c_str()) == 0) execle(VASTELO_APP, VASTELO_APP, nullptr, env.data());
+    _exit(127);
+  }
+  close(quiet);
+  pollfd shown{watch, POLLIN, 0};
+  EXPECT_EQ(poll(&shown, 1, 60'000), 1) << "no frame shown";
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  close(watch);
+  // Pixel for pixel, but for the table, where the caret blinks.
+  const auto still = [&](QImage image) {
+    image = image.convertToFormat(QImage::Format_RGB32);
+    const QRect table(form->UserList->mapTo(form.get(), QPoint()), form->UserList->size());
+    QPainter(&image).fillRect(table, Qt::black);
+    return image;
+  };
+  EXPECT_EQ(still(QImage(QString::fromStdString(run.File("output0000.png")))), still(form->grab().toImage()));
+}
+
 TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
-  EXPECT_EQ(std::make_tuple(form->objectName(), form->windowTitle(), QCoreApplication::applicationName(), form->pos(), form->Label4->pos()),
-            std::make_tuple(QString("Form1"), QString("Vastelo"), QString("Vastelo"), QPoint(191, 105), QPoint(8, 20)));
+  EXPECT_EQ(std::make_tuple(form->objectName(), form->windowTitle(), QCoreApplication::applicationName(), form->pos(), form->Label4->pos(), form->Label4->height()),
+            std::make_tuple(QString("Form1"), QString("Vastelo"), QString("Vastelo"), QPoint(191, 105), QPoint(8, 20), 12));
   EXPECT_EQ(form->ClientArea->geometry(), QRect(0, form->menuBar()->height(), 601, 450)) << "below the menu bar";
   EXPECT_EQ(form->size(), QSize(601, 450 + form->menuBar()->height())) << "grown by the menu bar alone";
   EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "the window is not resizable";
@@ -170,10 +212,10 @@ TEST(QtDialogs, EachAsksWhatItWasGivenAndHandsBackTheAnswer) {
   for (const bool yes : {false, true}) {
     next(yes, [](QDialog* d) {
       auto* files = static_cast<QFileDialog*>(d);
-      return files->nameFilters().join(";;") + (files->filter() & QDir::Hidden ? " hidden" : "");
+      return files->nameFilters().join(";;") + (files->filter() & QDir::Hidden ? " hidden" : "") + (files->isSizeGripEnabled() ? " grip" : "");
     });
     EXPECT_EQ(real.OpenFile(nullptr, "開く", "CSV (*.csv);;全 (*)", file), yes ? std::optional(file) : std::nullopt);
-    EXPECT_EQ(seen, "開く|CSV (*.csv);;全 (*) hidden");
+    EXPECT_EQ(seen, "開く|CSV (*.csv);;全 (*) hidden grip");
     next(yes, [&](QDialog* d) { return static_cast<QFileDialog*>(d)->setDirectory(folder), QString(); });
     EXPECT_EQ(real.ChooseFolder(nullptr, "保存場所"), yes ? std::optional(folder) : std::nullopt);
     EXPECT_EQ(seen, "保存場所|");
