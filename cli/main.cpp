@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <clocale>
 #include <string>
 #include <vector>
@@ -7,5 +8,6 @@
 int main(int argc, char** argv) {
   // The system's error texts in the user's language, as the window shows them.
   std::setlocale(LC_ALL, "");
-  return cli::Run(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+  // argv[0] is the program's name, when the one who started it gave one.
+  return cli::Run(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
 }

@@ -12,6 +12,7 @@
 #include <array>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -122,6 +123,7 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
         {{"add", htpasswd, "x", "extra"}, "", 2, {}},                     {{"add", htpasswd, "x", "--bogus"}, "", 2, {}},                   {{"add", htpasswd, "x", "--format", "md5"}, "", 2, {}},
         {{"add", htpasswd, "x", "--cost", "18"}, "", 2, {}},              {{"build", dir.File("users.csv")}, "", 2, {}},
     };
+    EXPECT_EQ(Cli(dir, {}).err, "vastelo-cli: コマンドがありません（vastelo-cli --help で使い方を表示します）\n") << "the program's name is no command";
     std::map<std::string, std::string> passwords, before;
     for (auto step : steps) {
       if (!utf8 && step.args[0] != "check")
@@ -245,7 +247,17 @@ TEST(CliConcurrency, NoUserIsLostToAnotherWriter) {
   for (int i = 0; i < 20; ++i) EXPECT_TRUE(AprAccepts("pw" + std::to_string(i), users["user" + std::to_string(i)])) << i;
 }
 
-TEST(CliSignals, InterruptDuringTheBuildWritesNothing) {
+TEST(CliCommands, TheSystemsErrorTextsComeInTheUsersLanguage) {
+  TempDir dir;
+  // A Japanese locale of the test's own: a fresh system has none but C.
+  ASSERT_EQ(std::system(("localedef -i ja_JP -f UTF-8 " + dir.File("ja_JP.UTF-8")).c_str()), 0);
+  setenv("LOCPATH", dir.path().c_str(), 1), setenv("LC_ALL", "ja_JP.UTF-8", 1);
+  const TRun run = Cli(dir, {"verify", dir.File("gone"), "alice"});
+  unsetenv("LOCPATH"), unsetenv("LC_ALL");
+  EXPECT_NE(run.err.find("そのようなファイルやディレクトリはありません"), std::string::npos) << run.err;
+}
+
+TEST(CliSignals, AnInterruptWritesNothingDuringTheBuildAndWaitsForTheEndOfTheSave) {
   TempDir dir;
   std::filesystem::create_directory(dir.File("site"));
   WriteBytes(dir.File("users.csv"), "a,1\nb,2\nc,3\n");
@@ -264,6 +276,23 @@ TEST(CliSignals, InterruptDuringTheBuildWritesNothing) {
     EXPECT_EQ(Finish(child).code, 128 + SIGINT) << args[0];
     EXPECT_EQ(Snapshot(dir), before) << args[0];
   }
+  // Once the first file of the set is made, an interrupt waits for the whole set, leaving no
+  // hidden file behind; a set this large takes a while to write and flush.
+  std::string users;
+  for (int i = 0; i < 200'000; ++i) users += "u" + std::to_string(i) + ",p\n";
+  WriteBytes(dir.File("many.csv"), users);
+  const TempDir site;
+  const int watch = inotify_init1(IN_CLOEXEC);
+  inotify_add_watch(watch, site.path().c_str(), IN_CREATE);
+  const TChild child = Start(dir, {"build", dir.File("many.csv"), "-o", site.path(), "--format", "des"});
+  pollfd created{watch, POLLIN, 0};
+  EXPECT_EQ(poll(&created, 1, 60'000), 1);
+  kill(child.pid, SIGINT);
+  close(watch);
+  const TRun run = Finish(child);
+  EXPECT_TRUE(run.code == 0 || run.code == 128 + SIGINT) << run.err;
+  EXPECT_EQ(site.Listing(), ".htaccess .htpasswd passwd.txt");
+  EXPECT_EQ(std::ranges::count(ReadBytes(site.File(".htpasswd")), '\n'), 200'000);
 }
 
 TEST(CliCheck, NamesEveryWeakOrUnusableLine) {
@@ -328,31 +357,33 @@ TEST(CliTerminal, APasswordIsTypedTwiceUnseenAndAMismatchWritesNothing) {
       tcgetattr(tty, &t);
       return (t.c_lflag & ECHO) != 0;
     };
-    // Waits for `text` on the terminal and then for the echo to go off: typing any sooner would be
-    // flushed away with the echo's change.
-    const auto type_after = [&](const std::string& text, const std::string& typed) {
-      for (pollfd p{terminal, POLLIN, 0}; shown.find(text) == std::string::npos && poll(&p, 1, 30000) > 0;) {
+    const auto wait_while = [](const std::function<bool()>& busy) {
+      for (int i = 0; busy() && i < 6000; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
+    // Reads what the terminal shows until `text` is there, or for as long as there is something to read.
+    const auto read_until = [&](const std::string& text, int timeout_ms) {
+      for (pollfd p{terminal, POLLIN, 0}; shown.find(text) == std::string::npos && poll(&p, 1, timeout_ms) > 0;) {
         char buffer[256];
         const ssize_t n = read(terminal, buffer, sizeof buffer);
         if (n <= 0) break;
         shown.append(buffer, static_cast<std::size_t>(n));
       }
+    };
+    // Typing before the echo is off would be flushed away with the echo's change.
+    const auto type_after = [&](const std::string& text, const std::string& typed) {
+      read_until(text, 30000);
       ASSERT_NE(shown.find(text), std::string::npos) << shown;
-      for (int i = 0; echoing() && running() && i < 6000; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      wait_while([&] { return echoing() && running(); });
       (void)!write(terminal, typed.data(), typed.size());
     };
     type_after("パスワード: ", "secret\n");
     type_after("パスワード（確認）: ", std::string(again) + "\n");
-    for (int i = 0; running() && i < 6000; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    wait_while(running);
     kill(pid, SIGKILL);  // one that still waits for input has failed already
     int status = 0;
     waitpid(pid, &status, 0);
-    for (char buffer[256]; poll(std::array{pollfd{terminal, POLLIN, 0}}.data(), 1, 0) > 0;) {
-      const ssize_t n = read(terminal, buffer, sizeof buffer);
-      if (n <= 0) break;
-      shown.append(buffer, static_cast<std::size_t>(n));
-    }
+    read_until("\x01", 0);  // all there is
+    EXPECT_NE(shown.find("パスワード: \r\nパスワード（確認）: \r\n"), std::string::npos) << "each answer ends its line";
     EXPECT_EQ(WEXITSTATUS(status), code) << shown;
     EXPECT_TRUE(echoing()) << "the terminal is left as it was";
     EXPECT_EQ(shown.find("secret"), std::string::npos) << "nothing typed is echoed";
