@@ -136,7 +136,6 @@ void TBusyScope::ShowDialog() {
   dialog_->setObjectName(QStringLiteral("Progress"));
   dialog_->setWindowTitle(QStringLiteral("Vastelo"));
   dialog_->setWindowModality(Qt::ApplicationModal);
-  dialog_->setMinimumDuration(0);
   dialog_->setAutoClose(false);
   dialog_->setAutoReset(false);
   // Loading and saving are short, and stopping them half-way helps nobody.

@@ -110,10 +110,6 @@ std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TS
   // The draws in row order, the hashing a chunk of rows at a time on every core: the same draws as
   // a whole build makes, without a job per row held for the whole file.
   constexpr std::size_t kChunk = std::size_t{64} * 1024;
-  std::size_t names = 0, passwords = 0;
-  for (const TCredential& row : rows) names += row.key.size(), passwords += std::max<std::size_t>(row.value.size(), 8);
-  files.htpasswd.reserve(names + rows.size() * (3 + 13));
-  files.passwd.reserve(names + passwords + rows.size() * 3);
   std::vector<THashJob> jobs;
   for (std::size_t from = 0; from < rows.size(); from += kChunk) {
     const std::size_t to = std::min(rows.size(), from + kChunk);

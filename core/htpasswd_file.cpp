@@ -206,9 +206,6 @@ std::string ComposeHtpasswd(const THtpasswdText& opened, const std::vector<TOutp
   keep_lines_before(lines.size());
 
   std::string out;
-  std::size_t size = 0;
-  for (const Piece& piece : pieces) size += piece.content.size() + newline.size();
-  out.reserve(size);
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     out += pieces[i].content;
     out += pieces[i].ending.empty() && i + 1 < pieces.size() ? newline : pieces[i].ending;

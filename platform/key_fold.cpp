@@ -19,27 +19,24 @@ locale_t CaseLocale() {
   return loc;
 }
 
+// ASCII is folded before the decoder, so no ASCII character comes here.
 char32_t FoldChar(char32_t c) {
-  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
   const locale_t loc = CaseLocale();
   if (loc == static_cast<locale_t>(nullptr)) return c;
   const auto w = static_cast<wint_t>(c);
   return static_cast<char32_t>(towlower_l(towupper_l(w, loc), loc));
 }
 
+// Code page 932 holds characters of the Basic Multilingual Plane only, and their case folds and
+// the stand-ins for bytes that are no character stay in it: one or two bytes after the first.
 void AppendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
     out += static_cast<char>(c);
   } else if (c < 0x800) {
     out += static_cast<char>(0xC0 | (c >> 6));
     out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
   } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0xE0 | (c >> 12));
     out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (c & 0x3F));
   }

@@ -35,9 +35,8 @@ void RefuseEqualsSign(std::string_view key) {
 }
 
 std::string JoinEntry(std::string_view key, std::string_view value) {
-  std::string line;
-  line.reserve(key.size() + 1 + value.size());
-  line.append(key).append("=").append(value);
+  std::string line(key);
+  line.append("=").append(value);
   return line;
 }
 
