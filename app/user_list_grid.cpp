@@ -134,8 +134,7 @@ TUserListGrid::TUserListGrid(QWidget* parent)
   editor_->setFont(font);
   horizontalHeader()->setFont(font);
 
-  verticalHeader()->hide();
-  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  verticalHeader()->hide();  // and so no row can be resized
   verticalHeader()->setMinimumSectionSize(kRowHeight);
   verticalHeader()->setDefaultSectionSize(kRowHeight);
   QHeaderView* header = horizontalHeader();

@@ -116,12 +116,14 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
         {{"delete", htpasswd, "Eve", "bob"}, "", 0, {{"bob", "-"}, {"eve", "-"}}},  // not in the file's order
         {{"verify", htpasswd, "alice"}, "new\n", 0, {}},                  {{"verify", htpasswd, kYamada}, kYamadaPassword + "\n", 0, {}},
         {{"verify", htpasswd, "alice"}, "wonderland\n", 3, {}},           {{"verify", htpasswd, "zed"}, "x\n", 6, {}},
+        {{"delete", htpasswd, kYamada}, "", 0, {{encoded(kYamada), "-"}}},
         {{"check", htpasswd}, "", 1, {}},                                 {{"check", htpasswd, "--min-rounds", "999"}, "", 2, {}},
         {{"check", htpasswd, "more"}, "", 2, {}},
         {{"--version"}, "", 0, {}},                                       {{"--help"}, "", 0, {}},
         {{"frob"}, "", 2, {}},                                            {{"add", htpasswd}, "", 2, {}},
         {{"add", htpasswd, "x", "extra"}, "", 2, {}},                     {{"add", htpasswd, "x", "--bogus"}, "", 2, {}},                   {{"add", htpasswd, "x", "--format", "md5"}, "", 2, {}},
         {{"add", htpasswd, "x", "--cost", "18"}, "", 2, {}},              {{"build", dir.File("users.csv")}, "", 2, {}},
+        {{"build", dir.File("users.csv"), "more.csv", "-o", site}, "", 2, {}},
     };
     EXPECT_EQ(Cli(dir, {}).err, "vastelo-cli: コマンドがありません（vastelo-cli --help で使い方を表示します）\n") << "the program's name is no command";
     std::map<std::string, std::string> passwords, before;
@@ -328,12 +330,15 @@ TEST(CliCheck, NamesEveryWeakOrUnusableLine) {
 }
 
 // On a terminal of its own the command asks twice, with the echo off while the password is typed
-// and back on afterwards; two passwords that differ change nothing.
+// and back on afterwards, also when a signal ends it at the prompt; two passwords that differ, or
+// none, change nothing.
 TEST(CliTerminal, APasswordIsTypedTwiceUnseenAndAMismatchWritesNothing) {
   TempDir dir;
   const std::string htpasswd = dir.File(".htpasswd");
   WriteBytes(htpasswd, "alice:abJnggxhB/yWI\n");
-  for (const auto& [again, code] : {std::pair{"other", 4}, {"secret", 0}}) {
+  // The second answer, or a SIGTERM instead, and the exit status (128 + a signal's number).
+  for (const auto& [again, code] : {std::pair{"other", 4}, {"secret", 0}, {"", 128 + SIGTERM}}) {
+    const std::string before = ReadBytes(htpasswd);
     const int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
     const std::string side = ptsname(terminal);
@@ -377,19 +382,25 @@ TEST(CliTerminal, APasswordIsTypedTwiceUnseenAndAMismatchWritesNothing) {
       (void)!write(terminal, typed.data(), typed.size());
     };
     type_after("パスワード: ", "secret\n");
-    type_after("パスワード（確認）: ", std::string(again) + "\n");
+    if (*again) {
+      type_after("パスワード（確認）: ", std::string(again) + "\n");
+    } else {
+      type_after("パスワード（確認）: ", "");
+      kill(pid, SIGTERM);
+    }
     wait_while(running);
     kill(pid, SIGKILL);  // one that still waits for input has failed already
     int status = 0;
     waitpid(pid, &status, 0);
     read_until("\x01", 0);  // all there is
-    EXPECT_NE(shown.find("パスワード: \r\nパスワード（確認）: \r\n"), std::string::npos) << "each answer ends its line";
-    EXPECT_EQ(WEXITSTATUS(status), code) << shown;
+    EXPECT_NE(shown.find(*again ? "パスワード: \r\nパスワード（確認）: \r\n" : "パスワード: \r\nパスワード（確認）: "), std::string::npos)
+        << "each answer ends its line";
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), code) << shown;
     EXPECT_TRUE(echoing()) << "the terminal is left as it was";
     EXPECT_EQ(shown.find("secret"), std::string::npos) << "nothing typed is echoed";
-    EXPECT_EQ(shown.find("パスワードが一致しません") != std::string::npos, code != 0) << shown;
+    EXPECT_EQ(shown.find("パスワードが一致しません") != std::string::npos, code == 4) << shown;
     const std::map<std::string, std::string> users = ServerUsers(ReadBytes(htpasswd));
-    EXPECT_EQ(users.count("carol") && AprAccepts("secret", users.at("carol")), code == 0);
+    EXPECT_TRUE(code == 0 ? users.count("carol") && AprAccepts("secret", users.at("carol")) : ReadBytes(htpasswd) == before);
     close(tty), close(terminal);
   }
 }
