@@ -176,7 +176,6 @@ std::string ComposeHtpasswd(const THtpasswdText& opened, const std::vector<TOutp
     std::string_view content, ending;
   };
   std::vector<Piece> pieces;
-  pieces.reserve(lines.size() + rows.size());
   std::unordered_set<std::string_view> names;  // of the lines written so far
   std::size_t next = 0;
   const auto keep_lines_before = [&](std::size_t limit) {

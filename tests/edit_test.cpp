@@ -35,6 +35,9 @@ TEST_F(WindowTest, DuplicateUserNamesAreHeldThenRefused) {
   EXPECT_EQ(std::make_tuple(Lines(), Current(), Editor()->text()), std::make_tuple(Lines_{"a=1", "x=2"}, std::make_pair(0, 2), QString("A")));
   Type("b");
   EXPECT_EQ(Lines(), (Lines_{"a=1", "Ab=2"}));
+  Key(Qt::Key_Backspace);  // a name stored ends the hold: "A" again is held again, without a word
+  Type("b");
+  EXPECT_EQ(std::make_pair(Lines(), Errors()), std::make_pair(Lines_{"a=1", "Ab=2"}, Lines_{}));
 
   // Only the first letter changes: bob to Bob in one change is held, and stored on leaving.
   Fill({"bob=3"});

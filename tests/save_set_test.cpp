@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <pwd.h>
 #include <functional>
 #include <sys/acl.h>
 #include <sys/stat.h>
@@ -303,4 +304,23 @@ TEST(SaveSet, ASymbolicLinkIsFollowedOnlyWhenItsOwnerIsTrustedAndItLeadsToAFile)
   const auto set = Set(dir.path(), "new");
   std::filesystem::create_directory(set[0].path);
   EXPECT_EQ(Caught<text::Exception>([&] { core::SaveFileSet(set); }).facts, set[0].path + ":0:" + std::to_string(EISDIR));
+}
+
+// Where the copies of files written in place wait out a crash: XDG_STATE_HOME when it is absolute,
+// else under HOME when that is, else under the home folder the password database gives.
+TEST(SaveSet, TheStateFolderFollowsTheBaseDirectoryRules) {
+  const std::string home_before = std::getenv("HOME") ? std::getenv("HOME") : "";
+  const passwd* entry = getpwuid(geteuid());
+  ASSERT_NE(entry, nullptr);
+  const std::string database = std::string(entry->pw_dir) + "/.local/state/vastelo";
+  const std::tuple<const char*, const char*, std::string> cases[] = {
+      {"/x/state", "/h", "/x/state/vastelo"}, {"x/state", "/h", "/h/.local/state/vastelo"},
+      {nullptr, "/h", "/h/.local/state/vastelo"}, {nullptr, "h", database}, {nullptr, nullptr, database}};
+  for (const auto& [state, home, folder] : cases) {
+    const auto put = [](const char* name, const char* value) { value ? setenv(name, value, 1) : unsetenv(name); };
+    put("XDG_STATE_HOME", state), put("HOME", home);
+    EXPECT_EQ(core::StateFolder(), folder) << (state ? state : "-") << " " << (home ? home : "-");
+  }
+  unsetenv("XDG_STATE_HOME");
+  setenv("HOME", home_before.c_str(), 1);
 }
