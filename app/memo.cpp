@@ -19,7 +19,6 @@ constexpr int kMargin = 2;  // text starts 2 pixels in from the box's inner corn
 }
 
 TMemo::TMemo(QWidget* parent) : QAbstractScrollArea(parent) {
-  setFocusPolicy(Qt::StrongFocus);
   viewport()->setCursor(Qt::IBeamCursor);
   viewport()->setBackgroundRole(QPalette::Base);
 }

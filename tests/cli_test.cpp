@@ -109,8 +109,10 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
         {{"add", htpasswd, "ALICE", "--format", "sha512", "--rounds", "1000"}, "new\n", 0, {{"alice", "new"}}},
         {{"add", htpasswd, kYamada, "--cost", "4"}, kYamadaPassword, 0, {{encoded(kYamada), encoded(kYamadaPassword)}}},
         {{"add", htpasswd, "dave", "--generate", "--cost=4"}, "", 0, {{"dave", "?"}}},
-        {{"import", htpasswd, dir.File("more.csv"), "--format", "des", "--passwd-out", dir.File("gen.txt")}, "", 0,
-         {{"carol", "c2"}, {"eve", "?"}, {encoded(kSato), "sato"}}},
+        // Generated passwords go to a file of their own, or to stdout.
+        {utf8 ? std::vector<std::string>{"import", htpasswd, dir.File("more.csv"), "--format", "des", "--passwd-out", dir.File("gen.txt")}
+              : std::vector<std::string>{"import", htpasswd, dir.File("more.csv"), "--format", "des"},
+         "", 0, {{"carol", "c2"}, {"eve", "?"}, {encoded(kSato), "sato"}}},
         {{"add", htpasswd, "--format", "apr1", "--", "-x"}, "x1\n", 0, {{"-x", "x1"}}},  // a name after "--" is no option
         {{"delete", htpasswd, "bob", "zed"}, "", 6, {}},
         {{"delete", htpasswd, "Eve", "bob"}, "", 0, {{"bob", "-"}, {"eve", "-"}}},  // not in the file's order
@@ -161,8 +163,8 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
       }
       before = users;
     }
-    EXPECT_EQ(std::make_pair(FileMode(dir.File("gen.txt")), FileMode(site)), std::make_pair(0600u, 0755u)) << "a new folder the server can enter";
-    EXPECT_TRUE(ReadBytes(dir.File("gen.txt")).starts_with("eve=")) << "only the generated password";
+    EXPECT_EQ(FileMode(site), 0755u) << "a new folder the server can enter";
+    EXPECT_TRUE(!utf8 || (FileMode(dir.File("gen.txt")) == 0600u && ReadBytes(dir.File("gen.txt")).starts_with("eve="))) << "only the generated password";
     EXPECT_NE(ReadBytes(site + "/passwd.txt").find(encoded(kYamada + "=" + kYamadaPassword) + "\r\n"), std::string::npos);
   }
 }

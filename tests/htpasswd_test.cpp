@@ -51,6 +51,7 @@ TEST_F(WindowTest, AnOpenedFileIsChangedWithoutReissuingAnyone) {
   EXPECT_EQ(Table().Strings().Held(2), held) << "and so does emptying the cell";
   Type("new2");
   ClickCell(1, 6);
+  EXPECT_EQ(Editor()->placeholderText(), "（既存のハッシュ）") << "on the last row too";
   Type("y");
   Key(Qt::Key_Backspace);
   EXPECT_EQ(Table().Strings().Held(5), ServerUsers(file).at("user5")) << "the last row's too";
@@ -105,6 +106,9 @@ TEST_F(WindowTest, AnOpenedFileIsChangedWithoutReissuingAnyone) {
 }
 
 TEST_F(WindowTest, PasswordsAreCheckedAsTheServersCheckThem) {
+  Fill({"solo=pw"});
+  Item("VerifyItem")->trigger();
+  EXPECT_EQ(dialogs.verify_user, "solo") << "also the only row's user";
   // A cost apr-util (so Apache) refuses, made by libxcrypt for "secret"; and a hash of SHA-512
   // rounds no test waits for.
   WriteBytes(dir.File("existing"), UsersFile(5) + "deep:$2y$18$abcdefghijklmnopqrstuuXdmDn.zg8HpKnyybllWeUXe896pTUgO\n" +
@@ -141,6 +145,7 @@ TEST_F(WindowTest, PasswordsAreCheckedAsTheServersCheckThem) {
   // while the window goes on handling events.
   TVerifyDialog dialog(form.get(), "user3", dialogs.check);
   dialog.show();
+  EXPECT_EQ(dialog.Password->echoMode(), QLineEdit::Password) << "the password is not shown";
   dialog.Password->setText("pw3");
   QTest::keyClick(dialog.Password, Qt::Key_Return);  // Enter checks
   EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.Result->text() == "「user3」のパスワードは一致します。"; })) << dialog.Result->text().toStdString();

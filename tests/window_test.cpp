@@ -89,7 +89,15 @@ TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
     EXPECT_EQ(w->parentWidget()->objectName(), c.parent) << c.name;
     EXPECT_EQ(w->geometry(), c.bounds) << c.name;
     QString text;
-    if (auto* g = qobject_cast<QGroupBox*>(w)) text = g->title();
+    if (auto* g = qobject_cast<QGroupBox*>(w)) {
+      text = g->title();
+      // The caption is drawn over the frame's top line, in dark ink.
+      const QImage caption = g->grab(QRect(0, 0, g->width(), g->fontMetrics().height())).toImage();
+      int inked = 0;
+      for (int x = 0; x < caption.width(); ++x)
+        for (int y = 0; y < caption.height(); ++y) inked += qGray(caption.pixel(x, y)) < 80;
+      EXPECT_GT(inked, 20) << c.name;
+    }
     if (auto* e = qobject_cast<QLineEdit*>(w)) text = e->text();
     if (auto* b = qobject_cast<QPushButton*>(w)) text = b->text();
     EXPECT_EQ(text, c.text) << c.name;
