@@ -310,9 +310,10 @@ TEST(SaveSet, ASymbolicLinkIsFollowedOnlyWhenItsOwnerIsTrustedAndItLeadsToAFile)
 // else under HOME when that is, else under the home folder the password database gives.
 TEST(SaveSet, TheStateFolderFollowsTheBaseDirectoryRules) {
   const std::string home_before = std::getenv("HOME") ? std::getenv("HOME") : "";
-  const passwd* entry = getpwuid(geteuid());
-  ASSERT_NE(entry, nullptr);
-  const std::string database = std::string(entry->pw_dir) + "/.local/state/vastelo";
+  passwd entry{}, *found = nullptr;
+  char buffer[4096];
+  ASSERT_TRUE(getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found);
+  const std::string database = std::string(entry.pw_dir) + "/.local/state/vastelo";
   const std::tuple<const char*, const char*, std::string> cases[] = {
       {"/x/state", "/h", "/x/state/vastelo"}, {"x/state", "/h", "/h/.local/state/vastelo"},
       {nullptr, "/h", "/h/.local/state/vastelo"}, {nullptr, "h", database}, {nullptr, nullptr, database}};
