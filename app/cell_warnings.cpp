@@ -16,7 +16,7 @@ QString CellWarning(int column, const table::TUserListModel::Row& row, const cor
       return QStringLiteral("「#」で始まるユーザ名では決してログインできません。"
                             "サーバはその行をコメントとして読み飛ばします。");
     if (row.key.empty() && (!row.value.empty() || row.held))
-      return QStringLiteral("ユーザ名が空です。この行は名前のない「:ハッシュ」の行として書き出され、"
+      return QStringLiteral("ユーザ名が空です。この行は名前のない「:ハッシュ」の行として書き出されます。\n"
                             "Apache は空のユーザ名とこのパスワードでのログインを受け付けます（nginx は受け付けません）。");
     return QString();
   }
