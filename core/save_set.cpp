@@ -414,8 +414,11 @@ void Undo(std::vector<TTarget>& targets, const std::vector<TTarget*>& order) {
   for (auto it = order.rbegin(); it != order.rend(); ++it) {
     TTarget& t = **it;
     if (t.in_place && !RestoreInPlace(t)) t.state_copy.clear();
-    if (t.renamed && t.backup.empty()) files.Unlink(t.target.c_str());
-    if (t.renamed && !t.backup.empty()) files.Rename(t.backup.c_str(), t.target.c_str());
+    if (!t.renamed) continue;
+    if (t.backup.empty())  // a file that was not there before
+      files.Unlink(t.target.c_str());
+    else
+      files.Rename(t.backup.c_str(), t.target.c_str());
   }
   for (const std::string& folder : RenamedFolders(order)) {
     try {
