@@ -3,8 +3,8 @@
 #include <crypt.h>
 
 #include <algorithm>
-#include <random>
 #include <fstream>
+#include <random>
 #include <string>
 
 #include "des_crypt/des_crypt.h"

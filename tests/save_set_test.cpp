@@ -4,8 +4,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <pwd.h>
 #include <functional>
+#include <optional>
+#include <pwd.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -309,7 +310,9 @@ TEST(SaveSet, ASymbolicLinkIsFollowedOnlyWhenItsOwnerIsTrustedAndItLeadsToAFile)
 // Where the copies of files written in place wait out a crash: XDG_STATE_HOME when it is absolute,
 // else under HOME when that is, else under the home folder the password database gives.
 TEST(SaveSet, TheStateFolderFollowsTheBaseDirectoryRules) {
-  const std::string home_before = std::getenv("HOME") ? std::getenv("HOME") : "";
+  const char* const home_set = std::getenv("HOME");
+  const std::optional<std::string> home_before = home_set ? std::optional<std::string>(home_set) : std::nullopt;
+  const auto put = [](const char* name, const char* value) { value ? setenv(name, value, 1) : unsetenv(name); };
   passwd entry{}, *found = nullptr;
   char buffer[4096];
   ASSERT_TRUE(getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found);
@@ -318,10 +321,9 @@ TEST(SaveSet, TheStateFolderFollowsTheBaseDirectoryRules) {
       {"/x/state", "/h", "/x/state/vastelo"}, {"x/state", "/h", "/h/.local/state/vastelo"},
       {nullptr, "/h", "/h/.local/state/vastelo"}, {nullptr, "h", database}, {nullptr, nullptr, database}};
   for (const auto& [state, home, folder] : cases) {
-    const auto put = [](const char* name, const char* value) { value ? setenv(name, value, 1) : unsetenv(name); };
     put("XDG_STATE_HOME", state), put("HOME", home);
     EXPECT_EQ(core::StateFolder(), folder) << (state ? state : "-") << " " << (home ? home : "-");
   }
   unsetenv("XDG_STATE_HOME");
-  setenv("HOME", home_before.c_str(), 1);
+  put("HOME", home_before ? home_before->c_str() : nullptr);
 }
