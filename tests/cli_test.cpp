@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/inotify.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -341,19 +342,15 @@ TEST(CliTerminal, APasswordIsTypedTwiceUnseenAndAMismatchWritesNothing) {
   // The second answer, or a SIGTERM instead, and the exit status (128 + a signal's number).
   for (const auto& [again, code] : {std::pair{"other", 4}, {"secret", 0}, {"", 128 + SIGTERM}}) {
     const std::string before = ReadBytes(htpasswd);
-    const int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
-    const std::string side = ptsname(terminal);
-    const pid_t pid = fork();
+    // The terminal's own side; its settings are the command's side's, as Linux gives them.
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
     if (pid == 0) {
-      setsid();
-      const int tty = open(side.c_str(), O_RDWR);  // the session's controlling terminal
-      dup2(tty, 0), dup2(tty, 1), dup2(tty, 2);
       setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
       execl(VASTELO_CLI, VASTELO_CLI, "add", htpasswd.c_str(), "carol", "--format", "apr1", nullptr);
       _exit(127);
     }
-    const int tty = open(side.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);  // to read the echo setting
     std::string shown;
     const auto running = [&] {
       siginfo_t info{};
@@ -361,7 +358,7 @@ TEST(CliTerminal, APasswordIsTypedTwiceUnseenAndAMismatchWritesNothing) {
     };
     const auto echoing = [&] {
       termios t{};
-      tcgetattr(tty, &t);
+      tcgetattr(terminal, &t);
       return (t.c_lflag & ECHO) != 0;
     };
     const auto wait_while = [](const std::function<bool()>& busy) {
@@ -403,6 +400,6 @@ TEST(CliTerminal, APasswordIsTypedTwiceUnseenAndAMismatchWritesNothing) {
     EXPECT_EQ(shown.find("パスワードが一致しません") != std::string::npos, code == 4) << shown;
     const std::map<std::string, std::string> users = ServerUsers(ReadBytes(htpasswd));
     EXPECT_TRUE(code == 0 ? users.count("carol") && AprAccepts("secret", users.at("carol")) : ReadBytes(htpasswd) == before);
-    close(tty), close(terminal);
+    close(terminal);
   }
 }

@@ -8,21 +8,6 @@
 
 using Lines_ = std::vector<std::string>;
 
-TEST_F(WindowTest, TypingIntoAnEmptyTableCreatesItsFirstRow) {
-  Key(Qt::Key_Left);  // from the password cell to the user-name cell
-  EXPECT_EQ(Current(), std::make_pair(0, 1));
-  Type("=");
-  EXPECT_EQ(Errors(), Lines_{kEqualsMessage + "."});
-  // The first keystroke gave the row its line; the editor keeps what the user typed.
-  EXPECT_EQ(std::make_tuple(Lines(), form->CreateEnc->isEnabled(), Editor()->text()), std::make_tuple(Lines_{""}, true, QString("=")));
-
-  Key(Qt::Key_Backspace);
-  Type("山田");
-  Key(Qt::Key_Right);
-  Type("pw");
-  EXPECT_EQ(std::make_pair(Lines(), Table().RowCount()), std::make_pair(Lines_{Sjis("山田=pw")}, 2));
-}
-
 TEST_F(WindowTest, DuplicateUserNamesAreHeldThenRefused) {
   Fill({"a=1", "x=2"});
   ClickCell(0, 2);
@@ -157,10 +142,6 @@ TEST_F(WindowTest, TheItemModelStaysConsistentThroughEveryKindOfChange) {
   Settle();
   EXPECT_EQ(form->UserList->model()->rowCount(), 1) << "the placeholder row";
   EXPECT_EQ(form->UserList->model()->columnCount(form->UserList->model()->index(0, 0)), 0) << "a cell has no cells below it";
-  for (int i = 0; i < 2000; ++i) Table().Strings().Add("u" + std::to_string(i) + "=p");
-  Settle();
-  EXPECT_EQ(form->UserList->model()->rowCount(), 2000);
-  EXPECT_EQ(form->UserList->model()->index(1999, 0).data().toString(), "u1999");
 }
 
 TEST_F(WindowTest, ATypedCharacterTheTableCannotStoreIsRefusedAndStaysInTheEditor) {

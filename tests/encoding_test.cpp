@@ -1,32 +1,31 @@
 // The character encoding through the real window: a .htpasswd whose bytes look written in the other
 // encoding is offered to be read again in it.
 #include <QMenu>
+#include <array>
 
 #include "des_crypt/des_crypt.h"
 #include "window_fixture.h"
 
 TEST_F(WindowTest, AFileThatLooksWrittenInTheOtherEncodingIsOfferedToBeReadInIt) {
   const std::string line_end = ":" + DesCrypt("pw", "ab") + "\n";
-  struct Case {
-    bool utf8;       // the mode it is opened in
-    bool file_utf8;  // the name ユーザ in UTF-8, or else in Shift-JIS
-    bool asked, yes;
-  };
-  for (const Case& c : {Case{false, true, true, true}, {true, false, true, true}, {false, true, true, false}, {true, true, false, false}}) {
-    SCOPED_TRACE(testing::Message() << "UTF-8 mode " << c.utf8 << ", UTF-8 file " << c.file_utf8 << ", yes " << c.yes);
-    Choose(hashes::Format::Des, c.utf8);
+  // The mode it is opened in, whether the name ユーザ is in UTF-8 (else Shift-JIS), whether it is
+  // asked about, and the answer.
+  for (const auto& c : {std::array{false, true, true, true}, {true, false, true, true}, {false, true, true, false}, {true, true, false, false}}) {
+    const auto [utf8, file_utf8, asked, yes] = c;
+    SCOPED_TRACE(testing::PrintToString(c));
+    Choose(hashes::Format::Des, utf8);
     dialogs.questions.clear();
-    dialogs.confirms = {c.yes};
-    WriteBytes(dir.File("existing"), (c.file_utf8 ? std::string("ユーザ") : Sjis("ユーザ")) + line_end);
+    dialogs.confirms = {yes};
+    WriteBytes(dir.File("existing"), (file_utf8 ? std::string("ユーザ") : Sjis("ユーザ")) + line_end);
     OpenHtpasswd(dir.File("existing"));
-    const QString other = c.file_utf8 ? "UTF-8" : "Shift-JIS";
-    EXPECT_EQ(dialogs.questions, c.asked ? std::vector<QString>{"この .htpasswd は " + other + " で書かれているようです。\n文字コードを " +
+    const QString other = file_utf8 ? "UTF-8" : "Shift-JIS";
+    EXPECT_EQ(dialogs.questions, asked ? std::vector<QString>{"この .htpasswd は " + other + " で書かれているようです。\n文字コードを " +
                                                                  other + " に切り替えて読み込み直しますか？"}
                                          : std::vector<QString>{});
-    const bool utf8_after = c.yes ? c.file_utf8 : c.utf8;
+    const bool utf8_after = yes ? file_utf8 : utf8;
     EXPECT_EQ(form->CurrentOptions().utf8, utf8_after);
     EXPECT_TRUE(form->findChild<QMenu*>("EncodingMenu")->actions()[utf8_after ? 1 : 0]->isChecked());
-    if (utf8_after == c.file_utf8) {
+    if (utf8_after == file_utf8) {
       ASSERT_EQ(Table().Strings().Count(), 1);
       EXPECT_EQ(form->UserList->model()->index(0, 0).data().toString(), "ユーザ") << "read again in the other mode";
     }

@@ -6,7 +6,6 @@
 
 #include "hashes/hashes.h"
 #include "hashes/random_source.h"
-#include "test_files.h"
 #include "text/exceptions.h"
 
 using namespace std::string_literals;
@@ -72,22 +71,4 @@ TEST(Hashes, IdentifyHashIsStrict) {
            "$6$s$" + c86 + "c", "$6$s:$" + c86, "$6$s$!" + c86.substr(1), "$6$rounds=999$s$" + c86, "$6$rounds=01000$s$" + c86,
            "$6$rounds=1000000000$s$" + c86, "$6$rounds=1000s$" + c86, sha, sha + "==", "{sha}" + sha.substr(5) + "="})
     EXPECT_FALSE(IdentifyHash(h).has_value()) << h;
-}
-
-TEST(Hashes, ServersIgnoreWhatWeSayTheyIgnore) {
-  // Apache accepts `variant` for the password's hash exactly when it ignores what tells them apart.
-  const std::string a72(72, 'a');
-  const std::tuple<Format, std::string, std::string, TIgnored> cases[] = {
-      {Format::Des, "12345678\xB1tail", "12345678", {true, false, false}},  // a top bit past the eighth byte is no eighth bit
-      {Format::Des, "\xB1\xB2", "12", {false, true, false}},
-      {Format::Bcrypt, a72 + "b", a72, {true, false, false}},
-      {Format::Bcrypt, a72, a72.substr(1) + "b", {}},
-      {Format::Bcrypt, "\xB1\xB2", "12", {}},
-      {Format::Apr1, "ab\0cd"s, "ab", {false, false, true}},
-      {Format::Sha512, "ab\0cd"s, "ab", {false, false, true}}};
-  for (const auto& [format, password, variant, ignored] : cases) {
-    EXPECT_TRUE(WhatServersIgnore(format, password) == ignored) << password;
-    const std::string hash = HashWithSetting(password, DrawSetting(format, kFast));
-    EXPECT_EQ(AprAccepts(variant, hash), ignored.Any()) << password;
-  }
 }

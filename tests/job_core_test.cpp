@@ -249,14 +249,6 @@ TEST_F(Job, ACredentialFileGivesItsRowsUpToTheFirstLineTheTableRefuses) {
             text::FormatMessage(messages::SNoUtf8Form, {"x\x81\x7F"}));
 }
 
-TEST(Encoding, AFileLooksWrittenInTheEncodingItsBytesTell) {
-  const std::pair<std::string, core::FileEncoding> cases[] = {
-      {"alice:x\n", core::FileEncoding::Either},       {"ユーザ:x\n", core::FileEncoding::Utf8},
-      {Sjis("ユーザ") + ":x\n", core::FileEncoding::ShiftJis}, {"\xFF\xFF:x\n", core::FileEncoding::Either},
-  };
-  for (const auto& [bytes, looks] : cases) EXPECT_EQ(core::LooksLike(bytes), looks) << bytes;
-}
-
 TEST_F(Job, AnOpenedFileGoesBackLineForLineUnlessChanged) {
   const std::string alice = "alice:" + Apr1("apw", "abcdefgh");
   crypt_data data{};

@@ -23,7 +23,6 @@ TEST_F(WindowTest, LoadBuildAndSaveTheWholeJob) {
   EXPECT_EQ(Table().CellText(table::ValueColumn, 3).size(), 8u) << "bob's generated password is in the table";
   Click(form->SaveData);  // the chooser is cancelled: nothing is written
   EXPECT_EQ(dir.Listing(), "users.csv");
-  EXPECT_EQ(dialogs.folder_title, "「.htpasswd」ファイルの保存場所選択");
   const std::string out = dir.File("out");
   mkdir(out.c_str(), 0755);
   SaveTo(out + "/");  // a folder that ends with the separator gets no second one

@@ -29,6 +29,7 @@ TEST(KeyFold, MatchesLettersOfEitherCaseAndNothingElse) {
       {"kana have no case", "\xB1"s, "\x83\x41"s, false},            // ｱ / ア
       {"folded forms differ in their middle byte", "\x82\xA0"s, "\x82\xE0"s, false},  // あ / も
       {"folded forms differ in their lead byte", "\x92\x86"s, "\x90\xC8"s, false},  // 中 / 席
+      {"two-byte forms differ in their lead byte", "\x83\xCF"s, "\x84\x83"s, false},  // ρ / с
       {"trail byte 0x5C is no backslash", "\x95\x5C"s, "\x95\x7C"s, false},
       {"invalid bytes stay distinct", "a\x80"s, "a\xA0"s, false},
       {"invalid byte equal to itself", "\xFF" "A"s, "\xFF" "a"s, true},
