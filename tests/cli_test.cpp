@@ -164,7 +164,7 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
       }
       before = users;
     }
-    EXPECT_EQ(FileMode(site), 0755u) << "a new folder the server can enter";
+    EXPECT_EQ(std::make_pair(FileMode(site), FileMode(dir.path())), std::make_pair(0755u, 0700u)) << "a new folder the server can enter, above it none changed";
     EXPECT_TRUE(!utf8 || (FileMode(dir.File("gen.txt")) == 0600u && ReadBytes(dir.File("gen.txt")).starts_with("eve="))) << "only the generated password";
     EXPECT_NE(ReadBytes(site + "/passwd.txt").find(encoded(kYamada + "=" + kYamadaPassword) + "\r\n"), std::string::npos);
   }

@@ -1,7 +1,8 @@
 // The character encoding through the real window: a .htpasswd whose bytes look written in the other
-// encoding is offered to be read again in it.
+// encoding is offered to be read again in it, and a realm that may arrive garbled is marked.
 #include <QMenu>
 #include <array>
+#include <tuple>
 
 #include "des_crypt/des_crypt.h"
 #include "window_fixture.h"
@@ -36,4 +37,12 @@ TEST_F(WindowTest, AFileThatLooksWrittenInTheOtherEncodingIsOfferedToBeReadInIt)
   OpenHtpasswd(dir.File("existing"));
   EXPECT_TRUE(dialogs.questions.empty());
   EXPECT_EQ(Table().Strings().Count(), 1);
+  // A realm beyond ASCII is marked in UTF-8 mode, where a browser may show it garbled; the mark
+  // follows the text and the mode.
+  for (const auto& [utf8, name, marked] : {std::tuple{true, "会員", true}, {false, "会員", false}, {true, "Members", false}}) {
+    Choose(hashes::Format::Des, utf8);
+    form->AuthName->setText(QString::fromUtf8(name));
+    EXPECT_EQ(form->AuthNameWarning->isVisible(), marked) << name;
+  }
+  EXPECT_TRUE(form->AuthNameWarning->toolTip().startsWith("AuthName に ASCII 以外の文字があると"));
 }
