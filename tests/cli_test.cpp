@@ -262,25 +262,8 @@ TEST(CliCommands, TheSystemsErrorTextsComeInTheUsersLanguage) {
   EXPECT_NE(run.err.find("そのようなファイルやディレクトリはありません"), std::string::npos) << run.err;
 }
 
-TEST(CliSignals, AnInterruptWritesNothingDuringTheBuildAndWaitsForTheEndOfTheSave) {
+TEST(CliSignals, AnInterruptDuringTheSaveWaitsForTheWholeSet) {
   TempDir dir;
-  std::filesystem::create_directory(dir.File("site"));
-  WriteBytes(dir.File("users.csv"), "a,1\nb,2\nc,3\n");
-  WriteBytes(dir.File("site/.htpasswd"), "alice:$apr1$aaaaaaaa$" + std::string(22, 'a') + "\n");
-  WriteBytes(dir.File("site/passwd.txt"), "alice=x\n");
-  const std::vector<std::string> commands[] = {
-      {"build", dir.File("users.csv"), "-o", dir.File("site"), "--cost", "17"},
-      {"import", dir.File("site/.htpasswd"), dir.File("users.csv"), "--cost", "17"},
-  };
-  const std::string before = Snapshot(dir);
-  for (const auto& args : commands) {
-    const TChild child = Start(dir, args);
-    // Each hash at cost 17 takes seconds: by now the command is hashing.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    kill(child.pid, SIGINT);
-    EXPECT_EQ(Finish(child).code, 128 + SIGINT) << args[0];
-    EXPECT_EQ(Snapshot(dir), before) << args[0];
-  }
   // Once the first file of the set is made, an interrupt waits for the whole set, leaving no
   // hidden file behind; a set this large takes a while to write and flush.
   std::string users;

@@ -135,6 +135,7 @@ TEST_F(WindowTest, TheItemModelStaysConsistentThroughEveryKindOfChange) {
   EXPECT_EQ(redrawn.constLast().at(0).toModelIndex(), form->UserList->model()->index(1, 0)) << "a changed name is redrawn";
   Table().Strings().Delete(0);
   Settle();
+  EXPECT_EQ(redrawn.constLast().at(1).toModelIndex().row(), 2) << "every row below a removed one is redrawn";
   Key(Qt::Key_Down, Qt::ControlModifier);
   Key(Qt::Key_Down);
   Key(Qt::Key_Escape);

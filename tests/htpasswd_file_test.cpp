@@ -128,6 +128,7 @@ TEST(HtpasswdFileHtaccess, ReadsTheSettingsAServerWouldUse) {
       {"  authuserfile\t\"/srv/my site/.htpasswd\" \n\tAUTHNAME \"Say \\\"hi\\\"\"\nAuthName second\nAuthUserFile /x\n",
        "/srv/my site/.htpasswd", "Say \"hi\""},
       {"AuthNameX a\n# AuthName b\nAuthName plain", std::nullopt, "plain"},
+      {"AuthName tail\"\r\nAuthUserFile \"", "\"", "tail\""},  // a quote only closes what one opened
       {"", std::nullopt, std::nullopt}};
   for (const auto& [bytes, auth_user_file, auth_name] : cases) {
     const core::THtaccessSettings settings = core::ReadHtaccessSettings(bytes);

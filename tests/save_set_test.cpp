@@ -128,6 +128,9 @@ void AtEveryCall(bool crash, const std::function<std::vector<TFileToSave>(const 
     EXPECT_TRUE(!seam.write_failed || !outcome.empty()) << "a failed write, truncate or flush is never a save done";
     if (k == 0 && !crash) {
       EXPECT_EQ(Save(prepare(dir)), "") << "again, finding the state folder the first save made";
+      if (std::filesystem::exists(core::StateFolder())) {
+        EXPECT_EQ(FileMode(core::StateFolder()) | FileMode(state.path() + "/made"), 0700u) << "copies of old passwords are nobody else's";
+      }
     }
     check(dir, outcome, seam);
   }
@@ -215,14 +218,15 @@ TEST(SaveSet, EveryFileGetsTheOwnerModeAclAndAttributesTheServerAndTheUserNeed) 
   // A replaced file keeps its ACL and attributes; a new passwd.txt takes no ACL from its folder's default.
   TempDir dir;
   const auto set = Set(dir.path(), "new");
-  WriteBytes(set[0].path, "old\r\n");
+  WriteBytes(set[0].path, "old\r\n"), WriteBytes(set[1].path, "old\r\n");
   const std::string kept(300, 'k');  // longer than a first guess at an attribute's size
   acl_t access = acl_from_text("u::rw-,u:65534:r--,g::r--,m::r--,o::---");
   acl_t inherited = acl_from_text("u::rwx,u:65534:rwx,g::r-x,m::rwx,o::---");
   const bool supported = acl_set_file(set[0].path.c_str(), ACL_TYPE_ACCESS, access) == 0 &&
                          acl_set_file(dir.path().c_str(), ACL_TYPE_DEFAULT, inherited) == 0 &&
                          setxattr(set[0].path.c_str(), "user.vastelo", kept.data(), kept.size(), 0) == 0 &&
-                         setxattr(set[0].path.c_str(), "user.empty", "", 0, 0) == 0;
+                         setxattr(set[0].path.c_str(), "user.empty", "", 0, 0) == 0 &&
+                         setxattr(set[1].path.c_str(), "user.only", "x", 1, 0) == 0;
   acl_free(access);
   acl_free(inherited);
   if (!supported) GTEST_SKIP() << "the temporary folder's file system keeps no ACL or extended attributes";
@@ -236,6 +240,7 @@ TEST(SaveSet, EveryFileGetsTheOwnerModeAclAndAttributesTheServerAndTheUserNeed) 
   value.resize(static_cast<std::size_t>(std::max<ssize_t>(0, getxattr(set[0].path.c_str(), "user.vastelo", value.data(), value.size()))));
   EXPECT_EQ(value, kept);
   EXPECT_EQ(getxattr(set[0].path.c_str(), "user.empty", nullptr, 0), 0) << "an attribute without a value is kept too";
+  EXPECT_EQ(getxattr(set[1].path.c_str(), "user.only", nullptr, 0), 1) << "and a file's only one";
   EXPECT_EQ(AclText(set[2].path), "u::rw-,g::---,o::---");
   // An existing passwd.txt written in place loses an ACL that let somebody else read it.
   acl_t readable = acl_from_text("u::rw-,u:65534:r--,g::---,m::r--,o::---");
