@@ -87,7 +87,7 @@ std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TS
     TNameIndex names(lines);
     rows.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
     long long number = 0;
-    try {
+    text::ReadingFile(path, number, [&] {
       text::ForEachLine(bytes, [&](std::string_view line) {
         std::optional<TCredential> record = ParseCredentialLine(line, ++number, settings.utf8);
         if (!record) return;
@@ -99,10 +99,7 @@ std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TS
           throw text::Exception(text::FormatMessage(messages::SDuplicateString, {record->key}));
         rows.push_back(*std::move(record));
       });
-    } catch (text::Exception& failure) {
-      failure.AboutFile(path, number);
-      throw;
-    }
+    });
   }
   TBuiltFiles files;
   files.users = rows.size();

@@ -90,12 +90,7 @@ THtaccessSettings TJob::OpenHtpasswd(const std::string& path) {
   strings.Clear();
   ForgetOpened();
   OpenedFile opened{platform::AbsolutePath(path), text::ReadFileBytes(path), {}};
-  try {
-    opened.text = ParseHtpasswd(opened.bytes, settings_.utf8);
-  } catch (text::Exception& failure) {
-    failure.AboutFile(path);
-    throw;
-  }
+  text::ReadingFile(path, 0, [&] { opened.text = ParseHtpasswd(opened.bytes, settings_.utf8); });
   int users = 0;
   for (const THtpasswdLine& line : opened.text.lines) users += line.kind == THtpasswdLine::Kind::User ? 1 : 0;
   strings.Reserve(users);
@@ -359,16 +354,13 @@ void TJob::LoadCredentials(const std::string& path, const std::function<void(lon
   const long long count = lines.Count();
   table_.Strings().Reserve(table_.Strings().Count() + lines.Count());
   long long number = 0;
-  try {
+  text::ReadingFile(path, number, [&] {
     for (const std::string& line : lines.Lines()) {
       if (progress) progress(number + 1, count);
       if (const std::optional<TCredential> record = ParseCredentialLine(line, ++number, settings_.utf8))
         table_.InsertEntry(record->key, record->value, true);
     }
-  } catch (text::Exception& failure) {
-    failure.AboutFile(path, number);
-    throw;
-  }
+  });
 }
 
 }  // namespace core

@@ -39,6 +39,18 @@ class Exception : public std::exception {
   TFacts facts_;
 };
 
+// Runs `step`, which reads the file at `path`: a failure it throws is told that file, and the line
+// `line` has reached by then (0: none), unless it names them already.
+template <class Step>
+void ReadingFile(std::string_view path, const long long& line, const Step& step) {
+  try {
+    step();
+  } catch (Exception& failure) {
+    failure.AboutFile(path, line);
+    throw;
+  }
+}
+
 class EStreamError : public Exception {
  public:
   using Exception::Exception;
