@@ -59,7 +59,6 @@ class QtDialogs final : public TDialogs {
  private:
   static void Show(QMessageBox::Icon icon, QWidget* owner, const QString& caption, const QString& text) {
     QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
-    box.setWindowModality(Qt::ApplicationModal);
     box.exec();
   }
 };

@@ -27,7 +27,6 @@ class TCellDelegate final : public QStyledItemDelegate {
     painter->save();
     painter->fillRect(option.rect, option.palette.base());
     painter->setClipRect(option.rect);
-    painter->setFont(option.font);
     // The placeholder of a held hash is no data: it is greyed as a line edit greys its own.
     painter->setPen(option.palette.color(index.data(table::TUserListModel::HeldRole).toBool() ? QPalette::PlaceholderText
                                                                                            : QPalette::Text));
