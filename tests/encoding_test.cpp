@@ -36,7 +36,6 @@ TEST_F(WindowTest, AFileThatLooksWrittenInTheOtherEncodingIsOfferedToBeReadInIt)
   WriteBytes(dir.File("existing"), "ascii" + line_end);
   OpenHtpasswd(dir.File("existing"));
   EXPECT_TRUE(dialogs.questions.empty());
-  EXPECT_EQ(Table().Strings().Count(), 1);
   // A realm beyond ASCII is marked in UTF-8 mode, where a browser may show it garbled; the mark
   // follows the text and the mode.
   for (const auto& [utf8, name, marked] : {std::tuple{true, "会員", true}, {false, "会員", false}, {true, "Members", false}}) {

@@ -15,6 +15,7 @@ TEST(Utf8, FindsWhereATextStopsBeingUtf8) {
       {"\x80", 0}, {"\xFF", 0}, {"ab\xE3\x81", 2}, {"ab\xE3\x81x", 2}, {"\xC3(", 0},       // stray, cut off
   };
   for (const auto& [text, bad] : cases) EXPECT_EQ(platform::FirstNonUtf8(text), bad) << testing::PrintToString(text);
+  EXPECT_EQ(platform::Cp932ToUtf8("a\xFF" "b"), "a\uFFFD" "b") << "a byte of code page 932 that is no character is shown as U+FFFD";
 }
 
 TEST(KeyFold, MatchesLettersOfEitherCaseAndNothingElse) {
