@@ -140,7 +140,6 @@ void TMemo::UpdateScrollBars() {
   const int line_height = fontMetrics().height();
   const int visible = std::max(1, (viewport()->height() - kMargin) / line_height);
   verticalScrollBar()->setPageStep(visible);
-  verticalScrollBar()->setSingleStep(1);
   verticalScrollBar()->setRange(0, static_cast<int>(std::min<std::size_t>(
                                        std::max<std::size_t>(RowCount(), static_cast<std::size_t>(visible)) -
                                            static_cast<std::size_t>(visible),
