@@ -176,7 +176,7 @@ TEST(CliCommands, BadInputWritesNothing) {
   std::filesystem::create_directory(dir.File("site"));
   WriteBytes(htpasswd, "alice:" + std::string("$apr1$abcdefgh$") + std::string(22, 'a') + "\nplain:text\nbig:" + big + "\n");
   const std::pair<const char*, std::string> files[] = {
-      {"bad.csv", "a,b\nc,\xff\n"}, {"empty.csv", ""}, {"dup.csv", "x,1\nX,2\n"}, {"nul", "a:b\n\0"}, {"file", "x"}, {"plain.csv", "plain,x\n"}};
+      {"bad.csv", "a,b\nc,\xff\n"}, {"empty.csv", ""}, {"dup.csv", "x,1\nX,2\n"}, {"nul", "a:b\n\0"}, {"file", "x"}, {"plain.csv", "plain,x\n"}, {"first.csv", "\xff,x\n"}};
   for (const auto& [name, bytes] : files) WriteBytes(dir.File(name), std::string(bytes.data(), bytes.size() + (name[0] == 'n')));
   const struct {
     std::vector<std::string> args;
@@ -186,7 +186,7 @@ TEST(CliCommands, BadInputWritesNothing) {
     std::string said = "";  // in it: where a file's fault is, as an editor's jump list reads it
   } cases[] = {
       {{"build", dir.File("bad.csv"), "-o", dir.File("out")}, "", 4, 1, dir.File("bad.csv") + ":2: 2 "},   {{"build", dir.File("empty.csv"), "-o", dir.File("out")}, "", 4},
-      {{"build", dir.File("empty.csv"), "-o", dir.File("file/x")}, "", 4},
+      {{"build", dir.File("empty.csv"), "-o", dir.File("file/x")}, "", 4}, {{"build", dir.File("first.csv"), "-o", dir.File("out")}, "", 4, 1, dir.File("first.csv") + ":1: "},
       {{"add", htpasswd, "a:b"}, "x\n", 4},                            {{"add", htpasswd, "bob"}, "\n", 4},
       {{"add", htpasswd, "bob", "--format", "des"}, "\xF0\x9F\x98\x80\n", 4},
       {{"add", htpasswd, "plain"}, "x\n", 4},  // an earlier line of the name would win
@@ -311,6 +311,7 @@ TEST(CliCheck, NamesEveryWeakOrUnusableLine) {
   EXPECT_EQ(flagged, expected) << run.out;
   // The bars move; a file of strong hashes only is clean.
   EXPECT_EQ(Cli(dir, {"check", dir.File(".htpasswd"), "--min-cost", "4", "--min-rounds", "1000"}).out.find("weak"), std::string::npos);
+  EXPECT_NE(Cli(dir, {"check", dir.File(".htpasswd"), "--min-rounds", "5001"}).out.find("\n7 "), std::string::npos) << "5000 rounds where none are given";
   WriteBytes(dir.File(".htpasswd"), "strong:" + bcrypt + "10" + tail + "\r\n# note\r\n");
   EXPECT_EQ(Cli(dir, {"check", dir.File(".htpasswd")}).code, 0);
 }

@@ -136,6 +136,7 @@ TEST_F(MemoTest, AnEmptyBoxShowsItsFocusAndLongTextScrollsByKey) {
   EXPECT_EQ(memo->SelectedText(), "") << "the selection went with the text";
   memo->Append("longer line");
   Settle();
+  EXPECT_EQ(Select(RowPoint(0, 2), RowPoint(5, 2)), "after\nlonger line") << "below the text is the end of its last line";
   // A selected line end is drawn as half a cell of band after the line's text.
   const int cell = memo->fontMetrics().horizontalAdvance(u'0');
   EXPECT_EQ(Select(RowPoint(0, 2 + 5 * cell + 1), RowPoint(1, 2)), "\n");

@@ -94,7 +94,10 @@ TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
   EXPECT_EQ(std::make_pair(form->font().family(), form->font().pixelSize()), std::make_pair(QString("ＭＳ Ｐゴシック"), 12));
   EXPECT_TRUE(form->UserList->verticalHeader()->isHidden()) << "no row numbers";
   EXPECT_EQ(QFontInfo(form->UserList->font()).family(), "IPAGothic") << "the substitute font is installed";
-  EXPECT_EQ(form->UserList->accessibleName(), "認証に使用するリスト");
+  // The boxes are named as the groups around them; the read-only edit box is greyed; the cell editor has no frame of its own.
+  EXPECT_EQ(std::make_tuple(form->UserList->accessibleName(), form->Htaccess->accessibleName(), form->Htpasswd->accessibleName(),
+                            form->LabeledEdit2->palette().color(QPalette::Base), Editor()->hasFrame()),
+            std::make_tuple(QString("認証に使用するリスト"), form->GroupBox2->title(), form->GroupBox3->title(), form->palette().color(QPalette::Midlight), false));
   EXPECT_EQ(QApplication::windowIcon().availableSizes(), (QList<QSize>{{16, 16}, {32, 32}}));
   EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "キャンセル") << "Qt's dialogs speak Japanese";
 
