@@ -66,7 +66,7 @@ TEST(Hashes, IdentifyHashIsStrict) {
   for (const std::string& h : std::vector<std::string>{
            "", "abJnggxhB/yW", "abJnggxhB/yWII", "abJnggxhB/yW!", "abJnggxhB/yWI ", "$1$saltsalt$" + c22,
            "$5$s$" + c86, "$5$s$" + c43.substr(1), "$5$rounds=999$s$" + c43, "$apr1$saltsal$" + c22 + "a", "$apr1$saltsalt$" + c22 + "a",
-           "$apr1$salt:alt$" + c22, "$2x$04$" + c53, "$2y$03$" + c53, "$2y$32$" + c53, "$2y$4$" + c53 + "b",
+           "$apr1$salt:alt$" + c22, "$2x$04$" + c53, "$2y$03$" + c53, "$2y$32$" + c53, "$2y$x4$" + c53, "$2y$4$" + c53 + "b",
            "$2y$04$" + c53.substr(1) + "+", "$6$$" + c86, "$6$0123456789abcdefg$" + c86, "$6$s$" + c86.substr(1),
            "$6$s$" + c86 + "c", "$6$s:$" + c86, "$6$s$!" + c86.substr(1), "$6$rounds=999$s$" + c86, "$6$rounds=01000$s$" + c86,
            "$6$rounds=1000000000$s$" + c86, "$6$rounds=1000s$" + c86, sha, sha + "==", "{sha}" + sha.substr(5) + "="})
