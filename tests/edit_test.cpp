@@ -88,6 +88,9 @@ TEST_F(WindowTest, KeysMoveTheCurrentCellAsAGridDoes) {
   Key(Qt::Key_End);
   Key(Qt::Key_Right);
   EXPECT_EQ(Current(), std::make_pair(1, 1));
+  Key(Qt::Key_Delete, Qt::ControlModifier);
+  Key(Qt::Key_Insert);
+  EXPECT_EQ(std::make_pair(Table().CellText(1, 2), Table().Strings().Count()), std::make_pair(std::string("pw1"), 31)) << "no word deleted, a row inserted";
 }
 
 TEST_F(WindowTest, ThePasswordColumnFillsWhatTheUserNameColumnLeaves) {
