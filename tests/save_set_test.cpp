@@ -23,8 +23,9 @@ namespace {
 
 struct TProcessDied {};  // no std::exception: the writer must not catch it
 
-// Counts the calls through the seam. The `stop_at`-th fails (EIO), or, with `crash`, writes half
-// its buffer and ends the save there as a dying process would.
+// Counts the calls through the seam, and writes at most 16 bytes a call, as a signal may cut a
+// write short. The `stop_at`-th fails (EIO), or, with `crash`, writes half its buffer and ends the
+// save there as a dying process would.
 class TStepCalls : public platform::TFileCalls {
  public:
   TStepCalls(int stop_at, bool crash) : stop_at_(stop_at), crash_(crash) {}
@@ -38,10 +39,10 @@ class TStepCalls : public platform::TFileCalls {
   ssize_t Readlink(const char* p, char* b, std::size_t n) override { return Stop() ? -1 : TFileCalls::Readlink(p, b, n); }
   ssize_t Read(int fd, void* b, std::size_t n) override { return Stop() ? -1 : TFileCalls::Read(fd, b, n); }
   ssize_t Write(int fd, const void* b, std::size_t n) override {
-    return Stop([&] { TFileCalls::Write(fd, b, n / 2); }) ? -1 : TFileCalls::Write(fd, b, n);
+    return Stop([&] { TFileCalls::Write(fd, b, n / 2); }) ? -1 : TFileCalls::Write(fd, b, std::min<std::size_t>(n, 16));
   }
   ssize_t Pwrite(int fd, const void* b, std::size_t n, off_t at) override {
-    return Stop([&] { TFileCalls::Pwrite(fd, b, n / 2, at); }) ? -1 : TFileCalls::Pwrite(fd, b, n, at);
+    return Stop([&] { TFileCalls::Pwrite(fd, b, n / 2, at); }) ? -1 : TFileCalls::Pwrite(fd, b, std::min<std::size_t>(n, 16), at);
   }
   int Ftruncate(int fd, off_t n) override { return Stop({}, false, true) ? -1 : TFileCalls::Ftruncate(fd, n); }
   int Fsync(int fd) override { return Stop({}, false, true) ? -1 : TFileCalls::Fsync(fd); }
