@@ -93,7 +93,7 @@ TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
   EXPECT_EQ(form->Htaccess->font().pixelSize(), 13);
   EXPECT_EQ(std::make_pair(form->font().family(), form->font().pixelSize()), std::make_pair(QString("ＭＳ Ｐゴシック"), 12));
   EXPECT_TRUE(form->UserList->verticalHeader()->isHidden()) << "no row numbers";
-  EXPECT_EQ(QFontInfo(form->UserList->font()).family(), "IPAGothic") << "the substitute font is installed";
+  EXPECT_EQ(QFontInfo(form->UserList->font()).family() + u'|' + QFontInfo(form->font()).family(), "IPAGothic|IPAPGothic") << "the substitute fonts are installed";
   // The boxes are named as the groups around them; the read-only edit box is greyed; the cell editor has no frame of its own.
   EXPECT_EQ(std::make_tuple(form->UserList->accessibleName(), form->Htaccess->accessibleName(), form->Htpasswd->accessibleName(),
                             form->LabeledEdit2->palette().color(QPalette::Base), Editor()->hasFrame()),
