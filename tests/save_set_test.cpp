@@ -23,9 +23,9 @@ namespace {
 
 struct TProcessDied {};  // no std::exception: the writer must not catch it
 
-// Counts the calls through the seam, and writes at most 16 bytes a call, as a signal may cut a
-// write short. The `stop_at`-th fails (EIO), or, with `crash`, writes half its buffer and ends the
-// save there as a dying process would.
+// Counts the calls through the seam, and reads and writes at most 16 bytes a call, as a signal may
+// cut them short. The `stop_at`-th fails (EIO), or, with `crash`, writes half its buffer and ends
+// the save there as a dying process would.
 class TStepCalls : public platform::TFileCalls {
  public:
   TStepCalls(int stop_at, bool crash) : stop_at_(stop_at), crash_(crash) {}
@@ -37,7 +37,7 @@ class TStepCalls : public platform::TFileCalls {
   int Stat(const char* p, struct stat* st) override { return Stop() ? -1 : TFileCalls::Stat(p, st); }
   int Lstat(const char* p, struct stat* st) override { return Stop() ? -1 : TFileCalls::Lstat(p, st); }
   ssize_t Readlink(const char* p, char* b, std::size_t n) override { return Stop() ? -1 : TFileCalls::Readlink(p, b, n); }
-  ssize_t Read(int fd, void* b, std::size_t n) override { return Stop() ? -1 : TFileCalls::Read(fd, b, n); }
+  ssize_t Read(int fd, void* b, std::size_t n) override { return Stop() ? -1 : TFileCalls::Read(fd, b, std::min<std::size_t>(n, 16)); }
   ssize_t Write(int fd, const void* b, std::size_t n) override {
     return Stop([&] { TFileCalls::Write(fd, b, n / 2); }) ? -1 : TFileCalls::Write(fd, b, std::min<std::size_t>(n, 16));
   }
