@@ -109,7 +109,7 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
         {{"add", htpasswd, "carol", "--format", "apr1"}, "c1\r\n", 0, {{"carol", "c1"}}},
         {{"add", htpasswd, "ALICE", "--format", "sha512", "--rounds", "1000"}, "new\n", 0, {{"alice", "new"}}},
         {{"add", htpasswd, kYamada, "--cost", "4"}, kYamadaPassword, 0, {{encoded(kYamada), encoded(kYamadaPassword)}}},
-        {{"add", htpasswd, "dave", "--generate", "--cost=4"}, "", 0, {{"dave", "?"}}},
+        {{"add", htpasswd, "bob", "--generate", "--cost=4"}, "", 0, {{"bob", "?"}}},
         // Generated passwords go to a file of their own, or to stdout.
         {utf8 ? std::vector<std::string>{"import", htpasswd, dir.File("more.csv"), "--format", "des", "--passwd-out", dir.File("gen.txt")}
               : std::vector<std::string>{"import", htpasswd, dir.File("more.csv"), "--format", "des"},
@@ -159,7 +159,7 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
       ASSERT_EQ(users.size(), passwords.size()) << label;
       for (const auto& [user, password] : passwords) {
         EXPECT_TRUE(AprAccepts(password, users.at(user))) << label << ": " << user;
-        EXPECT_TRUE(user != "dave" || users.at(user).starts_with("$2y$04$")) << "--cost=4 as --cost 4";
+        EXPECT_TRUE(user != "bob" || !std::ranges::count(step.args, "--cost=4") || users.at(user).starts_with("$2y$04$")) << "--cost=4 as --cost 4";
         EXPECT_TRUE(step.changes.count(user) || !before.count(user) || users.at(user) == before.at(user)) << label << user;
       }
       before = users;
