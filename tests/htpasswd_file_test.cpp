@@ -103,7 +103,8 @@ TEST(HtpasswdFileCompose, WritesOnlyWhatTheUserChanged) {
 TEST(HtpasswdFileMerge, AppliesOurChangesToTheFileOnDisk) {
   const std::string base = "alice:A1\r\nbob:B1\r\nmallory:M1\r\n";
   const std::tuple<const char*, std::string, std::string, std::string, Names> cases[] = {
-      // Meanwhile dave was added, mallory removed and alice changed on disk; we added carol. Our new lines end as their first line does.
+      // Meanwhile dave was added, mallory removed and alice changed on disk; we added carol. Our
+      // new lines end as their first line does.
       {"both sides", base + "carol:C1\r\n", "alice:A2\nbob:B1\ndave:D1\n", "alice:A2\nbob:B1\ndave:D1\ncarol:C1\n", {}},
       {"alice changed twice", "alice:A3\r\nbob:B1\r\nmallory:M1\r\n", "alice:A2\r\nbob:B1\r\nmallory:M1\r\n",
        "alice:A3\r\nbob:B1\r\nmallory:M1\r\n", {"alice"}},
