@@ -177,7 +177,7 @@ TEST(SaveSet, ACrashWhileWritingInPlaceNeverShowsAServerAUserOfNeitherText) {
   // other; in the last, half of the longer length ends a new line in the middle of the old one.
   const std::pair<std::string, std::string> texts[] = {
       {"alice:aaaaaaaaaaaaaa\r\nbob:bbbbbbbbbbbbbbbbbbbbbbbb\r\n# note\r\n", "eve:eeeeeeeeeeeeeeeeeeeee\r\n\r\nmallory:m\r\n"},
-      {"carol:c\r\n", "dave:dddddddddddddddddddddd\r\nerin:eeeeeeeeeeeeeeeeeeeeeeee\r\n"},
+      {"carol:ccccccccc\r\n", "dave:dddddddddddddddddddddd\r\nerin:eeeeeeeeeeeeeeeeeeeeeeee\r\n"},
       {"mallory:ab:cdefgh\r\n", "eve:123\r\n"}};
   for (const auto& [old_text, new_text] : texts) {
     const auto old_users = ServerUsers(old_text), new_users = ServerUsers(new_text);
