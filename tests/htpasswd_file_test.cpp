@@ -111,7 +111,7 @@ TEST(HtpasswdFileMerge, AppliesOurChangesToTheFileOnDisk) {
       {"bob removed here, changed there", "alice:A1\r\nmallory:M1\r\n", "alice:A1\r\nbob:B2\r\nmallory:M1\r\n", "alice:A1\r\nmallory:M1\r\n", {"bob"}},
       {"the same change", "alice:A1\r\nbob:B2\r\n", "alice:A1\r\nbob:B2\n# new\n", "alice:A1\r\nbob:B2\n# new\n", {}},
       {"added on both sides", base + "eve:E1\r\n", base + "eve:E2\r\n", base + "eve:E1\r\n", {"eve"}},
-      {"their ends and order", base + "carol:C1\r\n", "bob:B1\nalice:A1\n# x\r\nmallory:M1", "bob:B1\nalice:A1\n# x\r\nmallory:M1\ncarol:C1\n", {}},
+      {"their ends and order", base + "carol:C1\r\n", "bob:B1\r\nalice:A1\n# x\nmallory:M1\r", "bob:B1\r\nalice:A1\n# x\nmallory:M1\r\ncarol:C1\r\n", {}},
       {"a removed user's shadowed line goes too", "bob:B1\r\nmallory:M1\r\n", base + "alice:A9\r\n", "bob:B1\r\nmallory:M1\r\n", {}},
       {"no change on disk", "bob:B1\nalice:A2\n", base, "bob:B1\nalice:A2\n", {}}};
   for (const auto& [label, ours, theirs, expected, conflicts] : cases) {
