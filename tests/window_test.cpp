@@ -209,9 +209,10 @@ TEST(QtDialogs, EachAsksWhatItWasGivenAndHandsBackTheAnswer) {
     next(yes, [](QDialog* d) { return static_cast<TStrengthDialog*>(d)->BcryptCost->setValue(5), QString(); });
     EXPECT_EQ(real.ChooseStrength(nullptr, {10, 5000}), yes ? std::optional(hashes::TStrength{5, 5000}) : std::nullopt);
     EXPECT_EQ(seen, "強度|");
-    next(yes, [](QDialog* d) { return static_cast<QMessageBox*>(d)->button(QMessageBox::Yes)->text() + static_cast<QMessageBox*>(d)->button(QMessageBox::No)->text(); });
+    // The buttons, then the one Enter presses.
+    next(yes, [](QDialog* d) { auto* b = static_cast<QMessageBox*>(d); return b->button(QMessageBox::Yes)->text() + b->button(QMessageBox::No)->text() + b->defaultButton()->text(); });
     EXPECT_EQ(real.Confirm(nullptr, "Vastelo", "remove?"), yes);
-    EXPECT_EQ(seen, "Vastelo|はい(&Y)いいえ(&N)");
+    EXPECT_EQ(seen, "Vastelo|はい(&Y)いいえ(&N)いいえ(&N)");
   }
   for (const auto& [show, icon] : {std::pair{&TDialogs::ShowError, QMessageBox::Critical}, {&TDialogs::ShowInformation, QMessageBox::Information}}) {
     next(true, [](QDialog* d) { return static_cast<QMessageBox*>(d)->text() + QString::number(static_cast<QMessageBox*>(d)->icon()); });
