@@ -79,11 +79,7 @@ class WindowTest : public testing::Test {
   // through its dialog.
   void Load(const std::string& bytes) { WriteBytes(dir.File("users.csv"), bytes), LoadPath(dir.File("users.csv")); }
   void LoadPath(const std::string& path) { dialogs.files.push_back(QString::fromStdString(path)), Run(&TForm1::LoadFileClick); }
-  void OpenHtpasswd(const std::string& path) {
-    dialogs.files.push_back(QString::fromStdString(path));
-    Item("OpenHtpasswdItem")->trigger();
-    Settle();
-  }
+  void OpenHtpasswd(const std::string& path) { dialogs.files.push_back(QString::fromStdString(path)), Item("OpenHtpasswdItem")->trigger(), Settle(); }
   void SaveTo(const std::string& folder) { dialogs.folders.push_back(QString::fromStdString(folder)), Run(&TForm1::SaveDataClick); }
   void Fill(std::initializer_list<const char*> lines) {
     for (const char* l : lines) Table().Strings().Add(l);
