@@ -314,7 +314,7 @@ TEST_F(Job, AnOpenedFileGoesBackLineForLineUnlessChanged) {
 TEST_F(Job, ChangesOnDiskAreMergedAndEveryLossIsAskedFor) {
   const std::string base = "alice:" + Apr1("a1", "aaaaaaaa") + "\nbob:" + Apr1("b1", "bbbbbbbb") + "\nmallory:" + Apr1("m1", "mmmmmmmm") + "\n";
   WriteBytes(dir.File(".htpasswd"), base);
-  WriteBytes(dir.File("passwd.txt"), "bob=b1\r\nmallory=m1\r\nstale=x\r\n");
+  WriteBytes(dir.File("passwd.txt"), "bob\r\nbob=b1\r\nmallory=m1\r\nstale=x\r\n");
   WriteBytes(dir.File(".htaccess"), "AuthUserFile /srv/site/.htpasswd\nAuthName \"Members\"\nRewriteRule ^x$ y\n");
   const core::THtaccessSettings beside = job.OpenHtpasswd(dir.File(".htpasswd"));
   EXPECT_EQ(beside.auth_user_file.value_or("") + " " + beside.auth_name.value_or(""), "/srv/site/.htpasswd Members");
@@ -358,6 +358,9 @@ TEST_F(Job, ChangesOnDiskAreMergedAndEveryLossIsAskedFor) {
   ASSERT_TRUE(Build());
   plan = job.PlanSave(dir.path());
   EXPECT_FALSE(plan.htaccess_differs);
+  TempDir elsewhere;  // whose .htpasswd is no version of the opened one: ours replaces it
+  WriteBytes(elsewhere.File(".htpasswd"), "zed:x\n");
+  EXPECT_EQ(job.PlanSave(elsewhere.path()).changes.removed, std::vector<std::string>{"zed"});
   job.Save(plan, false);
   EXPECT_EQ(ReadBytes(dir.File("passwd.txt")), "alice=a3\r\ncarol=c1\r\n");
 }
