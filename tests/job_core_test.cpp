@@ -235,7 +235,7 @@ TEST_F(Job, ACredentialFileGivesItsRowsUpToTheFirstLineTheTableRefuses) {
   table.Strings().Clear();
   EXPECT_TRUE(Build()) << "an empty table builds in UTF-8 as in Shift-JIS";
   WriteBytes(dir.File("users.csv"), "a,1\r\nb,\xFF\r\n");
-  for (const auto& [path, facts] : {std::pair{dir.File("users.csv"), ":2:0"}, {dir.File("gone.csv"), ":0:2"}}) {
+  for (const auto& [path, facts] : {std::pair{dir.File("users.csv"), ":2:0"}, {dir.File("gone.csv"), ":0:2"}, {dir.File("fifo.csv"), ":0:0"}}) {
     table.Strings().Clear();
     EXPECT_EQ(Caught<text::Exception>([&] { job.LoadCredentials(path); }).facts, path + facts);
   }
