@@ -61,19 +61,20 @@ class Job : public testing::Test {
 };
 
 // Reads that fail, or of a file that ends five bytes in, whatever its size when the read began,
-// and comes two bytes at a time, as a read may give less than it was asked for.
+// and comes two bytes at a time, as a read may give less than it was asked for; every other call
+// is cut short by a signal before it reads, and leaves errno so for the calls after it.
 class ShortReads : public platform::TFileCalls {
  public:
   explicit ShortReads(bool fail) : fail_(fail) {}
   ssize_t Read(int fd, void* buffer, std::size_t size) override {
-    if (fail_) return errno = EIO, -1;
+    if (fail_ || (interrupted_ = !interrupted_)) return errno = fail_ ? EIO : EINTR, -1;
     const ssize_t n = TFileCalls::Read(fd, buffer, std::min<std::size_t>({size, 2, 5 - read_}));
     read_ += n > 0 ? static_cast<std::size_t>(n) : 0;
     return n;
   }
 
  private:
-  bool fail_;
+  bool fail_, interrupted_ = false;
   std::size_t read_ = 0;
 };
 
