@@ -49,7 +49,7 @@ TEST_F(FormatsTest, TheChoicesAreRememberedAndNonsenseGivesTheDefaults) {
   EXPECT_EQ(form->CurrentOptions(), (core::TSettings{hashes::Format::Bcrypt, {4, 999'999'999}, true}));
   {
     QSettings store(QStringLiteral("Vastelo"), QStringLiteral("Vastelo"));
-    for (const auto& [key, nonsense] : {std::pair{"hash/format", "rot13"}, {"hash/bcryptCost", "99"}, {"hash/sha512Rounds", "many"}, {"text/encoding", "EBCDIC"}})
+    for (const auto& [key, nonsense] : {std::pair{"hash/format", "rot13"}, {"hash/bcryptCost", "99"}, {"hash/sha512Rounds", "999"}, {"text/encoding", "EBCDIC"}})
       store.setValue(key, nonsense);
   }
   form = std::make_unique<TForm1>();
