@@ -43,8 +43,8 @@ TEST_F(WindowTest, TheProgramShowsTheWindowTheTestsBuild) {
 }
 
 TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
-  EXPECT_EQ(std::make_tuple(form->objectName(), form->windowTitle(), QCoreApplication::applicationName(), form->pos(), form->Label4->pos(), form->Label4->height()),
-            std::make_tuple(QString("Form1"), QString("Vastelo"), QString("Vastelo"), QPoint(191, 105), QPoint(8, 20), 12));
+  EXPECT_EQ(std::make_tuple(form->objectName(), form->windowTitle(), QCoreApplication::applicationName(), form->pos(), form->Label4->objectName(), form->Label4->pos(), form->Label4->height()),
+            std::make_tuple(QString("Form1"), QString("Vastelo"), QString("Vastelo"), QPoint(191, 105), QString("Label4"), QPoint(8, 20), 12));
   EXPECT_EQ(form->ClientArea->geometry(), QRect(0, form->menuBar()->height(), 601, 450)) << "below the menu bar";
   EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "the window is not resizable";
   EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -95,9 +95,10 @@ TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
   EXPECT_TRUE(form->UserList->verticalHeader()->isHidden()) << "no row numbers";
   EXPECT_EQ(QFontInfo(form->UserList->font()).family() + u'|' + QFontInfo(form->font()).family(), "IPAGothic|IPAPGothic") << "the substitute fonts are installed";
   // The boxes are named as the groups around them; the read-only edit box is greyed; the cell editor has no frame of its own.
-  EXPECT_EQ(std::make_tuple(form->UserList->accessibleName(), form->Htaccess->accessibleName(), form->Htpasswd->accessibleName(),
-                            form->LabeledEdit2->palette().color(QPalette::Base), Editor()->hasFrame()),
-            std::make_tuple(QString("認証に使用するリスト"), form->GroupBox2->title(), form->GroupBox3->title(), form->palette().color(QPalette::Midlight), false));
+  EXPECT_EQ(std::make_tuple(form->UserList->accessibleName() + Editor()->accessibleName(), form->UserList->accessibleDescription(), form->Htaccess->accessibleName(),
+                            form->Htpasswd->accessibleName(), form->LabeledEdit2->palette().color(QPalette::Base), Editor()->hasFrame()),
+            std::make_tuple(QString("認証に使用するリスト認証に使用するリスト"), form->Label4->text(), form->GroupBox2->title(), form->GroupBox3->title(),
+                            form->palette().color(QPalette::Midlight), false));
   EXPECT_EQ(QApplication::windowIcon().availableSizes(), (QList<QSize>{{16, 16}, {32, 32}}));
   EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "キャンセル") << "Qt's dialogs speak Japanese";
 
