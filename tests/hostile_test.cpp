@@ -21,7 +21,6 @@ TEST_F(WindowTest, OddAndHugeCellsAreShownAndKeptWhole) {
   std::string line = "user,";
   line.resize(size, 'p');
   Load(line);
-  line.clear();
   ASSERT_TRUE(Errors().empty());
   ASSERT_EQ(Table().Strings().Count(), 1);
   EXPECT_EQ(form->UserList->model()->index(0, 1).data(), QString(4096, u'p') + u'…') << "its start is shown";
