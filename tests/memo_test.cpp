@@ -19,11 +19,14 @@ class MemoTest : public WindowTest {
     QTest::mouseClick(form->Htpasswd->viewport(), Qt::LeftButton, Qt::ShiftModifier, to);
     return form->Htpasswd->SelectedText();
   }
+  // A box as the screen shows it once pending paints are done: a change the box did not ask to
+  // repaint does not reach it.
+  static QImage Shown(const QWidget* w) { return Settle(), w->screen()->grabWindow(w->window()->winId()).toImage().copy(QRect(w->mapTo(w->window(), QPoint()), w->size())); }
   // Pixels in each screen row band that `counts` takes: whether each row shows a selection, its
   // text, or selected text. By default those of the selection's colour.
   std::vector<int> PixelsByRow(int rows, const std::function<bool(QRgb)>& counts = {}) const {
     const QRgb band = form->Htpasswd->palette().color(QPalette::Highlight).rgb();
-    const QImage image = form->Htpasswd->viewport()->grab().toImage();
+    const QImage image = Shown(form->Htpasswd->viewport());
     std::vector<int> found(static_cast<std::size_t>(rows));
     for (int r = 0; r < rows; ++r)
       for (int y = 2 + r * Height(); y < 2 + (r + 1) * Height(); ++y)
@@ -56,9 +59,10 @@ TEST_F(MemoTest, WrappedLinesSelectCopyAndShowFocusWhereTheyAre) {
 
   // Drag along the second screen row of the wrapped line: exactly that row is selected and drawn so.
   const int right = memo->viewport()->width() - 3;
-  QTest::mousePress(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(1, 2));
+  QTest::mousePress(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(1, 2)), Settle();  // painted before the drag
   QTest::mouseMove(memo->viewport(), RowPoint(1, right));
   const QString row1 = memo->SelectedText();
+  EXPECT_GT(PixelsByRow(2)[1], 0) << "drawn while it is dragged";
   // A row takes every double-byte character (two cells each) that fits between the margins.
   EXPECT_EQ(row1.size(), (memo->viewport()->width() - 4) / cell / 2) << row1.toStdString();
   EXPECT_TRUE(whole.indexOf(row1) > 0) << row1.toStdString();
@@ -98,7 +102,7 @@ TEST_F(MemoTest, WrappedLinesSelectCopyAndShowFocusWhereTheyAre) {
   QApplication::clipboard()->clear();
   Key(Qt::Key_Insert, Qt::ControlModifier);
   EXPECT_EQ(QApplication::clipboard()->text(), "");
-  const QImage image = memo->viewport()->grab().toImage();
+  const QImage image = Shown(memo->viewport());
   EXPECT_EQ(image.pixel(RowPoint(3, 2)), memo->palette().color(QPalette::Text).rgb()) << "a caret where the focus is";
   EXPECT_EQ(image.pixel(RowPoint(4, 2)), memo->palette().color(QPalette::Base).rgb());
 }
@@ -106,10 +110,10 @@ TEST_F(MemoTest, WrappedLinesSelectCopyAndShowFocusWhereTheyAre) {
 TEST_F(MemoTest, AnEmptyBoxShowsItsFocusAndLongTextScrollsByKey) {
   TMemo* memo = form->Htpasswd;
   EXPECT_EQ(memo->viewport()->cursor().shape(), Qt::IBeamCursor) << "text to select";
-  EXPECT_EQ(memo->viewport()->grab().toImage().pixel(RowPoint(0, 2)), memo->palette().color(QPalette::Base).rgb());
+  EXPECT_EQ(Shown(memo->viewport()).pixel(RowPoint(0, 2)), memo->palette().color(QPalette::Base).rgb());
   QTest::mouseClick(memo->viewport(), Qt::LeftButton);  // a click gives it the focus
   Settle();
-  const QImage caret = memo->viewport()->grab().toImage();
+  const QImage caret = Shown(memo->viewport());
   EXPECT_EQ(std::make_pair(caret.pixel(RowPoint(0, 2)), caret.pixel(RowPoint(0, 3))),
             std::make_pair(memo->palette().color(QPalette::Text).rgb(), memo->palette().color(QPalette::Base).rgb()));
   for (int i = 0; i < 100; ++i) memo->Append("line " + std::to_string(i));
