@@ -115,7 +115,7 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
          "", 0, {{"carol", "c2"}, {"eve", "?"}, {encoded(kSato), "sato"}}},
         {{"add", htpasswd, "--format", "apr1", "--", "-x"}, "x1\n", 0, {{"-x", "x1"}}},  // a name after "--" is no option
         {{"delete", htpasswd, "bob", "zed"}, "", 6, {}},
-        {{"delete", htpasswd, "Eve", "bob"}, "", 0, {{"bob", "-"}, {"eve", "-"}}},  // not in the file's order
+        {{"delete", htpasswd, "Eve", "bob", "eve"}, "", 0, {{"bob", "-"}, {"eve", "-"}}},  // not in the file's order, one twice
         {{"verify", htpasswd, "alice"}, "new\n", 0, {}},                  {{"verify", htpasswd, kYamada}, kYamadaPassword + "\n", 0, {}},
         {{"verify", htpasswd, "alice"}, "wonderland\n", 3, {}},           {{"verify", htpasswd, "zed"}, "x\n", 6, {}},
         {{"delete", htpasswd, kYamada}, "", 0, {{encoded(kYamada), "-"}}},
@@ -185,7 +185,7 @@ TEST(CliCommands, BadInputWritesNothing) {
     std::string said = "";  // in it: where a file's fault is, as an editor's jump list reads it
   } cases[] = {
       {{"build", dir.File("bad.csv"), "-o", dir.File("out")}, "", 4, 1, dir.File("bad.csv") + ":2: 2 "},   {{"build", dir.File("empty.csv"), "-o", dir.File("out")}, "", 4},
-      {{"build", dir.File("empty.csv"), "-o", dir.File("file/x")}, "", 4}, {{"build", dir.File("first.csv"), "-o", dir.File("out")}, "", 4, 1, dir.File("first.csv") + ":1: "},
+      {{"build", dir.File("plain.csv"), "-o", dir.File("file/x")}, "", 4, 1, "/file/x\" を開けません"}, {{"build", dir.File("first.csv"), "-o", dir.File("out")}, "", 4, 1, dir.File("first.csv") + ":1: "},
       {{"add", htpasswd, "a:b"}, "x\n", 4},                            {{"add", htpasswd, "bob"}, "\n", 4},
       {{"add", htpasswd, "bob", "--format", "des"}, "\xF0\x9F\x98\x80\n", 4},
       {{"add", htpasswd, "plain"}, "x\n", 4},  // an earlier line of the name would win
