@@ -313,14 +313,14 @@ TEST_F(Job, AnOpenedFileGoesBackLineForLineUnlessChanged) {
 }
 
 TEST_F(Job, ChangesOnDiskAreMergedAndEveryLossIsAskedFor) {
-  const std::string base = "alice:" + Apr1("a1", "aaaaaaaa") + "\nbob:" + Apr1("b1", "bbbbbbbb") + "\nmallory:" + Apr1("m1", "mmmmmmmm") + "\n";
+  const std::string base = "alice:" + Apr1("a1", "aaaaaaaa") + "\nb:" + Apr1("b1", "bbbbbbbb") + "\nmallory:" + Apr1("m1", "mmmmmmmm") + "\n";
   WriteBytes(dir.File(".htpasswd"), base);
-  WriteBytes(dir.File("passwd.txt"), "bob\r\nbob=b1\r\nmallory=m1\r\nstale=x\r\n");
+  WriteBytes(dir.File("passwd.txt"), "b\r\nb=b1\r\nmallory=m1\r\nstale=x\r\n");
   WriteBytes(dir.File(".htaccess"), "AuthUserFile /srv/site/.htpasswd\nAuthName \"Members\"\nRewriteRule ^x$ y\n");
   const core::THtaccessSettings beside = job.OpenHtpasswd(dir.File(".htpasswd"));
   EXPECT_EQ(beside.auth_user_file.value_or("") + " " + beside.auth_name.value_or(""), "/srv/site/.htpasswd Members");
   // Meanwhile another program adds dave, removes mallory and changes alice's password.
-  const std::string theirs = "alice:" + Apr1("a2", "cccccccc") + "\nbob:" + Apr1("b1", "bbbbbbbb") + "\ndave:" + Apr1("d1", "dddddddd") + "\n";
+  const std::string theirs = "alice:" + Apr1("a2", "cccccccc") + "\nb:" + Apr1("b1", "bbbbbbbb") + "\ndave:" + Apr1("d1", "dddddddd") + "\n";
   WriteBytes(dir.File(".htpasswd"), theirs);
   Add("carol", "c1");
   job.SetAuth("/srv/site/.htpasswd", "Members");
@@ -334,11 +334,11 @@ TEST_F(Job, ChangesOnDiskAreMergedAndEveryLossIsAskedFor) {
   EXPECT_TRUE(AprAccepts("a2", users.at("alice")) && AprAccepts("d1", users.at("dave")) && AprAccepts("c1", users.at("carol")));
   EXPECT_EQ(users.count("mallory"), 0u);
   EXPECT_TRUE(ReadBytes(dir.File(".htaccess")).find("RewriteRule") != std::string::npos);
-  EXPECT_EQ(ReadBytes(dir.File("passwd.txt")), "bob=b1\r\ncarol=c1\r\n") << "held users keep their record";
+  EXPECT_EQ(ReadBytes(dir.File("passwd.txt")), "b=b1\r\ncarol=c1\r\n") << "held users keep their record";
   EXPECT_EQ(table.Strings().Count(), 4) << "the saved file is the one now opened";
 
   // Removing a user asks; a user changed on both sides asks; a change made after the plan refuses.
-  table.RemoveRow(2);  // bob
+  table.RemoveRow(2);  // b
   table.SetCellText(table::ValueColumn, 1, "a3");
   const std::string now = ReadBytes(dir.File(".htpasswd"));
   std::string other = now;
@@ -346,7 +346,7 @@ TEST_F(Job, ChangesOnDiskAreMergedAndEveryLossIsAskedFor) {
   WriteBytes(dir.File(".htpasswd"), other);
   ASSERT_TRUE(Build());
   plan = job.PlanSave(dir.path());
-  EXPECT_EQ(plan.changes.removed, std::vector<std::string>{"bob"});
+  EXPECT_EQ(plan.changes.removed, std::vector<std::string>{"b"});
   EXPECT_EQ(plan.conflicts, std::vector<std::string>{"alice"});
   WriteBytes(dir.File(".htpasswd"), now);
   EXPECT_NE(FailureMessage<text::Exception>([&] { job.Save(plan, true); }), "");
