@@ -9,7 +9,7 @@ using namespace std::string_view_literals;
 TEST(Utf8, FindsWhereATextStopsBeingUtf8) {
   constexpr auto kAll = std::string_view::npos;
   const std::pair<std::string_view, std::size_t> cases[] = {
-      {"a\u00E9\u0800\uD7FF\uE000\U00010000\U0010FFFF", kAll},  // every sequence length at its bounds
+      {"a\u0080\u07FF\u0800\uD7FF\uE000\U00010000\U0010FFFF", kAll},  // every sequence length at its bounds
       {"\xC0\xAF", 0}, {"\xC1\xBF", 0}, {"\xE0\x9F\xBF", 0}, {"\xF0\x8F\xBF\xBF", 0},  // overlong
       {"\xED\xA0\x80", 0}, {"\xF4\x90\x80\x80", 0}, {"\xF5\x80\x80\x80", 0},        // surrogate, past U+10FFFF
       {"\x80", 0}, {"\xFF", 0}, {"ab\xE3\x81", 2}, {"ab\xE3\x81x", 2}, {"\xC3(", 0},       // stray, cut off
