@@ -173,7 +173,7 @@ TEST(CliCommands, BadInputWritesNothing) {
   TempDir dir;
   const std::string htpasswd = dir.File("site/.htpasswd"), big = "$2y$18$" + std::string(53, 'a');
   std::filesystem::create_directory(dir.File("site"));
-  WriteBytes(htpasswd, "alice:" + std::string("$apr1$abcdefgh$") + std::string(22, 'a') + "\nplain:text\nbig:" + big + "\n");
+  WriteBytes(htpasswd, "plain:text\nalice:" + std::string("$apr1$abcdefgh$") + std::string(22, 'a') + "\nbig:" + big + "\n");
   const std::pair<const char*, std::string> files[] = {
       {"bad.csv", "a,b\nc,\xff\n"}, {"empty.csv", ""}, {"dup.csv", "x,1\nX,2\n"}, {"nul", "a:b\n\0"}, {"file", "x"}, {"plain.csv", "plain,x\n"}, {"first.csv", "\xff,x\n"}};
   for (const auto& [name, bytes] : files) WriteBytes(dir.File(name), std::string(bytes.data(), bytes.size() + (name[0] == 'n')));
@@ -191,9 +191,9 @@ TEST(CliCommands, BadInputWritesNothing) {
       {{"add", htpasswd, "plain"}, "x\n", 4},  // an earlier line of the name would win
       {{"add", dir.File("nul"), "bob"}, "x\n", 4, 1, dir.File("nul") + ":2: 2 "},                     {{"add", dir.File("none/.htpasswd"), "bob"}, "x\n", 4},
       {{"import", htpasswd, dir.File("dup.csv")}, "", 4, 1, dir.File("dup.csv") + ":2: "},
-      {{"import", htpasswd, dir.File("plain.csv")}, "", 4, 1, "「plain」は 2 行目に先にあり"},  // which the server would use
+      {{"import", htpasswd, dir.File("plain.csv")}, "", 4, 1, "「plain」は 1 行目に先にあり"},  // which the server would use
       {{"delete", htpasswd, "zed", "alice", "nobody"}, "", 6, 2},     {{"delete", htpasswd, "alice", "big"}, "", 4},
-      {{"verify", htpasswd, "plain"}, "text\n", 4, 1, "2 行目のハッシュ"},                    {{"verify", htpasswd, "big"}, "x\n", 4, 1, "コスト 18 は"},
+      {{"verify", htpasswd, "plain"}, "text\n", 4, 1, "1 行目のハッシュ"},                    {{"verify", htpasswd, "big"}, "x\n", 4, 1, "コスト 18 は"},
   };
   const std::string before = Snapshot(dir);
   for (const auto& c : cases) {
