@@ -96,9 +96,9 @@ TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
   EXPECT_EQ(QFontInfo(form->UserList->font()).family() + u'|' + QFontInfo(form->font()).family(), "IPAGothic|IPAPGothic") << "the substitute fonts are installed";
   // The boxes are named as the groups around them; the read-only edit box is greyed; the cell editor has no frame of its own.
   EXPECT_EQ(std::make_tuple(form->UserList->accessibleName(), Editor()->accessibleName(), form->UserList->accessibleDescription(), form->Htaccess->accessibleName(),
-                            form->Htpasswd->accessibleName(), form->LabeledEdit2->palette().color(QPalette::Base), Editor()->hasFrame()),
+                            form->Htpasswd->accessibleName(), form->LabeledEdit2->palette().color(QPalette::Base), Editor()->hasFrame(), Editor()->objectName()),
             std::make_tuple(QString("認証に使用するリスト"), form->GroupBox1->title(), form->Label4->text(), form->GroupBox2->title(), form->GroupBox3->title(),
-                            form->palette().color(QPalette::Midlight), false));
+                            form->palette().color(QPalette::Midlight), false, QString("UserListEditor")));
   EXPECT_EQ(QApplication::windowIcon().availableSizes(), (QList<QSize>{{16, 16}, {32, 32}}));
   EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "キャンセル") << "Qt's dialogs speak Japanese";
 
