@@ -125,7 +125,7 @@ TEST_F(WindowTest, GroupFramesRunThroughTheMiddleOfTheirCaptions) {
     const QPalette& p = group->palette();
     EXPECT_EQ(std::make_tuple(image.pixel(x, top), image.pixel(x, top + 1), image.pixel(x, top + 2)),
               std::make_tuple(p.dark().color().rgb(), p.light().color().rgb(), p.window().color().rgb())) << "two pixels thick";
-    EXPECT_EQ(image.pixel(0, top + 2), p.dark().color().rgb()) << "the left line at the left edge";
+    EXPECT_EQ(std::make_pair(image.pixel(0, top + 2), image.pixel(image.width() - 1, top + 2)), std::make_pair(p.dark().color().rgb(), p.light().color().rgb())) << "the sides at the edges";
     const int caption_end = 6 + group->fontMetrics().horizontalAdvance(group->title()) + 4;
     EXPECT_EQ(image.pixel(caption_end - 1, top), p.window().color().rgb());
     EXPECT_EQ(image.pixel(caption_end + 1, top), p.dark().color().rgb());
