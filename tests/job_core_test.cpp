@@ -226,7 +226,7 @@ TEST_F(Job, ACredentialFileGivesItsRowsUpToTheFirstLineTheTableRefuses) {
     ScriptedRandom again;
     const hashes::TScopedRandomSource scoped_again(again);
     std::optional<core::TBuiltFiles> built;
-    const auto build = [&] { built = core::BuildCredentialFile(path, job.Settings(), "//.htpasswd", "Protected_area", [](auto, auto) { return true; }); };
+    const auto build = [&] { built = core::BuildCredentialFile(path, job.Settings(), "//.htpasswd", "Protected_area", [](auto done, auto all) { EXPECT_LE(done, all); return true; }); };
     EXPECT_EQ(read(build), message);
     EXPECT_EQ(built && built->users ? built->htpasswd + built->htaccess + built->passwd : "", message.empty() ? saved : "");
   }
