@@ -264,9 +264,9 @@ TEST_F(Job, AnOpenedFileGoesBackLineForLineUnlessChanged) {
   crypt_data data{};
   const std::string sha256 = crypt_r("spw", "$5$saltsalt", &data);
   // Lines a server skips or reads in its own way, each kept where it stands.
-  const std::string file = "# managed by ops\n" + alice + "\r\n\r\nsha:" + sha256 + "\nuser4:pass4\r\nalice:" +
-                           Apr1("old", "12345678") + "\nname=with:" + Apr1("x", "abcdefgh") + "\n" +
-                           "\xE3\x82\xAB\xE3\x82\x99" "\xE3\x82\xB9\xE3\x83\x88:" + Apr1("g", "abcdefgh") + "\n" +
+  const std::string file = "\xE3\x82\xAB\xE3\x82\x99" "\xE3\x82\xB9\xE3\x83\x88:" + Apr1("g", "abcdefgh") + "\n# managed by ops\n" + alice +
+                           "\r\n\r\nsha:" + sha256 + "\nuser4:pass4\r\nalice:" + Apr1("old", "12345678") + "\nname=with:" +
+                           Apr1("x", "abcdefgh") + "\n" +
                            "\xEF\xA4\xA9:" + Apr1("f", "abcdefgh") + "\nuser\xC3\xA6:" + Apr1("u", "abcdefgh");
   WriteBytes(dir.File(".htpasswd"), file);
   for (const bool utf8 : {false, true}) {
@@ -279,7 +279,7 @@ TEST_F(Job, AnOpenedFileGoesBackLineForLineUnlessChanged) {
       EXPECT_EQ(job.Result()->htpasswd, file) << utf8;
     }
   }
-  EXPECT_EQ(table.Strings().Held(1), sha256) << "a SHA-256 crypt line is a user like any other";
+  EXPECT_EQ(table.Strings().Held(2), sha256) << "a SHA-256 crypt line is a user like any other";
   // A login is looked up as the servers look it up, by the bytes of the name's line: the decomposed
   // name as the file has it, not as the table shows it.
   EXPECT_EQ(job.HashForLogin("\xE3\x82\xAB\xE3\x82\x99" "\xE3\x82\xB9\xE3\x83\x88").value_or(""), Apr1("g", "abcdefgh"));
@@ -287,16 +287,16 @@ TEST_F(Job, AnOpenedFileGoesBackLineForLineUnlessChanged) {
   // One user changed, one renamed, one removed: only their lines change.
   job.SetSettings({hashes::Format::Des, {}, false});
   job.OpenHtpasswd(dir.File(".htpasswd"));
-  table.SetCellText(table::ValueColumn, 1, "new");
-  table.SetCellText(table::KeyColumn, 2, "sha2");
-  table.RemoveRow(3);
+  table.SetCellText(table::ValueColumn, 2, "new");
+  table.SetCellText(table::KeyColumn, 3, "sha2");
+  table.RemoveRow(4);
   ASSERT_TRUE(Build());
   std::vector<std::string> lines = text::SplitLines(job.Result()->htpasswd);
-  ASSERT_GE(lines.size(), 5u);
-  EXPECT_EQ(lines[0], "# managed by ops");
-  EXPECT_TRUE(lines[1].starts_with("alice:") && AprAccepts("new", lines[1].substr(6))) << lines[1];
-  EXPECT_EQ(lines[3], "sha2:" + sha256) << "a hash does not depend on the name";
-  EXPECT_EQ(lines[4], "user4:pass4");
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(lines[1], "# managed by ops");
+  EXPECT_TRUE(lines[2].starts_with("alice:") && AprAccepts("new", lines[2].substr(6))) << lines[2];
+  EXPECT_EQ(lines[4], "sha2:" + sha256) << "a hash does not depend on the name";
+  EXPECT_EQ(lines[5], "user4:pass4");
   EXPECT_EQ(job.Result()->htpasswd_shown, text::JoinLines(lines)) << "the screen's lines end alike, whatever the file's";
 
   // A file that cannot be read as lines is refused whole, naming the line, and leaves an empty table.
