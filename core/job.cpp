@@ -36,10 +36,9 @@ std::string RealPath(const std::string& path) {
   return real ? std::string(real.get()) : platform::AbsolutePath(path);
 }
 
-// The part of a path up to and including its last "/", or "./": where a file beside it is named.
-std::string FolderPrefix(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+// A folder ready to have a file's name put after it.
+std::string WithSlash(const std::string& folder) {
+  return folder.empty() || folder.back() != '/' ? folder + "/" : folder;
 }
 
 }  // namespace
@@ -113,7 +112,8 @@ THtaccessSettings TJob::OpenHtpasswd(const std::string& path) {
   strings.EndUpdate();
   opened_ = std::move(opened);
   Changed();
-  const std::optional<std::string> htaccess = ReadIfPresent(FolderPrefix(opened_->path) + ".htaccess");
+  const std::optional<std::string> htaccess =
+      ReadIfPresent(WithSlash(platform::FolderOf(opened_->path)) + ".htaccess");
   return htaccess ? ReadHtaccessSettings(*htaccess) : THtaccessSettings{};
 }
 
@@ -311,7 +311,7 @@ std::string TJob::PlanHtpasswdFile(TSavePlan& plan) const {
 
 TSavePlan TJob::PlanHtpasswd(const std::string& path) const {
   TSavePlan plan;
-  plan.folder = FolderPrefix(path);
+  plan.folder = WithSlash(platform::FolderOf(path));
   plan.htpasswd_path = path;
   std::string htpasswd = PlanHtpasswdFile(plan);
   plan.files.push_back({path, std::move(htpasswd), FileKind::Public});
@@ -320,7 +320,7 @@ TSavePlan TJob::PlanHtpasswd(const std::string& path) const {
 
 TSavePlan TJob::PlanSave(const std::string& folder) const {
   TSavePlan plan;
-  plan.folder = folder.empty() || folder.back() != '/' ? folder + "/" : folder;
+  plan.folder = WithSlash(folder);
   plan.htpasswd_path = plan.folder + ".htpasswd";
   const std::string htaccess_path = plan.folder + ".htaccess";
   std::string htpasswd = PlanHtpasswdFile(plan);
