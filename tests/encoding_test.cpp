@@ -37,8 +37,9 @@ TEST_F(WindowTest, AFileThatLooksWrittenInTheOtherEncodingIsOfferedToBeReadInIt)
   OpenHtpasswd(dir.File("existing"));
   EXPECT_TRUE(dialogs.questions.empty());
   // A realm beyond ASCII is marked in UTF-8 mode, where a browser may show it garbled; the mark
-  // follows the text and the mode.
-  for (const auto& [utf8, name, marked] : {std::tuple{true, "会員", true}, {false, "会員", false}, {true, "Members", false}}) {
+  // follows the text and the mode. ASCII ends with DEL; U+0080 is the first character beyond it.
+  for (const auto& [utf8, name, marked] : {std::tuple{true, "会員", true}, {false, "会員", false},
+                                            {true, "Members\x7F", false}, {true, "Members\u0080", true}}) {
     Choose(hashes::Format::Des, utf8);
     form->AuthName->setText(QString::fromUtf8(name));
     EXPECT_EQ(form->AuthNameWarning->isVisible(), marked) << name;
