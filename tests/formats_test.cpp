@@ -178,9 +178,9 @@ TEST_F(FormatsTest, CellsTheServerReadsOtherwiseCarryAMarkThatSaysWhy) {
 TEST(StrengthDialog, OffersTheBoundsAndTheTimeOfOneVerification) {
   TStrengthDialog dialog(nullptr, {10, 100'000});
   dialog.show();
-  EXPECT_TRUE(dialog.BcryptCost->y() < dialog.BcryptTime->y() && dialog.BcryptTime->y() < dialog.Sha512Rounds->y() &&
-              dialog.Sha512Rounds->y() < dialog.Sha512Time->y() && dialog.Sha512Time->y() < dialog.findChild<QDialogButtonBox*>()->y())
-      << "laid out, each below the one before";
+  EXPECT_TRUE(0 < dialog.BcryptCost->y() && dialog.BcryptCost->y() < dialog.BcryptTime->y() &&
+              dialog.BcryptTime->y() < dialog.Sha512Rounds->y() && dialog.Sha512Rounds->y() < dialog.Sha512Time->y() &&
+              dialog.Sha512Time->y() < dialog.findChild<QDialogButtonBox*>()->y()) << "laid out, each below the one before";
   EXPECT_EQ(dialog.Sha512Time->text(), "照合 1 回の時間を測っています…") << "measured off the window's thread";
   // QtTest's own waiting macros only return on failure here: GoogleTest must be told.
   EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.Sha512Time->text().startsWith("照合 1 回に 約"); })) << dialog.Sha512Time->text().toStdString();

@@ -243,6 +243,10 @@ TEST(SaveSet, EveryFileGetsTheOwnerModeAclAndAttributesTheServerAndTheUserNeed) 
   EXPECT_EQ(value, kept);
   EXPECT_EQ(getxattr(set[0].path.c_str(), "user.empty", nullptr, 0), 0) << "an attribute without a value is kept too";
   EXPECT_EQ(getxattr(set[1].path.c_str(), "user.only", nullptr, 0), 1) << "and a file's only one";
+  // Attributes that cannot be listed cannot be copied: the file is written in place and keeps them.
+  struct : platform::TFileCalls { ssize_t Flistxattr(int, char*, std::size_t) override { return errno = EIO, -1; } } unlisted;
+  EXPECT_EQ(([&] { const platform::TScopedFileCalls scoped(unlisted); return Save(set); })(), "");
+  EXPECT_EQ(getxattr(set[1].path.c_str(), "user.only", nullptr, 0), 1);
   EXPECT_EQ(AclText(set[2].path), "u::rw-,g::---,o::---");
   // An existing passwd.txt written in place loses an ACL that let somebody else read it.
   acl_t readable = acl_from_text("u::rw-,u:65534:r--,g::---,m::r--,o::---");
