@@ -128,7 +128,7 @@ TEST(HtpasswdFileHtaccess, ReadsTheSettingsAServerWouldUse) {
       {"AuthUserFile //.htpasswd\r\nAuthGroupFile /dev/null\r\nAuthName \"Protected_area\"\r\nAuthType Basic\r\n", "//.htpasswd", "Protected_area"},
       {"  authuserfile\t\"/srv/my site/.htpasswd\" \n\tAUTHNAME \"Say \\\"hi\\\" a\"b\\\"\nAuthName second\nAuthUserFile /x\n",
        "/srv/my site/.htpasswd", "Say \"hi\" a\"b\\"},  // Apache refuses a bare quote inside: it is kept, as is a last backslash
-      {"AuthNameX a\n# AuthName b\nAuthName plain\nAuthUserFile \"\"", "", "plain"},
+      {"AuthType x\nAuthNameX a\n# AuthName b\nAuthName plain\nAuthUserFile \"\"", "", "plain"},
       {"AuthName tail\"\r\nAuthUserFile \"", "\"", "tail\""},  // a quote only closes what one opened
       {"", std::nullopt, std::nullopt}};
   for (const auto& [bytes, auth_user_file, auth_name] : cases) {
