@@ -97,12 +97,7 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
     const std::string kSato = "\xE4\xBD\x90\xE8\x97\xA4";  // 佐藤
     WriteBytes(dir.File("more.csv"), encoded("carol,c2\neve,\n" + kSato + ",sato\n"));
     // The users each step gives a password ("?": a generated one it tells, "-": removed).
-    const struct {
-      std::vector<std::string> args;
-      std::string input;
-      int code;
-      std::map<std::string, std::string> changes;
-    } steps[] = {
+    const struct { std::vector<std::string> args; std::string input; int code; std::map<std::string, std::string> changes; } steps[] = {
         {{"build", dir.File("users.csv"), "-o", site, "--format", utf8 ? "bcrypt" : "des", "--cost", "4"}, "", 0,
          {{"alice", "wonderland"}, {"bob", "?"}, {encoded(kYamada), encoded(kYamadaPassword)}}},
         {{"add", htpasswd, "carol", "--format", "apr1"}, "c1\r\n", 0, {{"carol", "c1"}}},
@@ -179,9 +174,7 @@ TEST(CliCommands, BadInputWritesNothing) {
       {"bad.csv", "a,b\nc,\xff\n"}, {"empty.csv", ""}, {"dup.csv", "x,1\nX,2\n"}, {"nul", "a:b\n\0"}, {"file", "x"}, {"plain.csv", "plain,x\n"}, {"first.csv", "\xff,x\n"}};
   for (const auto& [name, bytes] : files) WriteBytes(dir.File(name), std::string(bytes.data(), bytes.size() + (name[0] == 'n')));
   const struct {
-    std::vector<std::string> args;
-    std::string input;
-    int code;
+    std::vector<std::string> args; std::string input; int code;
     std::size_t lines = 1;  // on stderr
     std::string said = "";  // in it: where a file's fault is, as an editor's jump list reads it
   } cases[] = {
