@@ -89,10 +89,10 @@ TEST_F(MemoTest, WrappedLinesSelectCopyAndShowFocusWhereTheyAre) {
   EXPECT_EQ(Select(RowPoint(3, 2) + QPoint(0, Height() / 2 - 1), RowPoint(3, right)), "short");
   EXPECT_EQ(Select(RowPoint(3, 2 + cell * 44 / 10), RowPoint(3, 2 + cell * 16 / 10)), "or");
   EXPECT_TRUE(PixelsByRow(4)[3] <= 2 * cell * Height() && PixelsByRow(4, [&](QRgb p) { return qGray(p) < band_grey - 8; })[3] > 0) << "the band covers the selection only, the rest keeps its text";
-  QTest::mouseDClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(3, 5));
-  EXPECT_EQ(memo->SelectedText(), "short");
+  QTest::mouseDClick(memo->viewport(), Qt::LeftButton, Qt::NoModifier, RowPoint(1, 5));
+  EXPECT_EQ(memo->SelectedText(), whole.section('\n', 0, 0));
   Key(Qt::Key_A, Qt::ControlModifier);
-  EXPECT_EQ(memo->SelectedText(), whole) << "select all starts at the top, wherever the anchor was";
+  EXPECT_EQ(memo->SelectedText(), whole) << "select all runs from the top to the end, wherever the selection was";
   Key(Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(QApplication::clipboard()->text(), whole);
 
