@@ -40,7 +40,7 @@ int Build(const std::vector<std::string>& words) {
   // The window's table builds its one empty placeholder row as a user; a command has no such row.
   if (built.users == 0) throw TFailure(kBadInput, "\"" + Shown(args[0]) + "\" にユーザがいません");
   MakeFolders(*folder);
-  const std::string base = *folder + (folder->back() == '/' ? "" : "/");
+  const std::string base = platform::WithSlash(*folder);
   const TFolderLock lock(*folder);
   const TSignalsHeld held;
   core::SaveFileSet({{base + ".htpasswd", built.htpasswd, core::FileKind::Public},

@@ -36,11 +36,6 @@ std::string RealPath(const std::string& path) {
   return real ? std::string(real.get()) : platform::AbsolutePath(path);
 }
 
-// A folder ready to have a file's name put after it.
-std::string WithSlash(const std::string& folder) {
-  return folder.empty() || folder.back() != '/' ? folder + "/" : folder;
-}
-
 }  // namespace
 
 std::string HtaccessText(std::string_view auth_user_file, std::string_view auth_name) {
@@ -113,7 +108,7 @@ THtaccessSettings TJob::OpenHtpasswd(const std::string& path) {
   opened_ = std::move(opened);
   Changed();
   const std::optional<std::string> htaccess =
-      ReadIfPresent(WithSlash(platform::FolderOf(opened_->path)) + ".htaccess");
+      ReadIfPresent(platform::WithSlash(platform::FolderOf(opened_->path)) + ".htaccess");
   return htaccess ? ReadHtaccessSettings(*htaccess) : THtaccessSettings{};
 }
 
@@ -311,7 +306,7 @@ std::string TJob::PlanHtpasswdFile(TSavePlan& plan) const {
 
 TSavePlan TJob::PlanHtpasswd(const std::string& path) const {
   TSavePlan plan;
-  plan.folder = WithSlash(platform::FolderOf(path));
+  plan.folder = platform::WithSlash(platform::FolderOf(path));
   plan.htpasswd_path = path;
   std::string htpasswd = PlanHtpasswdFile(plan);
   plan.files.push_back({path, std::move(htpasswd), FileKind::Public});
@@ -320,7 +315,7 @@ TSavePlan TJob::PlanHtpasswd(const std::string& path) const {
 
 TSavePlan TJob::PlanSave(const std::string& folder) const {
   TSavePlan plan;
-  plan.folder = WithSlash(folder);
+  plan.folder = platform::WithSlash(folder);
   plan.htpasswd_path = plan.folder + ".htpasswd";
   const std::string htaccess_path = plan.folder + ".htaccess";
   std::string htpasswd = PlanHtpasswdFile(plan);

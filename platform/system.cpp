@@ -17,6 +17,10 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string WithSlash(const std::string& folder) {
+  return folder.empty() || folder.back() != '/' ? folder + "/" : folder;
+}
+
 std::string AbsolutePath(std::string_view path) {
   std::error_code ec;
   std::filesystem::path p(path);

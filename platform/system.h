@@ -15,6 +15,8 @@ std::string AbsolutePath(std::string_view path);
 // The folder a path's last component stands in, without a final "/": "." for a bare name, "/" for
 // a name right under the root.
 std::string FolderOf(const std::string& path);
+// `folder` with a final "/", ready to have a file's name put after it.
+std::string WithSlash(const std::string& folder);
 
 // The system's text for an errno value, in code page 932, without trailing blanks, control bytes
 // and periods, and at most 255 bytes long (never cutting a character in two).
