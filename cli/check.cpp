@@ -51,7 +51,7 @@ int Check(const std::vector<std::string>& words) {
   for (std::size_t i = 0; i < file.lines.size(); ++i) {
     const core::THtpasswdLine& line = file.lines[i];
     const auto found = [&](std::string_view name, std::string_view what) {
-      findings += std::to_string(i + 1) + " 行目「" + Shown(name) + "」: " + std::string(what) + "\n";
+      findings += FileLine(args[0], i + 1) + "「" + Shown(name) + "」: " + std::string(what) + "\n";
     };
     using Kind = core::THtpasswdLine::Kind;
     switch (line.kind) {

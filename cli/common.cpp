@@ -165,6 +165,10 @@ std::string Shown(std::string_view bytes) {
   return platform::FirstNonUtf8(bytes) == std::string_view::npos ? std::string(bytes) : platform::Cp932ToUtf8(bytes);
 }
 
+std::string FileLine(std::string_view path, std::size_t line) {
+  return platform::AbsolutePath(path) + ":" + std::to_string(line) + ": ";
+}
+
 std::string ReadPassword(bool confirm) {
   if (!::isatty(STDIN_FILENO)) {
     const std::optional<std::string> line = ReadLine();

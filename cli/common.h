@@ -62,6 +62,9 @@ std::string TableText(std::string_view utf8);
 std::string ServerBytes(std::string_view utf8, bool utf8_mode);
 // Bytes of a file or the table for the terminal: UTF-8 as it stands, anything else read as code page 932.
 std::string Shown(std::string_view bytes);
+// Where a line of a file stands, as compilers and the other commands' failures say it, for editors
+// and scripts to follow: "/absolute/path:line: ".
+std::string FileLine(std::string_view path, std::size_t line);
 
 // A password, never from the command line: one line of stdin (its "\n" or "\r\n" dropped) when
 // stdin is no terminal, else typed on the terminal without echo, twice when `confirm` (a mismatch

@@ -16,12 +16,12 @@ int Verify(const std::vector<std::string>& words) {
   for (std::size_t i = 0; i < file.lines.size(); ++i) {
     const core::THtpasswdLine& line = file.lines[i];
     if (line.kind == core::THtpasswdLine::Kind::Skipped || line.name != name) continue;
-    const std::string where = std::to_string(i + 1) + " 行目";
+    const std::string where = FileLine(args[0], i + 1);
     const std::optional<hashes::Form> form = hashes::IdentifyHash(line.hash);
-    if (!form) throw TFailure(kBadInput, where + "のハッシュは形式が分からないため、確かめられません");
+    if (!form) throw TFailure(kBadInput, where + "ハッシュの形式が分からないため、確かめられません");
     // Beyond the highest cost we write, a check takes minutes; no server would let it through either.
     if (*form == hashes::Form::Bcrypt && std::stoi(line.hash.substr(4, 2)) > hashes::kMaxBcryptCost)
-      throw TFailure(kBadInput, where + "の bcrypt のコスト " + line.hash.substr(4, 2) + " は大きすぎるため、確かめられません");
+      throw TFailure(kBadInput, where + "bcrypt のコスト " + line.hash.substr(4, 2) + " は大きすぎるため、確かめられません");
     if (!hashes::Verify(ServerBytes(ReadPassword(false), utf8), line.hash))
       throw TFailure(kMismatch, "パスワードが一致しません");
     Print("パスワードは一致します\n");
