@@ -260,6 +260,9 @@ class TFollowEnabled final : public QObject {
   QAction* action_;
 };
 
+// Both files the window reads, the credentials and an opened .htpasswd, are read under this caption.
+QString ReadingCaption() { return QStringLiteral("ファイルを読み込んでいます"); }
+
 }  // namespace
 
 QAction* TForm1::AddItem(QMenu* menu, const QString& text, const QKeySequence& shortcut, const QString& name) {
@@ -437,7 +440,7 @@ void TForm1::OpenHtpasswdClick() {
   const TOnFailure refused([this] { LeaveNothingToBuild(); });
   const std::string path = NativePath(HtpasswdDialog.FileName);
   const auto open = [&] {
-    TBusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
+    TBusyScope busy(this, ReadingCaption());
     return job_->OpenHtpasswd(path);
   };
   core::THtaccessSettings beside = open();
@@ -489,16 +492,17 @@ TDialogs::TCheckAnswer TForm1::CheckPassword(const QString& user, const QString&
   const std::optional<std::string> hash = name ? job_->HashForLogin(*name) : std::nullopt;
   if (!hash) return {QStringLiteral("ユーザ「%1」は表にありません。").arg(user), {}};
   if (hash->empty()) return {QStringLiteral("「%1」のハッシュはまだありません。認証データ作成で作られます。").arg(user), {}};
+  const QString mismatch = QStringLiteral("「%1」のパスワードは一致しません。").arg(user);
   const std::optional<std::string> bytes = sent(password);
-  if (!bytes) return {QStringLiteral("「%1」のパスワードは一致しません。").arg(user), {}};
+  if (!bytes) return {mismatch, {}};
   // One check can take minutes (SHA-512 with many rounds): it runs off the window's thread, on
   // copies of what it needs.
-  return {{}, [user, hash = *hash, bytes = *bytes] {
+  return {{}, [user, mismatch, hash = *hash, bytes = *bytes] {
             switch (hashes::Check(bytes, hash)) {
               case hashes::Verdict::Match:
                 return QStringLiteral("「%1」のパスワードは一致します。").arg(user);
               case hashes::Verdict::Mismatch:
-                return QStringLiteral("「%1」のパスワードは一致しません。").arg(user);
+                return mismatch;
               case hashes::Verdict::Uncheckable:
                 break;
             }
@@ -507,7 +511,7 @@ TDialogs::TCheckAnswer TForm1::CheckPassword(const QString& user, const QString&
 }
 
 void TForm1::ReadCredentials() {
-  TBusyScope busy(this, QStringLiteral("ファイルを読み込んでいます"));
+  TBusyScope busy(this, ReadingCaption());
   job_->LoadCredentials(NativePath(OpenDialog.FileName), [&](long long done, long long total) { busy.Progress(done, total); });
   CreateEnc->setEnabled(true);
 }

@@ -20,9 +20,10 @@ TVerifyDialog::TVerifyDialog(QWidget* parent, const QString& user, TDialogs::Pas
   form->addRow(QStringLiteral("ユーザ名(&U):"), User);
   form->addRow(QStringLiteral("パスワード(&P):"), Password);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-  CheckButton = buttons->addButton(QStringLiteral("確認(&V)"), QDialogButtonBox::ActionRole);
+  CheckButton = buttons->addButton(QString(), QDialogButtonBox::ActionRole);
   CheckButton->setObjectName(QStringLiteral("CheckButton"));
   CheckButton->setDefault(true);
+  Running(false);  // the button's caption
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(CheckButton, &QPushButton::clicked, this, &TVerifyDialog::CheckOrStop);
   connect(&ticks_, &QTimer::timeout, this, &TVerifyDialog::Look);

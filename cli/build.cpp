@@ -38,7 +38,7 @@ int Build(const std::vector<std::string>& words) {
       args[0], settings, TableText(args.Value("--auth-user-file").value_or("//.htpasswd")),
       TableText(args.Value("--auth-name").value_or("Protected_area")), ShowProgress()).value();
   // The window's table builds its one empty placeholder row as a user; a command has no such row.
-  if (built.users == 0) throw TFailure(kBadInput, "\"" + Shown(args[0]) + "\" にユーザがいません");
+  if (built.users == 0) throw TFailure(kBadInput, NoUsersIn(args[0]));
   MakeFolders(*folder);
   const std::string base = platform::WithSlash(*folder);
   const TFolderLock lock(*folder);

@@ -72,6 +72,11 @@ std::string Prompted(const char* prompt) {
   return *line;
 }
 
+void RequireUtf8(std::string_view text) {
+  if (platform::FirstNonUtf8(text) != std::string_view::npos)
+    throw TFailure(kBadInput, "UTF-8 として正しくないバイトがあるため、使えません");
+}
+
 }  // namespace
 
 void Complain(std::string_view utf8) { WriteAll(STDERR_FILENO, "vastelo-cli: " + std::string(utf8) + "\n"); }
@@ -146,9 +151,11 @@ core::TSettings SettingsFrom(const TArguments& args) {
   return settings;
 }
 
+std::string NoSuchUser(std::string_view name) { return "ユーザ「" + std::string(name) + "」はいません"; }
+std::string NoUsersIn(std::string_view path) { return "\"" + Shown(path) + "\" にユーザがいません"; }
+
 std::string TableText(std::string_view utf8) {
-  if (platform::FirstNonUtf8(utf8) != std::string_view::npos)
-    throw TFailure(kBadInput, "UTF-8 として正しくないバイトがあるため、使えません");
+  RequireUtf8(utf8);
   core::TCp932OrBadChar converted = core::ExactCp932(core::ComposedUtf8(utf8));
   if (!converted.ok) throw TFailure(kBadInput, "文字 U+" + converted.bad_char + " はShift-JISで表せないため、使えません");
   return std::move(converted.bytes);
@@ -156,8 +163,7 @@ std::string TableText(std::string_view utf8) {
 
 std::string ServerBytes(std::string_view utf8, bool utf8_mode) {
   if (!utf8_mode) return TableText(utf8);
-  if (platform::FirstNonUtf8(utf8) != std::string_view::npos)
-    throw TFailure(kBadInput, "UTF-8 として正しくないバイトがあるため、使えません");
+  RequireUtf8(utf8);
   return core::ComposedUtf8(utf8);
 }
 
@@ -176,7 +182,7 @@ std::string ReadPassword(bool confirm) {
     return *line;
   }
   std::string password = Prompted("パスワード: ");
-  if (confirm && Prompted("パスワード（確認）: ") != password) throw TFailure(kBadInput, "パスワードが一致しません");
+  if (confirm && Prompted("パスワード（確認）: ") != password) throw TFailure(kBadInput, "確認のパスワードが一致しません");
   return password;
 }
 

@@ -28,6 +28,10 @@ class TFailure : public std::runtime_error {
   int code_;
 };
 
+// The messages more than one command gives, in one place.
+std::string NoSuchUser(std::string_view name);
+std::string NoUsersIn(std::string_view path);
+
 // One line on stderr, "vastelo-cli: " and `utf8`.
 void Complain(std::string_view utf8);
 // Writes `utf8` to stdout as it stands.

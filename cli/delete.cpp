@@ -18,7 +18,7 @@ int Delete(const std::vector<std::string>& words) {
   bool missing = false;
   for (std::size_t i = 1; i < args.Positional().size(); ++i) {
     const int row = FindRow(table, TableText(args[i]));
-    if (row == 0) Complain("ユーザ「" + args[i] + "」はいません");
+    if (row == 0) Complain(NoSuchUser(args[i]));
     missing = missing || row == 0;
     rows.push_back(row);
   }

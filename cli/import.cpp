@@ -24,7 +24,7 @@ int Import(const std::vector<std::string>& words) {
   core::TJob reader(loaded);
   reader.SetSettings(settings);
   reader.LoadCredentials(args[1]);
-  if (loaded.Strings().Count() == 0) throw TFailure(kBadInput, "\"" + Shown(args[1]) + "\" にユーザがいません");
+  if (loaded.Strings().Count() == 0) throw TFailure(kBadInput, NoUsersIn(args[1]));
   std::vector<std::string> keys;
   std::vector<int> generated;
   for (const std::string& line : loaded.Strings().Lines()) {

@@ -27,7 +27,7 @@ int Verify(const std::vector<std::string>& words) {
     Print("パスワードは一致します\n");
     return kDone;
   }
-  throw TFailure(kUnknownUser, "ユーザ「" + args[1] + "」はいません");
+  throw TFailure(kUnknownUser, NoSuchUser(args[1]));
 }
 
 }  // namespace cli

@@ -136,7 +136,7 @@ TEST_F(WindowTest, PasswordsAreCheckedAsTheServersCheckThem) {
   // while the window goes on handling events.
   TVerifyDialog dialog(form.get(), "user3", dialogs.check);
   dialog.show();
-  EXPECT_EQ(dialog.Password->echoMode(), QLineEdit::Password) << "the password is not shown";
+  EXPECT_EQ(dialog.CheckButton->text() + u'|' + QString::number(dialog.Password->echoMode()), "確認(&V)|2") << "the password is not shown";
   dialog.Password->setText("pw3");
   QTest::keyClick(dialog.Password, Qt::Key_Return);  // Enter checks
   EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.Result->text() == "「user3」のパスワードは一致します。"; })) << dialog.Result->text().toStdString();
