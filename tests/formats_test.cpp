@@ -95,7 +95,7 @@ TEST_F(FormatsTest, ABuildOfHashesThatTakeMinutesKeepsTheWindowAliveAndStopsAtOn
       auto* progress = form->findChild<QProgressDialog*>("Progress");
       if (!progress || !progress->isVisible() || !seen.insert(progress).second) return;
       label = progress->labelText();
-      offered = progress->findChild<QPushButton*>()->text() + progress->findChild<QProgressBar*>()->text();
+      offered = progress->findChild<QPushButton*>()->text() + progress->findChild<QProgressBar*>()->text() + u'/' + QString::number(progress->maximum());
       // Pressed while the build runs, the window closed: dropped, not run once it has ended.
       QTest::keyClick(form.get(), Qt::Key_B, Qt::ControlModifier);
       QTest::mouseClick(form->CreateEnc, Qt::LeftButton);
@@ -115,7 +115,7 @@ TEST_F(FormatsTest, ABuildOfHashesThatTakeMinutesKeepsTheWindowAliveAndStopsAtOn
     look.stop();
     EXPECT_TRUE(posted) << "the window's events ran during the hash";
     EXPECT_EQ(seen.size(), 1u) << "one build, no second one from the keys pressed meanwhile";
-    EXPECT_EQ(label + u'|' + offered, "認証データを作成しています\n0 / 1|中止0%");
+    EXPECT_EQ(label + u'|' + offered, "認証データを作成しています\n0 / 1|中止0%/100");
     EXPECT_TRUE(form->isVisible()) << "the window is not closed while it works";
     EXPECT_TRUE(at_once && !form->findChild<QProgressDialog*>("Progress")) << "gone before the next event, not at the next look";
     EXPECT_EQ(dialogs.open_title, "既存の.htpasswdを開く") << "no file dialog from the dropped click";
