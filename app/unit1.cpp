@@ -263,6 +263,10 @@ class TFollowEnabled final : public QObject {
 // Both files the window reads, the credentials and an opened .htpasswd, are read under this caption.
 QString ReadingCaption() { return QStringLiteral("ファイルを読み込んでいます"); }
 
+// A password that cannot be what was typed (its characters have no bytes in the files' encoding)
+// is answered as one that does not match.
+QString Mismatch(const QString& user) { return QStringLiteral("「%1」のパスワードは一致しません。").arg(user); }
+
 }  // namespace
 
 QAction* TForm1::AddItem(QMenu* menu, const QString& text, const QKeySequence& shortcut, const QString& name) {
@@ -492,17 +496,16 @@ TDialogs::TCheckAnswer TForm1::CheckPassword(const QString& user, const QString&
   const std::optional<std::string> hash = name ? job_->HashForLogin(*name) : std::nullopt;
   if (!hash) return {QStringLiteral("ユーザ「%1」は表にありません。").arg(user), {}};
   if (hash->empty()) return {QStringLiteral("「%1」のハッシュはまだありません。認証データ作成で作られます。").arg(user), {}};
-  const QString mismatch = QStringLiteral("「%1」のパスワードは一致しません。").arg(user);
   const std::optional<std::string> bytes = sent(password);
-  if (!bytes) return {mismatch, {}};
+  if (!bytes) return {Mismatch(user), {}};
   // One check can take minutes (SHA-512 with many rounds): it runs off the window's thread, on
   // copies of what it needs.
-  return {{}, [user, mismatch, hash = *hash, bytes = *bytes] {
+  return {{}, [user, hash = *hash, bytes = *bytes] {
             switch (hashes::Check(bytes, hash)) {
               case hashes::Verdict::Match:
                 return QStringLiteral("「%1」のパスワードは一致します。").arg(user);
               case hashes::Verdict::Mismatch:
-                return mismatch;
+                return Mismatch(user);
               case hashes::Verdict::Uncheckable:
                 break;
             }
