@@ -87,7 +87,8 @@ std::string Worded(const text::Exception& failure) {
   const std::string path = platform::AbsolutePath(facts.path);
   const std::string shown = platform::Cp932ToUtf8(text::PathForMessage(facts.path));
   if (const std::size_t at = said.find(shown); at != std::string::npos) return said.replace(at, shown.size(), path);
-  return path + (facts.line > 0 ? ":" + std::to_string(facts.line) : std::string()) + ": " + said;
+  if (facts.line > 0) return FileLine(facts.path, static_cast<std::size_t>(facts.line)) + said;
+  return path + ": " + said;
 }
 
 }  // namespace
