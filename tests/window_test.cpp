@@ -163,6 +163,10 @@ TEST_F(WindowTest, MenuItemsAreTheButtonsFromTheKeyboard) {
   Key(Qt::Key_Escape);
   EXPECT_TRUE(Table().EditorOpen() && QApplication::focusWidget() == Editor());
   EXPECT_EQ(Lines(), std::vector<std::string>{"=x"});
+  // The last row can be removed too; then there is nothing left to ask about.
+  dialogs.confirms = {true, true};
+  for (int i = 0; i < 2; ++i) Item("DeleteRowItem")->trigger();
+  EXPECT_EQ(std::make_pair(Lines(), dialogs.questions.size()), std::make_pair(std::vector<std::string>{}, std::size_t{1}));
 
   Item("AboutItem")->trigger();
   EXPECT_TRUE(dialogs.information.size() == 1 && dialogs.information[0].startsWith("バージョン情報\nVastelo 1.0.0\n"));
