@@ -181,8 +181,26 @@ TEST(SaveSet, ACrashWhileWritingInPlaceNeverShowsAServerAUserOfNeitherText) {
       {"alice:aaaaaaaaaaaaaa\r\nbob:bbbbbbbbbbbbbbbbbbbbbbbb\r\n# note\r\n", "eve:eeeeeeeeeeeeeeeeeeeee\r\n\r\nmallory:m\r\n"},
       {"carol:ccccccccc\r\n", "dave:dddddddddddddddddddddd\r\nerin:eeeeeeeeeeeeeeeeeeeeeeee\r\n"},
       {"mallory:ab:cdefgh\r\n", "eve:123\r\n"}};
+  // A crash while the disk writes its sectors in any order can leave any byte-by-byte mix of two
+  // texts in a row. Such a mix holds only lines of either text, or commented ones, when wherever
+  // the two differ: only first bytes of lines differ, with '#' on one side; or every line starts
+  // with '#' in both; or both hold nothing but '#' and LF.
+  const auto mix_is_safe = [](std::string a, std::string b) {
+    a.resize(std::max(a.size(), b.size()), '\n'), b.resize(a.size(), '\n');
+    bool inside = false, starts_hashed = true;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if ((a[i] == '\n') != (b[i] == '\n')) return (a + b).find_first_not_of("#\n") == std::string::npos;
+      const bool start = i == 0 || a[i - 1] == '\n';
+      starts_hashed = starts_hashed && (!start || a[i] == '\n' || (a[i] == '#' && b[i] == '#'));
+      if (a[i] == b[i]) continue;
+      if (!start) inside = true;
+      else if (a[i] != '#' && b[i] != '#') return false;
+    }
+    return !inside || starts_hashed;
+  };
   for (const auto& [old_text, new_text] : texts) {
     const auto old_users = ServerUsers(old_text), new_users = ServerUsers(new_text);
+    std::vector<std::string> seen;  // the file as a crash at each call left it, in order
     AtEveryCall(true, [&](const TempDir& dir) {
       auto set = Set(dir.path(), "x");
       WriteBytes(set[0].path, old_text);
@@ -191,11 +209,14 @@ TEST(SaveSet, ACrashWhileWritingInPlaceNeverShowsAServerAUserOfNeitherText) {
       return set;
     }, [&](const TempDir& dir, const std::string& outcome, const TStepCalls&) {
       const std::string now = ReadBytes(dir.File(".htpasswd"));
+      if (outcome == "died" && (seen.empty() || seen.back() != now)) seen.push_back(now);
       for (const auto& user : ServerUsers(now))
         EXPECT_TRUE(std::ranges::count(old_users, user) + std::ranges::count(new_users, user)) << user.first << " in " << now;
       const bool changed = outcome == "died" && now != old_text;
       EXPECT_EQ(changed ? FolderBytes(core::StateFolder()) : old_text, old_text) << "no copy of the old bytes";
     });
+    seen.push_back(new_text);
+    for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_TRUE(mix_is_safe(seen[i - 1], seen[i])) << testing::PrintToString(seen[i - 1]) << " then " << testing::PrintToString(seen[i]);
   }
 }
 
@@ -262,6 +283,15 @@ TEST(SaveSet, EveryFileGetsTheOwnerModeAclAndAttributesTheServerAndTheUserNeed) 
   } closed;
   EXPECT_EQ(([&] { const platform::TScopedFileCalls scoped(closed); return Save(Set(dir.path(), "again")); })(), "");
   EXPECT_EQ(ReadBytes(set[1].path), "AuthName again\r\n");
+  // On a file system that keeps no extended attributes, and so no ACLs, files are still replaced.
+  struct : platform::TFileCalls {
+    ssize_t Flistxattr(int, char*, std::size_t) override { return errno = ENOTSUP, -1; }
+    ssize_t Fgetxattr(int, const char*, void*, std::size_t) override { return errno = ENOTSUP, -1; }
+  } plain;
+  const auto inode = [&] { struct stat st{}; return stat(set[0].path.c_str(), &st), st.st_ino; };
+  const ino_t was = inode();
+  EXPECT_EQ(([&] { const platform::TScopedFileCalls scoped(plain); return Save(Set(dir.path(), "plain")); })(), "");
+  EXPECT_NE(inode(), was) << "not written in place";
 }
 
 TEST(SaveSet, AnOrdinaryUserKeepsAGroupTheyAreNotInAndGetsTheKernelsVerdict) {
