@@ -2,6 +2,7 @@
 
 #include "platform/cp932.h"
 #include "platform/key_fold.h"
+#include "platform/system.h"
 
 using namespace std::string_literals;
 using namespace std::string_view_literals;
@@ -41,4 +42,9 @@ TEST(KeyFold, MatchesLettersOfEitherCaseAndNothingElse) {
     EXPECT_EQ(platform::KeysMatch(a, b), match) << label;
     EXPECT_EQ(platform::FoldKey(a) == platform::FoldKey(b), match) << label;
   }
+}
+
+TEST(FolderOf, IsDotForABareNameAndTheRootForANameRightUnderIt) {
+  for (const auto& [path, folder] : {std::pair{"x", "."}, {"/x", "/"}, {"a/b", "a"}, {"/srv/a/.htpasswd", "/srv/a"}})
+    EXPECT_EQ(platform::FolderOf(path), folder) << path;
 }
