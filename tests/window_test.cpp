@@ -85,9 +85,11 @@ TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt) {
   const std::pair<TLabeledEdit*, QString> captions[] = {{form->AuthUserFile, "AuthUserFile(.htpasswdのフルパス):"},
                                                         {form->LabeledEdit2, "AuthGroupFile(対応していません):"},
                                                         {form->AuthName, "AuthName(認証するエリア名):"}};
+  // The caption stands 3 pixels above its box, in the fixed-pitch Gothic.
   for (const auto& [edit, caption] : captions)
-    EXPECT_EQ(std::make_tuple(edit->EditLabel->text(), edit->accessibleName(), edit->isReadOnly()),
-              std::make_tuple(caption, caption, edit == form->LabeledEdit2));
+    EXPECT_EQ(std::make_tuple(edit->EditLabel->text(), edit->accessibleName(), edit->isReadOnly(), edit->EditLabel->font().family(),
+                              edit->EditLabel->x() - edit->x(), edit->y() - edit->EditLabel->geometry().bottom()),
+              std::make_tuple(caption, caption, edit == form->LabeledEdit2, QString("ＭＳ ゴシック"), 0, 4));
   EXPECT_EQ(form->Label4->text(), "(<ユーザID>,<パスワード>形式のカンマ区切りデータ)");
   EXPECT_EQ(std::make_pair(form->Htaccess->WrapLines(), form->Htpasswd->WrapLines()), std::make_pair(false, true));
   EXPECT_EQ(form->Htaccess->font().pixelSize(), 13);
