@@ -115,7 +115,7 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
         {{"verify", htpasswd, "alice"}, "wonderland\n", 3, {}},           {{"verify", htpasswd, "zed"}, "x\n", 6, {}},
         {{"delete", htpasswd, kYamada}, "", 0, {{encoded(kYamada), "-"}}},
         {{"check", htpasswd}, "", 1, {}},                                 {{"check", htpasswd, "--min-rounds", "999"}, "", 2, {}},
-        {{"check", htpasswd, "more"}, "", 2, {}},
+        {{"check", htpasswd, "more"}, "", 2, {}},                        {{"import", htpasswd, dir.File("more.csv"), "more"}, "", 2, {}},
         {{"--version"}, "", 0, {}},                                       {{"--help"}, "", 0, {}},
         {{"frob"}, "", 2, {}},                                            {{"add", htpasswd}, "", 2, {}},
         {{"add", htpasswd, "x", "extra"}, "", 2, {}},                     {{"add", htpasswd, "x", "--bogus"}, "", 2, {}},                   {{"add", htpasswd, "x", "--format", "md5"}, "", 2, {}},
@@ -181,7 +181,7 @@ TEST(CliCommands, BadInputWritesNothing) {
       {{"build", dir.File("bad.csv"), "-o", dir.File("out")}, "", 4, 1, dir.File("bad.csv") + ":2: 2 "},   {{"build", dir.File("empty.csv"), "-o", dir.File("out")}, "", 4},
       {{"build", dir.File("plain.csv"), "-o", dir.File("file/x")}, "", 4, 1, "/file/x\" を開けません"}, {{"build", dir.File("first.csv"), "-o", dir.File("out")}, "", 4, 1, dir.File("first.csv") + ":1: "},
       {{"add", htpasswd, "a:b"}, "x\n", 4},                            {{"add", htpasswd, "bob"}, "\n", 4},
-      {{"add", htpasswd, "bob", "--format", "des"}, "\xF0\x9F\x98\x80\n", 4},
+      {{"add", htpasswd, "bob", "--format", "des"}, "\xF0\x9F\x98\x80\n", 4, 1, "文字 U+1F600 は"},
       {{"add", htpasswd, "plain"}, "x\n", 4},  // an earlier line of the name would win
       {{"add", dir.File("nul"), "bob"}, "x\n", 4, 1, dir.File("nul") + ":2: 2 "},                     {{"add", dir.File("none/.htpasswd"), "bob"}, "x\n", 4},
       {{"import", htpasswd, dir.File("dup.csv")}, "", 4, 1, dir.File("dup.csv") + ":2: "},
