@@ -7,6 +7,7 @@
 #include "core/credential_build.h"
 #include "platform/cp932.h"
 #include "platform/system.h"
+#include "text/messages.h"
 
 namespace cli {
 namespace {
@@ -29,23 +30,40 @@ void MakeFolders(const std::string& folder) {
 
 int Build(const std::vector<std::string>& words) {
   const TArguments args(words, {"-o", "--format", "--cost", "--rounds", "--encoding", "--auth-user-file", "--auth-name"},
-                        {}, 1, 1);
+                        {"--classic", "--replace"}, 1, 1);
   const std::optional<std::string> folder = args.Value("-o");
   if (!folder || folder->empty()) throw TFailure(kUsage, "保存先のフォルダ（-o DIR）がありません");
-  // Straight from the file to the files' bytes: a million users need no table of rows.
   const core::TSettings settings = SettingsFrom(args);
-  const core::TBuiltFiles built = core::BuildCredentialFile(
-      args[0], settings, TableText(args.Value("--auth-user-file").value_or("//.htpasswd")),
-      TableText(args.Value("--auth-name").value_or("Protected_area")), ShowProgress()).value();
+  const bool classic = args.Flag("--classic");
+  const std::string base = platform::WithSlash(platform::AbsolutePath(*folder));
+  // The window's defaults with --classic; otherwise the file this build writes, which is what a
+  // server must be told.
+  const std::string auth_user_file = args.Value("--auth-user-file").value_or(classic ? "//.htpasswd" : base + ".htpasswd");
+  const std::string auth_name = args.Value("--auth-name").value_or("Protected_area");
+  for (const auto& [option, value] : {std::pair{"--auth-user-file", &auth_user_file}, {"--auth-name", &auth_name}}) {
+    std::string_view problem = core::DirectiveArgumentProblem(*value);
+    // The window's lines quote AuthName only: a blank would cut the unquoted AuthUserFile short.
+    if (problem.empty() && classic && *value == auth_user_file && value->find_first_of(" \t") != std::string::npos)
+      problem = messages::SBlankInClassicPath;
+    if (!problem.empty()) throw TFailure(kBadInput, std::string(option) + ": " + platform::Cp932ToUtf8(problem));
+  }
+  // Straight from the file to the files' bytes: a million users need no table of rows.
+  core::TBuiltFiles built = core::BuildCredentialFile(args[0], settings, TableText(auth_user_file),
+                                                      TableText(auth_name), ShowProgress()).value();
   // The window's table builds its one empty placeholder row as a user; a command has no such row.
   if (built.users == 0) throw TFailure(kBadInput, NoUsersIn(args[0]));
+  if (!classic) built.htaccess = ServerBytes(core::ServedHtaccessText(auth_user_file, auth_name), settings.utf8);
   MakeFolders(*folder);
-  const std::string base = platform::WithSlash(*folder);
   const TFolderLock lock(*folder);
+  const std::vector<core::TFileToSave> files{{base + ".htpasswd", built.htpasswd, core::FileKind::Public},
+                                             {base + ".htaccess", built.htaccess, core::FileKind::Public},
+                                             {base + "passwd.txt", built.passwd, core::FileKind::Secret}};
+  if (!args.Flag("--replace"))
+    for (const core::TFileToSave& file : files)
+      if (Exists(file.path))
+        throw TFailure(kBadInput, "\"" + Shown(file.path) + "\" がすでにあります。置き換えるには --replace を付けます");
   const TSignalsHeld held;
-  core::SaveFileSet({{base + ".htpasswd", built.htpasswd, core::FileKind::Public},
-                     {base + ".htaccess", built.htaccess, core::FileKind::Public},
-                     {base + "passwd.txt", built.passwd, core::FileKind::Secret}});
+  core::SaveFileSet(files);
   return kDone;
 }
 

@@ -13,11 +13,13 @@ namespace {
 
 constexpr std::string_view kHelp = R"(使い方:
   vastelo-cli build CSV -o DIR [--format F] [--cost N] [--rounds N] [--encoding E]
-                               [--auth-user-file PATH] [--auth-name NAME]
+                               [--auth-user-file PATH] [--auth-name NAME] [--classic] [--replace]
       CSV（1 行に「ユーザ,パスワード」）から DIR に .htpasswd, .htaccess, passwd.txt を作ります。
-      空のパスワードには 8 文字のパスワードを生成します。DIR がなければ作ります。
+      空のパスワードには 8 文字のパスワードを生成します。DIR がなければ作ります。すでにある
+      ファイルは --replace がなければ置き換えません。--classic ではウィンドウと同じ .htaccess です。
   vastelo-cli add HTPASSWD USER [--format F] [--cost N] [--rounds N] [--encoding E] [--generate]
-      ユーザを追加するか、そのパスワードを変えます（ファイルがなければ作ります）。パスワードは
+      ユーザを追加するか、そのパスワードを変えます（ファイルがなければ作ります）。名前は
+      サーバと同じくバイト単位で比べます（大文字と小文字は別の名前）。パスワードは
       標準入力の 1 行から、端末なら確認つきで 2 回入力します。--generate では生成し、
       「USER=パスワード」を標準出力に書きます。
   vastelo-cli import HTPASSWD CSV [--format F] [--encoding E] [--passwd-out FILE]
@@ -25,11 +27,13 @@ constexpr std::string_view kHelp = R"(使い方:
       「USER=パスワード」の行で FILE（本人だけが読める 0600）か標準出力に書きます。
   vastelo-cli delete HTPASSWD USER...
       ユーザを削除します。いないユーザがあれば何も変えません。
-  vastelo-cli verify HTPASSWD USER [--encoding E]
-      パスワード（標準入力か端末から）がユーザのハッシュと一致するか確かめます。
+  vastelo-cli verify HTPASSWD USER [--encoding E] [--server apache|nginx]
+      パスワード（標準入力か端末から）でユーザがログインできるかを、Apache と nginx がそれぞれ
+      読むとおりに確かめます。両者の答えが違えば、それぞれの答えを示します。
   vastelo-cli check HTPASSWD [--min-cost N] [--min-rounds N]
-      弱いハッシュ（DES, apr1, {SHA}, 低いコストや rounds）、同じ名前の 2 行目、サーバが
-      読み飛ばすか使えない行を、行番号とユーザ名つきで 1 行ずつ示します。
+      弱いハッシュ（DES, MD5, {SHA}, 平文, 低いコストや rounds）、同じ名前の 2 行目、サーバが
+      読み飛ばすか使えない行、Apache と nginx で読み方の違う行を、行番号とユーザ名つきで
+      1 行ずつ示します。
   vastelo-cli --help | --version
 
 オプション:
@@ -37,10 +41,14 @@ constexpr std::string_view kHelp = R"(使い方:
   --cost N                          bcrypt のコスト 4〜17（既定: 10）
   --rounds N                        SHA-512 の rounds 1000〜999999999（既定: 100000）
   --encoding sjis|utf8              ファイルの文字コード（既定: utf8）。sjis は Shift-JIS のバイトを
-                                    そのまま書きます。--format des --encoding sjis でウィンドウの
-                                    既定と同じファイルになります
-  --auth-user-file PATH             .htaccess の AuthUserFile（既定: //.htpasswd）
+                                    そのまま書きます
+  --auth-user-file PATH             .htaccess の AuthUserFile（既定: 書き出す .htpasswd の絶対パス）
   --auth-name NAME                  .htaccess の AuthName（既定: Protected_area）
+  --classic                         build: ウィンドウと同じ 9 行の .htaccess（既定の AuthUserFile は
+                                    //.htpasswd）。--format des --encoding sjis と合わせると
+                                    ウィンドウの既定と同じ 3 ファイルになります
+  --replace                         build: すでにある .htpasswd, .htaccess, passwd.txt を置き換えます
+  --server apache|nginx             verify: そのサーバの答えだけを示します
   --min-cost N, --min-rounds N      check の基準（既定: 10 と 5000）
 引数は UTF-8 で与えます。ファイルを変えるコマンドはフォルダをロックし、変えない行はそのまま残します。
 

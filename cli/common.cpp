@@ -15,6 +15,8 @@
 #include "platform/cp932.h"
 #include "platform/key_fold.h"
 #include "platform/system.h"
+#include "text/exceptions.h"
+#include "text/messages.h"
 
 namespace cli {
 namespace {
@@ -238,55 +240,87 @@ std::function<bool(std::size_t, std::size_t)> ShowProgress() {
 
 void BuildShowingProgress(core::TJob& job) { job.Build(ShowProgress()); }
 
-int FindRow(const table::TUserList& table, std::string_view key) {
-  const table::TUserRecords& strings = table.Strings();
-  if (key.empty()) return 0;
-  for (int i = 0; i < strings.Count(); ++i)
-    if (platform::KeysMatch(table::TUserRecords::KeyOf(strings.Get(i)), key)) return i + 1;
-  return 0;
+std::string UserName(std::string_view utf8, bool utf8_mode, bool maintainable) {
+  std::string name = utf8_mode ? (RequireUtf8(utf8), std::string(utf8)) : TableText(utf8);
+  const std::string_view problem = core::NameProblem(name);
+  // A control byte or ':' can be no name a server reads: refused even for a removal.
+  if (!problem.empty() && (!maintainable || problem == messages::SNameControl))
+    throw TFailure(kBadInput, platform::Cp932ToUtf8(problem));
+  return name;
 }
 
-int SetPassword(table::TUserList& table, const std::string& key, const std::string& password) {
-  // A server takes the name up to the first ':', so such a user could never log in.
-  if (key.find(':') != std::string::npos)
-    throw TFailure(kBadInput, "ユーザ名「" + platform::Cp932ToUtf8(key) + "」は「:」を含むため、ログインできません");
-  const int row = FindRow(table, key);
-  if (row == 0) return table.InsertEntry(key, password, true);
-  // Emptying the cell alone would leave the held hash in place; the user asked for a new password.
-  if (password.empty()) table.Strings().Hold(row - 1, std::string());
-  table.SetCellText(table::ValueColumn, row, password);
-  return row;
+std::string Password(std::string_view utf8, bool utf8_mode) {
+  std::string password = utf8_mode ? (RequireUtf8(utf8), std::string(utf8)) : TableText(utf8);
+  if (const std::string_view problem = core::PasswordProblem(password); !problem.empty())
+    throw TFailure(kBadInput, platform::Cp932ToUtf8(problem));
+  return password;
 }
 
-void SaveHtpasswd(core::TJob& job, const std::string& path, const std::vector<std::string>& keys,
-                  const std::vector<core::TFileToSave>& extra, const std::function<void()>& after_save) {
-  core::TSavePlan plan = job.PlanHtpasswd(path);
-  if (!plan.conflicts.empty()) {
-    std::string names;
-    for (const std::string& name : plan.conflicts) names += (names.empty() ? "「" : "、「") + Shown(name) + "」";
-    throw TFailure(kBadInput, "次のユーザは開いた後にほかのプログラムでも変更されたため、保存しません: " + names);
+TFileReader::TFileReader(const std::string& path, bool missing_ok) : path_(path) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd_ < 0 && !(missing_ok && errno == ENOENT)) throw text::EFOpenError(path, errno);
+  if (fd_ >= 0 && (::fstat(fd_, &st_) != 0 || !S_ISREG(st_.st_mode))) {
+    ::close(fd_);
+    throw TFailure(kBadInput, "\"" + Shown(path) + "\" は通常のファイルではありません");
   }
-  if (!job.Opened() && Exists(path))
-    throw TFailure(kBadInput, "\"" + Shown(path) + "\" が作成中にほかのプログラムで作られたため、保存しません");
-  // Servers use the first line of a name: a line the table does not hold (a plain-text password,
-  // say) ahead of the user's would make the change a silent no-op.
-  const bool utf8 = job.Settings().utf8;
-  const core::THtpasswdText written = core::ParseHtpasswd(plan.files.front().bytes, false);
-  for (const std::string& key : keys) {
-    const std::string name = core::OutputBytes(key, utf8);
-    for (std::size_t i = 0; i < written.lines.size(); ++i) {
-      const core::THtpasswdLine& line = written.lines[i];
-      if (line.kind == core::THtpasswdLine::Kind::Skipped || line.name != name) continue;
-      if (line.hash != job.BuiltHash(key))
-        throw TFailure(kBadInput, "「" + Shown(name) + "」は " + std::to_string(i + 1) +
-                                      " 行目に先にあり、サーバはそちらを使うため、保存しません");
-      break;
+}
+
+TFileReader::~TFileReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::function<std::size_t(char*, std::size_t)> TFileReader::Read() {
+  return [this](char* buffer, std::size_t size) -> std::size_t {
+    if (fd_ < 0) return 0;
+    for (;;) {
+      const ssize_t n = ::read(fd_, buffer, size);
+      if (n >= 0) return static_cast<std::size_t>(n);
+      if (errno != EINTR) throw text::EFOpenError(path_, errno);
     }
+  };
+}
+
+bool TFileReader::Unchanged() const {
+  struct stat now{};
+  if (::stat(path_.c_str(), &now) != 0) return fd_ < 0 && errno == ENOENT;
+  return fd_ >= 0 && now.st_dev == st_.st_dev && now.st_ino == st_.st_ino && now.st_size == st_.st_size &&
+         now.st_mtim.tv_sec == st_.st_mtim.tv_sec && now.st_mtim.tv_nsec == st_.st_mtim.tv_nsec;
+}
+
+core::TEditedFile ChangeUsers(const std::string& path, const std::vector<core::TUserChange>& changes,
+                              const std::function<std::vector<core::TFileToSave>()>& before_save) {
+  // From before the file is read until it is saved: a concurrent command waits, then reads our result.
+  const TFolderLock lock(platform::FolderOf(path));
+  TFileReader file(path, true);
+  core::TEditedFile edited = core::EditUsers(file.Read(), changes);
+  if (!edited.missing.empty()) {
+    for (const std::string& name : edited.missing) Complain(NoSuchUser(Shown(name)));
+    throw TFailure(kUnknownUser, "");
   }
-  plan.files.insert(plan.files.end(), extra.begin(), extra.end());
+  for (const core::TEditedFile::TAlsoGone& gone : edited.also_gone)
+    Complain(FileLine(path, gone.line) + "「" + Shown(gone.name) + "」: " + std::string(hashes::ServerName(gone.server)) +
+             " はこの行をこの名前で読んでいたため、" + std::string(hashes::ServerName(gone.server)) + " からはこのユーザも消えます");
+  std::vector<core::TFileToSave> files{{path, edited.bytes, core::FileKind::Public}};
+  if (before_save) {
+    std::vector<core::TFileToSave> extra = before_save();
+    files.insert(files.end(), std::make_move_iterator(extra.begin()), std::make_move_iterator(extra.end()));
+  }
   const TSignalsHeld held;
-  job.Save(plan, true);
-  if (after_save) after_save();
+  if (!file.Unchanged())
+    throw TFailure(kBadInput, "\"" + Shown(path) + "\" が読んでいる間にほかのプログラムで変更されたため、保存しません。もう一度実行してください");
+  core::SaveFileSet(files);
+  return edited;
+}
+
+void PrintOrFail(std::string_view utf8) {
+  while (!utf8.empty()) {
+    const ssize_t n = ::write(STDOUT_FILENO, utf8.data(), utf8.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw TFailure(kBadInput, "新しいパスワードを標準出力に書けないため、保存しません: " + ErrorText(errno));
+    utf8.remove_prefix(static_cast<std::size_t>(n));
+  }
+  if (::fsync(STDOUT_FILENO) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTTY)
+    throw TFailure(kBadInput, "新しいパスワードを標準出力に書けないため、保存しません: " + ErrorText(errno));
 }
 
 }  // namespace cli

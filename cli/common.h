@@ -12,7 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "core/job.h"
+#include "core/user_file.h"
 
 namespace cli {
 
@@ -109,21 +112,42 @@ std::function<bool(std::size_t done, std::size_t total)> ShowProgress();
 // Builds the job's rows, showing the count so.
 void BuildShowingProgress(core::TJob& job);
 
-// Saves the built job to the .htpasswd at `path` alone. kBadInput, writing nothing, when a user of
-// `keys` would not get the built line because an earlier line of that name (one the table does not
-// hold) takes precedence, when a user was changed both here and by another program since the
-// opening, or when a file appeared where there was none; the core refuses a file changed after the
-// plan. `extra` files join the set; `after_save` runs while the signals are still held, so that
-// what it tells belongs to a finished save.
-void SaveHtpasswd(core::TJob& job, const std::string& path, const std::vector<std::string>& keys,
-                  const std::vector<core::TFileToSave>& extra = {}, const std::function<void()>& after_save = {});
+// A name or password from the command line or stdin (UTF-8) as the bytes a browser sends: in UTF-8
+// mode the bytes as they stand, never normalized (servers compare bytes); in Shift-JIS mode their
+// code page 932 form. kBadInput for bytes that are no UTF-8, a character the code page lacks, or a
+// name or password that no server could match as written (a user that is only to be removed or
+// checked may be any name a server reads: `maintainable` skips the name rules).
+std::string UserName(std::string_view utf8, bool utf8_mode, bool maintainable = false);
+std::string Password(std::string_view utf8, bool utf8_mode);
 
-// The row whose non-empty key matches `key` ignoring letter case, as the table matches keys, or 0.
-int FindRow(const table::TUserList& table, std::string_view key);
-// Gives the user of `key` the password `password` (code page 932; empty: the build generates
-// one, also in place of a held hash), adding the user when the table has none. Gives the row.
-// A name with ':' is kBadInput: servers would read it as a shorter name.
-int SetPassword(table::TUserList& table, const std::string& key, const std::string& password);
+// A reader of the file at `path` for the core's streams; kBadInput when it cannot be opened. A
+// missing file reads as empty when `missing_ok`.
+class TFileReader {
+ public:
+  TFileReader(const std::string& path, bool missing_ok);
+  ~TFileReader();
+  TFileReader(const TFileReader&) = delete;
+  TFileReader& operator=(const TFileReader&) = delete;
+  std::function<std::size_t(char*, std::size_t)> Read();
+  bool Existed() const { return fd_ >= 0; }
+  // Whether the file at the path is still the one that was read, as it was read.
+  bool Unchanged() const;
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  struct stat st_{};
+};
+
+// Changes users of the .htpasswd at `path` (created when missing) and saves it, with `extra` files
+// in the same set; `before_save` runs first, under the lock, and must show every new password (it
+// throws when it cannot, and nothing is saved). Tells on stderr of users of other names that a
+// server loses with a changed line.
+core::TEditedFile ChangeUsers(const std::string& path, const std::vector<core::TUserChange>& changes,
+                              const std::function<std::vector<core::TFileToSave>()>& before_save = {});
+
+// Writes `utf8` to stdout and flushes it; kBadInput when it cannot all be written.
+void PrintOrFail(std::string_view utf8);
 
 // The commands, each given the words after its name.
 int Build(const std::vector<std::string>& words);

@@ -1,10 +1,11 @@
 // import: the users of a credential file added to a .htpasswd, those already there given the
 // file's passwords; every other line left as it stood.
+#include <unordered_map>
+
 #include "cli/common.h"
-#include "platform/system.h"
-#include "core/encoding.h"
+#include "core/credential_build.h"
+#include "core/encrypt_password.h"
 #include "platform/cp932.h"
-#include "text/string_list.h"
 
 namespace cli {
 
@@ -13,40 +14,36 @@ int Import(const std::vector<std::string>& words) {
   const std::string& path = args[0];
   const core::TSettings settings = SettingsFrom(args);
   const std::optional<std::string> passwd_out = args.Value("--passwd-out");
-  table::TUserList table;
-  core::TJob job(table);
-  job.SetSettings(settings);
-  const TFolderLock lock(platform::FolderOf(path));
-  if (Exists(path)) job.OpenHtpasswd(path);
-  // The credential file read by the core's own reader into a table of its own: the opened table
-  // would refuse a user it already has, where import gives that user the new password.
-  table::TUserList loaded;
-  core::TJob reader(loaded);
-  reader.SetSettings(settings);
-  reader.LoadCredentials(args[1]);
-  if (loaded.Strings().Count() == 0) throw TFailure(kBadInput, NoUsersIn(args[1]));
-  std::vector<std::string> keys;
-  std::vector<int> generated;
-  for (const std::string& line : loaded.Strings().Lines()) {
-    const std::string_view password = table::TUserRecords::ValueOf(line);
-    const int row = SetPassword(table, std::string(table::TUserRecords::KeyOf(line)), std::string(password));
-    keys.push_back(table.CellText(table::KeyColumn, row));
-    if (password.empty()) generated.push_back(row);
+  std::vector<core::THashJob> jobs;
+  std::vector<std::string> names;
+  std::unordered_map<std::string, long long> lines;  // of each name, to name a name given twice
+  core::ForEachRecord(args[1], settings.utf8, [&](std::string name, std::string password, long long line) {
+    if (const std::string_view problem = core::NameProblem(name); !problem.empty())
+      throw TFailure(kBadInput, FileLine(args[1], static_cast<std::size_t>(line)) + platform::Cp932ToUtf8(problem));
+    if (const auto [at, fresh] = lines.emplace(name, line); !fresh)
+      throw TFailure(kBadInput, FileLine(args[1], static_cast<std::size_t>(line)) + "「" + Shown(name) + "」は " +
+                                    std::to_string(at->second) + " 行目にもあります");
+    jobs.push_back(core::DrawHashJob(password, settings.format, settings.strength));
+    names.push_back(std::move(name));
+  });
+  if (names.empty()) throw TFailure(kBadInput, NoUsersIn(args[1]));
+  const std::vector<std::string> hashes = *core::HashJobs(jobs, [progress = ShowProgress(), total = jobs.size()](std::size_t done) {
+    return progress(done, total);
+  });
+  std::vector<core::TUserChange> changes;
+  changes.reserve(names.size());
+  std::string generated;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    changes.push_back({names[i], hashes[i]});
   }
-  BuildShowingProgress(job);
-  std::vector<std::string> lines;
-  lines.reserve(generated.size());
-  for (const int row : generated)
-    lines.push_back(table.CellText(table::KeyColumn, row) + "=" + table.CellText(table::ValueColumn, row));
-  std::vector<core::TFileToSave> extra;
-  // Written as passwd.txt is, and in the same set as the .htpasswd: a password never exists only
-  // in a hash.
-  if (passwd_out) extra.push_back({*passwd_out, core::OutputBytes(text::JoinLines(lines), settings.utf8), core::FileKind::Secret});
-  SaveHtpasswd(job, path, keys, extra, [&] {
-    if (passwd_out) return;
-    std::string shown;
-    for (const std::string& line : lines) shown += platform::Cp932ToUtf8(line) + "\n";
-    Print(shown);
+  for (std::size_t i = 0; i < names.size(); ++i)
+    if (jobs[i].generated) generated += names[i] + "=" + jobs[i].password + "\n";
+  ChangeUsers(path, changes, [&] {
+    // Every new password is shown, or written with the .htpasswd in one set, before anything is saved.
+    std::vector<core::TFileToSave> extra;
+    if (passwd_out) extra.push_back({*passwd_out, generated, core::FileKind::Secret});
+    else if (!generated.empty()) PrintOrFail(Shown(generated));
+    return extra;
   });
   return kDone;
 }

@@ -1,33 +1,62 @@
-// verify: whether a password logs a user in, judged as a server judges it.
+// verify: whether a password logs a user in, answered as each server answers it.
 #include <string>
 
 #include "cli/common.h"
-#include "core/htpasswd_file.h"
-#include "text/string_list.h"
+#include "hashes/server_check.h"
 
 namespace cli {
 
 int Verify(const std::vector<std::string>& words) {
-  const TArguments args(words, {"--encoding"}, {}, 2, 2);
+  const TArguments args(words, {"--encoding", "--server"}, {}, 2, 2);
   const bool utf8 = SettingsFrom(args).utf8;
-  // Read as servers read it: bytes compared as they stand, a byte-order mark part of the first name.
-  const core::THtpasswdText file = core::ParseHtpasswd(text::ReadFileBytes(args[0]), false);
-  const std::string name = ServerBytes(args[1], utf8);
-  for (std::size_t i = 0; i < file.lines.size(); ++i) {
-    const core::THtpasswdLine& line = file.lines[i];
-    if (line.kind == core::THtpasswdLine::Kind::Skipped || line.name != name) continue;
-    const std::string where = FileLine(args[0], i + 1);
-    const std::optional<hashes::Form> form = hashes::IdentifyHash(line.hash);
-    if (!form) throw TFailure(kBadInput, where + "ハッシュの形式が分からないため、確かめられません");
-    // Beyond the highest cost we write, a check takes minutes; no server would let it through either.
-    if (*form == hashes::Form::Bcrypt && std::stoi(line.hash.substr(4, 2)) > hashes::kMaxBcryptCost)
-      throw TFailure(kBadInput, where + "bcrypt のコスト " + line.hash.substr(4, 2) + " は大きすぎるため、確かめられません");
-    if (!hashes::Verify(ServerBytes(ReadPassword(false), utf8), line.hash))
-      throw TFailure(kMismatch, "パスワードが一致しません");
-    Print("パスワードは一致します\n");
-    return kDone;
+  std::vector<hashes::Server> servers(std::begin(hashes::kServers), std::end(hashes::kServers));
+  if (const std::optional<std::string> only = args.Value("--server")) {
+    if (*only == "apache") servers = {hashes::Server::Apache};
+    else if (*only == "nginx") servers = {hashes::Server::Nginx};
+    else throw TFailure(kUsage, "不明なサーバ " + *only + " です（apache, nginx）");
   }
-  throw TFailure(kUnknownUser, NoSuchUser(args[1]));
+  const std::string name = UserName(args[1], utf8, true);
+  struct TAnswer {
+    hashes::Server server;
+    std::optional<core::TFoundUser> user;
+    hashes::Verdict verdict = hashes::Verdict::Mismatch;
+  };
+  std::vector<TAnswer> answers;
+  bool anyone = false;
+  for (const hashes::Server server : servers) {
+    TFileReader file(args[0], false);
+    answers.push_back({server, core::FindUser(file.Read(), server, name)});
+    anyone = anyone || answers.back().user;
+  }
+  if (!anyone) throw TFailure(kUnknownUser, NoSuchUser(args[1]));
+  // The password is the bytes a browser sends: compared as they stand, never normalized.
+  const std::string typed = ReadPassword(false);
+  if (utf8) Password(typed, true);
+  const std::string password = utf8 ? typed : Password(typed, false);
+  for (TAnswer& answer : answers) {
+    if (!answer.user) continue;
+    answer.verdict = hashes::CheckAs(answer.server, password, answer.user->hash);
+    if (answer.verdict == hashes::Verdict::Uncheckable && answers.size() == 1)
+      throw TFailure(kBadInput, FileLine(args[0], answer.user->line) + "ハッシュの形式 " +
+                                    std::string(hashes::FormName(hashes::ClassifyHash(answer.user->hash))) +
+                                    " は、ここでは確かめられません");
+  }
+  const auto same = [&](const TAnswer& a) { return a.user.has_value() == answers[0].user.has_value() && a.verdict == answers[0].verdict; };
+  if (std::all_of(answers.begin(), answers.end(), same)) {
+    if (answers[0].verdict == hashes::Verdict::Match) return Print("パスワードは一致します\n"), kDone;
+    if (answers[0].verdict == hashes::Verdict::Mismatch) throw TFailure(kMismatch, "パスワードが一致しません");
+  }
+  // The servers answer differently: each one's answer, so that the administrator sees which.
+  std::string said;
+  for (const TAnswer& answer : answers) {
+    said += std::string(hashes::ServerName(answer.server)) + ": ";
+    if (!answer.user) said += "ユーザがいません\n";
+    else if (answer.verdict == hashes::Verdict::Match) said += "一致します\n";
+    else if (answer.verdict == hashes::Verdict::Mismatch) said += "一致しません\n";
+    else said += "確かめられません（" + std::string(hashes::FormName(hashes::ClassifyHash(answer.user->hash))) + "）\n";
+  }
+  Print(said);
+  throw TFailure(kMismatch, "サーバによって答えが違います");
 }
 
 }  // namespace cli

@@ -75,6 +75,22 @@ std::optional<TCredential> ParseCredentialLine(std::string_view line, long long 
   return TCredential{fields.Get(0), fields.Count() == 1 ? std::string() : fields.Get(1)};
 }
 
+void ForEachRecord(const std::string& path, bool utf8,
+                   const std::function<void(std::string name, std::string password, long long line)>& each) {
+  const std::string bytes = text::ReadFileBytes(path);
+  long long number = 0;
+  text::ReadingFile(path, number, [&] {
+    text::ForEachLine(bytes, [&](std::string_view line) {
+      ++number;
+      if (utf8 && number == 1 && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
+      if (line.empty()) return;
+      const text::TStringList fields = text::SplitDelimited(line, ',');
+      if (fields.Count() == 0) return;
+      each(fields.Get(0), fields.Count() == 1 ? std::string() : fields.Get(1), number);
+    });
+  });
+}
+
 std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TSettings& settings,
                                                std::string_view auth_user_file, std::string_view auth_name,
                                                const std::function<bool(std::size_t done, std::size_t total)>& keep_going) {

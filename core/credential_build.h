@@ -27,6 +27,12 @@ struct TCredential {
 // message for a line that yields no field or cannot be converted.
 std::optional<TCredential> ParseCredentialLine(std::string_view line, long long number, bool utf8);
 
+// Every record of the credential file at `path` in order, with its line number (from 1): the name
+// and the password as the file's bytes, never converted. Fails naming the line for a record the
+// reader refuses.
+void ForEachRecord(const std::string& path, bool utf8,
+                   const std::function<void(std::string name, std::string password, long long line)>& each);
+
 struct TBuiltFiles {
   std::string htpasswd, htaccess, passwd;
   std::size_t users = 0;

@@ -37,6 +37,7 @@ void HashDes(const std::vector<THashJob>& jobs, std::size_t from, std::size_t to
 
 THashJob DrawHashJob(std::string_view password, hashes::Format format, const hashes::TStrength& strength, bool utf8) {
   THashJob job{password.empty() ? Generated() : std::string(password), {}, {}};
+  job.generated = password.empty();
   if (utf8) job.hashed = OutputBytes(job.password, true);
   job.setting = hashes::DrawSetting(format, strength);
   return job;

@@ -24,6 +24,7 @@ struct THashJob {
   std::string password;  // as the table holds it
   std::string hashed;    // the bytes hashed, when they are not the password's own
   std::string setting;
+  bool generated = false;  // the password was drawn here, not given
   const std::string& Hashed() const { return hashed.empty() ? password : hashed; }
 };
 THashJob DrawHashJob(std::string_view password, hashes::Format format, const hashes::TStrength& strength,

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <algorithm>
 #include <memory>
 #include <set>
 
@@ -42,6 +44,20 @@ std::string HtaccessText(std::string_view auth_user_file, std::string_view auth_
   return text::JoinLines({"AuthUserFile " + std::string(auth_user_file), "AuthGroupFile /dev/null",
                           "AuthName \"" + std::string(auth_name) + "\"", "AuthType Basic", "Require valid-user", "",
                           "<Files ~ \"^.(htpasswd|htaccess)$\">", "deny from all", "</Files>"});
+}
+
+std::string ServedHtaccessText(std::string_view auth_user_file, std::string_view auth_name) {
+  const auto quoted = [](std::string_view value) { return "\"" + std::string(value) + "\""; };
+  return "AuthType Basic\nAuthName " + quoted(auth_name) + "\nAuthUserFile " + quoted(auth_user_file) +
+         "\nRequire valid-user\n\n<Files ~ \"^(\\.ht|passwd\\.txt$)\">\nRequire all denied\n</Files>\n";
+}
+
+std::string_view DirectiveArgumentProblem(std::string_view value) {
+  if (value.empty()) return messages::SEmptyDirectiveArgument;
+  if (std::any_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+    return messages::SControlInDirective;
+  if (value.find('"') != std::string_view::npos || value.ends_with('\\')) return messages::SQuoteInDirective;
+  return {};
 }
 
 TJob::TJob(table::TUserList& table) : table_(table) {}

@@ -38,6 +38,16 @@ struct TSettings {
 // CR LF, exactly as given (no trimming, quoting or escaping).
 std::string HtaccessText(std::string_view auth_user_file, std::string_view auth_name);
 
+// The .htaccess a server administrator's build writes: what a stock Debian Apache 2.4 serves (no
+// directive of a module Debian leaves disabled), AuthUserFile and AuthName each quoted so that
+// Apache reads it as one argument, the password files and passwd.txt denied to every request.
+// Lines end in LF. The arguments must pass DirectiveArgumentProblem.
+std::string ServedHtaccessText(std::string_view auth_user_file, std::string_view auth_name);
+// Why `value` cannot stand as a quoted directive argument that Apache reads back as it is (the
+// message table's text), or empty: empty, a control byte (it would end the directive and start
+// another), a '"' or a final backslash (either would end the quotes early or never).
+std::string_view DirectiveArgumentProblem(std::string_view value);
+
 // What a build made, and from which revision.
 struct TResult {
   std::uint64_t revision = 0;

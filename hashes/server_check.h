@@ -34,6 +34,12 @@ AnyForm ClassifyHash(std::string_view hash);
 // A short name for messages: "DES", "MD5-crypt ($1$)", "{PLAIN}", "平文" ...
 std::string_view FormName(AnyForm form);
 
+// Whether `server` can let anyone log in through a hash of `form` at all.
+bool Accepts(Server server, AnyForm form);
+// The bcrypt cost or SHA-crypt rounds of `hash` (SHA-crypt without rounds= counts as 5000), or 0
+// for a form that has neither.
+unsigned long Cost(std::string_view hash);
+
 // What `server` answers when a browser sends `password` for a user whose line carries `hash`,
 // exactly those bytes: Match, Mismatch, or Uncheckable when this build cannot compute it as that
 // server does (say, a bcrypt cost too high to compute here in reasonable time). Safe from many threads.

@@ -46,13 +46,17 @@ _vastelo_cli()
 
     local command=${words[1]} valued flags=""
     case $command in
-        build) valued="-o --format --cost --rounds --encoding --auth-user-file --auth-name" ;;
+        build)
+            valued="-o --format --cost --rounds --encoding --auth-user-file --auth-name"
+            flags="--classic --replace"
+            ;;
         add)
             valued="--format --cost --rounds --encoding"
             flags="--generate"
             ;;
         import) valued="--format --cost --rounds --encoding --passwd-out" ;;
-        delete | verify) valued="--encoding" ;;
+        delete) valued="--encoding" ;;
+        verify) valued="--encoding --server" ;;
         check) valued="--min-cost --min-rounds" ;;
         *) return ;;
     esac
@@ -62,6 +66,7 @@ _vastelo_cli()
         case $prev in
             --format) COMPREPLY=($(compgen -W 'bcrypt sha512 apr1 des' -- "$cur")) ;;
             --encoding) COMPREPLY=($(compgen -W 'utf8 sjis' -- "$cur")) ;;
+            --server) COMPREPLY=($(compgen -W 'apache nginx' -- "$cur")) ;;
             --cost | --min-cost) COMPREPLY=($(compgen -W '4 5 6 7 8 9 10 11 12 13 14 15 16 17' -- "$cur")) ;;
             -o) _filedir -d ;;
             --passwd-out | --auth-user-file) _filedir ;;

@@ -1,0 +1,355 @@
+#include "core/user_file.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "text/exceptions.h"
+#include "text/messages.h"
+
+namespace core {
+namespace {
+
+using hashes::Server;
+
+constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+
+// The file piece by piece, each piece ending where no server carries a line on into the next.
+template <class Each>
+void ForEachPiece(const std::function<std::size_t(char*, std::size_t)>& read, const Each& each) {
+  std::string buffer;
+  for (bool end = false; !end;) {
+    const std::size_t had = buffer.size();
+    buffer.resize(had + kPieceBytes);
+    const std::size_t got = read(buffer.data() + had, kPieceBytes);
+    buffer.resize(had + got);
+    end = got == 0;
+    const std::size_t cut = end ? buffer.size() : SafeCut(buffer);
+    if (cut == 0 && !end) continue;
+    if (!each(std::string_view(buffer).substr(0, cut), end)) return;
+    buffer.erase(0, cut);
+  }
+}
+
+// The physical lines of a piece, each with its LF.
+std::vector<std::string_view> PhysicalLines(std::string_view piece) {
+  std::vector<std::string_view> lines;
+  for (std::size_t from = 0; from < piece.size();) {
+    const std::size_t lf = piece.find('\n', from);
+    const std::size_t end = lf == std::string_view::npos ? piece.size() : lf + 1;
+    lines.push_back(piece.substr(from, end - from));
+    from = end;
+  }
+  return lines;
+}
+
+// A line's end: the CRs before its LF and the LF, which servers never take into the hash.
+std::string_view LineEnd(std::string_view line) {
+  if (!line.ends_with('\n')) return {};
+  std::size_t start = line.size() - 1;
+  while (start > 0 && line[start - 1] == '\r') --start;
+  return line.substr(start);
+}
+
+struct TUserSeen {
+  std::string name, hash;
+  bool operator==(const TUserSeen&) const = default;
+};
+
+text::Exception ChangesOthers(std::size_t line) {
+  return text::Exception(text::FormatMessage(messages::SEditChangesOthers, {std::to_string(line)}),
+                         {{}, static_cast<long long>(line), 0});
+}
+
+}  // namespace
+
+TEditedFile EditUsers(const std::function<std::size_t(char*, std::size_t)>& read, const std::vector<TUserChange>& changes) {
+  std::unordered_map<std::string_view, const TUserChange*> wanted;
+  for (const TUserChange& change : changes) wanted[change.name] = &change;
+  std::vector<std::string_view> order;  // of the names given a hash, as first given
+  {
+    std::unordered_set<std::string_view> seen;
+    for (const TUserChange& change : changes)
+      if (seen.insert(change.name).second && wanted[change.name]->hash) order.push_back(change.name);
+  }
+  std::unordered_set<std::string_view> placed, found;
+  // What each server has read so far of the old and of the new file.
+  TServerReader old_readers[] = {TServerReader(Server::Apache), TServerReader(Server::Nginx)};
+  TServerReader new_readers[] = {TServerReader(Server::Apache), TServerReader(Server::Nginx)};
+  bool stopped[2] = {false, false};  // the server reads no further
+  std::string newline;
+  std::size_t line_base = 0;
+  TEditedFile edited;
+  std::vector<TServerLine> readings[2], rereadings;
+
+  ForEachPiece(read, [&](std::string_view piece, bool last) {
+    const std::vector<std::string_view> lines = PhysicalLines(piece);
+    if (newline.empty() && !lines.empty()) newline = LineEnd(lines.front());
+    // The changed name each physical line belongs to, for either server: the line goes or is rewritten.
+    std::vector<std::string_view> owner(lines.size());
+    for (int s = 0; s < 2; ++s) {
+      readings[s].clear();
+      old_readers[s].Read(piece, last, readings[s]);
+      for (const TServerLine& line : readings[s]) {
+        const auto it = line.kind == TServerLine::Kind::User ? wanted.find(line.name) : wanted.end();
+        if (it == wanted.end()) continue;
+        found.insert(it->first);
+        for (std::size_t k = line.first; k <= line.last; ++k)
+          if (owner.at(k - line_base).empty()) owner[k - line_base] = it->first;
+      }
+    }
+
+    const std::size_t out_start = edited.bytes.size();
+    std::vector<std::string_view> rewritten(lines.size());  // the user a line now holds
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+      if (owner[k].empty()) {
+        edited.bytes += lines[k];
+        continue;
+      }
+      const TUserChange& change = *wanted[owner[k]];
+      if (change.hash && placed.insert(owner[k]).second) {
+        edited.bytes.append(change.name).append(":").append(*change.hash).append(LineEnd(lines[k]));
+        rewritten[k] = owner[k];
+        ++edited.replaced;
+      } else {
+        ++edited.removed;
+      }
+    }
+
+    // What each server must read in the new piece: its old users off the changed lines, in their
+    // order, each rewritten user where its line stands, and the new users at the end.
+    std::vector<TUserSeen> expected[2];
+    for (int s = 0; s < 2; ++s) {
+      for (const TServerLine& line : readings[s]) {
+        stopped[s] = line.kind == TServerLine::Kind::Unread;
+        if (stopped[s]) continue;
+        bool touched = false;
+        for (std::size_t k = line.first; k <= line.last; ++k) {
+          touched = touched || !owner[k - line_base].empty();
+          if (!rewritten[k - line_base].empty())
+            expected[s].push_back({std::string(rewritten[k - line_base]), *wanted[rewritten[k - line_base]]->hash});
+        }
+        if (line.kind != TServerLine::Kind::User) continue;
+        if (!touched) expected[s].push_back({line.name, line.hash});
+        else if (!wanted.contains(line.name)) edited.also_gone.push_back({hashes::kServers[s], line.name, line.first + 1});
+      }
+    }
+    if (last) {
+      for (const std::string_view name : order) {
+        if (placed.contains(name)) continue;
+        if (!edited.bytes.empty() && !edited.bytes.ends_with('\n')) edited.bytes += newline.empty() ? "\n" : newline;
+        edited.bytes.append(name).append(":").append(*wanted[name]->hash).append(newline.empty() ? "\n" : newline);
+        for (int s = 0; s < 2; ++s)
+          if (!stopped[s]) expected[s].push_back({std::string(name), *wanted[name]->hash});
+        ++edited.added;
+      }
+    }
+
+    // The new piece read as each server reads it must hold exactly those users.
+    const std::string_view out = std::string_view(edited.bytes).substr(out_start);
+    if (!last && SafeCut(out) != out.size()) throw ChangesOthers(line_base + lines.size());
+    for (int s = 0; s < 2; ++s) {
+      rereadings.clear();
+      new_readers[s].Read(out, last, rereadings);
+      std::size_t i = 0;
+      for (const TServerLine& line : rereadings) {
+        if (line.kind != TServerLine::Kind::User) continue;
+        if (i >= expected[s].size() || expected[s][i] != TUserSeen{line.name, line.hash})
+          throw ChangesOthers(line_base + 1);
+        ++i;
+      }
+      if (i != expected[s].size()) throw ChangesOthers(line_base + 1);
+    }
+    line_base += lines.size();
+    return true;
+  });
+
+  for (const TUserChange& change : changes)
+    if (!change.hash && !found.contains(change.name) &&
+        std::find(edited.missing.begin(), edited.missing.end(), change.name) == edited.missing.end())
+      edited.missing.push_back(change.name);
+  return edited;
+}
+
+TEditedFile EditUsers(std::string_view bytes, const std::vector<TUserChange>& changes) {
+  return EditUsers(
+      [&bytes](char* buffer, std::size_t size) {
+        const std::size_t n = std::min(size, bytes.size());
+        std::copy_n(bytes.data(), n, buffer);
+        bytes.remove_prefix(n);
+        return n;
+      },
+      changes);
+}
+
+std::optional<TFoundUser> FindUser(const std::function<std::size_t(char*, std::size_t)>& read, Server server,
+                                   std::string_view name) {
+  TServerReader reader(server);
+  std::vector<TServerLine> readings;
+  std::optional<TFoundUser> found;
+  ForEachPiece(read, [&](std::string_view piece, bool last) {
+    readings.clear();
+    reader.Read(piece, last, readings);
+    for (const TServerLine& line : readings) {
+      if (line.kind != TServerLine::Kind::User || line.name != name) continue;
+      found = TFoundUser{line.hash, line.first + 1};
+      return false;
+    }
+    return true;
+  });
+  return found;
+}
+
+
+
+namespace {
+
+// Names seen so far, as digests in an open-addressed table.
+class TSeenNames {
+ public:
+  // False when `name` was seen before.
+  bool Insert(std::string_view name) {
+    std::uint64_t digest = std::hash<std::string_view>{}(name) | 1;  // 0 marks a free slot
+    if (2 * (count_ + 1) > slots_.size()) Grow();
+    for (std::size_t i = digest & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+      if (slots_[i] == digest) return false;
+      if (slots_[i] == 0) {
+        slots_[i] = digest;
+        ++count_;
+        return true;
+      }
+    }
+  }
+
+ private:
+  void Grow() {
+    std::vector<std::uint64_t> old(std::max<std::size_t>(64, 2 * slots_.size()));
+    old.swap(slots_);
+    for (const std::uint64_t digest : old)
+      for (std::size_t i = digest & (slots_.size() - 1); digest != 0; i = (i + 1) & (slots_.size() - 1))
+        if (slots_[i] == 0) {
+          slots_[i] = digest;
+          break;
+        }
+  }
+  std::vector<std::uint64_t> slots_;
+  std::size_t count_ = 0;
+};
+
+// What the hash leaves an attacker by the bars, or empty.
+std::string WeakHash(std::string_view hash, const TCheckBars& bars) {
+  using hashes::AnyForm;
+  const AnyForm form = hashes::ClassifyHash(hash);
+  switch (form) {
+    case AnyForm::Des:
+      return std::string(messages::SFindDes);
+    case AnyForm::ExtendedDes:
+    case AnyForm::Md5Crypt:
+    case AnyForm::Apr1:
+    case AnyForm::Sha1:
+    case AnyForm::SaltedSha1:
+      return text::FormatMessage(messages::SFindFast, {hashes::FormName(form)});
+    case AnyForm::TaggedPlain:
+    case AnyForm::Plain:
+      return std::string(messages::SFindClearText);
+    case AnyForm::Bcrypt:
+      if (const unsigned long cost = hashes::Cost(hash); cost < bars.min_cost)
+        return text::FormatMessage(messages::SFindLowCost, {std::to_string(cost), std::to_string(bars.min_cost)});
+      return {};
+    case AnyForm::Sha256:
+    case AnyForm::Sha512:
+      if (const unsigned long rounds = hashes::Cost(hash); rounds < bars.min_rounds)
+        return text::FormatMessage(messages::SFindLowRounds, {std::to_string(rounds), std::to_string(bars.min_rounds)});
+      return {};
+  }
+  return {};
+}
+
+}  // namespace
+
+void CheckUsers(const std::function<std::size_t(char*, std::size_t)>& read, const TCheckBars& bars,
+                const std::function<void(const TFinding&)>& each) {
+  TServerReader readers[] = {TServerReader(Server::Apache), TServerReader(Server::Nginx)};
+  TSeenNames seen[2];
+  std::vector<TServerLine> readings[2];
+  std::size_t line_base = 0;
+  bool unread_told[2] = {false, false};
+  ForEachPiece(read, [&](std::string_view piece, bool last) {
+    const std::vector<std::string_view> lines = PhysicalLines(piece);
+    // The reading of each server that starts on each line of the piece.
+    std::vector<const TServerLine*> starts[2];
+    for (int s = 0; s < 2; ++s) {
+      readings[s].clear();
+      readers[s].Read(piece, last, readings[s]);
+      starts[s].assign(lines.size(), nullptr);
+      for (const TServerLine& line : readings[s]) starts[s].at(line.first - line_base) = &line;
+    }
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+      const std::size_t number = line_base + k + 1;
+      const TServerLine* r[2] = {starts[0][k], starts[1][k]};
+      const auto user = [&](int s) { return r[s] && r[s]->kind == TServerLine::Kind::User ? r[s] : nullptr; };
+      std::string_view content = lines[k].substr(0, lines[k].size() - LineEnd(lines[k]).size());
+      const std::string seeming(content.substr(0, std::min(content.find(':'), std::size_t{40})));
+      const auto found = [&](std::string_view name, std::string text) { each({number, std::string(name), std::move(text)}); };
+      for (int s = 0; s < 2; ++s) {
+        const std::string server(hashes::ServerName(hashes::kServers[s]));
+        if (r[s] && r[s]->last > r[s]->first) found(seeming, text::FormatMessage(messages::SFindJoined, {server}));
+        if (r[s] && r[s]->kind == TServerLine::Kind::Unread && !std::exchange(unread_told[s], true))
+          found(seeming, text::FormatMessage(messages::SFindUnread, {server}));
+      }
+      const TServerLine* const a = user(0);
+      const TServerLine* const n = user(1);
+      if (!a && !n) {
+        const bool comment = r[0] && r[1] && r[0]->kind == TServerLine::Kind::Comment && r[1]->kind == TServerLine::Kind::Comment;
+        if (comment && content.find(':') != std::string_view::npos) found(seeming, std::string(messages::SFindComment));
+        if (r[0] && r[1] && r[0]->kind == TServerLine::Kind::NoColon && r[1]->kind == TServerLine::Kind::NoColon)
+          found(seeming, std::string(messages::SFindNoColon));
+        continue;
+      }
+      if (a && n && a->name != n->name) found(a->name, text::FormatMessage(messages::SFindNamesDiffer, {a->name, n->name}));
+      else if (a && n && a->hash != n->hash) found(a->name, std::string(messages::SFindHashesDiffer));
+      else if (!a || !n) found((a ? a : n)->name, text::FormatMessage(messages::SFindOnlyOne, {hashes::ServerName(hashes::kServers[a ? 0 : 1])}));
+      // Whether each server uses the line, and can use its hash.
+      bool used[2] = {false, false};
+      for (int s = 0; s < 2; ++s)
+        if (const TServerLine* u = user(s)) used[s] = seen[s].Insert(u->name);
+      const TServerLine& shown = a ? *a : *n;
+      if ((a && !used[0]) || (n && !used[1])) {
+        const bool both = a && n && !used[0] && !used[1];
+        found(shown.name, text::FormatMessage(messages::SFindSecond, {both ? std::string(messages::SBothServers) : std::string(hashes::ServerName(hashes::kServers[a && !used[0] ? 0 : 1]))}));
+        continue;
+      }
+      for (int s = 0; s < 2; ++s) {
+        const TServerLine* u = user(s);
+        if (!u || hashes::Accepts(hashes::kServers[s], hashes::ClassifyHash(u->hash))) continue;
+        const std::string server(hashes::ServerName(hashes::kServers[s]));
+        found(u->name, text::FormatMessage(messages::SFindFormRefused, {server, hashes::FormName(hashes::ClassifyHash(u->hash)), server}));
+      }
+      if (shown.name.empty()) found(shown.name, std::string(messages::SFindEmptyName));
+      if (number == 1 && shown.name.starts_with("\xEF\xBB\xBF")) found(shown.name, std::string(messages::SFindByteOrderMark));
+      if (std::string weak = WeakHash(shown.hash, bars); !weak.empty()) found(shown.name, std::move(weak));
+    }
+    line_base += lines.size();
+    return true;
+  });
+}
+
+std::string_view NameProblem(std::string_view name) {
+  if (name.empty()) return messages::SNameEmpty;
+  if (std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == ':'; }))
+    return messages::SNameControl;
+  if (name.front() == '#') return messages::SNameComment;
+  // Apache trims blanks around a line, and so around a name that starts or ends it.
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  if (blank(name.front()) || blank(name.back())) return messages::SNameBlanks;
+  return {};
+}
+
+std::string_view PasswordProblem(std::string_view password) {
+  if (password.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) return messages::SPasswordControl;
+  return {};
+}
+
+}  // namespace core
