@@ -3,6 +3,7 @@
 
 #include "cli/common.h"
 #include "hashes/server_check.h"
+#include "platform/cp932.h"
 
 namespace cli {
 
@@ -38,7 +39,7 @@ int Verify(const std::vector<std::string>& words) {
     answer.verdict = hashes::CheckAs(answer.server, password, answer.user->hash);
     if (answer.verdict == hashes::Verdict::Uncheckable && answers.size() == 1)
       throw TFailure(kBadInput, FileLine(args[0], answer.user->line) + "ハッシュの形式 " +
-                                    std::string(hashes::FormName(hashes::ClassifyHash(answer.user->hash))) +
+                                    platform::Cp932ToUtf8(hashes::FormName(hashes::ClassifyHash(answer.user->hash))) +
                                     " は、ここでは確かめられません");
   }
   const auto same = [&](const TAnswer& a) { return a.user.has_value() == answers[0].user.has_value() && a.verdict == answers[0].verdict; };
@@ -53,7 +54,7 @@ int Verify(const std::vector<std::string>& words) {
     if (!answer.user) said += "ユーザがいません\n";
     else if (answer.verdict == hashes::Verdict::Match) said += "一致します\n";
     else if (answer.verdict == hashes::Verdict::Mismatch) said += "一致しません\n";
-    else said += "確かめられません（" + std::string(hashes::FormName(hashes::ClassifyHash(answer.user->hash))) + "）\n";
+    else said += "確かめられません（" + platform::Cp932ToUtf8(hashes::FormName(hashes::ClassifyHash(answer.user->hash))) + "）\n";
   }
   Print(said);
   throw TFailure(kMismatch, "サーバによって答えが違います");

@@ -323,7 +323,7 @@ void CheckUsers(const std::function<std::size_t(char*, std::size_t)>& read, cons
       }
       for (int s = 0; s < 2; ++s) {
         const TServerLine* u = user(s);
-        if (!u || hashes::Accepts(hashes::kServers[s], hashes::ClassifyHash(u->hash))) continue;
+        if (!u || hashes::Accepts(hashes::kServers[s], u->hash)) continue;
         const std::string server(hashes::ServerName(hashes::kServers[s]));
         found(u->name, text::FormatMessage(messages::SFindFormRefused, {server, hashes::FormName(hashes::ClassifyHash(u->hash)), server}));
       }

@@ -82,6 +82,20 @@ bool Ended(pid_t pid) {
 
 std::string ReadIfThere(const std::string& path) { return fs::exists(path) ? ReadBytes(path) : ""; }
 
+// RFC 4648 base64 with padding, for a header curl's -u cannot carry: an argument ends at a NUL.
+std::string Base64(std::string_view bytes) {
+  constexpr std::string_view kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    unsigned group = 0;
+    for (std::size_t j = 0; j < 3; ++j)
+      group = group << 8 | (i + j < bytes.size() ? static_cast<unsigned char>(bytes[i + j]) : 0u);
+    for (std::size_t j = 0; j < 4; ++j)
+      out += j <= bytes.size() - i ? kDigits[group >> (18 - 6 * j) & 63] : '=';
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string PrivateServers::Unavailable() {
@@ -147,7 +161,7 @@ void PrivateServers::GrantAccess() const {
 }
 
 std::vector<int> PrivateServers::Statuses(Server server, const std::string& path,
-                                          const std::vector<std::optional<Credentials>>& requests) {
+                                          const std::vector<std::optional<Credentials>>& requests, int patience_seconds) {
   GrantAccess();
   // One curl for every request, each after --next with options of its own. -q: no ~/.curlrc;
   // --noproxy: a proxy from the environment must not answer for loopback; -g and --path-as-is:
@@ -155,9 +169,10 @@ std::vector<int> PrivateServers::Statuses(Server server, const std::string& path
   std::vector<std::string> argv = {kCurlBinary, "-q"};
   for (const auto& credentials : requests) {
     if (argv.size() > 2) argv.push_back("--next");
-    argv.insert(argv.end(), {"-s", "-g", "--path-as-is", "--noproxy", "*", "--max-time", "10", "-o", "/dev/null",
+    argv.insert(argv.end(), {"-s", "-g", "--path-as-is", "--noproxy", "*", "--max-time", std::to_string(patience_seconds), "-o", "/dev/null",
                              "-w", "%{http_code}\n", "http://127.0.0.1:" + std::to_string(servers_[server].port) + path});
-    if (credentials) argv.insert(argv.end(), {"-u", credentials->first + ":" + credentials->second});
+    if (credentials)
+      argv.insert(argv.end(), {"-H", "Authorization: Basic " + Base64(credentials->first + ":" + credentials->second)});
   }
   const std::string answers = dir_.File("curl-output");
   waitpid(Spawn(argv, answers), nullptr, 0);

@@ -31,9 +31,10 @@ class PrivateServers {
   PrivateServers(const std::string& docroot, const std::string& htpasswd);
 
   // The HTTP status of GET `path` (sent as given) for each request, with an "Authorization: Basic"
-  // header of the exact bytes user ":" password, or with none; 0 when no HTTP answer came. One
-  // curl asks them all.
-  std::vector<int> Statuses(Server server, const std::string& path, const std::vector<std::optional<Credentials>>& requests);
+  // header of the exact bytes user ":" password (a NUL too), or with none; 0 when no HTTP answer
+  // came within `patience_seconds`. One curl asks them all.
+  std::vector<int> Statuses(Server server, const std::string& path, const std::vector<std::optional<Credentials>>& requests,
+                            int patience_seconds = 10);
   // What the server wrote to its error log and to its standard output and error so far.
   std::string ErrorLog(Server server) const;
 

@@ -1,0 +1,191 @@
+#include "hashes/server_check.h"
+
+#include <apr_md5.h>
+#include <crypt.h>
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "server_harness.h"
+#include "test_files.h"
+
+using namespace std::string_literals;
+using hashes::AnyForm;
+using hashes::Server;
+using hashes::Verdict;
+
+namespace {
+
+std::string Crypt(const char* password, const char* setting) {
+  crypt_data data{};
+  return crypt_r(password, setting, &data);
+}
+
+std::string Apr1(const char* password, const char* setting) {
+  char hash[64];
+  apr_md5_encode(password, setting, hash, sizeof hash);
+  return hash;
+}
+
+// "{SSHA}" or "{SHA}" with the base64 of the SHA-1 of password and salt, and the salt: OpenSSL's.
+std::string LdapSha1(const std::string& password, const std::string& salt) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned size = 0;
+  const std::string input = password + salt;
+  EVP_Digest(input.data(), input.size(), digest, &size, EVP_sha1(), nullptr);
+  const std::string raw = std::string(reinterpret_cast<char*>(digest), size) + salt;
+  std::string coded(4 * ((raw.size() + 2) / 3) + 1, '\0');
+  coded.resize(static_cast<std::size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(coded.data()),
+                                                         reinterpret_cast<const unsigned char*>(raw.data()), static_cast<int>(raw.size()))));
+  return (salt.empty() ? "{SHA}" : "{SSHA}") + coded;
+}
+
+Verdict Expected(int status) { return status == 200 ? Verdict::Match : Verdict::Mismatch; }
+
+}  // namespace
+
+// What each server answers, for every form and the odd cases around it, and CheckAs foretelling it.
+TEST(ServerCheck, EveryFormOnRealServers) {
+  const std::string des = Crypt("pw", "ab"), apr1 = Apr1("pw", "$apr1$saltsalt$"), sha = LdapSha1("pw", ""),
+                    ssha = LdapSha1("pw", "salt\x01\xff"), plain = "{PLAIN}pw";
+  struct Row {
+    std::string hash, password;
+    AnyForm form;
+    int apache, nginx;
+    std::string tail = "";  // after the hash on its line
+  };
+  const std::vector<Row> rows = {
+      {des, "pw", AnyForm::Des, 200, 200},
+      {des, "px", AnyForm::Des, 401, 401},
+      {Crypt("pw", "_J9..abcd"), "pw", AnyForm::ExtendedDes, 200, 200},
+      {Crypt("pw", "_J9..abcd"), "px", AnyForm::ExtendedDes, 401, 401},
+      {Crypt("pw", "$1$saltsalt$"), "pw", AnyForm::Md5Crypt, 200, 200},
+      {Crypt("pw", "$1$saltsalt$"), "px", AnyForm::Md5Crypt, 401, 401},
+      {apr1, "pw", AnyForm::Apr1, 200, 200},
+      {apr1, "px", AnyForm::Apr1, 401, 401},
+      {Apr1("pw", "$apr1$ab$"), "pw", AnyForm::Apr1, 200, 200},
+      {Apr1("pw", "$apr1$$"), "pw", AnyForm::Apr1, 200, 200},
+      {Crypt("pw", "$5$saltsalt$"), "pw", AnyForm::Sha256, 200, 200},
+      {Crypt("pw", "$5$saltsalt$"), "px", AnyForm::Sha256, 401, 401},
+      {Crypt("pw", "$5$$"), "pw", AnyForm::Sha256, 200, 200},
+      {Crypt("pw", "$5$rounds=1000$saltsalt$"), "pw", AnyForm::Sha256, 200, 200},
+      {Crypt("pw", "$6$saltsalt$"), "pw", AnyForm::Sha512, 200, 200},
+      {Crypt("pw", "$6$saltsalt$"), "px", AnyForm::Sha512, 401, 401},
+      {Crypt("pw", "$2y$04$abcdefghijklmnopqrstuu"), "pw", AnyForm::Bcrypt, 200, 200},
+      {Crypt("pw", "$2y$04$abcdefghijklmnopqrstuu"), "px", AnyForm::Bcrypt, 401, 401},
+      {Crypt("pw", "$2a$04$abcdefghijklmnopqrstuu"), "pw", AnyForm::Bcrypt, 200, 200},
+      {Crypt("pw", "$2b$04$abcdefghijklmnopqrstuu"), "pw", AnyForm::Bcrypt, 200, 200},
+      {Crypt("pw", "$2x$04$abcdefghijklmnopqrstuu"), "pw", AnyForm::Bcrypt, 200, 200},
+      {sha, "pw", AnyForm::Sha1, 200, 200},
+      {sha, "px", AnyForm::Sha1, 401, 401},
+      {ssha, "pw", AnyForm::SaltedSha1, 401, 200},
+      {ssha, "px", AnyForm::SaltedSha1, 401, 401},
+      {plain, "pw", AnyForm::TaggedPlain, 401, 200},
+      {plain, "px", AnyForm::TaggedPlain, 401, 401},
+      {"secret", "secret", AnyForm::Plain, 401, 401},
+      // Lower case tags, a digest short of its padding, and blanks after the hash.
+      {"{plain}pw", "pw", AnyForm::Plain, 401, 401},
+      {"{sha}" + sha.substr(5), "pw", AnyForm::Plain, 401, 401},
+      {sha.substr(0, sha.size() - 1), "pw", AnyForm::Sha1, 401, 401},
+      // Two of passlib's malformed {SSHA} hashes (see PublishedSamples): its "==" cut short and overlong.
+      {"{SSHA}P90+qijSp8MJ1tN25j5o1PflUvlqjXHOGeOckw=", "test", AnyForm::SaltedSha1, 401, 401},
+      {"{SSHA}P90+qijSp8MJ1tN25j5o1PflUvlqjXHOGeOck===", "test", AnyForm::SaltedSha1, 401, 401},
+      {des, "pw", AnyForm::Des, 200, 401, "  "},
+      {plain, "pw  ", AnyForm::TaggedPlain, 401, 200, "  "},
+      // A NUL in the password the browser sends.
+      {des, "pw\0x"s, AnyForm::Des, 200, 200},
+      {apr1, "pw\0x"s, AnyForm::Apr1, 200, 200},
+      {sha, "pw\0x"s, AnyForm::Sha1, 200, 200},
+      {ssha, "pw\0x"s, AnyForm::SaltedSha1, 401, 200},
+      {plain, "pw\0x"s, AnyForm::TaggedPlain, 401, 200},
+      // Cost 18, as libxcrypt gives it for "pw": seconds of work, which only nginx does.
+      {"$2y$18$abcdefghijklmnopqrstuuzv07Px.M2yGnkfnXmfNxC0Y6dZd7IY2", "pw", AnyForm::Bcrypt, 401, 200},
+  };
+  if (const std::string why = PrivateServers::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  TempDir dir;
+  const std::string docroot = dir.File("site"), htpasswd = dir.File("htpasswd");
+  mkdir(docroot.c_str(), 0755);
+  WriteBytes(docroot + "/index.html", "<p>inside</p>\n");
+  WriteBytes(docroot + "/.htaccess",
+             "AuthType Basic\nAuthName \"Protected_area\"\nAuthUserFile " + htpasswd + "\nRequire valid-user\n");
+  WriteBytes(htpasswd, "");
+  PrivateServers servers(docroot, htpasswd);
+  for (const Row& row : rows) {
+    EXPECT_EQ(hashes::ClassifyHash(row.hash), row.form) << row.hash;
+    WriteBytes(htpasswd, "alice:" + row.hash + row.tail + "\n");
+    const bool slow = row.hash.starts_with("$2y$18$");
+    const auto statuses = [&](PrivateServers::Server server) {
+      return servers.Statuses(server, "/", {PrivateServers::Credentials{"alice", row.password}}, slow ? 120 : 10).at(0);
+    };
+    const std::string where = row.hash + row.tail + " sent " + row.password;
+    EXPECT_EQ(statuses(PrivateServers::kApache), row.apache) << "Apache " << where << servers.ErrorLog(PrivateServers::kApache);
+    EXPECT_EQ(statuses(PrivateServers::kNginx), row.nginx) << "nginx " << where << servers.ErrorLog(PrivateServers::kNginx);
+    // Apache drops the blanks that end a line; nginx keeps them in the hash.
+    EXPECT_EQ(hashes::CheckAs(Server::Apache, row.password, row.hash), Expected(row.apache)) << "Apache " << where;
+    EXPECT_EQ(hashes::CheckAs(Server::Nginx, row.password, row.hash + row.tail),
+              slow ? Verdict::Uncheckable : Expected(row.nginx)) << "nginx " << where;
+  }
+}
+
+// Published samples, each with its password and with a wrong one: what each server makes of them.
+TEST(ServerCheck, PublishedSamples) {
+  constexpr Verdict M = Verdict::Match, X = Verdict::Mismatch;
+  struct Sample {
+    const char *hash, *password;
+    AnyForm form;
+    Verdict apache, nginx;
+  };
+  const Sample samples[] = {
+      // passlib, tests/test_apache.py in github.com/ThirVondukr/passlib: HtpasswdFileTest.sample_05,
+      // where passlib takes "pass4" for a password written as it stands, and neither server does.
+      {"2CHkkwa2AtqGs", "pass2", AnyForm::Des, M, M},
+      {"{SHA}3ipNV1GrBtxPmHFC21fCbVCSXIo=", "pass3", AnyForm::Sha1, M, M},
+      {"pass4", "pass4", AnyForm::Plain, X, X},
+      {"$apr1$t4tc7jTh$GPIWVUo8sQKJlUdV8V5vu0", "pass1", AnyForm::Apr1, M, M},
+      {"$2a$12$yktDxraxijBZ360orOyCOePFGhuis/umyPNJoL5EbsLk.s6SWdrRO", "pass5", AnyForm::Bcrypt, M, M},
+      {"$5$rounds=110000$cCRp/xUUGVgwR4aP$p0.QKFS5qLNRqw1/47lXYiAcgIjJK.WjCO8nrEKuUK.", "pass6", AnyForm::Sha256, M, M},
+      // passlib, tests/test_handlers.py in the same repository: ldap_sha1_test, ldap_salted_sha1_test
+      // (salts of 4, 8, 15 and 16 bytes) and md5_crypt_test (an
+      // empty password, then a hash with a field too many).
+      {"{SHA}at+xg6SiyUovktq1redipHiJpaE=", "helloworld", AnyForm::Sha1, M, M},
+      {"{SSHA}0c0blFTXXNuAMHECS4uxrj3ZieMoWImr", "testing123", AnyForm::SaltedSha1, X, M},
+      {"{SSHA}0H+zTv8o4MR4H43n03eCsvw1luG8LdB7", "secret", AnyForm::SaltedSha1, X, M},
+      {"{SSHA}P90+qijSp8MJ1tN25j5o1PflUvlqjXHOGeOckw==", "test", AnyForm::SaltedSha1, X, M},
+      {"{SSHA}/ZMF5KymNM+uEOjW+9STKlfCFj51bg3BmBNCiPHeW2ttbU0=", "test", AnyForm::SaltedSha1, X, M},
+      {"{SSHA}Pfx6Vf48AT9x3FVv8znbo8WQkEVSipHSWovxXmvNWUvp/d/7", "test", AnyForm::SaltedSha1, X, M},
+      {"$1$dXc3I7Rw$ctlgjDdWJLMT.qwHsWhXR1", "U*U*U*U*", AnyForm::Md5Crypt, M, M},
+      {"$1$Eu.GHtia$CFkL/nE1BYTlEPiVx1VWX0", "", AnyForm::Md5Crypt, M, M},
+      {"$1$dOHYPKoP$tnxS1T8Q6VVn3kpV8cN6o.$", "", AnyForm::Md5Crypt, X, X},
+  };
+  for (const Sample& s : samples) {
+    EXPECT_EQ(hashes::ClassifyHash(s.hash), s.form) << s.hash;
+    EXPECT_EQ(hashes::CheckAs(Server::Apache, s.password, s.hash), s.apache) << s.hash;
+    EXPECT_EQ(hashes::CheckAs(Server::Nginx, s.password, s.hash), s.nginx) << s.hash;
+    for (const Server server : hashes::kServers) EXPECT_EQ(hashes::CheckAs(server, "pass9", s.hash), X) << s.hash;
+  }
+}
+
+// Work a server would spend seconds to minutes on is declined, not done; apr-util's own refusal
+// of a bcrypt cost it will not compute is Apache's answer. Each would end within a minute if
+// computed, so a regression fails instead of hanging.
+TEST(ServerCheck, CostlyHashesAreDeclined) {
+  const std::string yescrypt = Crypt("pw", "$y$j9T$abcdefghijklmnop$");
+  struct Costly {
+    std::string hash;
+    Verdict apache, nginx;
+  } const costly[] = {
+      {"$2y$18$abcdefghijklmnopqrstuuzv07Px.M2yGnkfnXmfNxC0Y6dZd7IY2", Verdict::Mismatch, Verdict::Uncheckable},
+      {"$2b$18$abcdefghijklmnopqrstuuzv07Px.M2yGnkfnXmfNxC0Y6dZd7IY2", Verdict::Uncheckable, Verdict::Uncheckable},
+      {"$5$rounds=10000001$salt$", Verdict::Uncheckable, Verdict::Uncheckable},
+      {"$6$rounds=20000000$salt$", Verdict::Uncheckable, Verdict::Uncheckable},
+      {yescrypt, Verdict::Uncheckable, Verdict::Uncheckable},
+  };
+  for (const Costly& c : costly) {
+    EXPECT_EQ(hashes::CheckAs(Server::Apache, "pw", c.hash), c.apache) << c.hash;
+    EXPECT_EQ(hashes::CheckAs(Server::Nginx, "pw", c.hash), c.nginx) << c.hash;
+  }
+  EXPECT_EQ(hashes::ClassifyHash(yescrypt), AnyForm::Plain);
+}
