@@ -14,7 +14,7 @@ int Add(const std::vector<std::string>& words) {
   const std::string password = generate ? std::string() : Password(ReadPassword(true), settings.utf8);
   if (password.empty() && !generate) throw TFailure(kBadInput, "パスワードが空です（生成するには --generate を付けます）");
   const core::THashJob job = core::DrawHashJob(password, settings.format, settings.strength);
-  const std::string hash = hashes::HashWithSetting(job.Hashed(), job.setting);
+  const std::string hash = HashShowingProgress({job}).front();
   ChangeUsers(path, {{name, hash}}, [&] {
     // Shown before the save commits: a password nobody saw is never saved.
     if (generate) PrintOrFail(Shown(name) + "=" + job.password + "\n");

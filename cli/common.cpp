@@ -240,6 +240,10 @@ std::function<bool(std::size_t, std::size_t)> ShowProgress() {
 
 void BuildShowingProgress(core::TJob& job) { job.Build(ShowProgress()); }
 
+std::vector<std::string> HashShowingProgress(const std::vector<core::THashJob>& jobs) {
+  return *core::HashJobs(jobs, [progress = ShowProgress(), total = jobs.size()](std::size_t done) { return progress(done, total); });
+}
+
 std::string UserName(std::string_view utf8, bool utf8_mode, bool maintainable) {
   std::string name = utf8_mode ? (RequireUtf8(utf8), std::string(utf8)) : TableText(utf8);
   const std::string_view problem = core::NameProblem(name);

@@ -111,6 +111,8 @@ class TSignalsHeld {
 std::function<bool(std::size_t done, std::size_t total)> ShowProgress();
 // Builds the job's rows, showing the count so.
 void BuildShowingProgress(core::TJob& job);
+// The hashes of `jobs` in their order, on every core, showing the count so.
+std::vector<std::string> HashShowingProgress(const std::vector<core::THashJob>& jobs);
 
 // A name or password from the command line or stdin (UTF-8) as the bytes a browser sends: in UTF-8
 // mode the bytes as they stand, never normalized (servers compare bytes); in Shift-JIS mode their

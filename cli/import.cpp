@@ -27,15 +27,11 @@ int Import(const std::vector<std::string>& words) {
     names.push_back(std::move(name));
   });
   if (names.empty()) throw TFailure(kBadInput, NoUsersIn(args[1]));
-  const std::vector<std::string> hashes = *core::HashJobs(jobs, [progress = ShowProgress(), total = jobs.size()](std::size_t done) {
-    return progress(done, total);
-  });
+  const std::vector<std::string> hashes = HashShowingProgress(jobs);
   std::vector<core::TUserChange> changes;
   changes.reserve(names.size());
   std::string generated;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    changes.push_back({names[i], hashes[i]});
-  }
+  for (std::size_t i = 0; i < names.size(); ++i) changes.push_back({names[i], hashes[i]});
   for (std::size_t i = 0; i < names.size(); ++i)
     if (jobs[i].generated) generated += names[i] + "=" + jobs[i].password + "\n";
   ChangeUsers(path, changes, [&] {

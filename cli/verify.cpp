@@ -36,10 +36,11 @@ int Verify(const std::vector<std::string>& words) {
   const std::string password = utf8 ? typed : Password(typed, false);
   for (TAnswer& answer : answers) {
     if (!answer.user) continue;
-    answer.verdict = hashes::CheckAs(answer.server, password, answer.user->hash);
+    if (!answer.user->hash) continue;  // a line of the name without a hash: no password lets it in
+    answer.verdict = hashes::CheckAs(answer.server, password, *answer.user->hash);
     if (answer.verdict == hashes::Verdict::Uncheckable && answers.size() == 1)
       throw TFailure(kBadInput, FileLine(args[0], answer.user->line) + "ハッシュの形式 " +
-                                    platform::Cp932ToUtf8(hashes::FormName(hashes::ClassifyHash(answer.user->hash))) +
+                                    platform::Cp932ToUtf8(hashes::FormName(hashes::ClassifyHash(answer.user->hash.value_or("")))) +
                                     " は、ここでは確かめられません");
   }
   const auto same = [&](const TAnswer& a) { return a.user.has_value() == answers[0].user.has_value() && a.verdict == answers[0].verdict; };
@@ -54,7 +55,7 @@ int Verify(const std::vector<std::string>& words) {
     if (!answer.user) said += "ユーザがいません\n";
     else if (answer.verdict == hashes::Verdict::Match) said += "一致します\n";
     else if (answer.verdict == hashes::Verdict::Mismatch) said += "一致しません\n";
-    else said += "確かめられません（" + platform::Cp932ToUtf8(hashes::FormName(hashes::ClassifyHash(answer.user->hash))) + "）\n";
+    else said += "確かめられません（" + platform::Cp932ToUtf8(hashes::FormName(hashes::ClassifyHash(answer.user->hash.value_or("")))) + "）\n";
   }
   Print(said);
   throw TFailure(kMismatch, "サーバによって答えが違います");

@@ -53,10 +53,17 @@ std::string_view LineEnd(std::string_view line) {
   return line.substr(start);
 }
 
+// A line that answers for a name: a user with its hash, or a name without one (which stops Apache,
+// and makes nginx skip a line).
 struct TUserSeen {
   std::string name, hash;
+  bool user = true;
   bool operator==(const TUserSeen&) const = default;
 };
+
+bool Answers(const TServerLine& line) {
+  return line.kind == TServerLine::Kind::User || line.kind == TServerLine::Kind::NoColon;
+}
 
 text::Exception ChangesOthers(std::size_t line) {
   return text::Exception(text::FormatMessage(messages::SEditChangesOthers, {std::to_string(line)}),
@@ -93,7 +100,8 @@ TEditedFile EditUsers(const std::function<std::size_t(char*, std::size_t)>& read
       readings[s].clear();
       old_readers[s].Read(piece, last, readings[s]);
       for (const TServerLine& line : readings[s]) {
-        const auto it = line.kind == TServerLine::Kind::User ? wanted.find(line.name) : wanted.end();
+        // A line of the name without a hash would stop Apache before the user's line.
+        const auto it = Answers(line) ? wanted.find(line.name) : wanted.end();
         if (it == wanted.end()) continue;
         found.insert(it->first);
         for (std::size_t k = line.first; k <= line.last; ++k)
@@ -131,9 +139,10 @@ TEditedFile EditUsers(const std::function<std::size_t(char*, std::size_t)>& read
           if (!rewritten[k - line_base].empty())
             expected[s].push_back({std::string(rewritten[k - line_base]), *wanted[rewritten[k - line_base]]->hash});
         }
-        if (line.kind != TServerLine::Kind::User) continue;
-        if (!touched) expected[s].push_back({line.name, line.hash});
-        else if (!wanted.contains(line.name)) edited.also_gone.push_back({hashes::kServers[s], line.name, line.first + 1});
+        if (!Answers(line)) continue;
+        const bool user = line.kind == TServerLine::Kind::User;
+        if (!touched) expected[s].push_back({line.name, line.hash, user});
+        else if (user && !wanted.contains(line.name)) edited.also_gone.push_back({hashes::kServers[s], line.name, line.first + 1});
       }
     }
     if (last) {
@@ -155,8 +164,8 @@ TEditedFile EditUsers(const std::function<std::size_t(char*, std::size_t)>& read
       new_readers[s].Read(out, last, rereadings);
       std::size_t i = 0;
       for (const TServerLine& line : rereadings) {
-        if (line.kind != TServerLine::Kind::User) continue;
-        if (i >= expected[s].size() || expected[s][i] != TUserSeen{line.name, line.hash})
+        if (!Answers(line)) continue;
+        if (i >= expected[s].size() || expected[s][i] != TUserSeen{line.name, line.hash, line.kind == TServerLine::Kind::User})
           throw ChangesOthers(line_base + 1);
         ++i;
       }
@@ -189,20 +198,27 @@ std::optional<TFoundUser> FindUser(const std::function<std::size_t(char*, std::s
   TServerReader reader(server);
   std::vector<TServerLine> readings;
   std::optional<TFoundUser> found;
+  bool skip_next = false;  // nginx: the line before ran out as a match of the name's start
   ForEachPiece(read, [&](std::string_view piece, bool last) {
     readings.clear();
     reader.Read(piece, last, readings);
     for (const TServerLine& line : readings) {
-      if (line.kind != TServerLine::Kind::User || line.name != name) continue;
-      found = TFoundUser{line.hash, line.first + 1};
+      if (std::exchange(skip_next, false)) continue;
+      const bool user = line.kind == TServerLine::Kind::User;
+      if (line.kind == TServerLine::Kind::NoColon) {
+        // Apache stops at a line of the name that has no hash; nginx, matching the name from the
+        // line's start, takes the LF for a wrong byte and skips on to the end of the next line.
+        if (server == Server::Nginx) skip_next = !name.empty() && name.starts_with(line.name);
+        if (server == Server::Nginx || line.name != name) continue;
+      }
+      if ((!user && line.kind != TServerLine::Kind::NoColon) || line.name != name) continue;
+      found = TFoundUser{user ? std::optional<std::string>(line.hash) : std::nullopt, line.first + 1};
       return false;
     }
     return true;
   });
   return found;
 }
-
-
 
 namespace {
 
@@ -252,8 +268,9 @@ std::string WeakHash(std::string_view hash, const TCheckBars& bars) {
     case AnyForm::SaltedSha1:
       return text::FormatMessage(messages::SFindFast, {hashes::FormName(form)});
     case AnyForm::TaggedPlain:
-    case AnyForm::Plain:
       return std::string(messages::SFindClearText);
+    case AnyForm::Plain:
+      return {};  // no hash at all, which the servers' refusal says
     case AnyForm::Bcrypt:
       if (const unsigned long cost = hashes::Cost(hash); cost < bars.min_cost)
         return text::FormatMessage(messages::SFindLowCost, {std::to_string(cost), std::to_string(bars.min_cost)});
@@ -276,6 +293,7 @@ void CheckUsers(const std::function<std::size_t(char*, std::size_t)>& read, cons
   std::vector<TServerLine> readings[2];
   std::size_t line_base = 0;
   bool unread_told[2] = {false, false};
+  std::string skip_start;  // nginx: the text of a line without ':' just before
   ForEachPiece(read, [&](std::string_view piece, bool last) {
     const std::vector<std::string_view> lines = PhysicalLines(piece);
     // The reading of each server that starts on each line of the piece.
@@ -301,6 +319,13 @@ void CheckUsers(const std::function<std::size_t(char*, std::size_t)>& read, cons
       }
       const TServerLine* const a = user(0);
       const TServerLine* const n = user(1);
+      // nginx, matching a name from a line's start, runs through a line without ':' that the
+      // name starts with and skips the line after it.
+      if (const std::string before = std::exchange(skip_start, {}); !before.empty() && n && n->name.starts_with(before))
+        found(n->name, text::FormatMessage(messages::SFindSkippedByNginx, {std::to_string(number - 1)}));
+      if (r[1] && r[1]->kind == TServerLine::Kind::NoColon) skip_start = r[1]->name;
+      // Apache stops at the first line of a name, hash or none.
+      if (r[0] && r[0]->kind == TServerLine::Kind::NoColon) seen[0].Insert(r[0]->name);
       if (!a && !n) {
         const bool comment = r[0] && r[1] && r[0]->kind == TServerLine::Kind::Comment && r[1]->kind == TServerLine::Kind::Comment;
         if (comment && content.find(':') != std::string_view::npos) found(seeming, std::string(messages::SFindComment));
@@ -317,15 +342,20 @@ void CheckUsers(const std::function<std::size_t(char*, std::size_t)>& read, cons
         if (const TServerLine* u = user(s)) used[s] = seen[s].Insert(u->name);
       const TServerLine& shown = a ? *a : *n;
       if ((a && !used[0]) || (n && !used[1])) {
-        const bool both = a && n && !used[0] && !used[1];
-        found(shown.name, text::FormatMessage(messages::SFindSecond, {both ? std::string(messages::SBothServers) : std::string(hashes::ServerName(hashes::kServers[a && !used[0] ? 0 : 1]))}));
+        if (a && n && !used[0] && !used[1]) found(shown.name, std::string(messages::SFindSecondForBoth));
+        else found(shown.name, text::FormatMessage(messages::SFindSecond, {hashes::ServerName(hashes::kServers[a && !used[0] ? 0 : 1])}));
         continue;
       }
-      for (int s = 0; s < 2; ++s) {
-        const TServerLine* u = user(s);
-        if (!u || hashes::Accepts(hashes::kServers[s], u->hash)) continue;
-        const std::string server(hashes::ServerName(hashes::kServers[s]));
-        found(u->name, text::FormatMessage(messages::SFindFormRefused, {server, hashes::FormName(hashes::ClassifyHash(u->hash)), server}));
+      const bool refuses[2] = {a && !hashes::Accepts(Server::Apache, a->hash), n && !hashes::Accepts(Server::Nginx, n->hash)};
+      const std::string_view form = hashes::FormName(hashes::ClassifyHash(shown.hash));
+      if (refuses[0] && refuses[1]) {
+        found(shown.name, text::FormatMessage(messages::SFindFormRefusedByBoth, {form}));
+      } else {
+        for (int s = 0; s < 2; ++s) {
+          if (!refuses[s]) continue;
+          const std::string server(hashes::ServerName(hashes::kServers[s]));
+          found(user(s)->name, text::FormatMessage(messages::SFindFormRefused, {server, form, server}));
+        }
       }
       if (shown.name.empty()) found(shown.name, std::string(messages::SFindEmptyName));
       if (number == 1 && shown.name.starts_with("\xEF\xBB\xBF")) found(shown.name, std::string(messages::SFindByteOrderMark));

@@ -47,10 +47,11 @@ TEditedFile EditUsers(const std::function<std::size_t(char* buffer, std::size_t 
 // The same over bytes held in memory.
 TEditedFile EditUsers(std::string_view bytes, const std::vector<TUserChange>& changes);
 
-// What `server` makes of `name` in the file read piece by piece: the hash of the user's first
-// line and that line's number (from 1), or nothing when the server reads no such user.
+// The line by which `server` answers a browser that sends `name`, in the file read piece by piece:
+// its number (from 1) and the hash it checks the password against (none when the line gives the
+// name no hash, and so lets no password in), or nothing when the server finds no such line.
 struct TFoundUser {
-  std::string hash;
+  std::optional<std::string> hash;
   std::size_t line = 0;
 };
 std::optional<TFoundUser> FindUser(const std::function<std::size_t(char* buffer, std::size_t size)>& read,

@@ -139,6 +139,9 @@ bool Accepts(Server server, std::string_view hash) {
       const int salt = hash.starts_with('$') ? crypt_checksalt(CString(hash).c_str()) : CRYPT_SALT_INVALID;
       return salt == CRYPT_SALT_OK || salt == CRYPT_SALT_METHOD_LEGACY || salt == CRYPT_SALT_TOO_CHEAP;
     }
+    case AnyForm::Bcrypt:
+      // apr-util computes $2a$ and $2y$ itself and refuses a cost beyond its bounds at once.
+      return server == Server::Nginx || !(hash.starts_with("$2a$") || hash.starts_with("$2y$")) || (Cost(hash) >= kMinBcryptCost && Cost(hash) <= kMaxBcryptCost);
     default:
       return true;
   }
