@@ -1,0 +1,184 @@
+// A password file of arbitrary bytes as Apache and nginx read it. Fed to TServerReader in the
+// pieces a reader of blocks cuts with SafeCut, it gives what ReadAs gives on the whole. The lines
+// agree with naive models written from what the real servers showed (tests/server_lines_test.cpp):
+// Apache as a C buffer of 8192 bytes filled read by read and taken as a C string, nginx as its
+// byte-by-byte match of the name a browser sent. Each byte 0x01 of the input stands for 4095 x, so
+// that short inputs reach Apache's buffer: two of them fill a line to its last byte (the first eight
+// of them, so that a run stays quick).
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/server_lines.h"
+
+namespace {
+
+using core::TServerLine;
+using Kind = TServerLine::Kind;
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+// Apache's side: a file read as fgets reads it, into a buffer that a line joins in.
+struct TFile {
+  std::string_view bytes;
+  std::size_t at = 0;
+  std::size_t lfs = 0;        // LFs read so far
+  std::size_t read_line = 0;  // the physical line the last read took bytes from
+};
+
+bool Gets(char* to, std::size_t size, TFile& file) {
+  if (file.at == file.bytes.size()) return false;
+  file.read_line = file.lfs;
+  std::size_t n = 0;
+  while (n + 1 < size && file.at < file.bytes.size()) {
+    to[n] = file.bytes[file.at++];
+    if (to[n++] == '\n') {
+      ++file.lfs;
+      break;
+    }
+  }
+  to[n] = '\0';
+  return true;
+}
+
+std::vector<TServerLine> NaiveApache(std::string_view bytes) {
+  std::vector<TServerLine> lines;
+  TFile file{bytes};
+  static char buffer[8192];
+  while (file.at < bytes.size()) {
+    TServerLine line;
+    line.first = file.lfs;
+    std::size_t at = 0;
+    while (Gets(buffer + at, sizeof buffer - at, file)) {
+      line.last = file.read_line;
+      const std::size_t length = std::strlen(buffer);
+      if (length == sizeof buffer - 1 && buffer[length - 1] != '\n') {
+        line.kind = Kind::Unread;
+        lines.push_back(line);
+        return lines;
+      }
+      if (length == 0 || buffer[length - 1] != '\n') break;
+      std::size_t end = length - 1;
+      if (end > 0 && buffer[end - 1] == '\r') --end;
+      if (end == 0 || buffer[end - 1] != '\\') {
+        buffer[length - 1] = '\0';
+        break;
+      }
+      at = end - 1;
+      buffer[at] = '\0';  // what stands when the file ends here
+    }
+    const char* text = buffer;
+    while (*text != '\0' && std::isspace(static_cast<unsigned char>(*text))) ++text;
+    std::string content(text);
+    while (!content.empty() && std::isspace(static_cast<unsigned char>(content.back()))) content.pop_back();
+    if (content.empty()) {
+      line.kind = Kind::Blank;
+    } else if (content[0] == '#') {
+      line.kind = Kind::Comment;
+    } else if (const char* colon = std::strchr(content.c_str(), ':'); !colon) {
+      line.kind = Kind::NoColon;
+      line.name = content;
+    } else {
+      line.kind = Kind::User;
+      line.name = std::string(content.c_str(), colon);
+      line.hash = std::string(colon + 1, std::strcspn(colon + 1, ":"));
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// nginx's search for the name `sent` through the file: the hash it checks, or none.
+std::optional<std::string> NaiveNginx(std::string_view bytes, std::string_view sent) {
+  if (sent.empty()) return std::nullopt;
+  enum class State { Name, Hash, Skip } state = State::Name;
+  std::size_t matched = 0;
+  std::string hash;
+  for (const char c : bytes) {
+    if (state == State::Skip) {
+      if (c == '\n') {
+        state = State::Name;
+        matched = 0;
+      }
+    } else if (state == State::Hash) {
+      if (c == ':' || c == '\r' || c == '\n' || c == '\0') return hash;
+      hash += c;
+    } else if (matched == 0 && c == '\n') {
+      // a blank line
+    } else if (matched == 0 && (c == '#' || c == '\r')) {
+      state = State::Skip;
+    } else if (c == ':' && matched == sent.size()) {
+      state = State::Hash;
+    } else if (matched < sent.size() && c == sent[matched]) {
+      ++matched;
+    } else {
+      state = State::Skip;
+    }
+  }
+  if (state == State::Hash) return hash;
+  return std::nullopt;
+}
+
+// Names a browser might send that the file's lines make interesting: each line's text before its
+// first ':', and a line without ':' whole and with more after, so that it is matched to its end.
+// None holds a ':', which ends the name in what a browser sends.
+std::set<std::string> Names(std::string_view bytes) {
+  std::set<std::string> names = {"alice"};
+  for (std::size_t at = 0; at < bytes.size() && names.size() < 64;) {
+    const std::size_t lf = std::min(bytes.find('\n', at), bytes.size());
+    const std::string_view line = bytes.substr(at, lf - at);
+    at = lf + 1;
+    names.insert(std::string(line.substr(0, line.find(':'))));
+    if (line.find(':') == std::string_view::npos) names.insert({std::string(line), std::string(line) + "x"});
+  }
+  return names;
+}
+
+void CheckPieces(hashes::Server server, std::string_view file, const std::vector<TServerLine>& whole) {
+  std::minstd_rand random(static_cast<std::uint32_t>(std::hash<std::string_view>{}(file)));
+  core::TServerReader reader(server);
+  std::vector<TServerLine> lines;
+  std::size_t fed = 0, held = 0;  // bytes given to the reader, bytes read from the file after them
+  while (fed + held < file.size()) {
+    held = std::min(file.size() - fed, held + 1 + random() % 64 * (random() % 4 == 0 ? 512 : 1));
+    const std::size_t cut = core::SafeCut(file.substr(fed, held));
+    reader.Read(file.substr(fed, cut), false, lines);
+    fed += cut;
+    held -= cut;
+  }
+  reader.Read(file.substr(fed), true, lines);
+  Check(lines == whole);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string file;
+  int runs = 0;
+  for (const char c : std::string_view(reinterpret_cast<const char*>(data), size).substr(0, 4096))
+    file += c == '\x01' && ++runs <= 8 ? std::string(4095, 'x') : std::string(1, c);
+
+  const std::vector<TServerLine> apache = core::ReadAs(hashes::Server::Apache, file);
+  Check(apache == NaiveApache(file));
+  CheckPieces(hashes::Server::Apache, file, apache);
+
+  const std::vector<TServerLine> nginx = core::ReadAs(hashes::Server::Nginx, file);
+  CheckPieces(hashes::Server::Nginx, file, nginx);
+  for (const std::string& sent : Names(file)) {
+    const TServerLine* line = core::DecidingLine(hashes::Server::Nginx, nginx, sent);
+    const std::optional<std::string> ours = line && line->kind == Kind::User ? std::optional(line->hash) : std::nullopt;
+    Check(ours == NaiveNginx(file, sent));
+  }
+  return 0;
+}

@@ -1,0 +1,161 @@
+// How the real Apache and nginx read the bytes of a password file, row by row, each answer also
+// predicted by our model of it (core/server_lines.h).
+#include <crypt.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "core/server_lines.h"
+#include "server_harness.h"
+
+namespace {
+
+using namespace std::string_view_literals;
+
+// In `file`, % stands for the hash of "secret" and ! for that of another password; each ~ pads its
+// physical line with x to `pad` bytes before its LF (CR included).
+struct Row {
+  std::string_view file, user, password;
+  int apache, nginx;
+  std::size_t pad = 0;
+};
+
+const Row kRows[] = {
+    // The second file has the size and time of the first: the servers read the file anew for each request.
+    {"alice:%\n", "alice", "secret", 200, 200},
+    {"alice:!\n", "alice", "secret", 401, 401},
+    // Blanks: Apache trims all six around the line; nginx takes every byte as it stands.
+    {" \t\v\falice:%\n", "alice", "secret", 200, 401},
+    {" alice:%\n", " alice", "secret", 401, 200},
+    {"alice:% \t\v\f\r\n", "alice", "secret", 200, 401},
+    {"alice :%\n", "alice", "secret", 401, 401},
+    {"alice :%\n", "alice ", "secret", 200, 200},
+    {"alice: %\n", "alice", "secret", 401, 401},
+    {"\n \n\t\n\nalice:%\n", "alice", "secret", 200, 200},
+    {"alice:%\n", "alice ", "secret", 401, 401},
+    // Comments: '#' first on the line, for Apache after its blanks.
+    {"#alice:%\n", "#alice", "secret", 401, 401},
+    {"  #alice:%\n", "  #alice", "secret", 401, 200},
+    {"alice#:%\n", "alice#", "secret", 200, 200},
+    // A backslash before LF or CR LF joins Apache's line with the next, in name, hash or comment;
+    // the joined line's end decides, so two backslashes reach over an empty line.
+    {"ali\\\nce:%\n", "alice", "secret", 200, 401},
+    {"ali\\\nce:%\n", "ce", "secret", 401, 200},
+    {"ali\\\n  ce:%\n", "ali  ce", "secret", 200, 401},
+    {"ali\\\\\n\nce:%\n", "alice", "secret", 200, 401},
+    {"bob:x\\\nalice:%\n", "alice", "secret", 401, 200},
+    {"bob:x\\\r\nalice:%\r\n", "alice", "secret", 401, 200},
+    {"bob:x\\\r\r\nalice:%\n", "alice", "secret", 200, 200},
+    {"bob:x\\ \nalice:%\n", "alice", "secret", 200, 200},
+    {"#c\\\nalice:%\n", "alice", "secret", 401, 200},
+    {"alice:%\\\n", "alice", "secret", 200, 401},
+    {"alice:%\\", "alice", "secret", 401, 401},
+    // CR: nginx skips a line that starts with one and ends a hash at one.
+    {"alice:%\r\n", "alice", "secret", 200, 200},
+    {"alice:%\r\r\n", "alice", "secret", 200, 200},
+    {"bob:x\ralice:%\n", "alice", "secret", 401, 401},
+    {"alice:%\rjunk\n", "alice", "secret", 401, 200},
+    {"\ralice:%\n", "alice", "secret", 200, 401},
+    {"al\rice:%\n", "al\rice", "secret", 200, 200},
+    // Fields: the hash ends at a second ':'; an empty name logs in to Apache only.
+    {"alice:%:comment\n", "alice", "secret", 200, 200},
+    {"alice::\n", "alice", "", 401, 401},
+    {":%\n", "", "secret", 200, 401},
+    // No ':': Apache takes the line for a name without hash; nginx, matching it to its end, skips the next line.
+    {"alice\nalice:%\n", "alice", "secret", 401, 401},
+    {"alice\nx\nalice:%\n", "alice", "secret", 401, 200},
+    {"al\nalice:%\n", "alice", "secret", 200, 401},
+    {"al\r\nalice:%\r\n", "alice", "secret", 200, 200},
+    // Length: Apache stops at a line past 8190 bytes, CR included, a joined line counted without
+    // its backslashes and CRs; nginx takes any length.
+    {"f:~\nalice:%\n", "alice", "secret", 200, 200, 8190},
+    {"f:~\nalice:%\n", "alice", "secret", 401, 200, 8191},
+    {"f:~\nalice:%\n", "alice", "secret", 401, 200, 8192},
+    {"f:~\nalice:%\n", "alice", "secret", 401, 200, 8193},
+    {"f:~\nalice:%\n", "alice", "secret", 401, 200, 16384},
+    {"f:~\r\nalice:%\n", "alice", "secret", 401, 200, 8191},
+    {"alice:%:~\n", "alice", "secret", 200, 200, 8190},
+    {"alice:%:~\n", "alice", "secret", 401, 200, 8191},
+    {"f:~\\\n~\nalice:%\n", "alice", "secret", 401, 200, 4096},
+    {"f:~\\\r\n~\nalice:%\n", "alice", "secret", 200, 200, 4096},
+    {"f:~\nalice:%\n", "alice", "secret", 401, 200, 1 << 20},
+    // NUL ends Apache's line and nginx's hash; read past it, Apache's next 8191 bytes are a line.
+    {"bob:x\0y\nalice:%\n"sv, "alice", "secret", 200, 200},
+    {"alice:%\0zz\n"sv, "alice", "secret", 200, 200},
+    {"f:x\0~alice:%\n"sv, "alice", "secret", 200, 401, 8210},
+    // Names, byte for byte: a byte-order mark is part of the first, letter case counts.
+    {"\xEF\xBB\xBF" "alice:%\n", "alice", "secret", 401, 401},
+    {"\xEF\xBB\xBF" "alice:%\n", "\xEF\xBB\xBF" "alice", "secret", 200, 200},
+    {"alice:%\n", "Alice", "secret", 401, 401},
+    {"\xC3\xA4:%\n", "\xC3\xA4", "secret", 200, 200},
+    // The first line of a name decides.
+    {"alice:!\nalice:%\n", "alice", "secret", 401, 401},
+    {"alice:!\n#c\nalice:%\n", "alice", "secret", 401, 401},
+};
+
+std::string Des(const char* password) {
+  crypt_data data{};
+  return crypt_r(password, "ab", &data);
+}
+
+std::string Expand(const Row& row) {
+  std::string file;
+  for (const char c : row.file) file += c == '%' ? Des("secret") : c == '!' ? Des("wrong") : std::string(1, c);
+  for (std::size_t at = file.find('~'); at != std::string::npos; at = file.find('~', at)) {
+    const std::size_t start = file.rfind('\n', at) + 1, end = std::min(file.find('\n', at), file.size());
+    file.replace(at, 1, row.pad - (end - start - 1), 'x');
+  }
+  return file;
+}
+
+std::string Shown(std::string_view bytes) {
+  std::string shown;
+  for (const char c : bytes) {
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
+    shown += c >= ' ' && c <= '~' && c != '\\' ? std::string(1, c) : escaped;
+  }
+  return shown;
+}
+
+// What our model answers: 200 when the line that decides for the name takes the password, as the
+// server's own check (apr-util for Apache, crypt(3) for nginx) judges it.
+int Predicted(hashes::Server server, const std::string& file, const Row& row) {
+  const std::vector<core::TServerLine> lines = core::ReadAs(server, file);
+  const core::TServerLine* line = core::DecidingLine(server, lines, row.user);
+  if (!line || line->kind != core::TServerLine::Kind::User) return 401;
+  const std::string password(row.password);
+  return (server == hashes::Server::Apache ? AprAccepts(password, line->hash) : CryptAccepts(password, line->hash)) ? 200 : 401;
+}
+
+}  // namespace
+
+TEST(ServerLinesRealServers, EveryRowIsAnsweredByBothServersAsTheModelPredicts) {
+  if (const std::string why = PrivateServers::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  TempDir dir;
+  const std::string site = dir.File("site"), htpasswd = dir.File("htpasswd");
+  std::filesystem::create_directory(site);
+  WriteBytes(site + "/index.html", "ok\n");
+  WriteBytes(site + "/.htaccess", "AuthType Basic\nAuthName x\nAuthUserFile " + htpasswd + "\nRequire valid-user\n");
+  WriteBytes(htpasswd, "");
+  const auto time = std::filesystem::last_write_time(htpasswd);
+  PrivateServers servers(site, htpasswd);
+  for (const Row& row : kRows) {
+    const std::string file = Expand(row);
+    WriteBytes(htpasswd, file);
+    std::filesystem::last_write_time(htpasswd, time);
+    for (const auto& [server, ours, expected] : {std::tuple{PrivateServers::kApache, hashes::Server::Apache, row.apache},
+                                                std::tuple{PrivateServers::kNginx, hashes::Server::Nginx, row.nginx}}) {
+      SCOPED_TRACE(std::string(PrivateServers::Name(server)) + " " + Shown(row.file) + " pad " + std::to_string(row.pad) +
+                   " user " + Shown(row.user));
+      EXPECT_EQ(servers.Statuses(server, "/", {PrivateServers::Credentials{row.user, row.password}}), std::vector<int>{expected});
+      EXPECT_EQ(Predicted(ours, file, row), expected);
+    }
+  }
+}
