@@ -56,7 +56,7 @@ std::string_view DirectiveArgumentProblem(std::string_view value) {
   if (value.empty()) return messages::SEmptyDirectiveArgument;
   if (std::any_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
     return messages::SControlInDirective;
-  if (value.find('"') != std::string_view::npos || value.ends_with('\\')) return messages::SQuoteInDirective;
+  if (value.find_first_of("\"\\") != std::string_view::npos) return messages::SQuoteInDirective;
   return {};
 }
 

@@ -45,7 +45,8 @@ std::string HtaccessText(std::string_view auth_user_file, std::string_view auth_
 std::string ServedHtaccessText(std::string_view auth_user_file, std::string_view auth_name);
 // Why `value` cannot stand as a quoted directive argument that Apache reads back as it is (the
 // message table's text), or empty: empty, a control byte (it would end the directive and start
-// another), a '"' or a final backslash (either would end the quotes early or never).
+// another), a '"' or a backslash (Apache ends the quotes at the one, and the realm a browser shows
+// loses the other).
 std::string_view DirectiveArgumentProblem(std::string_view value);
 
 // What a build made, and from which revision.

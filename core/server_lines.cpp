@@ -141,21 +141,4 @@ std::size_t SafeCut(std::string_view bytes) {
   return cut;
 }
 
-const TServerLine* DecidingLine(hashes::Server server, const std::vector<TServerLine>& lines, std::string_view sent) {
-  using Kind = TServerLine::Kind;
-  if (server == hashes::Server::Apache) {
-    for (const TServerLine& line : lines)
-      if ((line.kind == Kind::User || line.kind == Kind::NoColon) && line.name == sent) return &line;
-    return nullptr;
-  }
-  if (sent.empty()) return nullptr;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].kind == Kind::User && lines[i].name == sent) return &lines[i];
-    // Matched to its end, the line's LF is taken for a wrong byte of the name, and nginx skips
-    // to the end of the next line.
-    if (lines[i].kind == Kind::NoColon && sent.starts_with(lines[i].name)) ++i;
-  }
-  return nullptr;
-}
-
 }  // namespace core

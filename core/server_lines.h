@@ -77,9 +77,4 @@ std::vector<TServerLine> ReadAs(hashes::Server server, std::string_view bytes);
 // without the bytes after it (no continuation runs across the cut): 0 when there is none.
 std::size_t SafeCut(std::string_view bytes);
 
-// The line of `lines` (all of a file, as ReadAs gives them for `server`) that answers a browser
-// sending the name `sent` (with no ':' and no LF, as a browser sends one): the first line of that name
-// the server stops at, or nullptr when there is none. Only a User line lets a password in.
-const TServerLine* DecidingLine(hashes::Server server, const std::vector<TServerLine>& lines, std::string_view sent);
-
 }  // namespace core

@@ -182,19 +182,18 @@ TEditedFile EditUsers(const std::function<std::size_t(char*, std::size_t)>& read
   return edited;
 }
 
-TEditedFile EditUsers(std::string_view bytes, const std::vector<TUserChange>& changes) {
-  return EditUsers(
-      [&bytes](char* buffer, std::size_t size) {
-        const std::size_t n = std::min(size, bytes.size());
-        std::copy_n(bytes.data(), n, buffer);
-        bytes.remove_prefix(n);
-        return n;
-      },
-      changes);
+std::function<std::size_t(char*, std::size_t)> BytesReader(std::string_view bytes) {
+  return [bytes](char* buffer, std::size_t size) mutable {
+    const std::size_t n = std::min(size, bytes.size());
+    std::copy_n(bytes.data(), n, buffer);
+    bytes.remove_prefix(n);
+    return n;
+  };
 }
 
 std::optional<TFoundUser> FindUser(const std::function<std::size_t(char*, std::size_t)>& read, Server server,
                                    std::string_view name) {
+  if (server == Server::Nginx && name.empty()) return std::nullopt;
   TServerReader reader(server);
   std::vector<TServerLine> readings;
   std::optional<TFoundUser> found;

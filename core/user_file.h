@@ -44,8 +44,8 @@ struct TEditedFile {
 // changes say.
 TEditedFile EditUsers(const std::function<std::size_t(char* buffer, std::size_t size)>& read,
                       const std::vector<TUserChange>& changes);
-// The same over bytes held in memory.
-TEditedFile EditUsers(std::string_view bytes, const std::vector<TUserChange>& changes);
+// A reader, for the functions here, of `bytes` held in memory (which must outlive it).
+std::function<std::size_t(char* buffer, std::size_t size)> BytesReader(std::string_view bytes);
 
 // The line by which `server` answers a browser that sends `name`, in the file read piece by piece:
 // its number (from 1) and the hash it checks the password against (none when the line gives the

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "server_harness.h"
 #include "test_files.h"
 
 namespace {
@@ -328,4 +329,31 @@ TEST(CliTerminal, APasswordIsTypedTwiceUnseenAndAMismatchWritesNothing) {
     EXPECT_TRUE(code == 0 ? users.count("carol") && AprAccepts("secret", users.at("carol")) : ReadBytes(htpasswd) == before);
     close(terminal);
   }
+}
+
+// What build writes, served by Apache with Debian's own modules and by nginx: the users log in,
+// the password files and passwd.txt are never served, and the AuthName and an AuthUserFile with a
+// blank reach Apache as they were given.
+TEST(CliRealServers, BuildWritesWhatAStockApacheServes) {
+  if (const std::string why = PrivateServers::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  TempDir dir;
+  const std::string site = dir.File("my site"), realm = "Staff 社員 'web'";
+  WriteBytes(dir.File("users.csv"), "alice,wonderland\n\"john smith\",pw one\n");
+  const TRun run = Cli(dir, {"build", dir.File("users.csv"), "-o", site, "--format", "apr1", "--auth-name", realm});
+  ASSERT_EQ(run.code, 0) << run.err;
+  PrivateServers servers(site, site + "/.htpasswd", true);
+  using Credentials = PrivateServers::Credentials;
+  const std::vector<std::optional<Credentials>> requests = {Credentials{"alice", "wonderland"}, Credentials{"john smith", "pw one"},
+                                                            Credentials{"alice", "x"}, std::nullopt};
+  for (const auto server : {PrivateServers::kApache, PrivateServers::kNginx}) {
+    const std::string where = std::string(PrivateServers::Name(server)) + "\n" + servers.ErrorLog(server);
+    // In (with no page to serve: 404 or 403), or asked to log in.
+    std::vector<int> answers = servers.Statuses(server, "/", requests);
+    for (int& answer : answers) answer = answer == 403 || answer == 404 ? 200 : answer;
+    EXPECT_EQ(answers, (std::vector<int>{200, 200, 401, 401})) << where;
+  }
+  // nginx reads no .htaccess: what it serves of a folder is its own configuration's.
+  for (const char* file : {"/.htpasswd", "/.htaccess", "/passwd.txt"})
+    EXPECT_EQ(servers.Statuses(PrivateServers::kApache, file, {requests[0]}).front(), 403) << file;
+  EXPECT_EQ(servers.Realm(PrivateServers::kApache, "/"), realm);
 }

@@ -225,7 +225,7 @@ TEST_F(FormatsTest, EveryFormatsFilesGuardAFolderOnRealServers) {
     ScriptedRandom random;
     const hashes::TScopedRandomSource scoped(random);
     EXPECT_EQ(cli::Run({"build", dir.File("users.csv"), "-o", command, "--format", names[static_cast<int>(f.format)], "--encoding",
-                        utf8 ? "utf8" : "sjis", "--cost", "4", "--rounds", "1000", "--auth-user-file", htpasswd}),
+                        utf8 ? "utf8" : "sjis", "--cost", "4", "--rounds", "1000", "--auth-user-file", htpasswd, "--classic"}),
               0);
     for (const char* file : {"/.htpasswd", "/.htaccess", "/passwd.txt"})
       EXPECT_EQ(ReadBytes(command + file), ReadBytes(docroot + file)) << f.shape << file << (utf8 ? " UTF-8" : "");

@@ -104,7 +104,8 @@ std::string PrivateServers::Unavailable() {
   return "";
 }
 
-PrivateServers::PrivateServers(const std::string& docroot, const std::string& htpasswd) : docroot_(docroot), htpasswd_(htpasswd) {
+PrivateServers::PrivateServers(const std::string& docroot, const std::string& htpasswd, bool stock)
+    : docroot_(docroot), htpasswd_(htpasswd), stock_(stock) {
   GrantAccess();
   Start(kApache);
   Start(kNginx);  // if this throws, the members' destructors stop Apache
@@ -119,7 +120,8 @@ void PrivateServers::Start(Server server) {
   // The configurations lie beside this file, with a {name} for each value filled in here.
   const std::string text = ReadBytes(std::string(VASTELO_TEST_SOURCE_DIR) + (server == kApache ? "/apache.conf.in" : "/nginx.conf.in"));
   WriteBytes(config, Fill(text, {{"{user}", user}, {"{dir}", dir_.path()}, {"{files}", files}, {"{port}", std::to_string(process.port)},
-                                 {"{docroot}", docroot_}, {"{htpasswd}", htpasswd_}}));
+                                 {"{docroot}", docroot_}, {"{htpasswd}", htpasswd_},
+                                 {"{modules}", stock_ ? "" : "LoadModule authz_groupfile_module /usr/lib/apache2/modules/mod_authz_groupfile.so\n"}}));
   process.pid = Spawn(server == kApache ? std::vector<std::string>{kApacheBinary, "-f", config, "-DFOREGROUND"}
                                         : std::vector<std::string>{kNginxBinary, "-p", dir_.path() + "/", "-c", config},
                       files + "-output.log");
@@ -180,6 +182,21 @@ std::vector<int> PrivateServers::Statuses(Server server, const std::string& path
   std::vector<int> statuses(requests.size());
   for (int& status : statuses) in >> status;  // 0 where none came
   return statuses;
+}
+
+std::string PrivateServers::Realm(Server server, const std::string& path) {
+  GrantAccess();
+  const std::string headers = dir_.File("curl-headers");
+  waitpid(Spawn({kCurlBinary, "-q", "-s", "-g", "--path-as-is", "--noproxy", "*", "--max-time", "10", "-o", "/dev/null", "-D", headers,
+                 "http://127.0.0.1:" + std::to_string(servers_[server].port) + path},
+                dir_.File("curl-output")),
+          nullptr, 0);
+  const std::string text = ReadIfThere(headers);
+  constexpr std::string_view kRealm = "realm=\"";
+  const std::size_t from = text.find(kRealm);
+  if (from == std::string::npos) return "";
+  const std::size_t start = from + kRealm.size();
+  return text.substr(start, text.find("\"\r\n", start) - start);
 }
 
 std::string PrivateServers::ErrorLog(Server server) const {

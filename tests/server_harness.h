@@ -28,13 +28,17 @@ class PrivateServers {
   // `docroot` holds the .htaccess (Apache reads it, with AuthConfig and Limit overrides allowed);
   // `htpasswd` is the password file's absolute path for nginx. Starts both, or throws with the
   // logs of the one that did not come up. Both are stopped when the object goes.
-  PrivateServers(const std::string& docroot, const std::string& htpasswd);
+  // `stock`: Apache with Debian's own choice of modules alone, which leaves out mod_authz_groupfile.
+  PrivateServers(const std::string& docroot, const std::string& htpasswd, bool stock = false);
 
   // The HTTP status of GET `path` (sent as given) for each request, with an "Authorization: Basic"
   // header of the exact bytes user ":" password (a NUL too), or with none; 0 when no HTTP answer
   // came within `patience_seconds`. One curl asks them all.
   std::vector<int> Statuses(Server server, const std::string& path, const std::vector<std::optional<Credentials>>& requests,
                             int patience_seconds = 10);
+  // The realm of the server's 401 answer to GET `path` without credentials, as its
+  // WWW-Authenticate header gives it; empty when there is none.
+  std::string Realm(Server server, const std::string& path);
   // What the server wrote to its error log and to its standard output and error so far.
   std::string ErrorLog(Server server) const;
 
@@ -48,6 +52,7 @@ class PrivateServers {
   void GrantAccess() const;
 
   std::string docroot_, htpasswd_;
+  bool stock_ = false;
   TempDir dir_;  // outlives the servers
   Process servers_[2];
 };

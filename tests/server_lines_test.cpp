@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/server_lines.h"
+#include "core/user_file.h"
 #include "server_harness.h"
 
 namespace {
@@ -124,14 +125,11 @@ std::string Shown(std::string_view bytes) {
   return shown;
 }
 
-// What our model answers: 200 when the line that decides for the name takes the password, as the
-// server's own check (apr-util for Apache, crypt(3) for nginx) judges it.
+// What `verify` answers: 200 when the line the server stops at for the name takes the password,
+// as that server checks it.
 int Predicted(hashes::Server server, const std::string& file, const Row& row) {
-  const std::vector<core::TServerLine> lines = core::ReadAs(server, file);
-  const core::TServerLine* line = core::DecidingLine(server, lines, row.user);
-  if (!line || line->kind != core::TServerLine::Kind::User) return 401;
-  const std::string password(row.password);
-  return (server == hashes::Server::Apache ? AprAccepts(password, line->hash) : CryptAccepts(password, line->hash)) ? 200 : 401;
+  const std::optional<core::TFoundUser> found = core::FindUser(core::BytesReader(file), server, row.user);
+  return found && found->hash && hashes::CheckAs(server, row.password, *found->hash) == hashes::Verdict::Match ? 200 : 401;
 }
 
 }  // namespace
