@@ -3,23 +3,16 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/csv_reader.h"
 #include "core/encoding.h"
 #include "core/encrypt_password.h"
 #include "platform/key_fold.h"
 #include "text/exceptions.h"
 #include "text/messages.h"
 #include "text/string_list.h"
-#include "text/umyfunc.h"
 
 namespace core {
 namespace {
-
-// A line the delimited-text reader splits at its commas alone: printable ASCII with no blank and
-// no quote, so that no field is quoted, trimmed or split at a blank, and no byte can take the
-// comma after it as the second byte of a character.
-bool Plain(std::string_view line) {
-  return std::all_of(line.begin(), line.end(), [](char c) { return c > ' ' && c < 0x7F && c != '"'; });
-}
 
 // Names as the table compares them, indexed by their folded form: open addressing over the rows'
 // positions, with each folded form's hash beside it, so that a million names cost a few bytes each
@@ -55,24 +48,14 @@ class TNameIndex {
 
 }  // namespace
 
-std::optional<TCredential> ParseCredentialLine(std::string_view line, long long number, bool utf8) {
-  // Spreadsheets and editors save UTF-8 with a byte-order mark, which is no part of the first name.
-  if (utf8 && number == 1 && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
-  if (line.empty()) return std::nullopt;
-  std::string converted;
-  if (utf8) line = converted = Cp932FromUtf8Line(line, number);
-  if (Plain(line)) {
-    const std::size_t comma = line.find(',');
-    if (comma == std::string_view::npos) return TCredential{std::string(line), {}};
-    const std::size_t next = line.find(',', comma + 1);
-    return TCredential{std::string(line.substr(0, comma)), std::string(line.substr(comma + 1, next - comma - 1))};
-  }
-  const text::TStringList fields = text::SplitDelimited(line, ',');
-  // A line of nothing but blanks yields no field at all. The tool has always answered it by asking
-  // for the password, field 1, of an empty list: its users know the list-index message that gives,
-  // so it stays, said here rather than left to an out-of-range read.
-  if (fields.Count() == 0) throw text::EStringListError(1);
-  return TCredential{fields.Get(0), fields.Count() == 1 ? std::string() : fields.Get(1)};
+void ForEachCredential(std::string_view bytes, bool utf8, const std::function<void(TCredential&&, long long line)>& record) {
+  // ASCII is the same bytes in both encodings, and composed: most fields need no conversion.
+  const auto cp932 = [&](std::string_view field, long long line) {
+    const bool ascii = std::all_of(field.begin(), field.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return !utf8 || ascii ? std::string(field) : Cp932FromUtf8Line(field, line);
+  };
+  ReadCsv(bytes, utf8 ? CsvDialect::Rfc4180 : CsvDialect::Delimited,
+          [&](const TCsvRecord& r) { record({cp932(r.name, r.line), cp932(r.password, r.line)}, r.line); });
 }
 
 std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TSettings& settings,
@@ -86,18 +69,15 @@ std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TS
                                                 std::count(bytes.begin(), bytes.end(), '\r')) + 1;
     TNameIndex names(lines);
     rows.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
-    long long number = 0;
-    text::ReadingFile(path, number, [&] {
-      text::ForEachLine(bytes, [&](std::string_view line) {
-        std::optional<TCredential> record = ParseCredentialLine(line, ++number, settings.utf8);
-        if (!record) return;
-        if (record->key.find('=') != std::string::npos) throw text::Exception(std::string(messages::SNoEqualsInKey));
+    text::ReadingFile(path, 0, [&] {
+      ForEachCredential(bytes, settings.utf8, [&](TCredential&& record, long long) {
+        if (record.key.find('=') != std::string::npos) throw text::Exception(std::string(messages::SNoEqualsInKey));
         // A first row of an empty name and password is the table's current row, left empty: the
         // next record fills it instead of coming below it.
         if (rows.size() == 1 && rows[0].key.empty() && rows[0].value.empty()) rows.clear();
-        if (!record->key.empty() && !names.Insert(platform::FoldKey(record->key), rows, static_cast<std::uint32_t>(rows.size())))
-          throw text::Exception(text::FormatMessage(messages::SDuplicateString, {record->key}));
-        rows.push_back(*std::move(record));
+        if (!record.key.empty() && !names.Insert(platform::FoldKey(record.key), rows, static_cast<std::uint32_t>(rows.size())))
+          throw text::Exception(text::FormatMessage(messages::SDuplicateString, {record.key}));
+        rows.push_back(std::move(record));
       });
     });
   }

@@ -20,12 +20,11 @@ struct TCredential {
   std::string key, value;
 };
 
-// The record on line `number` (counted from 1) of a credential file, or nothing for a line that
-// holds none (an empty one). In UTF-8 mode a byte-order mark opening the first line is dropped and
-// the line is taken in Normalization Form C. The fields are those of the delimited-text reader:
-// the first is the name, the second the password. Fails with the reader's or the conversion's
-// message for a line that yields no field or cannot be converted.
-std::optional<TCredential> ParseCredentialLine(std::string_view line, long long number, bool utf8);
+// Gives each record of the credential file `bytes` to `record`, in order, with the line it begins
+// on. In UTF-8 mode the file is read as CSV (RFC 4180) and each field is taken in Normalization
+// Form C as code page 932; in Shift-JIS mode each line is split as a delimited-text reader does,
+// the bytes taken as they are. Fails with the reader's or the conversion's message, naming the line.
+void ForEachCredential(std::string_view bytes, bool utf8, const std::function<void(TCredential&&, long long line)>& record);
 
 struct TBuiltFiles {
   std::string htpasswd, htaccess, passwd;
