@@ -47,12 +47,15 @@ int Build(const std::vector<std::string>& words) {
       problem = messages::SBlankInClassicPath;
     if (!problem.empty()) throw TFailure(kBadInput, std::string(option) + ": " + platform::Cp932ToUtf8(problem));
   }
-  // Straight from the file to the files' bytes: a million users need no table of rows.
-  core::TBuiltFiles built = core::BuildCredentialFile(args[0], settings, TableText(auth_user_file),
-                                                      TableText(auth_name), ShowProgress()).value();
+  // Straight from the file to the files' bytes: a million users need no table of rows. The window's
+  // files are built by its rules; otherwise a user is the file's bytes, as a live file's users are.
+  core::TBuiltFiles built = classic ? core::BuildCredentialFile(args[0], settings, TableText(auth_user_file),
+                                                                TableText(auth_name), ShowProgress()).value()
+                                    : core::BuildCredentialFile(args[0], settings, {}, {}, ShowProgress(), true).value();
   // The window's table builds its one empty placeholder row as a user; a command has no such row.
   if (built.users == 0) throw TFailure(kBadInput, NoUsersIn(args[0]));
-  if (!classic) built.htaccess = ServerBytes(core::ServedHtaccessText(auth_user_file, auth_name), settings.utf8);
+  // The path as the file system has it; the realm in the files' encoding, as browsers get it.
+  if (!classic) built.htaccess = core::ServedHtaccessText(auth_user_file, settings.utf8 ? auth_name : TableText(auth_name));
   MakeFolders(*folder);
   const TFolderLock lock(*folder);
   const std::vector<core::TFileToSave> files{{base + ".htpasswd", built.htpasswd, core::FileKind::Public},

@@ -3,23 +3,17 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/csv_reader.h"
 #include "core/encoding.h"
 #include "core/encrypt_password.h"
+#include "core/user_file.h"
 #include "platform/key_fold.h"
 #include "text/exceptions.h"
 #include "text/messages.h"
 #include "text/string_list.h"
-#include "text/umyfunc.h"
 
 namespace core {
 namespace {
-
-// A line the delimited-text reader splits at its commas alone: printable ASCII with no blank and
-// no quote, so that no field is quoted, trimmed or split at a blank, and no byte can take the
-// comma after it as the second byte of a character.
-bool Plain(std::string_view line) {
-  return std::all_of(line.begin(), line.end(), [](char c) { return c > ' ' && c < 0x7F && c != '"'; });
-}
 
 // Names as the table compares them, indexed by their folded form: open addressing over the rows'
 // positions, with each folded form's hash beside it, so that a million names cost a few bytes each
@@ -31,16 +25,18 @@ class TNameIndex {
     while (size < 2 * names) size *= 2;
     slots_.assign(size, {0, kEmpty});
   }
-  // False when a name with the same folded form is there already.
-  bool Insert(const std::string& folded, const std::vector<TCredential>& rows, std::uint32_t row) {
-    const std::size_t hash = std::hash<std::string>{}(folded);
+  // False when a name with the same `key` (the name, or its folded form when `folded`) is there already.
+  bool Insert(const std::string& key, const std::vector<TCredential>& rows, std::uint32_t row, bool folded) {
+    if (2 * (count_ + 1) > slots_.size()) Grow(rows, folded);
+    const std::size_t hash = std::hash<std::string>{}(key);
     for (std::size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
       Slot& slot = slots_[i];
       if (slot.row == kEmpty) {
         slot = {hash, row};
+        ++count_;
         return true;
       }
-      if (slot.hash == hash && platform::FoldKey(rows[slot.row].key) == folded) return false;
+      if (slot.hash == hash && (folded ? platform::FoldKey(rows[slot.row].key) : rows[slot.row].key) == key) return false;
     }
   }
 
@@ -50,70 +46,70 @@ class TNameIndex {
     std::size_t hash;
     std::uint32_t row;
   };
+  void Grow(const std::vector<TCredential>& rows, bool folded) {
+    std::vector<Slot> old(2 * slots_.size(), {0, kEmpty});
+    old.swap(slots_);
+    count_ = 0;
+    for (const Slot& slot : old)
+      if (slot.row != kEmpty) Insert(folded ? platform::FoldKey(rows[slot.row].key) : rows[slot.row].key, rows, slot.row, folded);
+  }
   std::vector<Slot> slots_;
+  std::size_t count_ = 0;
 };
 
 }  // namespace
 
-std::optional<TCredential> ParseCredentialLine(std::string_view line, long long number, bool utf8) {
-  // Spreadsheets and editors save UTF-8 with a byte-order mark, which is no part of the first name.
-  if (utf8 && number == 1 && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
-  if (line.empty()) return std::nullopt;
-  std::string converted;
-  if (utf8) line = converted = Cp932FromUtf8Line(line, number);
-  if (Plain(line)) {
-    const std::size_t comma = line.find(',');
-    if (comma == std::string_view::npos) return TCredential{std::string(line), {}};
-    const std::size_t next = line.find(',', comma + 1);
-    return TCredential{std::string(line.substr(0, comma)), std::string(line.substr(comma + 1, next - comma - 1))};
-  }
-  const text::TStringList fields = text::SplitDelimited(line, ',');
-  // A line of nothing but blanks yields no field at all. The tool has always answered it by asking
-  // for the password, field 1, of an empty list: its users know the list-index message that gives,
-  // so it stays, said here rather than left to an out-of-range read.
-  if (fields.Count() == 0) throw text::EStringListError(1);
-  return TCredential{fields.Get(0), fields.Count() == 1 ? std::string() : fields.Get(1)};
+void ForEachCredential(std::string_view bytes, bool utf8, const std::function<void(TCredential&&, long long line)>& record) {
+  // ASCII is the same bytes in both encodings, and composed: most fields need no conversion.
+  const auto cp932 = [&](std::string_view field, long long line) {
+    const bool ascii = std::all_of(field.begin(), field.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return !utf8 || ascii ? std::string(field) : Cp932FromUtf8Line(field, line);
+  };
+  ReadCsv(bytes, utf8 ? CsvDialect::Rfc4180 : CsvDialect::Delimited,
+          [&](const TCsvRecord& r) { record({cp932(r.name, r.line), cp932(r.password, r.line)}, r.line); });
 }
 
 void ForEachRecord(const std::string& path, bool utf8,
                    const std::function<void(std::string name, std::string password, long long line)>& each) {
   const std::string bytes = text::ReadFileBytes(path);
-  long long number = 0;
-  text::ReadingFile(path, number, [&] {
-    text::ForEachLine(bytes, [&](std::string_view line) {
-      ++number;
-      if (utf8 && number == 1 && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
-      if (line.empty()) return;
-      const text::TStringList fields = text::SplitDelimited(line, ',');
-      if (fields.Count() == 0) return;
-      each(fields.Get(0), fields.Count() == 1 ? std::string() : fields.Get(1), number);
+  text::ReadingFile(path, 0, [&] {
+    ReadCsv(bytes, utf8 ? CsvDialect::Rfc4180 : CsvDialect::Delimited, [&](const TCsvRecord& r) {
+      // A line with neither name nor password holds nobody.
+      if (!r.name.empty() || !r.password.empty()) each(std::string(r.name), std::string(r.password), r.line);
     });
   });
 }
 
 std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TSettings& settings,
                                                std::string_view auth_user_file, std::string_view auth_name,
-                                               const std::function<bool(std::size_t done, std::size_t total)>& keep_going) {
+                                               const std::function<bool(std::size_t done, std::size_t total)>& keep_going,
+                                               bool exact) {
   std::vector<TCredential> rows;
-  {
+  if (exact) {
+    TNameIndex names(0);
+    ForEachRecord(path, settings.utf8, [&](std::string name, std::string password, long long line) {
+      if (const std::string_view problem = NameProblem(name); !problem.empty())
+        throw text::Exception(std::string(problem), {{}, line, 0});
+      if (!names.Insert(name, rows, static_cast<std::uint32_t>(rows.size()), false))
+        throw text::Exception(std::string(messages::SSameNameTwice), {{}, line, 0});
+      rows.push_back({std::move(name), std::move(password)});
+    });
+  } else {
     const std::string bytes = text::ReadFileBytes(path);
     // At most one line for every line end, and one more.
     const auto lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n') +
                                                 std::count(bytes.begin(), bytes.end(), '\r')) + 1;
     TNameIndex names(lines);
     rows.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
-    long long number = 0;
-    text::ReadingFile(path, number, [&] {
-      text::ForEachLine(bytes, [&](std::string_view line) {
-        std::optional<TCredential> record = ParseCredentialLine(line, ++number, settings.utf8);
-        if (!record) return;
-        if (record->key.find('=') != std::string::npos) throw text::Exception(std::string(messages::SNoEqualsInKey));
+    text::ReadingFile(path, 0, [&] {
+      ForEachCredential(bytes, settings.utf8, [&](TCredential&& record, long long) {
+        if (record.key.find('=') != std::string::npos) throw text::Exception(std::string(messages::SNoEqualsInKey));
         // A first row of an empty name and password is the table's current row, left empty: the
         // next record fills it instead of coming below it.
         if (rows.size() == 1 && rows[0].key.empty() && rows[0].value.empty()) rows.clear();
-        if (!record->key.empty() && !names.Insert(platform::FoldKey(record->key), rows, static_cast<std::uint32_t>(rows.size())))
-          throw text::Exception(text::FormatMessage(messages::SDuplicateString, {record->key}));
-        rows.push_back(*std::move(record));
+        if (!record.key.empty() && !names.Insert(platform::FoldKey(record.key), rows, static_cast<std::uint32_t>(rows.size()), true))
+          throw text::Exception(text::FormatMessage(messages::SDuplicateString, {record.key}));
+        rows.push_back(std::move(record));
       });
     });
   }
@@ -129,8 +125,8 @@ std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TS
     jobs.clear();
     for (std::size_t r = from; r < to; ++r) {
       // A name that cannot leave the program as the chosen encoding stops the build before hashing.
-      if (settings.utf8) (void)OutputBytes(rows[r].key, true);
-      jobs.push_back(DrawHashJob(rows[r].value, settings.format, settings.strength, settings.utf8));
+      if (settings.utf8 && !exact) (void)OutputBytes(rows[r].key, true);
+      jobs.push_back(DrawHashJob(rows[r].value, settings.format, settings.strength, settings.utf8 && !exact));
     }
     const std::optional<std::vector<std::string>> hashes =
         HashJobs(jobs, [&](std::size_t done) { return keep_going(from + done, rows.size()); });
@@ -138,7 +134,7 @@ std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TS
     for (std::size_t r = from; r < to; ++r) {
       const std::string& hash = (*hashes)[r - from];
       const std::string& password = jobs[r - from].password;
-      if (settings.utf8) {
+      if (settings.utf8 && !exact) {
         files.htpasswd.append(OutputBytes(rows[r].key + ":" + hash, true)).append("\r\n");
         files.passwd.append(OutputBytes(rows[r].key + "=" + password, true)).append("\r\n");
       } else {

@@ -20,12 +20,11 @@ struct TCredential {
   std::string key, value;
 };
 
-// The record on line `number` (counted from 1) of a credential file, or nothing for a line that
-// holds none (an empty one). In UTF-8 mode a byte-order mark opening the first line is dropped and
-// the line is taken in Normalization Form C. The fields are those of the delimited-text reader:
-// the first is the name, the second the password. Fails with the reader's or the conversion's
-// message for a line that yields no field or cannot be converted.
-std::optional<TCredential> ParseCredentialLine(std::string_view line, long long number, bool utf8);
+// Gives each record of the credential file `bytes` to `record`, in order, with the line it begins
+// on. In UTF-8 mode the file is read as CSV (RFC 4180) and each field is taken in Normalization
+// Form C as code page 932; in Shift-JIS mode each line is split as a delimited-text reader does,
+// the bytes taken as they are. Fails with the reader's or the conversion's message, naming the line.
+void ForEachCredential(std::string_view bytes, bool utf8, const std::function<void(TCredential&&, long long line)>& record);
 
 // Every record of the credential file at `path` in order, with its line number (from 1): the name
 // and the password as the file's bytes, never converted. Fails naming the line for a record the
@@ -41,9 +40,13 @@ struct TBuiltFiles {
 // Reads the credential file at `path`, refusing it with the table's messages (a name with "=", a
 // name that another matches ignoring letter case), and builds the three files of its users with
 // `settings` and the two .htaccess settings (code page 932). `keep_going(done, total)` is called
-// while the hashing runs; when it returns false, nothing is returned.
+// while the hashing runs; when it returns false, nothing is returned. With `exact`, as a live file's
+// users are: names and passwords are the file's bytes in either encoding, never converted, two
+// names are two users unless their bytes are the same, and a name no server could match as written
+// (NameProblem) is refused with its line.
 std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TSettings& settings,
                                                std::string_view auth_user_file, std::string_view auth_name,
-                                               const std::function<bool(std::size_t done, std::size_t total)>& keep_going);
+                                               const std::function<bool(std::size_t done, std::size_t total)>& keep_going,
+                                               bool exact = false);
 
 }  // namespace core

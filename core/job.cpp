@@ -2,11 +2,11 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <map>
-#include <algorithm>
 #include <memory>
 #include <set>
 
@@ -360,17 +360,19 @@ void TJob::Save(const TSavePlan& plan, bool replace_htaccess) {
 }
 
 void TJob::LoadCredentials(const std::string& path, const std::function<void(long long, long long)>& progress) {
-  text::TStringList lines;
-  lines.LoadFromFile(path);
-  const long long count = lines.Count();
-  table_.Strings().Reserve(table_.Strings().Count() + lines.Count());
-  long long number = 0;
-  text::ReadingFile(path, number, [&] {
-    for (const std::string& line : lines.Lines()) {
-      if (progress) progress(number + 1, count);
-      if (const std::optional<TCredential> record = ParseCredentialLine(line, ++number, settings_.utf8))
-        table_.InsertEntry(record->key, record->value, true);
-    }
+  const std::string bytes = text::ReadFileBytes(path);
+  // The lines the file has, as a line list counts them: a line end each (CR LF being one), and a
+  // last line without one.
+  long long lines = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    if (bytes[i] == '\n' ? i == 0 || bytes[i - 1] != '\r' : bytes[i] == '\r') ++lines;
+  if (!bytes.empty() && bytes.back() != '\r' && bytes.back() != '\n') ++lines;
+  table_.Strings().Reserve(static_cast<int>(std::min<long long>(table_.Strings().Count() + lines, INT_MAX)));
+  text::ReadingFile(path, 0, [&] {
+    ForEachCredential(bytes, settings_.utf8, [&](TCredential&& record, long long line) {
+      if (progress) progress(line, lines);
+      table_.InsertEntry(record.key, record.value, true);
+    });
   });
 }
 

@@ -41,7 +41,7 @@ std::string HtaccessText(std::string_view auth_user_file, std::string_view auth_
 // The .htaccess a server administrator's build writes: what a stock Debian Apache 2.4 serves (no
 // directive of a module Debian leaves disabled), AuthUserFile and AuthName each quoted so that
 // Apache reads it as one argument, the password files and passwd.txt denied to every request.
-// Lines end in LF. The arguments must pass DirectiveArgumentProblem.
+// Lines end in LF. The arguments, bytes as they are to stand, must pass DirectiveArgumentProblem.
 std::string ServedHtaccessText(std::string_view auth_user_file, std::string_view auth_name);
 // Why `value` cannot stand as a quoted directive argument that Apache reads back as it is (the
 // message table's text), or empty: empty, a control byte (it would end the directive and start
@@ -121,10 +121,10 @@ class TJob {
   // every other line is kept to be written back where it stood. A file that cannot be read as lines
   // is refused whole, and the table stays empty. Gives the settings of an .htaccess beside it.
   THtaccessSettings OpenHtpasswd(const std::string& path);
-  // Reads a credential file (one user,password per line, fields split as a delimited-text reader
-  // does) and adds its rows below those there; a UTF-8 file's byte-order mark is dropped in UTF-8
-  // mode. Stops with a message at the first line the table refuses, keeping the rows before it.
-  // `progress(done, total)` is told of every line.
+  // Reads a credential file (one user,password a record: CSV in UTF-8 mode, lines split as a
+  // delimited-text reader does in Shift-JIS mode; see ForEachCredential) and adds its rows below
+  // those there. Stops with a message at the first line the reader or the table refuses, keeping
+  // the rows before it. `progress(line, lines)` is told of every record.
   void LoadCredentials(const std::string& path, const std::function<void(long long, long long)>& progress = {});
 
   // Leaves the opened file: what follows is built and saved as a new set.

@@ -370,9 +370,8 @@ std::string_view NameProblem(std::string_view name) {
   if (std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == ':'; }))
     return messages::SNameControl;
   if (name.front() == '#') return messages::SNameComment;
-  // Apache trims blanks around a line, and so around a name that starts or ends it.
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  if (blank(name.front()) || blank(name.back())) return messages::SNameBlanks;
+  // Apache trims the blanks that open a line, and so a name's; those after it stand before ':'.
+  if (name.front() == ' ') return messages::SNameBlanks;
   return {};
 }
 

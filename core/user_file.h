@@ -75,7 +75,7 @@ void CheckUsers(const std::function<std::size_t(char* buffer, std::size_t size)>
 
 // Why servers cannot let `name` log in as it stands (the message table's text), or empty when
 // they can: empty, a control byte or ':' (the name would end early or start another line), a
-// leading '#' (a comment), blanks at either end (Apache trims them).
+// leading '#' (a comment), a leading blank (Apache trims it).
 std::string_view NameProblem(std::string_view name);
 // Why a password cannot be stored, or empty: a NUL (servers stop at it), a CR or a LF.
 std::string_view PasswordProblem(std::string_view password);

@@ -89,7 +89,7 @@ TEST(UserFileEdit, NamesAndPasswordsThatCouldInjectAreRefused) {
       {"a\x7F", messages::SNameControl},
       {"#alice", messages::SNameComment},
       {" alice", messages::SNameBlanks},
-      {"alice ", messages::SNameBlanks},
+      {"alice ", {}},
       {"alice\t", messages::SNameControl},
       {"j\xC3\xA9 s", {}},
   };

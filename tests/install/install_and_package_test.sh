@@ -236,7 +236,7 @@ case $mode in
       fail "the two packages have one synopsis"
     cli_depends=$(dpkg-deb -f "$cli_deb" Depends)
     echo "vastelo-cli Depends: $cli_depends"
-    for p in libc6 libcrypt1 libaprutil1 libunistring2; do
+    for p in libc6 libcrypt1 libaprutil1 libunistring2 libcsv3; do
       grep -Eq "(^|, )$p( |,|$)" <<<"$cli_depends" || fail "vastelo-cli Depends lacks $p"
     done
     ! grep -Eqi 'qt6|libqt|fonts-' <<<"$cli_depends" || fail "vastelo-cli depends on the window's packages"

@@ -1,0 +1,157 @@
+// Credential files in both dialects. The first input byte chooses the dialect (bit 0) and seeds the
+// cuts into pieces, the rest is the file. Whatever the bytes, every record that comes out can go
+// into a password file as it is, and the reader fed in pieces gives what it gives for the whole.
+// Beyond that, the Shift-JIS reader is checked against the line list and the field splitter it is
+// built on, and the CSV reader must read back what an RFC 4180 writer makes of records drawn from
+// the input.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/csv_reader.h"
+#include "text/exceptions.h"
+#include "text/messages.h"
+#include "text/string_list.h"
+#include "text/umyfunc.h"
+
+namespace {
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+
+std::string Shown(std::string_view name, std::string_view password, long long line) {
+  return std::string(name).append("=").append(password).append("@").append(std::to_string(line));
+}
+
+// The records as "name=password@line", then a failure as "!line message"; the file fed in pieces
+// whose sizes `cut` draws (0: whole).
+std::vector<std::string> Read(std::string_view bytes, core::CsvDialect dialect, std::uint32_t cut) {
+  std::vector<std::string> out;
+  long long last_line = 0;
+  try {
+    core::TCsvReader reader(dialect, [&](const core::TCsvRecord& r) {
+      // Nothing that would inject a line or a user: no control byte or ':' in a name, no line
+      // break in a password, no password without a name; and records come in the file's order.
+      for (const char c : r.name) Check(!IsControl(c) && c != ':');
+      Check(r.password.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos);
+      Check(!r.name.empty() || r.password.empty());
+      Check(r.line > last_line);
+      last_line = r.line;
+      out.push_back(Shown(r.name, r.password, r.line));
+    });
+    const bool whole = cut == 0;
+    for (std::size_t at = 0; at < bytes.size();) {
+      cut = cut * 1103515245u + 12345u;
+      const std::size_t size = whole ? bytes.size() : 1 + (cut >> 16) % 7;
+      reader.Feed(bytes.substr(at, size));
+      at += size;
+    }
+    reader.Finish();
+  } catch (const text::Exception& failure) {
+    Check(failure.Facts().line >= last_line && failure.Facts().line > 0);
+    out.push_back("!" + std::to_string(failure.Facts().line) + " " + failure.Message());
+  }
+  return out;
+}
+
+std::string Refused(std::string_view message, std::size_t line) {
+  return "!" + std::to_string(line) + " " + text::FormatMessage(message, {std::to_string(line)});
+}
+
+// The Shift-JIS reader as it is built: the line list's lines, each split by the delimited-text
+// reader, with a NUL refused on its line and the refusals of a name or a password.
+std::vector<std::string> DelimitedModel(std::string_view bytes) {
+  const std::size_t nul = bytes.find('\0');
+  const std::string_view before = bytes.substr(0, nul);
+  const std::vector<std::string> lines = text::SplitLines(before);
+  std::vector<std::string> out;
+  for (std::size_t n = 1; n <= lines.size(); ++n) {
+    const std::string& line = lines[n - 1];
+    // The line the NUL is on is refused, not read.
+    if (nul != std::string_view::npos && n == lines.size() && !before.ends_with('\r') && !before.ends_with('\n')) break;
+    if (line.empty()) continue;
+    const std::vector<std::string> fields = text::SplitDelimited(line, ',').Lines();
+    if (fields.empty()) return out.push_back("!" + std::to_string(n) + " " + text::EStringListError(1).Message()), out;
+    const std::string& name = fields[0];
+    const std::string password = fields.size() > 1 ? fields[1] : "";
+    for (const char c : name)
+      if (IsControl(c)) return out.push_back(Refused(messages::SCsvNameControl, n)), out;
+    if (name.find(':') != std::string::npos) return out.push_back(Refused(messages::SCsvNameColon, n)), out;
+    if (name.empty() && !password.empty()) return out.push_back(Refused(messages::SCsvPasswordWithoutName, n)), out;
+    out.push_back(Shown(name, password, static_cast<long long>(n)));
+  }
+  if (nul != std::string_view::npos) {
+    const bool ended = before.empty() || before.ends_with('\r') || before.ends_with('\n');
+    out.push_back(Refused(messages::SCsvNulLine, lines.size() + (ended ? 1 : 0)));
+  }
+  return out;
+}
+
+// A field as an RFC 4180 writer puts it: quoted, with each quote doubled, when it must be or
+// when `quote` asks.
+std::string Written(std::string_view field, bool quote) {
+  quote = quote || field.find_first_of(",\"\r\n") != std::string_view::npos;
+  if (!quote) return std::string(field);
+  std::string out = "\"";
+  for (const char c : field) out += c == '"' ? "\"\"" : std::string(1, c);
+  return out + "\"";
+}
+
+// Records drawn from the input's lines (name, password and a third field at its commas), made
+// valid, written as CSV and read back.
+void RoundTrip(std::string_view input, std::uint8_t choices) {
+  const bool crlf = (choices & 2) != 0, mark = (choices & 4) != 0, quote_all = (choices & 8) != 0;
+  std::string file = mark ? "\xEF\xBB\xBF" : "";
+  std::vector<std::string> expected;
+  long long line = 1;
+  for (std::size_t from = 0; from <= input.size();) {
+    const std::size_t end = std::min(input.find('\n', from), input.size());
+    const std::string_view chunk = input.substr(from, end - from);
+    from = end + 1;
+    std::string fields[3];
+    std::size_t f = 0;
+    for (const char c : chunk) {
+      const auto b = static_cast<unsigned char>(c);
+      if (c == ',' && f < 2) {
+        ++f;
+        continue;
+      }
+      // Bytes beyond ASCII stand for a kanji and a Latin letter, so that the text is UTF-8.
+      if (b >= 0xF0) fields[f] += f == 0 ? "\xE5\xB1\xB1" : "\xC3\xA9";
+      const bool refused = b >= 0x80 || c == '\0' || (f == 0 && (IsControl(c) || c == ':')) || (f == 1 && c == '\r');
+      if (!refused) fields[f] += c;
+    }
+    if (fields[0].empty()) fields[1].clear();
+    const std::string record = Written(fields[0], quote_all) + "," + Written(fields[1], quote_all) +
+                               (f == 2 ? "," + Written(fields[2], quote_all) : "");
+    expected.push_back(Shown(fields[0], fields[1], line));
+    file += record + (crlf ? "\r\n" : "\n");
+    // A line break in the ignored third field moves the next record down.
+    for (std::size_t i = 0; i < fields[2].size(); ++i)
+      if (fields[2][i] == '\n' ? i == 0 || fields[2][i - 1] != '\r' : fields[2][i] == '\r') ++line;
+    ++line;
+  }
+  Check(Read(file, core::CsvDialect::Rfc4180, 0) == expected);
+  Check(Read(file, core::CsvDialect::Rfc4180, choices) == expected);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const std::uint8_t choices = data[0];
+  const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const auto dialect = (choices & 1) != 0 ? core::CsvDialect::Delimited : core::CsvDialect::Rfc4180;
+  const std::vector<std::string> whole = Read(text, dialect, 0);
+  Check(Read(text, dialect, choices | 1u) == whole);
+  if (dialect == core::CsvDialect::Delimited) Check(whole == DelimitedModel(text));
+  else RoundTrip(text, choices);
+  return 0;
+}
