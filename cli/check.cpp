@@ -3,6 +3,7 @@
 
 #include "cli/common.h"
 #include "platform/cp932.h"
+#include "platform/system.h"
 
 namespace cli {
 
@@ -13,9 +14,14 @@ int Check(const std::vector<std::string>& words) {
   TFileReader file(args[0], false);
   bool any = false;
   std::string findings;
+  // A file may give a finding on each of millions of lines: its absolute name, which FileLine asks
+  // the system for, is asked for once, and a text like the one before is not converted again.
+  const std::string where = platform::AbsolutePath(args[0]) + ":";
+  std::string text, shown_text;
   core::CheckUsers(file.Read(), bars, [&](const core::TFinding& finding) {
     any = true;
-    findings += FileLine(args[0], finding.line) + "「" + Shown(finding.name) + "」: " + platform::Cp932ToUtf8(finding.text) + "\n";
+    if (finding.text != text) shown_text = platform::Cp932ToUtf8(text = finding.text);
+    findings += where + std::to_string(finding.line) + ": 「" + Shown(finding.name) + "」: " + shown_text + "\n";
     // Written as they come, so that a file of millions of lines needs no list of them.
     if (findings.size() > 65536) Print(std::exchange(findings, {}));
   });

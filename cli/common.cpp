@@ -304,7 +304,10 @@ core::TEditedFile ChangeUsers(const std::string& path, const std::vector<core::T
   for (const core::TEditedFile::TAlsoGone& gone : edited.also_gone)
     Complain(FileLine(path, gone.line) + "「" + Shown(gone.name) + "」: " + std::string(hashes::ServerName(gone.server)) +
              " はこの行をこの名前で読んでいたため、" + std::string(hashes::ServerName(gone.server)) + " からはこのユーザも消えます");
-  std::vector<core::TFileToSave> files{{path, edited.bytes, core::FileKind::Public}};
+  // The new file is lent to the save, not copied: for a file of millions of users a copy would
+  // double the memory the command needs.
+  std::vector<core::TFileToSave> files;
+  files.push_back({path, std::move(edited.bytes), core::FileKind::Public});
   if (before_save) {
     std::vector<core::TFileToSave> extra = before_save();
     files.insert(files.end(), std::make_move_iterator(extra.begin()), std::make_move_iterator(extra.end()));
@@ -313,6 +316,7 @@ core::TEditedFile ChangeUsers(const std::string& path, const std::vector<core::T
   if (!file.Unchanged())
     throw TFailure(kBadInput, "\"" + Shown(path) + "\" が読んでいる間にほかのプログラムで変更されたため、保存しません。もう一度実行してください");
   core::SaveFileSet(files);
+  edited.bytes = std::move(files.front().bytes);
   return edited;
 }
 
