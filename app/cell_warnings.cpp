@@ -15,6 +15,9 @@ QString CellWarning(int column, const table::TUserListModel::Row& row, const cor
     if (row.key.starts_with('#'))
       return QStringLiteral("「#」で始まるユーザ名では決してログインできません。"
                             "サーバはその行をコメントとして読み飛ばします。");
+    if (row.key.starts_with(' '))
+      return QStringLiteral("空白で始まるユーザ名は、Apache では先頭の空白を除いた名前として読まれます。"
+                            "nginx は空白ごと読むため、二つのサーバで別のユーザになります。");
     if (row.key.empty() && (!row.value.empty() || row.held))
       return QStringLiteral("ユーザ名が空です。この行は名前のない「:ハッシュ」の行として書き出されます。\n"
                             "Apache は空のユーザ名とこのパスワードでのログインを受け付けます（nginx は受け付けません）。");

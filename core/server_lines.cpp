@@ -23,7 +23,10 @@ void Classify(std::string_view text, std::string_view hash_ends, TServerLine& li
   line.kind = TServerLine::Kind::User;
   line.name = text.substr(0, colon);
   const std::string_view rest = text.substr(colon + 1);
-  line.hash = rest.substr(0, std::min(rest.find_first_of(hash_ends), rest.size()));
+  // Each end searched for apart: find_first_of would call memchr once for every byte of the hash.
+  std::size_t end = rest.size();
+  for (const char c : hash_ends) end = std::min(end, rest.substr(0, end).find(c));
+  line.hash = rest.substr(0, end);
 }
 
 enum class Ending {

@@ -256,9 +256,8 @@ class TSeenNames {
 };
 
 // What the hash leaves an attacker by the bars, or empty.
-std::string WeakHash(std::string_view hash, const TCheckBars& bars) {
+std::string WeakHash(hashes::AnyForm form, std::string_view hash, const TCheckBars& bars) {
   using hashes::AnyForm;
-  const AnyForm form = hashes::ClassifyHash(hash);
   switch (form) {
     case AnyForm::Des:
       return std::string(messages::SFindDes);
@@ -273,12 +272,12 @@ std::string WeakHash(std::string_view hash, const TCheckBars& bars) {
     case AnyForm::Plain:
       return {};  // no hash at all, which the servers' refusal says
     case AnyForm::Bcrypt:
-      if (const unsigned long cost = hashes::Cost(hash); cost < bars.min_cost)
+      if (const unsigned long cost = hashes::Cost(form, hash); cost < bars.min_cost)
         return text::FormatMessage(messages::SFindLowCost, {std::to_string(cost), std::to_string(bars.min_cost)});
       return {};
     case AnyForm::Sha256:
     case AnyForm::Sha512:
-      if (const unsigned long rounds = hashes::Cost(hash); rounds < bars.min_rounds)
+      if (const unsigned long rounds = hashes::Cost(form, hash); rounds < bars.min_rounds)
         return text::FormatMessage(messages::SFindLowRounds, {std::to_string(rounds), std::to_string(bars.min_rounds)});
       return {};
   }
@@ -347,20 +346,25 @@ void CheckUsers(const std::function<std::size_t(char*, std::size_t)>& read, cons
         else found(shown.name, text::FormatMessage(messages::SFindSecond, {hashes::ServerName(hashes::kServers[a && !used[0] ? 0 : 1])}));
         continue;
       }
-      const bool refuses[2] = {a && !hashes::Accepts(Server::Apache, a->hash), n && !hashes::Accepts(Server::Nginx, n->hash)};
-      const std::string_view form = hashes::FormName(hashes::ClassifyHash(shown.hash));
+      // Both servers end a hash at ':' and NUL; where they read it otherwise, each is judged by its own.
+      const hashes::AnyForm form = hashes::ClassifyHash(shown.hash);
+      const auto accepts = [&](int s, const TServerLine* u) {
+        return hashes::Accepts(hashes::kServers[s], u->hash == shown.hash ? form : hashes::ClassifyHash(u->hash), u->hash);
+      };
+      const bool refuses[2] = {a && !accepts(0, a), n && !accepts(1, n)};
+      const std::string_view form_name = hashes::FormName(form);
       if (refuses[0] && refuses[1]) {
-        found(shown.name, text::FormatMessage(messages::SFindFormRefusedByBoth, {form}));
+        found(shown.name, text::FormatMessage(messages::SFindFormRefusedByBoth, {form_name}));
       } else {
         for (int s = 0; s < 2; ++s) {
           if (!refuses[s]) continue;
           const std::string server(hashes::ServerName(hashes::kServers[s]));
-          found(user(s)->name, text::FormatMessage(messages::SFindFormRefused, {server, form, server}));
+          found(user(s)->name, text::FormatMessage(messages::SFindFormRefused, {server, form_name, server}));
         }
       }
       if (shown.name.empty()) found(shown.name, std::string(messages::SFindEmptyName));
       if (number == 1 && shown.name.starts_with("\xEF\xBB\xBF")) found(shown.name, std::string(messages::SFindByteOrderMark));
-      if (std::string weak = WeakHash(shown.hash, bars); !weak.empty()) found(shown.name, std::move(weak));
+      if (std::string weak = WeakHash(form, shown.hash, bars); !weak.empty()) found(shown.name, std::move(weak));
     }
     line_base += lines.size();
     return true;

@@ -129,8 +129,8 @@ AnyForm ClassifyHash(std::string_view hash) {
 
 std::string_view FormName(AnyForm form) { return kFormNames[static_cast<std::size_t>(form)]; }
 
-bool Accepts(Server server, std::string_view hash) {
-  switch (ClassifyHash(hash)) {
+bool Accepts(Server server, AnyForm form, std::string_view hash) {
+  switch (form) {
     case AnyForm::SaltedSha1:
     case AnyForm::TaggedPlain:
       return server == Server::Nginx;
@@ -141,14 +141,13 @@ bool Accepts(Server server, std::string_view hash) {
     }
     case AnyForm::Bcrypt:
       // apr-util computes $2a$ and $2y$ itself and refuses a cost beyond its bounds at once.
-      return server == Server::Nginx || !(hash.starts_with("$2a$") || hash.starts_with("$2y$")) || (Cost(hash) >= kMinBcryptCost && Cost(hash) <= kMaxBcryptCost);
+      return server == Server::Nginx || !(hash.starts_with("$2a$") || hash.starts_with("$2y$")) || (Cost(form, hash) >= kMinBcryptCost && Cost(form, hash) <= kMaxBcryptCost);
     default:
       return true;
   }
 }
 
-unsigned long Cost(std::string_view hash) {
-  const AnyForm form = ClassifyHash(hash);
+unsigned long Cost(AnyForm form, std::string_view hash) {
   if (form == AnyForm::Bcrypt) {
     if (hash.size() < 6 || hash[4] < '0' || hash[4] > '9' || hash[5] < '0' || hash[5] > '9') return 0;
     return static_cast<unsigned long>((hash[4] - '0') * 10 + (hash[5] - '0'));
@@ -170,7 +169,8 @@ Verdict CheckAs(Server server, std::string_view password, std::string_view hash)
   if (!apr_refuses && TooSlow(form, hash)) return Verdict::Uncheckable;
   if (server == Server::Apache)
     return apr_password_validate(c_password.c_str(), c_hash.c_str()) == APR_SUCCESS ? Verdict::Match : Verdict::Mismatch;
-  return NginxText(form, c_password, c_hash) == c_hash ? Verdict::Match : Verdict::Mismatch;
+  // A text nginx cannot compute comes back empty, and an empty hash is no match for it either.
+  return !c_hash.empty() && NginxText(form, c_password, c_hash) == c_hash ? Verdict::Match : Verdict::Mismatch;
 }
 
 }  // namespace hashes

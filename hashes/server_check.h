@@ -37,11 +37,11 @@ AnyForm ClassifyHash(std::string_view hash);
 // "MD5-crypt ($1$)", "{PLAIN}", "平文" ...
 std::string_view FormName(AnyForm form);
 
-// Whether `server` can let anyone log in through `hash` at all.
-bool Accepts(Server server, std::string_view hash);
-// The bcrypt cost or SHA-crypt rounds of `hash` (SHA-crypt without rounds= counts as 5000), or 0
-// for a form that has neither.
-unsigned long Cost(std::string_view hash);
+// Whether `server` can let anyone log in through `hash`, of the form `form` (ClassifyHash's) at all.
+bool Accepts(Server server, AnyForm form, std::string_view hash);
+// The bcrypt cost or SHA-crypt rounds of `hash`, of the form `form` (SHA-crypt without rounds=
+// counts as 5000), or 0 for a form that has neither.
+unsigned long Cost(AnyForm form, std::string_view hash);
 // Past this a SHA-crypt hash takes seconds per login, as a bcrypt cost past kMaxBcryptCost does.
 inline constexpr unsigned long kMaxCheckedShaCryptRounds = 10'000'000;
 

@@ -127,31 +127,32 @@ TEST_F(FormatsTest, ABuildOfHashesThatTakeMinutesKeepsTheWindowAliveAndStopsAtOn
 }
 
 TEST_F(FormatsTest, CellsTheServerReadsOtherwiseCarryAMarkThatSaysWhy) {
-  Fill({"alice=12345678", "bob=123456789", "a:b=x", "carol=\x95\x5C", "dave=", "#team=x", "=pw"});
+  Fill({"alice=12345678", "bob=123456789", "a:b=x", "carol=\x95\x5C", "dave=", "#team=x", "=pw", " lead=x"});
   const auto tip = [&](int row, int column) {
     return form->UserList->model()->index(row - 1, column).data(Qt::ToolTipRole).toString();
   };
   const auto marked = [&](hashes::Format format) {
     FormatItem(format)->trigger();
     std::string out;
-    for (int r = 1; r <= 7; ++r) out += std::string(tip(r, 0).isEmpty() ? "-" : "K") + (tip(r, 1).isEmpty() ? "-" : "P");
+    for (int r = 1; r <= 8; ++r) out += std::string(tip(r, 0).isEmpty() ? "-" : "K") + (tip(r, 1).isEmpty() ? "-" : "P");
     return out;
   };
   const QSignalSpy redrawn(form->UserList->model(), &QAbstractItemModel::dataChanged);
-  EXPECT_EQ(marked(hashes::Format::Des), "--" "-P" "K-" "-P" "--" "K-" "K-");
+  EXPECT_EQ(marked(hashes::Format::Des), "--" "-P" "K-" "-P" "--" "K-" "K-" "K-");
   ASSERT_FALSE(redrawn.isEmpty());
   const QModelIndex top = redrawn.constLast().at(0).toModelIndex(), bottom = redrawn.constLast().at(1).toModelIndex();
-  EXPECT_EQ(std::make_tuple(top.row(), top.column(), bottom.row(), bottom.column()), std::make_tuple(0, 0, 6, 1))
+  EXPECT_EQ(std::make_tuple(top.row(), top.column(), bottom.row(), bottom.column()), std::make_tuple(0, 0, 7, 1))
       << "a new format redraws the marks of every row, both columns";
   EXPECT_TRUE(tip(2, 1).contains("8 バイト")) << tip(2, 1).toStdString();
   EXPECT_TRUE(tip(4, 1).contains("最上位ビット") && !tip(4, 1).contains("UTF-8")) << tip(4, 1).toStdString();
   EXPECT_TRUE(tip(3, 0).contains("「:」を含む"));
   EXPECT_TRUE(tip(6, 0).contains("コメント")) << "servers skip a line starting with #";
   EXPECT_TRUE(tip(7, 0).contains("名前のない") && tip(7, 0).contains("Apache は空のユーザ名")) << "a password without a name";
-  EXPECT_EQ(marked(hashes::Format::Sha512), "--" "--" "K-" "--" "--" "K-" "K-");
+  EXPECT_TRUE(tip(8, 0).contains("Apache では先頭の空白を除いた")) << "Apache trims a line's opening blanks";
+  EXPECT_EQ(marked(hashes::Format::Sha512), "--" "--" "K-" "--" "--" "K-" "K-" "K-");
   Table().SetCellText(table::ValueColumn, 1, std::string(72, 'x'));  // what bcrypt reads
   Table().SetCellText(table::ValueColumn, 2, std::string(73, 'x'));
-  EXPECT_EQ(marked(hashes::Format::Bcrypt), "--" "-P" "K-" "--" "--" "K-" "K-");
+  EXPECT_EQ(marked(hashes::Format::Bcrypt), "--" "-P" "K-" "--" "--" "K-" "K-" "K-");
   Table().SetCellText(table::ValueColumn, 7, "");
   EXPECT_EQ(tip(7, 0), "") << "an empty row is no user";
   EXPECT_TRUE(tip(2, 1).contains("72 バイト"));
@@ -225,7 +226,7 @@ TEST_F(FormatsTest, EveryFormatsFilesGuardAFolderOnRealServers) {
     ScriptedRandom random;
     const hashes::TScopedRandomSource scoped(random);
     EXPECT_EQ(cli::Run({"build", dir.File("users.csv"), "-o", command, "--format", names[static_cast<int>(f.format)], "--encoding",
-                        utf8 ? "utf8" : "sjis", "--cost", "4", "--rounds", "1000", "--auth-user-file", htpasswd, "--classic"}),
+                        utf8 ? "utf8" : "sjis", "--cost", "4", "--rounds", "1000", "--auth-user-file", htpasswd, "--classic", "--replace"}),
               0);
     for (const char* file : {"/.htpasswd", "/.htaccess", "/passwd.txt"})
       EXPECT_EQ(ReadBytes(command + file), ReadBytes(docroot + file)) << f.shape << file << (utf8 ? " UTF-8" : "");
