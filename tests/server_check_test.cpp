@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/user_file.h"
 #include "server_harness.h"
 #include "test_files.h"
 
@@ -165,6 +166,53 @@ TEST(ServerCheck, PublishedSamples) {
     EXPECT_EQ(hashes::CheckAs(Server::Apache, s.password, s.hash), s.apache) << s.hash;
     EXPECT_EQ(hashes::CheckAs(Server::Nginx, s.password, s.hash), s.nginx) << s.hash;
     for (const Server server : hashes::kServers) EXPECT_EQ(hashes::CheckAs(server, "pass9", s.hash), X) << s.hash;
+  }
+}
+
+// The password files of the servers' own test suites, as bytes, and the answer each suite expects
+// for a name and password: the line the server reads for the name, then its hash checked.
+TEST(ServerCheck, ServersOwnSuites) {
+  constexpr Verdict M = Verdict::Match, X = Verdict::Mismatch;
+  // nginx-tests, auth_basic.t in github.com/nginx/nginx-tests, with its two crypt() calls (salts
+  // "salt" and "$1$salt$" for "password") as libxcrypt answers them.
+  const std::string nginx_file =
+      "crypt:sa3tHJ3/KuYvI\ncrypt1:$1$salt$qJH7.N4xYta3aEG/dfqo/0\ncrypt2:$1$\n"
+      "apr1:$apr1$salt$Xxd1irWT9ycqoYxGFn4cb.\napr12:$apr1$\nplain:{PLAIN}password\n"
+      "ssha:{SSHA}yI6cZwQadOA1e+/f+T+H3eCQQhRzYWx0\nssha2:{SSHA}_____wQadOA1e+/f+T+H3eCQQhRzYWx0\n"
+      "ssha3:{SSHA}Zm9vCg==\nsha:{SHA}W6ph5Mm5Pz8GgiULbPgzG37mj9g=\nsha2:{SHA}_____Mm5Pz8GgiULbPgzG37mj9g=\n"
+      "sha3:{SHA}Zm9vCg==\n";
+  // Apache's test framework, github.com/apache/httpd-tests: the two files t/modules/aaa.t writes
+  // (a comment, then an apr1 line), and t/conf/ssl/ssl.htpasswd, which t/ssl/basicauth.t reaches
+  // through FakeBasicAuth: the client certificate's subject as the name, "password" as the password.
+  const std::string apache_file =
+      "# ubasic:pbasic\nubasic:$apr1$opONH1Fj$dX0sZdZ0rRWEk0Wj8y.Qv1\n"
+      "# uform:pform\nuform:$apr1$BzhDZ03D$U598kbSXGy/R7OhYXu.JJ0\n"
+      "/C=AU/ST=Queensland/L=Mackay/O=Snake Oil, Ltd./OU=Staff/CN=localhost:xxj31ZMTZzkVA\n";
+  struct Case {
+    Server server;
+    const char *name, *password;
+    Verdict expected;
+  };
+  const Case cases[] = {
+      {Server::Nginx, "crypt", "password", M},   {Server::Nginx, "crypt", "123", X},
+      {Server::Nginx, "crypt1", "password", M},  {Server::Nginx, "crypt1", "123", X},
+      {Server::Nginx, "crypt2", "1", X},         {Server::Nginx, "apr1", "password", M},
+      {Server::Nginx, "apr1", "123", X},         {Server::Nginx, "apr12", "1", X},
+      {Server::Nginx, "plain", "password", M},   {Server::Nginx, "plain", "123", X},
+      {Server::Nginx, "ssha", "password", M},    {Server::Nginx, "ssha", "123", X},
+      {Server::Nginx, "ssha2", "1", X},          {Server::Nginx, "ssha3", "1", X},
+      {Server::Nginx, "sha", "password", M},     {Server::Nginx, "sha", "123", X},
+      {Server::Nginx, "sha2", "1", X},           {Server::Nginx, "sha3", "1", X},
+      {Server::Nginx, "notfound", "1", X},       {Server::Apache, "ubasic", "pbasic", M},
+      {Server::Apache, "ubasic", "foo", X},      {Server::Apache, "uform", "pform", M},
+      {Server::Apache, "uform", "foo", X},
+      {Server::Apache, "/C=AU/ST=Queensland/L=Mackay/O=Snake Oil, Ltd./OU=Staff/CN=localhost", "password", M},
+  };
+  for (const Case& c : cases) {
+    const std::string& file = c.server == Server::Nginx ? nginx_file : apache_file;
+    const auto found = core::FindUser(core::BytesReader(file), c.server, c.name);
+    const Verdict verdict = found && found->hash ? hashes::CheckAs(c.server, c.password, *found->hash) : X;
+    EXPECT_EQ(verdict, c.expected) << hashes::ServerName(c.server) << " " << c.name << " sent " << c.password;
   }
 }
 
