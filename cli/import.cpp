@@ -17,7 +17,7 @@ int Import(const std::vector<std::string>& words) {
   std::vector<core::THashJob> jobs;
   std::vector<std::string> names;
   std::unordered_map<std::string, long long> lines;  // of each name, to name a name given twice
-  core::ForEachRecord(args[1], settings.utf8, [&](std::string name, std::string password, long long line) {
+  core::ForEachRecord(args[1], settings.utf8, [&](std::string name, const std::string& password, long long line) {
     if (const std::string_view problem = core::NameProblem(name); !problem.empty())
       throw TFailure(kBadInput, FileLine(args[1], static_cast<std::size_t>(line)) + platform::Cp932ToUtf8(problem));
     if (const auto [at, fresh] = lines.emplace(name, line); !fresh)

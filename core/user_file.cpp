@@ -22,13 +22,19 @@ constexpr std::size_t kPieceBytes = std::size_t{1} << 16;
 template <class Each>
 void ForEachPiece(const std::function<std::size_t(char*, std::size_t)>& read, const Each& each) {
   std::string buffer;
+  std::size_t want = kPieceBytes;
   for (bool end = false; !end;) {
+    // Filled before it is scanned, however little each read gives (a pipe, a slow disk).
     const std::size_t had = buffer.size();
-    buffer.resize(had + kPieceBytes);
-    const std::size_t got = read(buffer.data() + had, kPieceBytes);
-    buffer.resize(had + got);
-    end = got == 0;
+    buffer.resize(had + want);
+    std::size_t filled = 0;
+    for (std::size_t got = 1; got != 0 && filled < want; filled += got) got = read(buffer.data() + had + filled, want - filled);
+    buffer.resize(had + filled);
+    end = filled < want;
     const std::size_t cut = end ? buffer.size() : SafeCut(buffer);
+    // A line longer than a piece: the next read doubles what is held, so that the scans for a cut
+    // add up to a few times the line, not its square.
+    want = cut == 0 ? std::max(kPieceBytes, buffer.size()) : kPieceBytes;
     if (cut == 0 && !end) continue;
     if (!each(std::string_view(buffer).substr(0, cut), end)) return;
     buffer.erase(0, cut);
@@ -326,7 +332,8 @@ void CheckUsers(const std::function<std::size_t(char*, std::size_t)>& read, cons
       if (r[1] && r[1]->kind == TServerLine::Kind::NoColon) skip_start = r[1]->name;
       // Apache stops at the first line of a name, hash or none.
       if (r[0] && r[0]->kind == TServerLine::Kind::NoColon) seen[0].Insert(r[0]->name);
-      if (!a && !n) {
+      const TServerLine* const either = a != nullptr ? a : n;
+      if (either == nullptr) {
         const bool comment = r[0] && r[1] && r[0]->kind == TServerLine::Kind::Comment && r[1]->kind == TServerLine::Kind::Comment;
         if (comment && content.find(':') != std::string_view::npos) found(seeming, std::string(messages::SFindComment));
         if (r[0] && r[1] && r[0]->kind == TServerLine::Kind::NoColon && r[1]->kind == TServerLine::Kind::NoColon)
@@ -335,12 +342,12 @@ void CheckUsers(const std::function<std::size_t(char*, std::size_t)>& read, cons
       }
       if (a && n && a->name != n->name) found(a->name, text::FormatMessage(messages::SFindNamesDiffer, {a->name, n->name}));
       else if (a && n && a->hash != n->hash) found(a->name, std::string(messages::SFindHashesDiffer));
-      else if (!a || !n) found((a ? a : n)->name, text::FormatMessage(messages::SFindOnlyOne, {hashes::ServerName(hashes::kServers[a ? 0 : 1])}));
+      else if (!a || !n) found(either->name, text::FormatMessage(messages::SFindOnlyOne, {hashes::ServerName(hashes::kServers[a ? 0 : 1])}));
       // Whether each server uses the line, and can use its hash.
       bool used[2] = {false, false};
       for (int s = 0; s < 2; ++s)
         if (const TServerLine* u = user(s)) used[s] = seen[s].Insert(u->name);
-      const TServerLine& shown = a ? *a : *n;
+      const TServerLine& shown = *either;
       if ((a && !used[0]) || (n && !used[1])) {
         if (a && n && !used[0] && !used[1]) found(shown.name, std::string(messages::SFindSecondForBoth));
         else found(shown.name, text::FormatMessage(messages::SFindSecond, {hashes::ServerName(hashes::kServers[a && !used[0] ? 0 : 1])}));

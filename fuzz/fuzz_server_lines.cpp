@@ -117,11 +117,9 @@ std::optional<std::string> NaiveNginx(std::string_view bytes, std::string_view s
       hash += c;
     } else if (matched == 0 && c == '\n') {
       // a blank line
-    } else if (matched == 0 && (c == '#' || c == '\r')) {
-      state = State::Skip;
-    } else if (c == ':' && matched == sent.size()) {
+    } else if (const bool comment = matched == 0 && (c == '#' || c == '\r'); !comment && c == ':' && matched == sent.size()) {
       state = State::Hash;
-    } else if (matched < sent.size() && c == sent[matched]) {
+    } else if (!comment && matched < sent.size() && c == sent[matched]) {
       ++matched;
     } else {
       state = State::Skip;

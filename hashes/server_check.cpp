@@ -150,7 +150,7 @@ bool Accepts(Server server, AnyForm form, std::string_view hash) {
 unsigned long Cost(AnyForm form, std::string_view hash) {
   if (form == AnyForm::Bcrypt) {
     if (hash.size() < 6 || hash[4] < '0' || hash[4] > '9' || hash[5] < '0' || hash[5] > '9') return 0;
-    return static_cast<unsigned long>((hash[4] - '0') * 10 + (hash[5] - '0'));
+    return static_cast<unsigned long>(hash[4] - '0') * 10 + static_cast<unsigned long>(hash[5] - '0');
   }
   if (form != AnyForm::Sha256 && form != AnyForm::Sha512) return 0;
   constexpr std::string_view kRounds = "rounds=";
