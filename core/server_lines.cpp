@@ -125,23 +125,16 @@ std::vector<TServerLine> ReadAs(hashes::Server server, std::string_view bytes) {
 }
 
 std::size_t SafeCut(std::string_view bytes) {
-  // nginx reads each physical line by itself, so only Apache's reading tells where a line ends.
-  std::string buffer;
-  std::size_t cut = 0, lfs = 0, last = 0;
-  for (std::size_t at = 0; at < bytes.size();) {
-    switch (ReadApacheLine(bytes, at, buffer, lfs, last)) {
-      case Ending::Done:
-        if (bytes[at - 1] == '\n') cut = at;
-        break;
-      case Ending::Open:
-        return cut;
-      case Ending::TooLong: {  // past the line Apache stops at, no cut changes what it reads
-        const std::size_t lf = bytes.rfind('\n');
-        return lf != std::string_view::npos && lf >= at ? lf + 1 : cut;
-      }
-    }
+  // nginx reads each physical line by itself, so only Apache's reading tells where a line ends. A
+  // line whose last byte before its LF (and one CR) is there and no backslash ends Apache's line
+  // whatever came before it: the joined text then ends in that byte. Empty lines and backslashes
+  // are passed over, so a cut is sometimes earlier than it could be, never wrong.
+  for (std::size_t lf = bytes.rfind('\n'); lf != std::string_view::npos && lf > 0; lf = bytes.rfind('\n', lf - 1)) {
+    std::size_t last = lf - 1;
+    if (bytes[last] == '\r' && last > 0) --last;
+    if (bytes[last] != '\n' && bytes[last] != '\r' && bytes[last] != '\\') return lf + 1;
   }
-  return cut;
+  return 0;
 }
 
 }  // namespace core
