@@ -173,7 +173,7 @@ TEST(CliCommands, BadInputWritesNothing) {
   std::filesystem::create_directory(dir.File("site"));
   WriteBytes(htpasswd, "plain:text\nalice:" + std::string("$apr1$abcdefgh$") + std::string(22, 'a') + "\nbig:" + big + "\n");
   const std::pair<const char*, std::string> files[] = {
-      {"bad.csv", "a,b\nc,\xff\n"}, {"empty.csv", ""}, {"dup.csv", "x,1\nX,2\nx,3\n"}, {"nul", "a:b\n\0"}, {"file", "x"}, {"plain.csv", "plain,x\n"}, {"first.csv", "\xff,x\n"}};
+      {"bad.csv", "a,b\nc,\xff\n"}, {"empty.csv", ""}, {"dup.csv", "x,1\nX,2\nx,3\n"}, {"nul", "a:b\n\0"}, {"file", "x"}, {"plain.csv", "plain,x\n"}, {"first.csv", "\xff,x\n"}, {"hash.csv", "#alice,pw\n"}};
   for (const auto& [name, bytes] : files) WriteBytes(dir.File(name), std::string(bytes.data(), bytes.size() + (name[0] == 'n')));
   const struct {
     std::vector<std::string> args; std::string input; int code;
@@ -194,6 +194,7 @@ TEST(CliCommands, BadInputWritesNothing) {
       {{"build", dir.File("plain.csv"), "-o", dir.File("site")}, "", 4, 1, "/site/.htpasswd\" がすでにあります"},
       {{"build", dir.File("plain.csv"), "-o", dir.File("new"), "--auth-name", "a\"b"}, "", 4, 1, "--auth-name: "},
       {{"build", dir.File("plain.csv"), "-o", dir.File("new"), "--auth-user-file", "/a\nRequire all granted"}, "", 4},
+      {{"build", dir.File("hash.csv"), "-o", dir.File("new")}, "", 4, 1, dir.File("hash.csv") + ":1: 「#」で始まる"},
   };
   const std::string before = Snapshot(dir);
   for (const auto& c : cases) {
@@ -203,6 +204,9 @@ TEST(CliCommands, BadInputWritesNothing) {
     EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
     EXPECT_EQ(Snapshot(dir), before) << c.args[0] << " " << c.args[2];
   }
+  // In UTF-8 any character makes a name, and the bytes stand as given.
+  EXPECT_EQ(Cli(dir, {"add", htpasswd, "jos\xC3\xA9", "--format", "apr1"}, "pw\n").code, 0);
+  EXPECT_TRUE(AprAccepts("pw", ServerUsers(ReadBytes(htpasswd)).at("jos\xC3\xA9")));
 }
 
 TEST(CliConcurrency, NoUserIsLostToAnotherWriter) {
