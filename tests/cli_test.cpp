@@ -120,7 +120,7 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
         {{"check", htpasswd, "more"}, "", 2, {}},                        {{"import", htpasswd, dir.File("more.csv"), "more"}, "", 2, {}},
         {{"--version"}, "", 0, {}},                                       {{"--help"}, "", 0, {}},
         {{"frob"}, "", 2, {}},                                            {{"add", htpasswd}, "", 2, {}},
-        {{"add", htpasswd, "x", "extra"}, "", 2, {}},                     {{"add", htpasswd, "x", "--bogus"}, "", 2, {}},                   {{"add", htpasswd, "x", "--format", "md5"}, "", 2, {}},
+        {{"add", htpasswd, "x", "extra"}, "", 2, {}},                     {{"add", htpasswd, "x", "--format"}, "", 2, {}},                     {{"add", htpasswd, "x", "--bogus"}, "", 2, {}},                   {{"add", htpasswd, "x", "--format", "md5"}, "", 2, {}},
         {{"add", htpasswd, "x", "--cost", "18"}, "", 2, {}},              {{"build", dir.File("users.csv")}, "", 2, {}},
         {{"build", dir.File("users.csv"), "more.csv", "-o", site}, "", 2, {}},
     };
@@ -204,6 +204,10 @@ TEST(CliCommands, BadInputWritesNothing) {
     EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
     EXPECT_EQ(Snapshot(dir), before) << c.args[0] << " " << c.args[2];
   }
+  // Where the servers answer differently, verify gives each one's answer.
+  WriteBytes(dir.File("tagged"), "x:{PLAIN}pw\n");
+  const TRun both = Cli(dir, {"verify", dir.File("tagged"), "x"}, "pw\n");
+  EXPECT_EQ(std::make_pair(both.code, both.out), std::make_pair(3, std::string("Apache: 一致しません\nnginx: 一致します\n")));
   // In UTF-8 any character makes a name, and the bytes stand as given.
   EXPECT_EQ(Cli(dir, {"add", htpasswd, "jos\xC3\xA9", "--format", "apr1"}, "pw\n").code, 0);
   EXPECT_TRUE(AprAccepts("pw", ServerUsers(ReadBytes(htpasswd)).at("jos\xC3\xA9")));

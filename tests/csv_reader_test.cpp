@@ -79,6 +79,8 @@ TEST(CsvReader, EachDialectGivesTheRecordsAndRefusesWhatWouldInjectALine) {
       {"a character cut by a line end", kCsv, "\"a\xE5\xB1\n\",1\n", {"!1 " + text::FormatMessage(SNotUtf8Line, {"1", "3"})}},
       {"a character cut by the end", kCsv, "ab\xE5", {"!1 " + text::FormatMessage(SNotUtf8Line, {"1", "3"})}},
       {"an overlong form", kCsv, "\xC0\xAF,1\n", {"!1 " + text::FormatMessage(SNotUtf8Line, {"1", "1"})}},
+      {"and one of three bytes, beside a character just above it", kCsv, "\xE1\x80\x80,1\n\xE0\x80\x80,2\n",
+       {"\xE1\x80\x80=1@1", "!2 " + text::FormatMessage(SNotUtf8Line, {"2", "1"})}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Read(c.bytes, c.dialect, c.bytes.size() + 1), c.records) << c.label;
