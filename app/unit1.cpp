@@ -467,6 +467,10 @@ void TForm1::OpenHtpasswdClick() {
                                               : QFile::decodeName(QByteArray::fromStdString(job_->OpenedPath())));
   if (beside.auth_name) AuthName->setText(FileText(*beside.auth_name));
   CreateEnc->setEnabled(true);
+  // Lines that stay as they are without a row would otherwise go unnoticed until a server reads them.
+  if (const std::size_t kept = job_->KeptUserLines(); kept > 0)
+    CurrentDialogs().ShowInformation(this, QStringLiteral("Vastelo"),
+                                     ScreenText(text::FormatMessage(messages::SKeptUserLines, {std::to_string(kept)})));
 }
 
 void TForm1::DeleteRowClick() {

@@ -90,6 +90,7 @@ const std::string& TJob::OpenedBytes() const {
 void TJob::ForgetOpened() {
   if (!opened_) return;
   opened_.reset();
+  if (table_.Strings().Count() == 0) table_.Strings().SetExactKeys(false);
   Changed();
 }
 
@@ -99,20 +100,21 @@ THtaccessSettings TJob::OpenHtpasswd(const std::string& path) {
   table_.CloseEditor();
   strings.Clear();
   ForgetOpened();
-  OpenedFile opened{platform::AbsolutePath(path), text::ReadFileBytes(path), {}};
-  text::ReadingFile(path, 0, [&] { opened.text = ParseHtpasswd(opened.bytes, settings_.utf8); });
-  int users = 0;
-  for (const THtpasswdLine& line : opened.text.lines) users += line.kind == THtpasswdLine::Kind::User ? 1 : 0;
-  strings.Reserve(users);
+  OpenedFile opened{platform::AbsolutePath(path), text::ReadFileBytes(path), {}, 0};
+  text::ReadingFile(path, 0, [&] {
+    TOpenedUsers users = ReadOpenedUsers(opened.bytes, settings_.utf8);
+    opened.users = std::move(users.users);
+    opened.kept = users.kept;
+  });
+  strings.SetExactKeys(true);
+  strings.Reserve(static_cast<int>(opened.users.size()));
   // One batch, so that the view is told once; the lines go in directly rather than through the
   // table's insertion, which would fill a row of an empty name and password instead of adding one.
   strings.BeginUpdate();
   try {
-    for (std::size_t i = 0; i < opened.text.lines.size(); ++i) {
-      const THtpasswdLine& line = opened.text.lines[i];
-      if (line.kind != THtpasswdLine::Kind::User) continue;
-      const int index = strings.Add(line.key + "=");
-      strings.Hold(index, line.hash);
+    for (std::size_t i = 0; i < opened.users.size(); ++i) {
+      const int index = strings.Add(opened.users[i].key + "=");
+      strings.Hold(index, opened.users[i].hash);
       strings.SetOrigin(index, static_cast<int>(i));
     }
   } catch (...) {
@@ -137,8 +139,9 @@ TResult::Row TJob::RowResult(int index, const std::string& hash) const {
   row.known = strings.Held(index).empty();
   if (row.known) row.passwd_line = OutputBytes(line, settings_.utf8);
   const int origin = strings.Origin(index);
-  if (opened_ && origin >= 0) row.origin_name = opened_->text.lines[static_cast<std::size_t>(origin)].name;
+  if (opened_ && origin >= 0) row.origin_name = opened_->users[static_cast<std::size_t>(origin)].name;
   row.untouched = Untouched(index);
+  if (opened_) row.name = WrittenName(index);
   return row;
 }
 
@@ -146,9 +149,17 @@ bool TJob::Untouched(int index) const {
   const table::TUserRecords& strings = table_.Strings();
   const int origin = index < strings.Count() ? strings.Origin(index) : -1;
   if (!opened_ || origin < 0) return false;
-  const THtpasswdLine& read = opened_->text.lines[static_cast<std::size_t>(origin)];
-  return !strings.Held(index).empty() && strings.Held(index) == read.hash &&
-         table::TUserRecords::KeyOf(strings.Get(index)) == read.key;
+  const TOpenedUser& read = opened_->users[static_cast<std::size_t>(origin)];
+  return strings.Held(index) == read.hash && table::TUserRecords::KeyOf(strings.Get(index)) == read.key;
+}
+
+std::string TJob::WrittenName(int index) const {
+  const table::TUserRecords& strings = table_.Strings();
+  const std::string_view key = table::TUserRecords::KeyOf(strings.Get(index));
+  const int origin = strings.Origin(index);
+  if (opened_ && origin >= 0 && opened_->users[static_cast<std::size_t>(origin)].key == key)
+    return opened_->users[static_cast<std::size_t>(origin)].name;
+  return OutputBytes(key, settings_.utf8);
 }
 
 bool TJob::Build(const std::function<bool(std::size_t done, std::size_t total)>& keep_going) {
@@ -183,6 +194,12 @@ std::unique_ptr<TBuildRun> TJob::StartBuild() {
     // A name that cannot leave the program as the chosen encoding stops the build before hashing;
     // an untouched line of an opened file leaves as it came, whatever the encoding.
     if (settings_.utf8 && !Untouched(r - 1)) (void)OutputBytes(table_.CellText(table::KeyColumn, r), true);
+    // A maintained file is read by servers: a name they would split or skip is not written into it.
+    if (opened_ && r <= strings.Count() && !Untouched(r - 1)) {
+      const std::string name = WrittenName(r - 1);
+      if (const std::string_view problem = NameProblem(name); !problem.empty() && problem != messages::SNameEmpty)
+        throw text::Exception(text::FormatMessage(messages::SUserNameRefused, {table_.CellText(table::KeyColumn, r), problem}));
+    }
     if (HeldAt(strings, r).empty())
       jobs.push_back(DrawHashJob(table_.CellText(table::ValueColumn, r), settings_.format, settings_.strength, settings_.utf8));
   }
@@ -197,20 +214,26 @@ bool TJob::FinishBuild(TBuildRun& run) {
   const int rows = table_.RowCount() - 1;
   TResult result;
   result.htaccess = OutputBytes(HtaccessText(auth_user_file_, auth_name_), settings_.utf8);
-  std::vector<std::string> lines;
-  lines.reserve(jobs.size());
+  std::vector<std::string> row_hashes;
+  row_hashes.reserve(static_cast<std::size_t>(std::max(rows, 0)));
   for (int r = 1, j = 0; r <= rows; ++r) {
-    std::string hash = HeldAt(strings, r);
-    if (hash.empty()) {
-      const auto i = static_cast<std::size_t>(j++);
-      table_.SetCellText(table::ValueColumn, r, jobs[i].password);
-      hash = hashes[i];
-    }
+    const std::string& held = HeldAt(strings, r);
+    row_hashes.push_back(held.empty() ? hashes[static_cast<std::size_t>(j++)] : held);
+  }
+  // Composed before any cell changes, so that a change the file refuses leaves the table as it was.
+  if (opened_) {
+    result.changes = OpenedChanges(row_hashes);
+    result.htpasswd = EditUsers(BytesReader(opened_->bytes), result.changes).bytes;
+  }
+  std::vector<std::string> lines;
+  lines.reserve(row_hashes.size());
+  for (int r = 1, j = 0; r <= rows; ++r) {
+    if (HeldAt(strings, r).empty()) table_.SetCellText(table::ValueColumn, r, jobs[static_cast<std::size_t>(j++)].password);
+    const std::string& hash = row_hashes[static_cast<std::size_t>(r - 1)];
     lines.push_back(table_.CellText(table::KeyColumn, r) + ":" + hash);
     result.rows.push_back(RowResult(r - 1, hash));
   }
   if (opened_) {
-    result.htpasswd = ComposeOpened(result.rows, lines);
     // The box shows lines ended as it ends them, whatever ends the file's lines.
     result.htpasswd_shown =
         text::JoinLines(text::SplitLines(settings_.utf8 ? platform::Utf8ToCp932Lossy(result.htpasswd) : result.htpasswd));
@@ -223,23 +246,29 @@ bool TJob::FinishBuild(TBuildRun& run) {
   return true;
 }
 
-std::string TJob::ComposeOpened(const std::vector<TResult::Row>& rows, const std::vector<std::string>& lines) const {
-  std::vector<TOutputLine> output;
-  output.reserve(rows.size());
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    TOutputLine line;
-    line.origin = table_.Strings().Origin(static_cast<int>(i));
-    line.untouched = rows[i].untouched;
-    if (!line.untouched) line.text = OutputBytes(lines[i], settings_.utf8);
-    output.push_back(std::move(line));
+std::vector<TUserChange> TJob::OpenedChanges(const std::vector<std::string>& hashes) const {
+  const table::TUserRecords& strings = table_.Strings();
+  std::vector<bool> stays(opened_->users.size());
+  std::vector<TUserChange> changes, others;
+  for (int i = 0; i < static_cast<int>(hashes.size()) && i < strings.Count(); ++i) {
+    const int origin = strings.Origin(i);
+    std::string name = WrittenName(i);
+    if (origin >= 0 && name == opened_->users[static_cast<std::size_t>(origin)].name) {
+      stays[static_cast<std::size_t>(origin)] = true;
+      if (Untouched(i)) continue;
+    }
+    others.push_back({std::move(name), hashes[static_cast<std::size_t>(i)]});
   }
-  return ComposeHtpasswd(opened_->text, output);
+  for (std::size_t u = 0; u < stays.size(); ++u)
+    if (!stays[u]) changes.push_back({opened_->users[u].name, std::nullopt});
+  changes.insert(changes.end(), std::make_move_iterator(others.begin()), std::make_move_iterator(others.end()));
+  return changes;
 }
 
 std::string TJob::BuiltHash(std::string_view key) const {
   if (!result_ || key.empty()) return {};
   for (const TResult::Row& row : result_->rows)
-    if (platform::KeysMatch(row.key, key)) return row.hash;
+    if (table_.Strings().ExactKeys() ? row.key == key : platform::KeysMatch(row.key, key)) return row.hash;
   return {};
 }
 
@@ -250,14 +279,10 @@ std::optional<std::string> TJob::HashForLogin(std::string_view name) const {
     // The name the row's line carries: an untouched line's as the file has it, any other's as the
     // build writes it. A name that cannot be written matches nothing.
     std::string written;
-    if (Untouched(i)) {
-      written = opened_->text.lines[static_cast<std::size_t>(strings.Origin(i))].name;
-    } else {
-      try {
-        written = OutputBytes(key, settings_.utf8);
-      } catch (const text::Exception&) {
-        continue;
-      }
+    try {
+      written = WrittenName(i);
+    } catch (const text::Exception&) {
+      continue;
     }
     if (key.empty() || written != name) continue;
     if (!strings.Held(i).empty()) return strings.Held(i);
@@ -270,11 +295,10 @@ std::string TJob::PasswdText(const std::string& folder, std::string_view htpassw
   std::vector<std::string> lines;
   // Only users of the .htpasswd being written: one removed there meanwhile goes from the record too.
   std::set<std::string, std::less<>> users;
-  for (const std::string& line : text::SplitLines(htpasswd))
-    if (const std::size_t colon = line.find(':'); colon != std::string::npos && !line.starts_with('#'))
-      users.insert(line.substr(0, colon));
+  if (opened_)
+    for (std::string& name : UserNames(htpasswd)) users.insert(std::move(name));
   const auto written = [&](const TResult::Row& row) {
-    return !opened_ || users.count(row.untouched ? row.origin_name : OutputBytes(row.key, settings_.utf8)) != 0;
+    return !opened_ || users.count(row.name) != 0;
   };
   // A maintained file's users whose passwords the table does not know keep their lines of the
   // passwd.txt there: the record of a password is not lost because the user was left alone.
@@ -297,8 +321,7 @@ std::string TJob::PasswdText(const std::string& folder, std::string_view htpassw
       lines.push_back(row.passwd_line);
     } else if (const std::string* kept = row.origin_name.empty() ? nullptr : find(row.origin_name)) {
       // A renamed user's password is still the one the record holds: the hash did not change.
-      lines.push_back(row.untouched ? *kept
-                                    : OutputBytes(row.key, settings_.utf8) + kept->substr(row.origin_name.size()));
+      lines.push_back(row.name + kept->substr(row.origin_name.size()));
     }
   }
   return text::JoinLines(lines);
@@ -312,7 +335,7 @@ std::string TJob::PlanHtpasswdFile(TSavePlan& plan) const {
   // Changes made to the opened file since it was read are kept: ours go on top of them.
   if (plan.htpasswd_on_disk && *plan.htpasswd_on_disk != opened_->bytes &&
       RealPath(plan.htpasswd_path) == RealPath(opened_->path)) {
-    TMerge merged = MergeHtpasswd(opened_->bytes, htpasswd, *plan.htpasswd_on_disk);
+    TMerge merged = MergeUsers(opened_->bytes, *plan.htpasswd_on_disk, result_->changes);
     htpasswd = std::move(merged.bytes);
     plan.conflicts = std::move(merged.conflicts);
   }

@@ -61,10 +61,14 @@ struct TResult {
     std::string hash;            // what the row's .htpasswd line carries
     bool known = false;          // the password is in the table (typed, loaded or generated)
     std::string passwd_line;     // when known: the passwd.txt line, in the output encoding, no end
+    std::string name;            // for an opened file: the name its line carries, as written
     std::string origin_name;     // for a row read from an opened file: its name as the file had it
     bool untouched = false;      // ... and its line goes back as it stood
   };
   std::vector<Row> rows;
+  // For an opened file: what the rows change of its users, applied to the file as it is on disk
+  // when it is saved.
+  std::vector<TUserChange> changes;
 };
 
 // What saving into a folder would do, for the front end to ask about before anything is written.
@@ -117,17 +121,21 @@ class TJob {
   // The two .htaccess settings, in code page 932.
   void SetAuth(std::string auth_user_file, std::string auth_name);
 
-  // Opens an existing .htpasswd into the emptied table: a row for each user line, holding its hash;
-  // every other line is kept to be written back where it stood. A file that cannot be read as lines
-  // is refused whole, and the table stays empty. Gives the settings of an .htaccess beside it.
+  // Opens an existing .htpasswd into the emptied table, whose keys then match byte for byte: a row
+  // for each user both servers read alike (ReadOpenedUsers), holding its hash; every other line is
+  // kept to be written back as it stands. A file that cannot be read as lines is refused whole, and
+  // the table stays empty. Gives the settings of an .htaccess beside it.
   THtaccessSettings OpenHtpasswd(const std::string& path);
+  // User lines of the opened file that have no row and are kept as they stand.
+  std::size_t KeptUserLines() const noexcept { return opened_ ? opened_->kept : 0; }
   // Reads a credential file (one user,password a record: CSV in UTF-8 mode, lines split as a
   // delimited-text reader does in Shift-JIS mode; see ForEachCredential) and adds its rows below
   // those there. Stops with a message at the first line the reader or the table refuses, keeping
   // the rows before it. `progress(line, lines)` is told of every record.
   void LoadCredentials(const std::string& path, const std::function<void(long long, long long)>& progress = {});
 
-  // Leaves the opened file: what follows is built and saved as a new set.
+  // Leaves the opened file: what follows is built and saved as a new set. An empty table compares
+  // keys ignoring letter case again.
   void ForgetOpened();
   bool Opened() const noexcept { return opened_.has_value(); }
   const std::string& OpenedPath() const;
@@ -170,12 +178,17 @@ class TJob {
   struct OpenedFile {
     std::string path;
     std::string bytes;  // as read: the base of every merge
-    THtpasswdText text;
+    std::vector<TOpenedUser> users;  // a row's origin indexes this
+    std::size_t kept = 0;
   };
   TResult::Row RowResult(int index, const std::string& hash) const;
   // Whether row `index` still is the opened line it was read from, to be written back as it stood.
   bool Untouched(int index) const;
-  std::string ComposeOpened(const std::vector<TResult::Row>& rows, const std::vector<std::string>& lines) const;
+  // What the rows, whose built hashes are `hashes`, change of the opened file's users: removals
+  // first, so that a name given up by one row and taken by another ends with the taker.
+  std::vector<TUserChange> OpenedChanges(const std::vector<std::string>& hashes) const;
+  // The name row `index` gives a browser: an opened user's own bytes while the row keeps its key.
+  std::string WrittenName(int index) const;
   std::string PasswdText(const std::string& folder, std::string_view htpasswd) const;
   // Fills the plan's .htpasswd: ours, or merged with what changed on disk since the opening.
   std::string PlanHtpasswdFile(TSavePlan& plan) const;

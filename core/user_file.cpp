@@ -229,20 +229,25 @@ std::optional<TFoundUser> FindUser(const std::function<std::size_t(char*, std::s
 
 namespace {
 
-// Names seen so far, as digests in an open-addressed table.
+// Names seen so far by each server, as digests in one open-addressed table: a slot holds a digest
+// with its two low bits cleared and, in them, which servers have seen the name.
 class TSeenNames {
  public:
-  // False when `name` was seen before.
-  bool Insert(std::string_view name) {
-    std::uint64_t digest = std::hash<std::string_view>{}(name) | 1;  // 0 marks a free slot
+  // False when `server` (0 or 1) saw `name` before.
+  bool Insert(std::string_view name, int server) {
+    const std::uint64_t digest = std::hash<std::string_view>{}(name) & ~std::uint64_t{3};
+    const std::uint64_t bit = std::uint64_t{1} << server;
     if (2 * (count_ + 1) > slots_.size()) Grow();
-    for (std::size_t i = digest & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
-      if (slots_[i] == digest) return false;
+    for (std::size_t i = (digest >> 2) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
       if (slots_[i] == 0) {
-        slots_[i] = digest;
+        slots_[i] = digest | bit;
         ++count_;
         return true;
       }
+      if ((slots_[i] & ~std::uint64_t{3}) != digest) continue;
+      if ((slots_[i] & bit) != 0) return false;
+      slots_[i] |= bit;
+      return true;
     }
   }
 
@@ -250,10 +255,10 @@ class TSeenNames {
   void Grow() {
     std::vector<std::uint64_t> old(std::max<std::size_t>(64, 2 * slots_.size()));
     old.swap(slots_);
-    for (const std::uint64_t digest : old)
-      for (std::size_t i = digest & (slots_.size() - 1); digest != 0; i = (i + 1) & (slots_.size() - 1))
+    for (const std::uint64_t slot : old)
+      for (std::size_t i = (slot >> 2) & (slots_.size() - 1); slot != 0; i = (i + 1) & (slots_.size() - 1))
         if (slots_[i] == 0) {
-          slots_[i] = digest;
+          slots_[i] = slot;
           break;
         }
   }
@@ -290,20 +295,27 @@ std::string WeakHash(hashes::AnyForm form, std::string_view hash, const TCheckBa
   return {};
 }
 
+bool IsUser(const TServerLine* line) { return line != nullptr && line->kind == TServerLine::Kind::User; }
+
 }  // namespace
 
-void CheckUsers(const std::function<std::size_t(char*, std::size_t)>& read, const TCheckBars& bars,
-                const std::function<void(const TFinding&)>& each) {
+bool TLineVerdict::Agreed() const {
+  const TServerLine* const a = reading[0];
+  const TServerLine* const n = reading[1];
+  return IsUser(a) && IsUser(n) && used[0] && used[1] && !skipped_by_nginx && a->name == n->name &&
+         a->hash == n->hash && a->first == a->last;
+}
+
+void ForEachLineVerdict(const std::function<std::size_t(char*, std::size_t)>& read,
+                        const std::function<void(const TLineVerdict&)>& each) {
   TServerReader readers[] = {TServerReader(Server::Apache), TServerReader(Server::Nginx)};
-  TSeenNames seen[2];
+  TSeenNames seen;
   std::vector<TServerLine> readings[2];
+  std::vector<const TServerLine*> starts[2];
   std::size_t line_base = 0;
-  bool unread_told[2] = {false, false};
   std::string skip_start;  // nginx: the text of a line without ':' just before
   ForEachPiece(read, [&](std::string_view piece, bool last) {
     const std::vector<std::string_view> lines = PhysicalLines(piece);
-    // The reading of each server that starts on each line of the piece.
-    std::vector<const TServerLine*> starts[2];
     for (int s = 0; s < 2; ++s) {
       readings[s].clear();
       readers[s].Read(piece, last, readings[s]);
@@ -311,70 +323,79 @@ void CheckUsers(const std::function<std::size_t(char*, std::size_t)>& read, cons
       for (const TServerLine& line : readings[s]) starts[s].at(line.first - line_base) = &line;
     }
     for (std::size_t k = 0; k < lines.size(); ++k) {
-      const std::size_t number = line_base + k + 1;
-      const TServerLine* r[2] = {starts[0][k], starts[1][k]};
-      const auto user = [&](int s) { return r[s] && r[s]->kind == TServerLine::Kind::User ? r[s] : nullptr; };
-      std::string_view content = lines[k].substr(0, lines[k].size() - LineEnd(lines[k]).size());
-      const std::string seeming(content.substr(0, std::min(content.find(':'), std::size_t{40})));
-      const auto found = [&](std::string_view name, std::string text) { each({number, std::string(name), std::move(text)}); };
-      for (int s = 0; s < 2; ++s) {
-        const std::string server(hashes::ServerName(hashes::kServers[s]));
-        if (r[s] && r[s]->last > r[s]->first) found(seeming, text::FormatMessage(messages::SFindJoined, {server}));
-        if (r[s] && r[s]->kind == TServerLine::Kind::Unread && !std::exchange(unread_told[s], true))
-          found(seeming, text::FormatMessage(messages::SFindUnread, {server}));
-      }
-      const TServerLine* const a = user(0);
-      const TServerLine* const n = user(1);
-      // nginx, matching a name from a line's start, runs through a line without ':' that the
-      // name starts with and skips the line after it.
-      if (const std::string before = std::exchange(skip_start, {}); !before.empty() && n && n->name.starts_with(before))
-        found(n->name, text::FormatMessage(messages::SFindSkippedByNginx, {std::to_string(number - 1)}));
-      if (r[1] && r[1]->kind == TServerLine::Kind::NoColon) skip_start = r[1]->name;
+      TLineVerdict v;
+      v.number = line_base + k + 1;
+      v.content = lines[k].substr(0, lines[k].size() - LineEnd(lines[k]).size());
+      v.reading[0] = starts[0][k];
+      v.reading[1] = starts[1][k];
+      const std::string before = std::exchange(skip_start, {});
+      v.skipped_by_nginx = !before.empty() && IsUser(v.reading[1]) && v.reading[1]->name.starts_with(before);
+      if (v.reading[1] && v.reading[1]->kind == TServerLine::Kind::NoColon) skip_start = v.reading[1]->name;
       // Apache stops at the first line of a name, hash or none.
-      if (r[0] && r[0]->kind == TServerLine::Kind::NoColon) seen[0].Insert(r[0]->name);
-      const TServerLine* const either = a != nullptr ? a : n;
-      if (either == nullptr) {
-        const bool comment = r[0] && r[1] && r[0]->kind == TServerLine::Kind::Comment && r[1]->kind == TServerLine::Kind::Comment;
-        if (comment && content.find(':') != std::string_view::npos) found(seeming, std::string(messages::SFindComment));
-        if (r[0] && r[1] && r[0]->kind == TServerLine::Kind::NoColon && r[1]->kind == TServerLine::Kind::NoColon)
-          found(seeming, std::string(messages::SFindNoColon));
-        continue;
-      }
-      if (a && n && a->name != n->name) found(a->name, text::FormatMessage(messages::SFindNamesDiffer, {a->name, n->name}));
-      else if (a && n && a->hash != n->hash) found(a->name, std::string(messages::SFindHashesDiffer));
-      else if (!a || !n) found(either->name, text::FormatMessage(messages::SFindOnlyOne, {hashes::ServerName(hashes::kServers[a ? 0 : 1])}));
-      // Whether each server uses the line, and can use its hash.
-      bool used[2] = {false, false};
-      for (int s = 0; s < 2; ++s)
-        if (const TServerLine* u = user(s)) used[s] = seen[s].Insert(u->name);
-      const TServerLine& shown = *either;
-      if ((a && !used[0]) || (n && !used[1])) {
-        if (a && n && !used[0] && !used[1]) found(shown.name, std::string(messages::SFindSecondForBoth));
-        else found(shown.name, text::FormatMessage(messages::SFindSecond, {hashes::ServerName(hashes::kServers[a && !used[0] ? 0 : 1])}));
-        continue;
-      }
-      // Both servers end a hash at ':' and NUL; where they read it otherwise, each is judged by its own.
-      const hashes::AnyForm form = hashes::ClassifyHash(shown.hash);
-      const auto accepts = [&](int s, const TServerLine* u) {
-        return hashes::Accepts(hashes::kServers[s], u->hash == shown.hash ? form : hashes::ClassifyHash(u->hash), u->hash);
-      };
-      const bool refuses[2] = {a && !accepts(0, a), n && !accepts(1, n)};
-      const std::string_view form_name = hashes::FormName(form);
-      if (refuses[0] && refuses[1]) {
-        found(shown.name, text::FormatMessage(messages::SFindFormRefusedByBoth, {form_name}));
-      } else {
-        for (int s = 0; s < 2; ++s) {
-          if (!refuses[s]) continue;
-          const std::string server(hashes::ServerName(hashes::kServers[s]));
-          found(user(s)->name, text::FormatMessage(messages::SFindFormRefused, {server, form_name, server}));
-        }
-      }
-      if (shown.name.empty()) found(shown.name, std::string(messages::SFindEmptyName));
-      if (number == 1 && shown.name.starts_with("\xEF\xBB\xBF")) found(shown.name, std::string(messages::SFindByteOrderMark));
-      if (std::string weak = WeakHash(form, shown.hash, bars); !weak.empty()) found(shown.name, std::move(weak));
+      if (v.reading[0] && v.reading[0]->kind == TServerLine::Kind::NoColon) seen.Insert(v.reading[0]->name, 0);
+      if (IsUser(v.reading[0])) v.used[0] = seen.Insert(v.reading[0]->name, 0);
+      // A line nginx skips is not where it finds the name: a later line of it may be.
+      if (IsUser(v.reading[1]) && !v.skipped_by_nginx) v.used[1] = seen.Insert(v.reading[1]->name, 1);
+      each(v);
     }
     line_base += lines.size();
     return true;
+  });
+}
+
+void CheckUsers(const std::function<std::size_t(char*, std::size_t)>& read, const TCheckBars& bars,
+                const std::function<void(const TFinding&)>& each) {
+  bool unread_told[2] = {false, false};
+  ForEachLineVerdict(read, [&](const TLineVerdict& v) {
+    const TServerLine* const* r = v.reading;
+    const TServerLine* const a = IsUser(r[0]) ? r[0] : nullptr;
+    const TServerLine* const n = IsUser(r[1]) ? r[1] : nullptr;
+    const std::string seeming(v.content.substr(0, std::min(v.content.find(':'), std::size_t{40})));
+    const auto found = [&](std::string_view name, std::string text) { each({v.number, std::string(name), std::move(text)}); };
+    for (int s = 0; s < 2; ++s) {
+      const std::string server(hashes::ServerName(hashes::kServers[s]));
+      if (r[s] && r[s]->last > r[s]->first) found(seeming, text::FormatMessage(messages::SFindJoined, {server}));
+      if (r[s] && r[s]->kind == TServerLine::Kind::Unread && !std::exchange(unread_told[s], true))
+        found(seeming, text::FormatMessage(messages::SFindUnread, {server}));
+    }
+    if (v.skipped_by_nginx) found(n->name, text::FormatMessage(messages::SFindSkippedByNginx, {std::to_string(v.number - 1)}));
+    const TServerLine* const either = a != nullptr ? a : n;
+    if (either == nullptr) {
+      const bool comment = r[0] && r[1] && r[0]->kind == TServerLine::Kind::Comment && r[1]->kind == TServerLine::Kind::Comment;
+      if (comment && v.content.find(':') != std::string_view::npos) found(seeming, std::string(messages::SFindComment));
+      if (r[0] && r[1] && r[0]->kind == TServerLine::Kind::NoColon && r[1]->kind == TServerLine::Kind::NoColon)
+        found(seeming, std::string(messages::SFindNoColon));
+      return;
+    }
+    if (a && n && a->name != n->name) found(a->name, text::FormatMessage(messages::SFindNamesDiffer, {a->name, n->name}));
+    else if (a && n && a->hash != n->hash) found(a->name, std::string(messages::SFindHashesDiffer));
+    else if (!a || !n) found(either->name, text::FormatMessage(messages::SFindOnlyOne, {hashes::ServerName(hashes::kServers[a ? 0 : 1])}));
+    const TServerLine& shown = *either;
+    const bool unused[2] = {a && !v.used[0], n && !v.used[1] && !v.skipped_by_nginx};
+    if (unused[0] || unused[1]) {
+      if (unused[0] && unused[1]) found(shown.name, std::string(messages::SFindSecondForBoth));
+      else found(shown.name, text::FormatMessage(messages::SFindSecond, {hashes::ServerName(hashes::kServers[unused[0] ? 0 : 1])}));
+      return;
+    }
+    // Both servers end a hash at ':' and NUL; where they read it otherwise, each is judged by its own.
+    const hashes::AnyForm form = hashes::ClassifyHash(shown.hash);
+    const auto accepts = [&](int s, const TServerLine* u) {
+      return hashes::Accepts(hashes::kServers[s], u->hash == shown.hash ? form : hashes::ClassifyHash(u->hash), u->hash);
+    };
+    const bool refuses[2] = {a && !accepts(0, a), n && !accepts(1, n)};
+    const std::string_view form_name = hashes::FormName(form);
+    if (refuses[0] && refuses[1]) {
+      found(shown.name, text::FormatMessage(messages::SFindFormRefusedByBoth, {form_name}));
+    } else {
+      for (int s = 0; s < 2; ++s) {
+        if (!refuses[s]) continue;
+        const std::string server(hashes::ServerName(hashes::kServers[s]));
+        found(r[s]->name, text::FormatMessage(messages::SFindFormRefused, {server, form_name, server}));
+      }
+    }
+    if (shown.name.empty()) found(shown.name, std::string(messages::SFindEmptyName));
+    if (v.number == 1 && shown.name.starts_with("\xEF\xBB\xBF")) found(shown.name, std::string(messages::SFindByteOrderMark));
+    if (std::string weak = WeakHash(form, shown.hash, bars); !weak.empty()) found(shown.name, std::move(weak));
   });
 }
 

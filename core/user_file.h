@@ -57,6 +57,26 @@ struct TFoundUser {
 std::optional<TFoundUser> FindUser(const std::function<std::size_t(char* buffer, std::size_t size)>& read,
                                    hashes::Server server, std::string_view name);
 
+// One physical line as both servers take it, in a file read from its start.
+struct TLineVerdict {
+  std::size_t number = 0;        // from 1
+  std::string_view content;      // the line without its end (CRs before the LF, and the LF)
+  // The reading of each server (Apache, nginx, as hashes::kServers) that starts on this line, or null.
+  const TServerLine* reading[2] = {nullptr, nullptr};
+  // The server answers the reading's user by this line: the first line of the name it reads.
+  bool used[2] = {false, false};
+  // nginx ran through the line before, which has no ':' and with which this line's name starts,
+  // and skips this one.
+  bool skipped_by_nginx = false;
+  // Both servers read one user, the same name and hash, from this line alone, and answer by it.
+  bool Agreed() const;
+};
+// Each physical line of the file read piece by piece, in order. The pointers and views live for the
+// call only. A name counts as seen before by a 64-bit digest of it, so that a file of millions of
+// users needs a few megabytes.
+void ForEachLineVerdict(const std::function<std::size_t(char* buffer, std::size_t size)>& read,
+                        const std::function<void(const TLineVerdict&)>& each);
+
 // What `check` tells of a line: it is read otherwise by one server than by the other, or than it
 // seems to say, or its hash is weak by the given bars.
 struct TFinding {
@@ -67,9 +87,7 @@ struct TFinding {
 struct TCheckBars {
   unsigned long min_cost = 10, min_rounds = 5000;
 };
-// Every finding of the file read piece by piece, in line order, handed to `each`. A name counts
-// as seen before by a 64-bit digest of it, so that a file of millions of users needs a few
-// megabytes.
+// Every finding of the file read piece by piece, in line order, handed to `each`.
 void CheckUsers(const std::function<std::size_t(char* buffer, std::size_t size)>& read, const TCheckBars& bars,
                 const std::function<void(const TFinding&)>& each);
 

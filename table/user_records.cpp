@@ -1,5 +1,7 @@
 #include "table/user_records.h"
 
+#include <stdexcept>
+
 #include "platform/key_fold.h"
 #include "text/exceptions.h"
 #include "text/messages.h"
@@ -22,7 +24,17 @@ const std::string& TUserRecords::Get(int index) const {
 }
 
 bool TUserRecords::HasMatchingKey(std::string_view key) const {
-  return !key.empty() && folded_keys_.count(platform::FoldKey(key)) != 0;
+  return !key.empty() && folded_keys_.count(IndexForm(key)) != 0;
+}
+
+void TUserRecords::SetExactKeys(bool exact) {
+  if (exact == exact_keys_) return;
+  if (!lines_.empty()) throw std::logic_error("the key rule changes only for an empty list");
+  exact_keys_ = exact;
+}
+
+std::string TUserRecords::IndexForm(std::string_view key) const {
+  return exact_keys_ ? std::string(key) : platform::FoldKey(key);
 }
 
 namespace {
@@ -60,8 +72,8 @@ void TUserRecords::Put(int index, std::string line) {
   if (key != KeyOf(old)) {
     // The one line allowed to match is the replaced line itself: a row may change the letter
     // case of its own key. Keys are unique, so a match that is not this line's own is another's.
-    std::string folded = key.empty() ? std::string() : platform::FoldKey(key);
-    const bool own = !key.empty() && folded == platform::FoldKey(KeyOf(old));
+    std::string folded = key.empty() ? std::string() : IndexForm(key);
+    const bool own = !key.empty() && folded == IndexForm(KeyOf(old));
     if (!key.empty() && !own && folded_keys_.count(folded) != 0) DuplicateKey(key);
     Unindex(old);
     if (!key.empty()) ++folded_keys_[std::move(folded)];
@@ -167,14 +179,14 @@ void TUserRecords::IndexNew(std::string_view line) {
   const std::string_view key = KeyOf(line);
   if (key.empty()) return;
   // One fold, one lookup: the check and the insertion are the same probe.
-  const auto [it, inserted] = folded_keys_.try_emplace(platform::FoldKey(key), 1);
+  const auto [it, inserted] = folded_keys_.try_emplace(IndexForm(key), 1);
   if (!inserted) DuplicateKey(key);
 }
 
 void TUserRecords::Unindex(std::string_view line) {
   const std::string_view key = KeyOf(line);
   if (key.empty()) return;
-  const auto it = folded_keys_.find(platform::FoldKey(key));
+  const auto it = folded_keys_.find(IndexForm(key));
   if (it != folded_keys_.end() && --it->second == 0) folded_keys_.erase(it);
 }
 

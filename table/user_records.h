@@ -1,6 +1,8 @@
 // `Strings`: the credential table's line list. Each line is name=value; the key (user name) is the
 // part before the first "=", the value (password) the part after it. Keys are unique ignoring
-// letter case (the empty key is exempt), and every change is announced to the list's observer.
+// letter case (the empty key is exempt), or byte for byte while the list holds a password file's
+// users, whom servers tell apart by their exact bytes; every change is announced to the list's
+// observer.
 #pragma once
 
 #include <cstdint>
@@ -38,8 +40,12 @@ class TUserRecords {
   const std::string& Get(int index) const;
   const std::vector<std::string>& Lines() const noexcept { return lines_; }
 
-  // True when a line's non-empty key matches `key` ignoring letter case.
+  // True when a line's non-empty key matches `key`: ignoring letter case, or exactly.
   bool HasMatchingKey(std::string_view key) const;
+  // Keys compared byte for byte rather than ignoring letter case. Only an empty list changes the
+  // rule (std::logic_error otherwise), so that no two lines it holds ever break it.
+  void SetExactKeys(bool exact);
+  bool ExactKeys() const noexcept { return exact_keys_; }
 
   // The hash held beside line `index`, taken from an existing password file: what the user's
   // unknown password hashes to, kept byte for byte. Empty when none is held. It travels with its
@@ -79,6 +85,8 @@ class TUserRecords {
   // Indexes the key of a line about to be added; fails, indexing nothing, on a duplicate.
   void IndexNew(std::string_view line);
   void Unindex(std::string_view line);
+  // The form keys are indexed and compared by.
+  std::string IndexForm(std::string_view key) const;
 
   std::vector<std::string> lines_;
   std::vector<std::string> held_;  // beside lines_, one per line
@@ -87,6 +95,7 @@ class TUserRecords {
   // Folded form of every non-empty key, with the number of lines holding it. Keys match exactly
   // when their folded forms are equal, so this index and the comparison cannot disagree.
   std::unordered_map<std::string, int> folded_keys_;
+  bool exact_keys_ = false;
   Observer* observer_ = nullptr;
   std::uint64_t change_count_ = 0;
   int update_depth_ = 0;

@@ -285,19 +285,20 @@ TEST_F(Job, AnOpenedFileGoesBackLineForLineUnlessChanged) {
   // name as the file has it, not as the table shows it.
   EXPECT_EQ(job.HashForLogin("\xE3\x82\xAB\xE3\x82\x99" "\xE3\x82\xB9\xE3\x83\x88").value_or(""), Apr1("g", "abcdefgh"));
   EXPECT_FALSE(job.HashForLogin("ガスト")) << "composed, another name to a server";
-  // One user changed, one renamed, one removed: only their lines change.
+  // One user changed, one renamed (a new user at the end), one removed: only their lines change.
   job.SetSettings({hashes::Format::Des, {}, false});
   job.OpenHtpasswd(dir.File(".htpasswd"));
   table.SetCellText(table::ValueColumn, 2, "new");
   table.SetCellText(table::KeyColumn, 3, "sha2");
-  table.RemoveRow(4);
+  table.RemoveRow(5);
   ASSERT_TRUE(Build());
   std::vector<std::string> lines = text::SplitLines(job.Result()->htpasswd);
-  ASSERT_GE(lines.size(), 6u);
+  ASSERT_EQ(lines.size(), 8u) << "alice's later line goes with her new password";
   EXPECT_EQ(lines[1], "# managed by ops");
   EXPECT_TRUE(lines[2].starts_with("alice:") && AprAccepts("new", lines[2].substr(6))) << lines[2];
-  EXPECT_EQ(lines[4], "sha2:" + sha256) << "a hash does not depend on the name";
-  EXPECT_EQ(lines[5], "user4:pass4");
+  EXPECT_EQ(lines[4], "user4:pass4") << "a plain-text line is a user like any other";
+  EXPECT_EQ(lines[6], "user\xC3\xA6:" + Apr1("u", "abcdefgh"));
+  EXPECT_EQ(lines[7], "sha2:" + sha256) << "a hash does not depend on the name";
   EXPECT_EQ(job.Result()->htpasswd_shown, text::JoinLines(lines)) << "the screen's lines end alike, whatever the file's";
 
   // A file that cannot be read as lines is refused whole, naming the line, and leaves an empty table.
