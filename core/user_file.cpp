@@ -233,21 +233,21 @@ namespace {
 // with its two low bits cleared and, in them, which servers have seen the name.
 class TSeenNames {
  public:
-  // False when `server` (0 or 1) saw `name` before.
-  bool Insert(std::string_view name, int server) {
+  // Marks `name` seen by the servers in `servers` (bit 0 Apache, bit 1 nginx); gives those of them
+  // that had not seen it before. One probe serves both servers where they read one name.
+  unsigned Insert(std::string_view name, unsigned servers) {
     const std::uint64_t digest = std::hash<std::string_view>{}(name) & ~std::uint64_t{3};
-    const std::uint64_t bit = std::uint64_t{1} << server;
     if (2 * (count_ + 1) > slots_.size()) Grow();
     for (std::size_t i = (digest >> 2) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
       if (slots_[i] == 0) {
-        slots_[i] = digest | bit;
+        slots_[i] = digest | servers;
         ++count_;
-        return true;
+        return servers;
       }
       if ((slots_[i] & ~std::uint64_t{3}) != digest) continue;
-      if ((slots_[i] & bit) != 0) return false;
-      slots_[i] |= bit;
-      return true;
+      const auto fresh = static_cast<unsigned>(servers & ~slots_[i]);
+      slots_[i] |= servers;
+      return fresh;
     }
   }
 
@@ -332,10 +332,17 @@ void ForEachLineVerdict(const std::function<std::size_t(char*, std::size_t)>& re
       v.skipped_by_nginx = !before.empty() && IsUser(v.reading[1]) && v.reading[1]->name.starts_with(before);
       if (v.reading[1] && v.reading[1]->kind == TServerLine::Kind::NoColon) skip_start = v.reading[1]->name;
       // Apache stops at the first line of a name, hash or none.
-      if (v.reading[0] && v.reading[0]->kind == TServerLine::Kind::NoColon) seen.Insert(v.reading[0]->name, 0);
-      if (IsUser(v.reading[0])) v.used[0] = seen.Insert(v.reading[0]->name, 0);
+      if (v.reading[0] && v.reading[0]->kind == TServerLine::Kind::NoColon) seen.Insert(v.reading[0]->name, 1);
       // A line nginx skips is not where it finds the name: a later line of it may be.
-      if (IsUser(v.reading[1]) && !v.skipped_by_nginx) v.used[1] = seen.Insert(v.reading[1]->name, 1);
+      const bool apache = IsUser(v.reading[0]), nginx = IsUser(v.reading[1]) && !v.skipped_by_nginx;
+      if (apache && nginx && v.reading[0]->name == v.reading[1]->name) {
+        const unsigned fresh = seen.Insert(v.reading[0]->name, 3);
+        v.used[0] = (fresh & 1) != 0;
+        v.used[1] = (fresh & 2) != 0;
+      } else {
+        if (apache) v.used[0] = seen.Insert(v.reading[0]->name, 1) != 0;
+        if (nginx) v.used[1] = seen.Insert(v.reading[1]->name, 2) != 0;
+      }
       each(v);
     }
     line_base += lines.size();

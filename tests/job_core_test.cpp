@@ -300,6 +300,16 @@ TEST_F(Job, AnOpenedFileGoesBackLineForLineUnlessChanged) {
   EXPECT_EQ(lines[6], "user\xC3\xA6:" + Apr1("u", "abcdefgh"));
   EXPECT_EQ(lines[7], "sha2:" + sha256) << "a hash does not depend on the name";
   EXPECT_EQ(job.Result()->htpasswd_shown, text::JoinLines(lines)) << "the screen's lines end alike, whatever the file's";
+  // Servers tell ALICE from alice; a name they would split or skip is not written into their file.
+  Add("ALICE", "pw");
+  for (const std::string name : {"a:b", "#c", " d"}) {
+    table.SetCellText(table::KeyColumn, table.RowCount() - 1, name);
+    EXPECT_EQ(FailureMessage<text::Exception>([&] { Build(); }).substr(0, 12 + name.size()), Sjis("ユーザ名「") + name + Sjis("」")) << name;
+  }
+  table.Strings().Clear();
+  job.ForgetOpened();
+  Add("alice", "pw");
+  EXPECT_THROW(Add("ALICE", "pw"), text::Exception) << "a table of new users is unique ignoring case";
 
   // A file that cannot be read as lines is refused whole, naming the line, and leaves an empty table.
   const std::pair<std::string, std::string> refused[] = {
