@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QSettings>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -26,9 +28,34 @@ class QtDialogs final : public TDialogs {
   }
 
   std::optional<QString> ChooseFolder(QWidget* owner, const QString& title) override {
-    const QString folder = QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
+    // The folder chosen last time is offered again, also after a restart.
+    QSettings settings(QStringLiteral("Vastelo"), QStringLiteral("Vastelo"));
+    const QString folder = QFileDialog::getExistingDirectory(owner, title, settings.value(QStringLiteral("LastFolder")).toString(),
+                                                             QFileDialog::ShowDirsOnly);
     if (folder.isEmpty()) return std::nullopt;
+    settings.setValue(QStringLiteral("LastFolder"), folder);
     return folder;
+  }
+
+  TUnsaved AskUnsaved(QWidget* owner, const QString& text) override {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Vastelo"), text, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, owner);
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    box.button(QMessageBox::Save)->setText(QStringLiteral("保存(&S)"));
+    box.button(QMessageBox::Discard)->setText(QStringLiteral("破棄(&D)"));
+    box.button(QMessageBox::Cancel)->setText(QStringLiteral("キャンセル"));
+    const int answer = box.exec();
+    return answer == QMessageBox::Save ? TUnsaved::Save : answer == QMessageBox::Discard ? TUnsaved::Discard : TUnsaved::Cancel;
+  }
+
+  std::optional<QString> AskText(QWidget* owner, const QString& caption, const QString& label) override {
+    QInputDialog dialog(owner);
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(label);
+    dialog.setOkButtonText(QStringLiteral("OK"));
+    dialog.setCancelButtonText(QStringLiteral("キャンセル"));
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.textValue();
   }
 
   std::optional<hashes::TStrength> ChooseStrength(QWidget* owner, const hashes::TStrength& current) override {

@@ -35,6 +35,11 @@ class TDialogs {
   virtual void CheckPasswords(QWidget* owner, const QString& user, const PasswordCheck& check) = 0;
   // A modal message with an information icon and one OK button.
   virtual void ShowInformation(QWidget* owner, const QString& caption, const QString& text) = 0;
+  // Asks what becomes of work not yet saved before it would be lost.
+  enum class TUnsaved { Save, Discard, Cancel };
+  virtual TUnsaved AskUnsaved(QWidget* owner, const QString& text) = 0;
+  // A line of text the user types, or nothing when the user cancels.
+  virtual std::optional<QString> AskText(QWidget* owner, const QString& caption, const QString& label) = 0;
 };
 
 // The dialogs in force: Qt's own unless a test has put others in their place.

@@ -2,7 +2,14 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QSettings>
+#include <QStatusBar>
 #include <QStringList>
 #include <QImage>
 #include <QLayout>
@@ -129,7 +136,8 @@ TForm1::TForm1(QWidget* parent)
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Vastelo"));
-  move(191, 105);
+  move(QSettings(QStringLiteral("Vastelo"), QStringLiteral("Vastelo")).value(QStringLiteral("WindowPosition"), QPoint(191, 105)).toPoint());
+  setAcceptDrops(true);
   setFont(PGothic(12));
   QPalette face = palette();
   face.setColor(QPalette::Window, face.color(QPalette::Button));
@@ -301,6 +309,9 @@ void TForm1::CreateMenus() {
   press(AddItem(file, QStringLiteral("作成したデータを保存する(&S)..."), QKeySequence(Qt::CTRL | Qt::Key_S),
                 QStringLiteral("SaveDataItem")),
         SaveData);
+  recent_menu_ = file->addMenu(QStringLiteral("最近使ったファイル(&R)"));
+  recent_menu_->setObjectName(QStringLiteral("RecentMenu"));
+  ShowRecent();
   file->addSeparator();
   connect(AddItem(file, QStringLiteral("終了(&X)"), QKeySequence(Qt::CTRL | Qt::Key_Q), QStringLiteral("ExitItem")),
           &QAction::triggered, this, &QWidget::close);
@@ -309,6 +320,8 @@ void TForm1::CreateMenus() {
         CreateEnc);
   handler(AddItem(edit, QStringLiteral("行の削除(&D)"), QKeySequence(), QStringLiteral("DeleteRowItem")),
           &TForm1::DeleteRowClick);
+  handler(AddItem(edit, QStringLiteral("ユーザの検索(&F)..."), QKeySequence(Qt::CTRL | Qt::Key_F), QStringLiteral("FindUserItem")),
+          &TForm1::FindUserClick);
   connect(AddItem(edit, QStringLiteral("パスワードの確認(&V)..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V),
                   QStringLiteral("VerifyItem")),
           &QAction::triggered, this, [this] {
@@ -404,28 +417,19 @@ QString TForm1::FileText(std::string_view bytes) const {
 }
 
 void TForm1::LoadFileClick() {
-  if (ChooseFileForEmptyTable(AskForCredentials(OpenDialog))) ReadCredentials();
+  // Asked before the file: a cancel anywhere changes nothing.
+  if (KeepWork() && AskForCredentials(OpenDialog).Execute(this)) ReadCredentials(true);
 }
 
 void TForm1::AppendFileClick() {
   // The table stays as it is: the file's users are added below the rows there.
-  if (AskForCredentials(OpenDialog).Execute(this)) ReadCredentials();
+  if (AskForCredentials(OpenDialog).Execute(this)) ReadCredentials(false);
 }
 
 TOpenDialog& TForm1::AskForCredentials(TOpenDialog& dialog) {
   dialog.Filter = QStringLiteral("CSVファイル(*.csv) |*.csv|全ファイル(*.*) |*.*");
   dialog.Title = QStringLiteral("認証に必要なカンマ区切りデータを読み込む");
   return dialog;
-}
-
-bool TForm1::ChooseFileForEmptyTable(TOpenDialog& dialog) {
-  // Emptied before the dialog opens, so the table is empty whether or not a file is chosen; an
-  // opened .htpasswd is no longer what the table holds.
-  UserList->Table().Strings().Clear();
-  job_->ForgetOpened();
-  if (dialog.Execute(this)) return true;
-  LeaveNothingToBuild();
-  return false;
 }
 
 void TForm1::LeaveNothingToBuild() {
@@ -439,15 +443,18 @@ void TForm1::LeaveNothingToBuild() {
 void TForm1::OpenHtpasswdClick() {
   HtpasswdDialog.Filter = QStringLiteral(".htpasswd ファイル(.htpasswd) |.htpasswd|全ファイル(*) |*");
   HtpasswdDialog.Title = QStringLiteral("既存の.htpasswdを開く");
-  if (!ChooseFileForEmptyTable(HtpasswdDialog)) return;
-  // A file that cannot be read as lines leaves nothing to build or save.
-  const TOnFailure refused([this] { LeaveNothingToBuild(); });
-  const std::string path = NativePath(HtpasswdDialog.FileName);
+  if (KeepWork() && HtpasswdDialog.Execute(this)) OpenHtpasswdAt(NativePath(HtpasswdDialog.FileName));
+}
+
+void TForm1::OpenHtpasswdAt(const std::string& path) {
+  // A file refused leaves the table, and what was built from it, as they were.
   const auto open = [&] {
     TBusyScope busy(this, ReadingCaption());
     return job_->OpenHtpasswd(path);
   };
   core::THtaccessSettings beside = open();
+  // What the boxes held was built from other rows.
+  LeaveNothingToBuild();
   // Names read in the wrong encoding show garbled and are written back as other bytes than a
   // browser sends: a file that looks written in the other one is offered to be read again in it.
   const core::FileEncoding looks = core::LooksLike(job_->OpenedBytes());
@@ -466,7 +473,11 @@ void TForm1::OpenHtpasswdClick() {
   AuthUserFile->setText(beside.auth_user_file ? FileText(*beside.auth_user_file)
                                               : QFile::decodeName(QByteArray::fromStdString(job_->OpenedPath())));
   if (beside.auth_name) AuthName->setText(FileText(*beside.auth_name));
+  job_->MarkSaved();  // the settings read from beside it are part of what was opened
   CreateEnc->setEnabled(true);
+  const QString shown = QFile::decodeName(QByteArray::fromStdString(job_->OpenedPath()));
+  ShowTitle(shown);
+  RememberRecent(shown, true);
   // Lines that stay as they are without a row would otherwise go unnoticed until a server reads them.
   if (const std::size_t kept = job_->KeptUserLines(); kept > 0)
     CurrentDialogs().ShowInformation(this, QStringLiteral("Vastelo"),
@@ -517,10 +528,126 @@ TDialogs::TCheckAnswer TForm1::CheckPassword(const QString& user, const QString&
           }};
 }
 
-void TForm1::ReadCredentials() {
-  TBusyScope busy(this, ReadingCaption());
-  job_->LoadCredentials(NativePath(OpenDialog.FileName), [&](long long done, long long total) { busy.Progress(done, total); });
+void TForm1::ReadCredentials(bool replace) {
+  {
+    TBusyScope busy(this, ReadingCaption());
+    job_->LoadCredentials(NativePath(OpenDialog.FileName), [&](long long done, long long total) { busy.Progress(done, total); },
+                          replace);
+  }
+  if (replace) {
+    LeaveNothingToBuild();
+    job_->MarkSaved();
+    ShowTitle(QString());
+  }
+  RememberRecent(OpenDialog.FileName, false);
   CreateEnc->setEnabled(true);
+}
+
+void TForm1::LoadCredentialsAt(const QString& path) {
+  if (!KeepWork()) return;
+  OpenDialog.FileName = path;
+  ReadCredentials(true);
+}
+
+bool TForm1::KeepWork() {
+  if (!job_->Unsaved()) return true;
+  switch (CurrentDialogs().AskUnsaved(this, QStringLiteral("保存していない変更があります。保存しますか？\n"
+                                                           "「破棄」を選ぶと、表の変更と作成したパスワードは失われます。"))) {
+    case TDialogs::TUnsaved::Save:
+      return SaveWork();
+    case TDialogs::TUnsaved::Discard:
+      return true;
+    case TDialogs::TUnsaved::Cancel:
+      break;
+  }
+  return false;
+}
+
+bool TForm1::SaveWork() {
+  if (!job_->CanSave()) CreateEncClick();
+  return job_->CanSave() && SaveToChosenFolder();
+}
+
+void TForm1::ShowTitle(const QString& path) {
+  setWindowTitle(path.isEmpty() ? QStringLiteral("Vastelo") : QStringLiteral("%1 - Vastelo").arg(path));
+}
+
+void TForm1::RememberRecent(const QString& path, bool htpasswd) {
+  QSettings settings(QStringLiteral("Vastelo"), QStringLiteral("Vastelo"));
+  const QString entry = (htpasswd ? QStringLiteral("htpasswd|") : QStringLiteral("csv|")) + QFileInfo(path).absoluteFilePath();
+  QStringList recent = settings.value(QStringLiteral("RecentFiles")).toStringList();
+  recent.removeAll(entry);
+  recent.prepend(entry);
+  while (recent.size() > 8) recent.removeLast();
+  settings.setValue(QStringLiteral("RecentFiles"), recent);
+  ShowRecent();
+}
+
+void TForm1::ShowRecent() {
+  recent_menu_->clear();
+  const QStringList recent = QSettings(QStringLiteral("Vastelo"), QStringLiteral("Vastelo")).value(QStringLiteral("RecentFiles")).toStringList();
+  for (const QString& entry : recent) {
+    const bool htpasswd = entry.startsWith(QStringLiteral("htpasswd|"));
+    const QString path = entry.section(u'|', 1);
+    QAction* action = recent_menu_->addAction(path);
+    connect(action, &QAction::triggered, this, [this, path, htpasswd] {
+      Guarded([&] {
+        if (htpasswd) {
+          if (KeepWork()) OpenHtpasswdAt(NativePath(path));
+        } else {
+          LoadCredentialsAt(path);
+        }
+      });
+    });
+  }
+  recent_menu_->setEnabled(!recent.isEmpty());
+}
+
+void TForm1::FindUserClick() {
+  const std::optional<QString> wanted = CurrentDialogs().AskText(this, QStringLiteral("ユーザの検索"), QStringLiteral("ユーザ名（の一部）:"));
+  if (!wanted || wanted->isEmpty()) return;
+  table::TUserList& table = UserList->Table();
+  table.CloseEditor();
+  const int rows = table.Strings().Count();
+  // From the row after the current one, round to it again.
+  for (int step = 1; step <= rows; ++step) {
+    const int row = (table.Row() - 1 + step) % rows + 1;
+    if (ScreenText(table.CellText(table::KeyColumn, row)).contains(*wanted, Qt::CaseInsensitive)) {
+      table.MoveTo(table::KeyColumn, row);
+      UserList->setFocus(Qt::OtherFocusReason);
+      return;
+    }
+  }
+  CurrentDialogs().ShowInformation(this, QStringLiteral("ユーザの検索"), QStringLiteral("「%1」を含むユーザは見つかりません。").arg(*wanted));
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  bool keep = false;
+  Guarded([&] { keep = KeepWork(); });
+  if (!keep) {
+    event->ignore();
+    return;
+  }
+  QSettings(QStringLiteral("Vastelo"), QStringLiteral("Vastelo")).setValue(QStringLiteral("WindowPosition"), pos());
+  QMainWindow::closeEvent(event);
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls() && event->mimeData()->urls().size() == 1 && event->mimeData()->urls().first().isLocalFile())
+    event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  const QString path = event->mimeData()->urls().first().toLocalFile();
+  event->acceptProposedAction();
+  // A password file by its name; anything else is taken for a list of users.
+  Guarded([&] {
+    if (QFileInfo(path).fileName().contains(QStringLiteral("htpasswd"), Qt::CaseInsensitive)) {
+      if (KeepWork()) OpenHtpasswdAt(NativePath(path));
+    } else {
+      LoadCredentialsAt(path);
+    }
+  });
 }
 
 void TForm1::CreateEncClick() {
@@ -535,6 +662,8 @@ void TForm1::CreateEncClick() {
   const TOnFailure failed([this] {
     job_->DropResult();
     ShowSaveState();
+    Htaccess->Clear();
+    Htpasswd->Clear();
   });
   // The hashing runs on other threads from its first moment; the window keeps painting and a
   // 中止 brings it back at once, whatever hash is still being computed.
@@ -552,10 +681,13 @@ void TForm1::CreateEncClick() {
 }
 
 void TForm1::SaveDataClick() {
-  if (!job_->CanSave()) return;
+  if (job_->CanSave()) SaveToChosenFolder();
+}
+
+bool TForm1::SaveToChosenFolder() {
   const std::optional<QString> folder =
       CurrentDialogs().ChooseFolder(this, QStringLiteral("「.htpasswd」ファイルの保存場所選択"));
-  if (!folder || folder->isEmpty()) return;
+  if (!folder || folder->isEmpty()) return false;
   const core::TSavePlan plan = job_->PlanSave(NativePath(*folder));
   const auto names = [this](const std::vector<std::string>& users) {
     QStringList shown;
@@ -567,8 +699,20 @@ void TForm1::SaveDataClick() {
                                 QStringLiteral("次のユーザは、開いた後に保存先の .htpasswd でも変更されています: %1\n"
                                                "こちらの内容で上書きしますか？")
                                     .arg(names(plan.conflicts))))
-    return;
-  if (!plan.changes.removed.empty() &&
+    return false;
+  // A .htpasswd that the table was not read from is replaced whole: its users are named in numbers.
+  if (plan.replaces_other &&
+      !CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"),
+                                QStringLiteral("保存先の「%1」には、%2 人のユーザがいる別の .htpasswd があります。\n"
+                                               "置き換えると、そのうち %3 人のユーザが削除されます（追加 %4 人、変更 %5 人）。\n"
+                                               "置き換えますか？")
+                                    .arg(QFile::decodeName(QByteArray::fromStdString(plan.htpasswd_path)))
+                                    .arg(plan.users_there)
+                                    .arg(plan.changes.removed.size())
+                                    .arg(plan.changes.added)
+                                    .arg(plan.changes.changed)))
+    return false;
+  if (!plan.replaces_other && !plan.changes.removed.empty() &&
       !CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"),
                                 QStringLiteral("保存すると .htpasswd から次の %1 人のユーザが削除されます: %2\n"
                                                "（追加 %3 人、変更 %4 人）\n保存しますか？")
@@ -576,13 +720,27 @@ void TForm1::SaveDataClick() {
                                     .arg(names(plan.changes.removed))
                                     .arg(plan.changes.added)
                                     .arg(plan.changes.changed)))
-    return;
+    return false;
   const bool replace_htaccess =
       !plan.htaccess_differs ||
       CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"),
                                QStringLiteral("保存先の .htaccess は作成した内容と異なります。置き換えますか？\n"
                                               "「いいえ」では .htaccess をそのままにして、ほかのファイルを保存します。"));
-  TBusyScope busy(this, QStringLiteral("保存しています"));
-  job_->Save(plan, replace_htaccess);
+  {
+    TBusyScope busy(this, QStringLiteral("保存しています"));
+    job_->Save(plan, replace_htaccess);
+  }
   ShowSaveState();
+  // The boxes show what is on disk now: a merged .htpasswd, a .htaccess kept as it was.
+  const auto shown = [this](const std::string& path) {
+    return core::ShownText(text::ReadFileBytes(path), options_.utf8);
+  };
+  Htpasswd->Assign(shown(plan.htpasswd_path));
+  Htaccess->Assign(shown(plan.folder + ".htaccess"));
+  const QString saved = QFile::decodeName(QByteArray::fromStdString(plan.htpasswd_path));
+  ShowTitle(saved);
+  statusBar()->showMessage(QStringLiteral("保存しました: %1%2")
+                               .arg(QFile::decodeName(QByteArray::fromStdString(plan.folder)),
+                                    plan.htaccess_differs && !replace_htaccess ? QStringLiteral("（.htaccess は元のまま）") : QString()));
+  return true;
 }

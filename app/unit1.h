@@ -96,17 +96,35 @@ class TForm1 : public QMainWindow {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // Closing asks first about work not yet saved, and remembers where the window stood.
+  void closeEvent(QCloseEvent* event) override;
+  // A credential file or a .htpasswd dropped on the window is read as if chosen from ファイル.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void CreateControls();
   void CreateMenus();
-  // Reads the file OpenDialog names into the table, appending to what is there.
-  void ReadCredentials();
+  // Reads the file OpenDialog names into the table, appending to what is there or in its place.
+  void ReadCredentials(bool replace);
+  // Whether the table's work may go: nothing unsaved, or the user saved it or chose to discard it.
+  bool KeepWork();
+  // Builds when nothing is built for the rows as they stand, then saves into a folder the user
+  // chooses. Whether the files were saved.
+  bool SaveWork();
+  bool SaveToChosenFolder();
+  // The credential file or .htpasswd at `path`, read as 既存の.htpasswdを開く or ファイル読み込み.
+  void OpenHtpasswdAt(const std::string& path);
+  void LoadCredentialsAt(const QString& path);
+  // Shows in the title bar the file the table is bound to.
+  void ShowTitle(const QString& path);
+  // Remembers a file read, for 最近使ったファイル.
+  void RememberRecent(const QString& path, bool htpasswd);
+  void ShowRecent();
+  // ユーザの検索: moves to the next row whose name holds the typed text, ignoring letter case.
+  void FindUserClick();
   // Sets `dialog` up to ask for a credential file.
   static TOpenDialog& AskForCredentials(TOpenDialog& dialog);
-  // Runs `dialog` on an emptied table; a cancel leaves nothing to build or save. Whether a file
-  // was chosen.
-  bool ChooseFileForEmptyTable(TOpenDialog& dialog);
   // No file to build from: 認証データ作成 and 保存 are off and both boxes empty.
   void LeaveNothingToBuild();
   // How a text of the files (a name, a setting read from .htaccess) reads on the screen.
@@ -119,6 +137,7 @@ class TForm1 : public QMainWindow {
                                  const QString& image);
 
   core::TSettings options_;
+  QMenu* recent_menu_ = nullptr;
   std::unique_ptr<core::TJob> job_;
 };
 

@@ -111,7 +111,7 @@ bool TInplaceEdit::Restore(std::string_view bytes) {
 void TInplaceEdit::SelectAll() { selectAll(); }
 
 bool TInplaceEdit::focusNextPrevChild(bool next) {
-  grid_->LeaveTable(next);
+  grid_->TabStep(next);
   return true;
 }
 
@@ -273,8 +273,25 @@ void TUserListGrid::scrollContentsBy(int dx, int dy) {
 }
 
 bool TUserListGrid::focusNextPrevChild(bool next) {
-  LeaveTable(next);
+  TabStep(next);
   return true;
+}
+
+void TUserListGrid::TabStep(bool forward) {
+  // Tab goes from cell to cell, name then password, row by row; it leaves the table only from its
+  // last cell (Shift+Tab from its first), so that typed work is not left behind for a box that
+  // cannot take it.
+  const int col = table_.Col(), row = table_.Row(), last = table_.RowCount() - 1;
+  const auto move = [this](int c, int r) {
+    Guarded([&] { table_.MoveTo(c, r); });
+    OpenEditorIfFocused();
+  };
+  if (forward && (col == table::KeyColumn || row < last))
+    move(col == table::KeyColumn ? table::ValueColumn : table::KeyColumn, col == table::KeyColumn ? row : row + 1);
+  else if (!forward && (col == table::ValueColumn || row > 1))
+    move(col == table::ValueColumn ? table::KeyColumn : table::ValueColumn, col == table::ValueColumn ? row : row - 1);
+  else
+    LeaveTable(forward);
 }
 
 int TUserListGrid::RowsPerPage() const { return std::max(1, viewport()->height() / kRowHeight); }
@@ -310,10 +327,10 @@ bool TUserListGrid::HandleKey(QKeyEvent* event) {
 
   switch (event->key()) {
     case Qt::Key_Tab:
-      if (plain || mods == Qt::ShiftModifier) LeaveTable(plain);
+      if (plain || mods == Qt::ShiftModifier) TabStep(plain);
       return true;
     case Qt::Key_Backtab:
-      LeaveTable(false);
+      TabStep(false);
       return true;
     case Qt::Key_Escape:
       return act([this] { table_.KeyEscape(); });

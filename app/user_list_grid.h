@@ -81,6 +81,8 @@ class TUserListGrid final : public QTableView {
   void AdjustColumns();
   void OpenEditorIfFocused();
   void ReopenEditor();
+  // Tab (forward) or Shift+Tab: the next cell, or out of the table from its last (first) cell.
+  void TabStep(bool forward);
   void LeaveTable(bool forward);
   int RowsPerPage() const;
 

@@ -37,6 +37,8 @@ class BenchDialogs : public TDialogs {
   std::optional<hashes::TStrength> ChooseStrength(QWidget*, const hashes::TStrength&) override { return {}; }
   bool Confirm(QWidget*, const QString&, const QString&) override { return false; }
   void CheckPasswords(QWidget*, const QString&, const PasswordCheck&) override {}
+  TUnsaved AskUnsaved(QWidget*, const QString&) override { return TUnsaved::Discard; }
+  std::optional<QString> AskText(QWidget*, const QString&, const QString&) override { return std::nullopt; }
 };
 
 std::string Workspace() {

@@ -11,6 +11,7 @@
 #include "platform/cp932.h"
 #include "text/exceptions.h"
 #include "text/messages.h"
+#include "text/string_list.h"
 
 namespace core {
 namespace {
@@ -95,6 +96,10 @@ FileEncoding LooksLike(std::string_view bytes) {
     return FileEncoding::Either;
   if (platform::FirstNonUtf8(bytes) == std::string_view::npos) return FileEncoding::Utf8;
   return platform::Cp932ToUtf8Strict(bytes) ? FileEncoding::ShiftJis : FileEncoding::Either;
+}
+
+std::string ShownText(std::string_view bytes, bool utf8) {
+  return text::JoinLines(text::SplitLines(utf8 ? platform::Utf8ToCp932Lossy(bytes) : std::string(bytes)));
 }
 
 }  // namespace core

@@ -23,6 +23,10 @@ std::string OutputBytes(std::string_view cp932, bool utf8);
 // `utf8` in Normalization Form C; nothing is checked (bytes that are no UTF-8 come back as they are).
 std::string ComposedUtf8(std::string_view utf8);
 
+// A file's bytes as the window's boxes show them: code page 932 (UTF-8 read as it, characters the
+// code page lacks replaced), each line ended as the box ends it, whatever ends the file's lines.
+std::string ShownText(std::string_view bytes, bool utf8);
+
 // `utf8` as code page 932 when every character has a place of its own there; otherwise the
 // code point of the first that has none, as "XXXX" (at least four upper-case hex digits).
 struct TCp932OrBadChar {

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <unordered_set>
 
 #include "core/credential_build.h"
 #include "core/encoding.h"
@@ -95,17 +96,17 @@ void TJob::ForgetOpened() {
 }
 
 THtaccessSettings TJob::OpenHtpasswd(const std::string& path) {
-  // Emptied first: a file refused leaves nothing behind to be built or saved.
-  table::TUserRecords& strings = table_.Strings();
-  table_.CloseEditor();
-  strings.Clear();
-  ForgetOpened();
+  // Read whole before the table is touched: a file refused leaves the table as it was.
   OpenedFile opened{platform::AbsolutePath(path), text::ReadFileBytes(path), {}, 0};
   text::ReadingFile(path, 0, [&] {
     TOpenedUsers users = ReadOpenedUsers(opened.bytes, settings_.utf8);
     opened.users = std::move(users.users);
     opened.kept = users.kept;
   });
+  table::TUserRecords& strings = table_.Strings();
+  table_.AbandonEditor();
+  strings.Clear();
+  ForgetOpened();
   strings.SetExactKeys(true);
   strings.Reserve(static_cast<int>(opened.users.size()));
   // One batch, so that the view is told once; the lines go in directly rather than through the
@@ -125,6 +126,7 @@ THtaccessSettings TJob::OpenHtpasswd(const std::string& path) {
   strings.EndUpdate();
   opened_ = std::move(opened);
   Changed();
+  MarkSaved();
   const std::optional<std::string> htaccess =
       ReadIfPresent(platform::WithSlash(platform::FolderOf(opened_->path)) + ".htaccess");
   return htaccess ? ReadHtaccessSettings(*htaccess) : THtaccessSettings{};
@@ -235,8 +237,7 @@ bool TJob::FinishBuild(TBuildRun& run) {
   }
   if (opened_) {
     // The box shows lines ended as it ends them, whatever ends the file's lines.
-    result.htpasswd_shown =
-        text::JoinLines(text::SplitLines(settings_.utf8 ? platform::Utf8ToCp932Lossy(result.htpasswd) : result.htpasswd));
+    result.htpasswd_shown = ShownText(result.htpasswd, settings_.utf8);
   } else {
     result.htpasswd_shown = text::JoinLines(lines);
     result.htpasswd = OutputBytes(result.htpasswd_shown, settings_.utf8);
@@ -330,17 +331,25 @@ std::string TJob::PasswdText(const std::string& folder, std::string_view htpassw
 std::string TJob::PlanHtpasswdFile(TSavePlan& plan) const {
   if (!CanSave()) throw std::logic_error("nothing built for the rows as they stand");
   std::string htpasswd = result_->htpasswd;
-  if (!opened_) return htpasswd;
   plan.htpasswd_on_disk = ReadIfPresent(plan.htpasswd_path);
+  if (!plan.htpasswd_on_disk) return htpasswd;
+  const bool maintained = opened_ && RealPath(plan.htpasswd_path) == RealPath(opened_->path);
   // Changes made to the opened file since it was read are kept: ours go on top of them.
-  if (plan.htpasswd_on_disk && *plan.htpasswd_on_disk != opened_->bytes &&
-      RealPath(plan.htpasswd_path) == RealPath(opened_->path)) {
+  if (maintained && *plan.htpasswd_on_disk != opened_->bytes) {
     TMerge merged = MergeUsers(opened_->bytes, *plan.htpasswd_on_disk, result_->changes);
     htpasswd = std::move(merged.bytes);
     plan.conflicts = std::move(merged.conflicts);
   }
-  if (plan.htpasswd_on_disk) plan.changes = CompareUsers(*plan.htpasswd_on_disk, htpasswd);
+  plan.changes = CompareUsers(*plan.htpasswd_on_disk, htpasswd);
+  plan.users_there = UserNames(*plan.htpasswd_on_disk).size();
+  plan.replaces_other = !maintained;
   return htpasswd;
+}
+
+bool TJob::Unsaved() const {
+  const table::TUserRecords& strings = table_.Strings();
+  const bool holds_user = strings.Count() > 1 || (strings.Count() == 1 && !table_.IsEmptyRow(1));
+  return holds_user && Revision() != saved_revision_;
 }
 
 TSavePlan TJob::PlanHtpasswd(const std::string& path) const {
@@ -358,12 +367,9 @@ TSavePlan TJob::PlanSave(const std::string& folder) const {
   plan.htpasswd_path = plan.folder + ".htpasswd";
   const std::string htaccess_path = plan.folder + ".htaccess";
   std::string htpasswd = PlanHtpasswdFile(plan);
-  bool write_htaccess = true;
-  if (opened_) {
-    const std::optional<std::string> htaccess = ReadIfPresent(htaccess_path);
-    plan.htaccess_differs = htaccess && *htaccess != result_->htaccess;
-    write_htaccess = !(htaccess && *htaccess == result_->htaccess);
-  }
+  const std::optional<std::string> htaccess = ReadIfPresent(htaccess_path);
+  plan.htaccess_differs = htaccess && *htaccess != result_->htaccess;
+  const bool write_htaccess = !(htaccess && *htaccess == result_->htaccess);
   std::string passwd = PasswdText(plan.folder, htpasswd);
   plan.files.push_back({plan.htpasswd_path, std::move(htpasswd), FileKind::Public});
   if (write_htaccess) plan.files.push_back({htaccess_path, result_->htaccess, FileKind::Public});
@@ -372,17 +378,19 @@ TSavePlan TJob::PlanSave(const std::string& folder) const {
 }
 
 void TJob::Save(const TSavePlan& plan, bool replace_htaccess) {
-  if (opened_ && ReadIfPresent(plan.htpasswd_path) != plan.htpasswd_on_disk)
-    throw text::Exception(std::string(messages::SChangedMeanwhile));
+  if (ReadIfPresent(plan.htpasswd_path) != plan.htpasswd_on_disk) throw text::Exception(std::string(messages::SChangedMeanwhile));
   std::vector<TFileToSave> files;
   for (const TFileToSave& file : plan.files)
     if (replace_htaccess || !plan.htaccess_differs || file.path != plan.folder + ".htaccess") files.push_back(file);
   SaveFileSet(files);
   // What was saved is now the file being maintained, with whatever the merge brought in from disk.
   if (opened_) OpenHtpasswd(plan.htpasswd_path);
+  MarkSaved();
 }
 
-void TJob::LoadCredentials(const std::string& path, const std::function<void(long long, long long)>& progress) {
+void TJob::LoadCredentials(const std::string& path, const std::function<void(long long, long long)>& progress,
+                           bool replace) {
+  if (!replace) table_.CloseEditor();
   const std::string bytes = text::ReadFileBytes(path);
   // The lines the file has, as a line list counts them: a line end each (CR LF being one), and a
   // last line without one.
@@ -390,13 +398,39 @@ void TJob::LoadCredentials(const std::string& path, const std::function<void(lon
   for (std::size_t i = 0; i < bytes.size(); ++i)
     if (bytes[i] == '\n' ? i == 0 || bytes[i - 1] != '\r' : bytes[i] == '\r') ++lines;
   if (!bytes.empty() && bytes.back() != '\r' && bytes.back() != '\n') ++lines;
-  table_.Strings().Reserve(static_cast<int>(std::min<long long>(table_.Strings().Count() + lines, INT_MAX)));
-  text::ReadingFile(path, 0, [&] {
+  // Every record is read and checked against the table's rules before the first goes in: a file
+  // refused at any line leaves the table as it was.
+  std::vector<TCredential> records;
+  long long at = 0;
+  text::ReadingFile(path, at, [&] {
+    std::unordered_set<std::string> keys;
+    const table::TUserRecords& strings = table_.Strings();
+    // A table filled anew compares keys ignoring letter case, as every table of new users does.
+    const bool fold = replace || !strings.ExactKeys();
     ForEachCredential(bytes, settings_.utf8, [&](TCredential&& record, long long line) {
+      at = line;
       if (progress) progress(line, lines);
-      table_.InsertEntry(record.key, record.value, true);
+      if (record.key.find('=') != std::string::npos) throw text::Exception(std::string(messages::SNoEqualsInKey), {{}, line, 0});
+      if (!record.key.empty() && ((!replace && strings.HasMatchingKey(record.key)) ||
+                                  !keys.insert(fold ? platform::FoldKey(record.key) : record.key).second))
+        throw text::Exception(text::FormatMessage(messages::SDuplicateString, {record.key}), {{}, line, 0});
+      records.push_back(std::move(record));
     });
   });
+  if (replace) {
+    table_.AbandonEditor();
+    table_.Strings().Clear();
+    ForgetOpened();
+  }
+  table_.Strings().Reserve(static_cast<int>(std::min<long long>(table_.Strings().Count() + lines, INT_MAX)));
+  table_.Strings().BeginUpdate();
+  try {
+    for (const TCredential& record : records) table_.InsertEntry(record.key, record.value, true);
+  } catch (...) {
+    table_.Strings().EndUpdate();
+    throw;
+  }
+  table_.Strings().EndUpdate();
 }
 
 }  // namespace core

@@ -78,7 +78,10 @@ struct TSavePlan {
   std::vector<TFileToSave> files;
   // Only when an opened .htpasswd is being maintained:
   std::vector<std::string> conflicts;  // users changed both on disk and here since the opening
+  // Whenever a .htpasswd is there:
   TUserChanges changes;                // what the save does to the users of the .htpasswd there
+  std::size_t users_there = 0;         // how many users it has
+  bool replaces_other = false;         // it is not the opened file: the save replaces it whole
   bool htaccess_differs = false;       // an .htaccess is there and differs from the built one
   // The .htpasswd on disk as the plan saw it: saving refuses if it changed meanwhile.
   std::optional<std::string> htpasswd_on_disk;
@@ -115,6 +118,11 @@ class TJob {
   // Every change of the rows or of anything the files depend on gives a new revision.
   std::uint64_t Revision() const noexcept { return revision_ + table_.Strings().ChangeCount(); }
   void Changed() noexcept { ++revision_; }
+  // The table holds a user, and the rows or settings changed since it was last filled from a file,
+  // opened or saved: closing or replacing it would lose work.
+  bool Unsaved() const;
+  // What the table holds now is what its files hold (it was just filled from one).
+  void MarkSaved() noexcept { saved_revision_ = Revision(); }
 
   const TSettings& Settings() const noexcept { return settings_; }
   void SetSettings(const TSettings& settings);
@@ -124,15 +132,17 @@ class TJob {
   // Opens an existing .htpasswd into the emptied table, whose keys then match byte for byte: a row
   // for each user both servers read alike (ReadOpenedUsers), holding its hash; every other line is
   // kept to be written back as it stands. A file that cannot be read as lines is refused whole, and
-  // the table stays empty. Gives the settings of an .htaccess beside it.
+  // the table stays as it was. Gives the settings of an .htaccess beside it.
   THtaccessSettings OpenHtpasswd(const std::string& path);
   // User lines of the opened file that have no row and are kept as they stand.
   std::size_t KeptUserLines() const noexcept { return opened_ ? opened_->kept : 0; }
   // Reads a credential file (one user,password a record: CSV in UTF-8 mode, lines split as a
   // delimited-text reader does in Shift-JIS mode; see ForEachCredential) and adds its rows below
-  // those there. Stops with a message at the first line the reader or the table refuses, keeping
-  // the rows before it. `progress(line, lines)` is told of every record.
-  void LoadCredentials(const std::string& path, const std::function<void(long long, long long)>& progress = {});
+  // those there, or with `replace` in place of them (and of an opened file). A file with a line the
+  // reader or the table refuses is refused whole, naming the line, and the table stays as it was.
+  // `progress(line, lines)` is told of every record.
+  void LoadCredentials(const std::string& path, const std::function<void(long long, long long)>& progress = {},
+                       bool replace = false);
 
   // Leaves the opened file: what follows is built and saved as a new set. An empty table compares
   // keys ignoring letter case again.
@@ -171,7 +181,8 @@ class TJob {
   TSavePlan PlanHtpasswd(const std::string& path) const;
   // Writes the plan's files as one set (without .htaccess unless `replace_htaccess` where the plan
   // found a different one). Refuses, writing nothing, when the .htpasswd there changed since the
-  // plan was made. After a save that maintained an opened file, the saved file is the opened one.
+  // plan was made. After a save that maintained an opened file, the saved file is the opened one;
+  // after any save nothing is unsaved.
   void Save(const TSavePlan& plan, bool replace_htaccess);
 
  private:
@@ -198,6 +209,7 @@ class TJob {
   std::string auth_user_file_ = "//.htpasswd";
   std::string auth_name_ = "Protected_area";
   std::uint64_t revision_ = 1;
+  std::uint64_t saved_revision_ = 1;
   std::optional<TResult> result_;
   std::optional<OpenedFile> opened_;
 };

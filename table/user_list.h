@@ -100,7 +100,7 @@ class TUserList : private TUserRecords::Observer {
 
   TUserRecords strings_;
   int row_count_ = 2;
-  int col_ = ValueColumn;
+  int col_ = KeyColumn;  // a name comes first
   int row_ = 1;
 
   TUserListView* view_ = nullptr;

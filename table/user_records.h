@@ -46,6 +46,8 @@ class TUserRecords {
   // rule (std::logic_error otherwise), so that no two lines it holds ever break it.
   void SetExactKeys(bool exact);
   bool ExactKeys() const noexcept { return exact_keys_; }
+  // The form in which keys are indexed and compared: two keys match when their forms are equal.
+  std::string IndexForm(std::string_view key) const;
 
   // The hash held beside line `index`, taken from an existing password file: what the user's
   // unknown password hashes to, kept byte for byte. Empty when none is held. It travels with its
@@ -85,8 +87,6 @@ class TUserRecords {
   // Indexes the key of a line about to be added; fails, indexing nothing, on a duplicate.
   void IndexNew(std::string_view line);
   void Unindex(std::string_view line);
-  // The form keys are indexed and compared by.
-  std::string IndexForm(std::string_view key) const;
 
   std::vector<std::string> lines_;
   std::vector<std::string> held_;  // beside lines_, one per line

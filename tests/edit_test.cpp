@@ -24,10 +24,11 @@ TEST_F(WindowTest, DuplicateUserNamesAreHeldThenRefused) {
   Type("b");
   EXPECT_EQ(std::make_pair(Lines(), Errors()), std::make_pair(Lines_{"a=1", "Ab=2"}, Lines_{}));
 
-  // Leaving the table with a refused name closes the editor on what the table holds.
+  // Leaving the table (Shift+Tab from its first cell) with a refused name closes the editor on what
+  // the table holds.
   ClickCell(0, 1);
   Type("ab");
-  Key(Qt::Key_Tab);
+  Key(Qt::Key_Backtab);
   EXPECT_EQ(Errors(), Lines_{DuplicateMessage("ab") + "."});
   EXPECT_FALSE(Table().EditorOpen() || Editor()->isVisible()) << "no refused text stays on the screen";
   Click(form->CreateEnc);
@@ -45,6 +46,7 @@ TEST_F(WindowTest, DuplicateUserNamesAreHeldThenRefused) {
 TEST_F(WindowTest, KeysMoveTheCurrentCellAsAGridDoes) {
   for (int i = 1; i <= 30; ++i) Table().Strings().Add("user" + std::to_string(i) + "=pw" + std::to_string(i));
   Settle();
+  Key(Qt::Key_Tab);  // from the first name to its password
   // Enter toggles the selection of the whole text and stays in the cell.
   EXPECT_EQ(Editor()->selectedText(), "pw1") << "the editor opens with its text selected";
   Key(Qt::Key_Return);
@@ -152,6 +154,7 @@ TEST_F(WindowTest, ATypedCharacterTheTableCannotStoreIsRefusedAndStaysInTheEdito
     Click(form->CreateEnc);
     ASSERT_TRUE(form->SaveData->isEnabled());
     ClickCell(1, 1);
+    Key(Qt::Key_End);
     Type(QString::fromUtf8(typed));
     // No message on every key; the files built before are not what the cell shows.
     EXPECT_TRUE(Errors().empty() && !form->SaveData->isEnabled());

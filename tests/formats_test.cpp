@@ -221,6 +221,7 @@ TEST_F(FormatsTest, EveryFormatsFilesGuardAFolderOnRealServers) {
       const hashes::TScopedRandomSource scoped(random);
       LoadPath(dir.File("users.csv"));
       Click(form->CreateEnc);
+      dialogs.confirms = {true};  // to replace the last pass's .htpasswd
       SaveTo(docroot);
     }
     ScriptedRandom random;

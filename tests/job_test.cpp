@@ -1,5 +1,7 @@
 // The whole job through the real window: load a credential file, build, save, and every way each
 // step can stop.
+#include <QStatusBar>
+
 #include "des_crypt/des_crypt.h"
 #include "window_fixture.h"
 
@@ -40,22 +42,25 @@ TEST_F(WindowTest, LoadBuildAndSaveTheWholeJob) {
     EXPECT_FALSE(form->SaveData->isEnabled() || Item("SaveDataItem")->isEnabled()) << "the built files no longer hold it";
   }
 
-  // Cancelling the next load, which offers the last file, empties the table and forgets the build.
+  // The next load asks about the unsaved change first; cancelling its file dialog, which offers the
+  // last file, changes nothing.
+  const std::vector<std::string> rows = Lines();
+  const std::string shown = form->Htpasswd->Text();
   Run(&TForm1::LoadFileClick);
   EXPECT_EQ(dialogs.open_initial.toStdString(), dir.File("users.csv"));
-  EXPECT_TRUE(Lines().empty() && form->Htpasswd->Text().empty() && form->Htaccess->Text().empty());
-  EXPECT_FALSE(form->CreateEnc->isEnabled() || form->SaveData->isEnabled());
+  EXPECT_EQ(dialogs.unsaved_questions.size(), 1u);
+  EXPECT_TRUE(Lines() == rows && form->Htpasswd->Text() == shown && form->CreateEnc->isEnabled());
 
-  // What a load stops at is shown, ended by a full stop unless it ends in one of its own kind; a
-  // build is offered of whatever was read, also of nothing but the placeholder row of an empty file.
+  // A refused file is named with its line and leaves the table as it was; a build is offered of
+  // whatever was read, also of nothing but the placeholder row of an empty file.
   Load("a=b,1\r\n");
   EXPECT_EQ(Errors(), std::vector<std::string>{kEqualsMessage + "."});
-  EXPECT_FALSE(form->CreateEnc->isEnabled()) << "no build of nothing";
+  EXPECT_EQ(Lines(), rows);
   Load("");
-  EXPECT_TRUE(Errors().empty() && form->CreateEnc->isEnabled());
-  Load("alice,1\r\nAlice,3\r\n");  // the rows before the refused line stay, and can be built
+  EXPECT_TRUE(Errors().empty() && Lines().empty() && form->CreateEnc->isEnabled());
+  Load("alice,1\r\nAlice,3\r\n");
   EXPECT_EQ(std::make_tuple(Errors(), Lines(), form->CreateEnc->isEnabled()),
-            std::make_tuple(std::vector<std::string>{DuplicateMessage("Alice") + "."}, std::vector<std::string>{"alice=1"}, true));
+            std::make_tuple(std::vector<std::string>{DuplicateMessage("Alice") + "."}, std::vector<std::string>{}, true));
 }
 
 TEST_F(WindowTest, BuildTakesTheEditBoxesAsTheyStandAndAnEmptyTableItsPlaceholderRow) {
@@ -78,4 +83,100 @@ TEST_F(WindowTest, BuildTakesTheEditBoxesAsTheyStandAndAnEmptyTableItsPlaceholde
   ASSERT_EQ(dialogs.errors.size(), 1u);
   EXPECT_TRUE(dialogs.errors[0].contains("U+1F600")) << dialogs.errors[0].toStdString();
   EXPECT_EQ(form->Htaccess->Text(), before);
+}
+
+// Nothing the user typed or built is lost to a cancel, a close or another file: each way out asks
+// first, and a cancel anywhere leaves the table, the boxes and the build as they were.
+TEST_F(WindowTest, NoWorkIsLostToACancelOrACloseOrAnotherFile) {
+  using Answer = TDialogs::TUnsaved;
+  WriteBytes(dir.File("other.csv"), "zed,1\r\n");
+  WriteBytes(dir.File(".htpasswd"), "carol:" + std::string(13, 'c') + "\n");
+  struct Case {
+    const char* label;
+    std::function<void()> action;
+    std::deque<Answer> answers;
+    std::deque<QString> files;
+    bool kept;  // the table still holds the typed work
+  };
+  const QString csv = QString::fromStdString(dir.File("other.csv")), htpasswd = QString::fromStdString(dir.File(".htpasswd"));
+  const std::vector<Case> cases = {
+      {"load, cancelled at the question", [&] { Run(&TForm1::LoadFileClick); }, {Answer::Cancel}, {csv}, true},
+      {"load, cancelled in the file dialog", [&] { Run(&TForm1::LoadFileClick); }, {Answer::Discard}, {}, true},
+      {"load, discarding", [&] { Run(&TForm1::LoadFileClick); }, {Answer::Discard}, {csv}, false},
+      {"open, cancelled at the question", [&] { Item("OpenHtpasswdItem")->trigger(); }, {Answer::Cancel}, {htpasswd}, true},
+      {"open, cancelled in the file dialog", [&] { Item("OpenHtpasswdItem")->trigger(); }, {Answer::Discard}, {}, true},
+      {"open, discarding", [&] { Item("OpenHtpasswdItem")->trigger(); }, {Answer::Discard}, {htpasswd}, false},
+      {"close, cancelled", [&] { Key(Qt::Key_Q, Qt::ControlModifier); }, {Answer::Cancel}, {}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Load("alice,1\r\n");
+    ClickCell(0, 1);
+    Type("bob");  // unsaved work
+    Click(form->CreateEnc);
+    const std::vector<std::string> rows = Lines();
+    const std::string box = form->Htpasswd->Text();
+    dialogs.unsaved = c.answers;
+    dialogs.files = c.files;
+    dialogs.unsaved_questions.clear();
+    c.action();
+    EXPECT_EQ(dialogs.unsaved_questions, std::vector<QString>{"保存していない変更があります。保存しますか？\n"
+                                                              "「破棄」を選ぶと、表の変更と作成したパスワードは失われます。"});
+    EXPECT_EQ(Lines() == rows && form->Htpasswd->Text() == box, c.kept);
+    EXPECT_TRUE(form->isVisible());
+  }
+  // Nothing unsaved: no question. Saved from the question: built first, then saved; then the close goes.
+  Load("alice,1\r\n");
+  dialogs.unsaved_questions.clear();
+  Run(&TForm1::LoadFileClick);
+  EXPECT_TRUE(dialogs.unsaved_questions.empty()) << "a file just read holds no unsaved work";
+  ClickCell(1, 1);
+  Type("x");
+  dialogs.unsaved = {Answer::Save};
+  dialogs.folders = {QString::fromStdString(dir.path())};
+  dialogs.confirms = {true};  // to replace the .htpasswd there, named with its users
+  Key(Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_EQ(dialogs.questions.back(), "保存先の「" + QString::fromStdString(dir.File(".htpasswd")) +
+                                          "」には、1 人のユーザがいる別の .htpasswd があります。\n"
+                                          "置き換えると、そのうち 1 人のユーザが削除されます（追加 1 人、変更 0 人）。\n置き換えますか？");
+  EXPECT_TRUE(ServerUsers(ReadBytes(dir.File(".htpasswd"))).count("alice") == 1 && !form->isVisible());
+}
+
+// After a save the boxes show the files on disk, whatever the save merged in or left as it was;
+// the title names the file, and a status line says where it went.
+TEST_F(WindowTest, AfterASaveTheBoxesShowTheFilesOnDisk) {
+  const std::string des = std::string(13, 'a');
+  WriteBytes(dir.File(".htpasswd"), "bob:" + des + "\nerin:" + des + "\nfrank:" + des + "\n");
+  WriteBytes(dir.File(".htaccess"), "AuthType Basic\nRewriteEngine On\n");
+  OpenHtpasswd(dir.File(".htpasswd"));
+  EXPECT_EQ(form->windowTitle().toStdString(), dir.File(".htpasswd") + " - Vastelo");
+  // Meanwhile on disk: henry added, erin changed, frank removed.
+  const std::string theirs = "bob:" + des + "\nerin:" + std::string(13, 'e') + "\nhenry:" + des + "\n";
+  WriteBytes(dir.File(".htpasswd"), theirs);
+  ClickCell(1, 1);
+  Type("new");
+  Click(form->CreateEnc);
+  dialogs.confirms = {false};  // keep the .htaccess there
+  SaveTo(dir.path());
+  const std::string saved = ReadBytes(dir.File(".htpasswd"));
+  EXPECT_EQ(saved.substr(saved.find('\n')), theirs.substr(theirs.find('\n'))) << "merged";
+  EXPECT_EQ(form->Htpasswd->Text(), text::JoinLines(text::SplitLines(saved)));
+  EXPECT_EQ(form->Htaccess->Text(), text::JoinLines({"AuthType Basic", "RewriteEngine On"})) << "the .htaccess kept, as it is";
+  EXPECT_EQ(form->statusBar()->currentMessage(), "保存しました: " + QString::fromStdString(dir.path()) + "/（.htaccess は元のまま）");
+  // A refused build leaves both boxes empty, not a half of it.
+  form->AuthName->setText("a\"b");
+  Click(form->CreateEnc);
+  EXPECT_EQ(Errors().size(), 1u);
+  EXPECT_TRUE(form->Htpasswd->Text().empty() && form->Htaccess->Text().empty());
+}
+
+// ユーザの検索 (Ctrl+F) moves to the next row whose name holds the text, in any letter case.
+TEST_F(WindowTest, FindMovesToTheNextUserWhoseNameHoldsTheText) {
+  Fill({"alice=1", "bob=2", "Alison=3"});
+  for (const auto& [typed, row] : {std::pair{"ali", 3}, {"ALI", 1}, {"b", 2}, {"zzz", 2}}) {
+    dialogs.texts = {QString::fromUtf8(typed)};
+    Key(Qt::Key_F, Qt::ControlModifier);
+    EXPECT_EQ(Current(), std::make_pair(0, row)) << typed;
+  }
+  EXPECT_EQ(dialogs.information.back(), "ユーザの検索\n「zzz」を含むユーザは見つかりません。");
 }

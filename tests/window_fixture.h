@@ -46,6 +46,14 @@ class ScriptedDialogs : public TDialogs {
   void CheckPasswords(QWidget*, const QString& user, const PasswordCheck& c) override { verify_user = user, check = c; }
   void ShowError(QWidget*, const QString&, const QString& text) override { errors.push_back(text); }
   void ShowInformation(QWidget*, const QString& caption, const QString& text) override { information.push_back(caption + u'\n' + text); }
+  // Unsaved work: none left is discarding it, as the tests that do not ask about it expect.
+  std::deque<TUnsaved> unsaved;
+  std::vector<QString> unsaved_questions;
+  TUnsaved AskUnsaved(QWidget*, const QString& text) override {
+    return unsaved_questions.push_back(text), Next(unsaved).value_or(TUnsaved::Discard);
+  }
+  std::deque<QString> texts;  // what AskText returns; none left is cancelling
+  std::optional<QString> AskText(QWidget*, const QString&, const QString&) override { return Next(texts); }
 
  private:
   template <class T>

@@ -136,21 +136,30 @@ TEST_F(WindowTest, GroupFramesRunThroughTheMiddleOfTheirCaptions) {
   }
 }
 
-TEST_F(WindowTest, FocusStartsInThePasswordCellAndTabsThroughTheControlsInOrder) {
+TEST_F(WindowTest, FocusStartsInTheFirstNameAndTabsThroughTheCellsThenTheControls) {
   EXPECT_EQ(QApplication::focusWidget(), Editor());
-  EXPECT_EQ(Current(), std::make_pair(1, 1));
+  EXPECT_EQ(Current(), std::make_pair(0, 1));
+  Fill({"alice=1", "bob=2"});
+  // Cell by cell, name then password, and out of the table only from its last cell.
+  for (const auto& [tab, cell] : {std::pair{Qt::Key_Tab, std::pair{1, 1}}, {Qt::Key_Tab, {0, 2}}, {Qt::Key_Tab, {1, 2}},
+                                  {Qt::Key_Backtab, {0, 2}}, {Qt::Key_Backtab, {1, 1}}, {Qt::Key_Tab, {0, 2}}, {Qt::Key_Tab, {1, 2}}}) {
+    Key(tab);
+    EXPECT_TRUE(Current() == cell && QApplication::focusWidget() == Editor()) << cell.first << "," << cell.second;
+  }
   // And back into the table, with its editor open.
   for (QWidget* next : std::initializer_list<QWidget*>{form->Htaccess, form->Htpasswd, form->AuthName, form->LabeledEdit2, form->AuthUserFile, Editor()}) {
     Key(Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
   }
+  Table().MoveTo(table::KeyColumn, 1);
   Key(Qt::Key_Backtab);
-  EXPECT_EQ(QApplication::focusWidget(), form->AuthUserFile) << "and out of it backwards";
+  EXPECT_EQ(QApplication::focusWidget(), form->AuthUserFile) << "and out of it backwards from its first cell";
 }
 
 TEST_F(WindowTest, MenuItemsAreTheButtonsFromTheKeyboard) {
   auto* build = Item("CreateEncItem");
   EXPECT_FALSE(build->isEnabled());
+  Key(Qt::Key_Tab);
   Type("pw");
   EXPECT_TRUE(build->isEnabled() && !Item("SaveDataItem")->isEnabled()) << "enabled with its button";
   Key(Qt::Key_B, Qt::ControlModifier);
@@ -222,6 +231,12 @@ TEST(QtDialogs, EachAsksWhatItWasGivenAndHandsBackTheAnswer) {
     EXPECT_EQ(real.Confirm(nullptr, "Vastelo", "remove?"), yes);
     EXPECT_EQ(seen, "Vastelo|はい(&Y)いいえ(&N)いいえ(&N)");
   }
+  next(false, [](QDialog* d) {
+    auto* b = static_cast<QMessageBox*>(d);
+    return b->button(QMessageBox::Save)->text() + b->button(QMessageBox::Discard)->text() + b->button(QMessageBox::Cancel)->text() + b->defaultButton()->text();
+  });
+  EXPECT_EQ(real.AskUnsaved(nullptr, "unsaved"), TDialogs::TUnsaved::Save) << "Enter saves";
+  EXPECT_EQ(seen, "Vastelo|保存(&S)破棄(&D)キャンセル保存(&S)");
   for (const auto& [show, icon] : {std::pair{&TDialogs::ShowError, QMessageBox::Critical}, {&TDialogs::ShowInformation, QMessageBox::Information}}) {
     next(true, [](QDialog* d) { return static_cast<QMessageBox*>(d)->text() + QString::number(static_cast<QMessageBox*>(d)->icon()); });
     (real.*show)(nullptr, "Vastelo", "text");
