@@ -126,6 +126,13 @@ int LockWaiting(int fd, const std::string& shown, TWait wait) {
   return error;
 }
 
+// The folder of the file that saving `path` writes. Nothing there: no link to follow, and a folder
+// missing on the way is told when it cannot be opened.
+std::string FolderToLock(const std::string& path) {
+  struct stat st{};
+  return platform::FolderOf(::lstat(path.c_str(), &st) == 0 ? core::SaveTarget(path) : path);
+}
+
 std::uint64_t Fnv1a(std::uint64_t hash, std::string_view bytes) {
   for (const char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
   return hash;
@@ -258,9 +265,7 @@ TWait WaitFrom(const TArguments& args) {
 TFolderLock::TFolderLock(const std::string& path, TWait wait) {
   const std::string shown = platform::AbsolutePath(path);
   for (;;) {
-    // Nothing there: no link to follow, and a folder missing on the way is told as such below.
-    struct stat st{};
-    const std::string folder = platform::FolderOf(::lstat(path.c_str(), &st) == 0 ? core::SaveTarget(path) : path);
+    const std::string folder = FolderToLock(path);
     fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd_ < 0) throw TFailure(kBadInput, "フォルダ \"" + Shown(folder) + "\" を開けません: " + ErrorText(errno));
     try {
@@ -269,9 +274,8 @@ TFolderLock::TFolderLock(const std::string& path, TWait wait) {
       // A link may have been changed while we waited: the lock held must be that of the file as it
       // is now, or another run that follows the link now takes another lock.
       struct stat held{}, now{};
-      if (::fstat(fd_, &held) == 0 &&
-          ::stat(platform::FolderOf(::lstat(path.c_str(), &st) == 0 ? core::SaveTarget(path) : path).c_str(), &now) == 0 &&
-          held.st_dev == now.st_dev && held.st_ino == now.st_ino)
+      if (::fstat(fd_, &held) == 0 && ::stat(FolderToLock(path).c_str(), &now) == 0 && held.st_dev == now.st_dev &&
+          held.st_ino == now.st_ino)
         return;
     } catch (...) {
       ::close(fd_);
