@@ -5,9 +5,10 @@
 namespace cli {
 
 int Add(const std::vector<std::string>& words) {
-  const TArguments args(words, {"--format", "--cost", "--rounds", "--encoding"}, {"--generate"}, 2, 2);
+  const TArguments args(words, {"--format", "--cost", "--rounds", "--encoding", "--wait"}, {"--generate"}, 2, 2);
   const std::string& path = args[0];
   const core::TSettings settings = SettingsFrom(args);
+  const TWait wait = WaitFrom(args);
   const std::string name = UserName(args[1], settings.utf8);
   const bool generate = args.Flag("--generate");
   // Asked before the lock is taken: a prompt must not keep another run waiting.
@@ -15,7 +16,7 @@ int Add(const std::vector<std::string>& words) {
   if (password.empty() && !generate) throw TFailure(kBadInput, "パスワードが空です（生成するには --generate を付けます）");
   const core::THashJob job = core::DrawHashJob(password, settings.format, settings.strength);
   const std::string hash = HashShowingProgress({job}).front();
-  ChangeUsers(path, {{name, hash}}, [&] {
+  ChangeUsers(path, {{name, hash}}, wait, [&] {
     // Shown before the save commits: a password nobody saw is never saved.
     if (generate) PrintOrFail(Shown(name) + "=" + job.password + "\n");
     return std::vector<core::TFileToSave>{};

@@ -29,11 +29,12 @@ void MakeFolders(const std::string& folder) {
 }  // namespace
 
 int Build(const std::vector<std::string>& words) {
-  const TArguments args(words, {"-o", "--format", "--cost", "--rounds", "--encoding", "--auth-user-file", "--auth-name"},
+  const TArguments args(words, {"-o", "--format", "--cost", "--rounds", "--encoding", "--auth-user-file", "--auth-name", "--wait"},
                         {"--classic", "--replace"}, 1, 1);
   const std::optional<std::string> folder = args.Value("-o");
   if (!folder || folder->empty()) throw TFailure(kUsage, "保存先のフォルダ（-o DIR）がありません");
   const core::TSettings settings = SettingsFrom(args);
+  const TWait wait = WaitFrom(args);
   const bool classic = args.Flag("--classic");
   const std::string base = platform::WithSlash(platform::AbsolutePath(*folder));
   // The window's defaults with --classic; otherwise the file this build writes, which is what a
@@ -57,7 +58,7 @@ int Build(const std::vector<std::string>& words) {
   // The path as the file system has it; the realm in the files' encoding, as browsers get it.
   if (!classic) built.htaccess = core::ServedHtaccessText(auth_user_file, settings.utf8 ? auth_name : TableText(auth_name));
   MakeFolders(*folder);
-  const TFolderLock lock(*folder);
+  const TFolderLock lock(base + ".htpasswd", wait);
   const std::vector<core::TFileToSave> files{{base + ".htpasswd", built.htpasswd, core::FileKind::Public},
                                              {base + ".htaccess", built.htaccess, core::FileKind::Public},
                                              {base + "passwd.txt", built.passwd, core::FileKind::Secret}};

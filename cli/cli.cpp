@@ -14,18 +14,20 @@ namespace {
 constexpr std::string_view kHelp = R"(使い方:
   vastelo-cli build CSV -o DIR [--format F] [--cost N] [--rounds N] [--encoding E]
                                [--auth-user-file PATH] [--auth-name NAME] [--classic] [--replace]
+                               [--wait SECONDS]
       CSV（1 行に「ユーザ,パスワード」）から DIR に .htpasswd, .htaccess, passwd.txt を作ります。
       空のパスワードには 8 文字のパスワードを生成します。DIR がなければ作ります。すでにある
       ファイルは --replace がなければ置き換えません。--classic ではウィンドウと同じ .htaccess です。
   vastelo-cli add HTPASSWD USER [--format F] [--cost N] [--rounds N] [--encoding E] [--generate]
+                                [--wait SECONDS]
       ユーザを追加するか、そのパスワードを変えます（ファイルがなければ作ります）。名前は
       サーバと同じくバイト単位で比べます（大文字と小文字は別の名前）。パスワードは
       標準入力の 1 行から、端末なら確認つきで 2 回入力します。--generate では生成し、
       「USER=パスワード」を標準出力に書きます。
-  vastelo-cli import HTPASSWD CSV [--format F] [--encoding E] [--passwd-out FILE]
+  vastelo-cli import HTPASSWD CSV [--format F] [--encoding E] [--passwd-out FILE] [--wait SECONDS]
       CSV のユーザを追加し、すでにいるユーザはパスワードを変えます。生成したパスワードは
       「USER=パスワード」の行で FILE（本人だけが読める 0600）か標準出力に書きます。
-  vastelo-cli delete HTPASSWD USER...
+  vastelo-cli delete HTPASSWD USER... [--wait SECONDS]
       ユーザを削除します。いないユーザがあれば何も変えません。
   vastelo-cli verify HTPASSWD USER [--encoding E] [--server apache|nginx]
       パスワード（標準入力か端末から）でユーザがログインできるかを、Apache と nginx がそれぞれ
@@ -48,9 +50,12 @@ constexpr std::string_view kHelp = R"(使い方:
                                     //.htpasswd）。--format des --encoding sjis と合わせると
                                     ウィンドウの既定と同じ 3 ファイルになります
   --replace                         build: すでにある .htpasswd, .htaccess, passwd.txt を置き換えます
+  --wait SECONDS                    ほかの実行のロックを待つ秒数の上限（0 は待たない。既定: 終わるまで）
   --server apache|nginx             verify: そのサーバの答えだけを示します
   --min-cost N, --min-rounds N      check の基準（既定: 10 と 5000）
-引数は UTF-8 で与えます。ファイルを変えるコマンドはフォルダをロックし、変えない行はそのまま残します。
+引数は UTF-8 で与えます。ファイルを変えるコマンドはリンクの先の実際のファイルのフォルダをロックし
+（待つときは 1 秒後にそう示します）、変えない行はそのまま残します。新しいパスワードは保存の前に
+書き出し、書き出せなければ何も保存しません。
 
 終了コード: 0 完了, 1 check の指摘あり, 2 使い方の誤り, 3 パスワードが一致しない,
   4 入力の誤りかファイルの読み書きの失敗（何も書きません）, 6 ユーザがいない

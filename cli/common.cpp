@@ -3,15 +3,18 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 
 #include "core/encoding.h"
+#include "core/save_set.h"
 #include "platform/cp932.h"
 #include "platform/key_fold.h"
 #include "platform/system.h"
@@ -72,6 +75,67 @@ std::string Prompted(const char* prompt) {
   WriteAll(STDERR_FILENO, "\n");
   if (!line) throw TFailure(kBadInput, "パスワードが入力されませんでした");
   return *line;
+}
+
+// A message of the table with its "%s" filled with UTF-8 texts.
+std::string Said(std::string_view cp932_format, std::initializer_list<std::string_view> utf8) {
+  return text::FormatMessage(platform::Cp932ToUtf8(cp932_format), utf8);
+}
+
+void Tick(int) {}
+
+// Takes the exclusive flock on `fd`, saying once on stderr that it waits after a second, giving
+// up (kBadInput) after `wait` seconds. 0, or the errno of a failure other than waiting.
+int LockWaiting(int fd, const std::string& shown, TWait wait) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
+  if (errno != EWOULDBLOCK && errno != EINTR) return errno;
+  const auto timed_out = [&] {
+    return TFailure(kBadInput, Said(messages::SLockTimedOut, {shown, std::to_string(*wait)}));
+  };
+  if (wait && *wait == 0) throw timed_out();
+  // A blocking flock that a tick interrupts every tenth of a second: the kernel keeps the order
+  // in which runs began to wait, which a loop of tries would not.
+  struct sigaction tick{}, previous{};
+  tick.sa_handler = Tick;  // without SA_RESTART, so that flock returns EINTR
+  sigemptyset(&tick.sa_mask);
+  ::sigaction(SIGALRM, &tick, &previous);
+  const itimerval every{{0, 100'000}, {0, 100'000}}, off{};
+  ::setitimer(ITIMER_REAL, &every, nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  bool told = false;
+  int error = 0;
+  for (;;) {
+    if (::flock(fd, LOCK_EX) == 0) break;
+    if (errno != EINTR) {
+      error = errno;
+      break;
+    }
+    const auto waited = std::chrono::steady_clock::now() - start;
+    if (!told && waited >= std::chrono::seconds(1)) {
+      Complain(Said(messages::SLockWaiting, {shown}));
+      told = true;
+    }
+    if (wait && waited >= std::chrono::seconds(*wait)) {
+      error = -1;
+      break;
+    }
+  }
+  ::setitimer(ITIMER_REAL, &off, nullptr);
+  ::sigaction(SIGALRM, &previous, nullptr);
+  if (error == -1) throw timed_out();
+  return error;
+}
+
+// The folder of the file that saving `path` writes. Nothing there: no link to follow, and a folder
+// missing on the way is told when it cannot be opened.
+std::string FolderToLock(const std::string& path) {
+  struct stat st{};
+  return platform::FolderOf(::lstat(path.c_str(), &st) == 0 ? core::SaveTarget(path) : path);
+}
+
+std::uint64_t Fnv1a(std::uint64_t hash, std::string_view bytes) {
+  for (const char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  return hash;
 }
 
 void RequireUtf8(std::string_view text) {
@@ -193,13 +257,31 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
 }
 
-TFolderLock::TFolderLock(const std::string& folder) : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-  if (fd_ < 0) throw TFailure(kBadInput, "フォルダ \"" + Shown(folder) + "\" を開けません: " + ErrorText(errno));
-  while (::flock(fd_, LOCK_EX) != 0) {
-    if (errno == EINTR) continue;
-    const int error = errno;
+TWait WaitFrom(const TArguments& args) {
+  if (!args.Value("--wait")) return std::nullopt;
+  return args.Number("--wait", 0, 0, 31'536'000);  // a year: a bound nobody means longer than
+}
+
+TFolderLock::TFolderLock(const std::string& path, TWait wait) {
+  const std::string shown = platform::AbsolutePath(path);
+  for (;;) {
+    const std::string folder = FolderToLock(path);
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) throw TFailure(kBadInput, "フォルダ \"" + Shown(folder) + "\" を開けません: " + ErrorText(errno));
+    try {
+      if (const int error = LockWaiting(fd_, shown, wait); error != 0)
+        throw TFailure(kBadInput, "フォルダ \"" + Shown(folder) + "\" をロックできません: " + ErrorText(error));
+      // A link may have been changed while we waited: the lock held must be that of the file as it
+      // is now, or another run that follows the link now takes another lock.
+      struct stat held{}, now{};
+      if (::fstat(fd_, &held) == 0 && ::stat(FolderToLock(path).c_str(), &now) == 0 && held.st_dev == now.st_dev &&
+          held.st_ino == now.st_ino)
+        return;
+    } catch (...) {
+      ::close(fd_);
+      throw;
+    }
     ::close(fd_);
-    throw TFailure(kBadInput, "フォルダ \"" + Shown(folder) + "\" をロックできません: " + ErrorText(error));
   }
 }
 
@@ -278,23 +360,45 @@ std::function<std::size_t(char*, std::size_t)> TFileReader::Read() {
     if (fd_ < 0) return 0;
     for (;;) {
       const ssize_t n = ::read(fd_, buffer, size);
-      if (n >= 0) return static_cast<std::size_t>(n);
+      if (n >= 0) {
+        hash_ = Fnv1a(hash_, {buffer, static_cast<std::size_t>(n)});
+        length_ += static_cast<std::uint64_t>(n);
+        return static_cast<std::size_t>(n);
+      }
       if (errno != EINTR) throw text::EFOpenError(path_, errno);
     }
   };
 }
 
-bool TFileReader::Unchanged() const {
+bool TFileReader::Unchanged(bool again) const {
+  const auto same = [&](const struct stat& now) {
+    return now.st_dev == st_.st_dev && now.st_ino == st_.st_ino && now.st_size == st_.st_size &&
+           now.st_mtim.tv_sec == st_.st_mtim.tv_sec && now.st_mtim.tv_nsec == st_.st_mtim.tv_nsec;
+  };
   struct stat now{};
   if (::stat(path_.c_str(), &now) != 0) return fd_ < 0 && errno == ENOENT;
-  return fd_ >= 0 && now.st_dev == st_.st_dev && now.st_ino == st_.st_ino && now.st_size == st_.st_size &&
-         now.st_mtim.tv_sec == st_.st_mtim.tv_sec && now.st_mtim.tv_nsec == st_.st_mtim.tv_nsec;
+  if (fd_ < 0 || !same(now)) return false;
+  if (!again) return true;
+  // A program that rewrites the file where it lies, without a lock, leaves its inode alone: only
+  // its size, time and bytes tell. One reading that saw it half written differs from the other.
+  struct stat after{};
+  if (::fstat(fd_, &after) != 0 || !same(after) || static_cast<std::uint64_t>(now.st_size) != length_) return false;
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  std::uint64_t hash = 14695981039346656037ull, length = 0;
+  char buffer[65536];
+  ssize_t n = 0;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+    if (n > 0) hash = Fnv1a(hash, {buffer, static_cast<std::size_t>(n)}), length += static_cast<std::uint64_t>(n);
+  const bool whole = n == 0 && ::fstat(fd, &after) == 0 && same(after);
+  ::close(fd);
+  return whole && hash == hash_ && length == length_;
 }
 
-core::TEditedFile ChangeUsers(const std::string& path, const std::vector<core::TUserChange>& changes,
+core::TEditedFile ChangeUsers(const std::string& path, const std::vector<core::TUserChange>& changes, TWait wait,
                               const std::function<std::vector<core::TFileToSave>()>& before_save) {
   // From before the file is read until it is saved: a concurrent command waits, then reads our result.
-  const TFolderLock lock(platform::FolderOf(path));
+  const TFolderLock lock(path, wait);
   TFileReader file(path, true);
   core::TEditedFile edited = core::EditUsers(file.Read(), changes);
   if (!edited.missing.empty()) {
@@ -304,6 +408,11 @@ core::TEditedFile ChangeUsers(const std::string& path, const std::vector<core::T
   for (const core::TEditedFile::TAlsoGone& gone : edited.also_gone)
     Complain(FileLine(path, gone.line) + "「" + Shown(gone.name) + "」: " + std::string(hashes::ServerName(gone.server)) +
              " はこの行をこの名前で読んでいたため、" + std::string(hashes::ServerName(gone.server)) + " からはこのユーザも消えます");
+  const auto changed = [&] {
+    return TFailure(kBadInput, "\"" + Shown(path) + "\" が読んでいる間にほかのプログラムで変更されたため、保存しません。もう一度実行してください");
+  };
+  // Before new passwords are shown: one that would not be saved is better never shown.
+  if (!file.Unchanged(false)) throw changed();
   // The new file is lent to the save, not copied: for a file of millions of users a copy would
   // double the memory the command needs.
   std::vector<core::TFileToSave> files;
@@ -313,22 +422,33 @@ core::TEditedFile ChangeUsers(const std::string& path, const std::vector<core::T
     files.insert(files.end(), std::make_move_iterator(extra.begin()), std::make_move_iterator(extra.end()));
   }
   const TSignalsHeld held;
-  if (!file.Unchanged())
-    throw TFailure(kBadInput, "\"" + Shown(path) + "\" が読んでいる間にほかのプログラムで変更されたため、保存しません。もう一度実行してください");
-  core::SaveFileSet(files);
+  // The last thing before the file is replaced or written: a writer that replaced it, or rewrote
+  // it where it lies, while the new file was written and flushed is not saved over.
+  core::SaveFileSet(files, [&](const core::TFileToSave& saving) {
+    if (&saving == &files.front() && !file.Unchanged()) throw changed();
+  });
   edited.bytes = std::move(files.front().bytes);
   return edited;
 }
 
 void PrintOrFail(std::string_view utf8) {
+  // A reader gone is EPIPE here, not SIGPIPE: the run must live on to say that nothing was saved.
+  struct sigaction ignore{}, previous{};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGPIPE, &ignore, &previous);
+  int error = 0;
   while (!utf8.empty()) {
     const ssize_t n = ::write(STDOUT_FILENO, utf8.data(), utf8.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw TFailure(kBadInput, "新しいパスワードを標準出力に書けないため、保存しません: " + ErrorText(errno));
+    if (n <= 0) {
+      error = n < 0 ? errno : EIO;
+      break;
+    }
     utf8.remove_prefix(static_cast<std::size_t>(n));
   }
-  if (::fsync(STDOUT_FILENO) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTTY)
-    throw TFailure(kBadInput, "新しいパスワードを標準出力に書けないため、保存しません: " + ErrorText(errno));
+  if (error == 0 && ::fsync(STDOUT_FILENO) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTTY) error = errno;
+  ::sigaction(SIGPIPE, &previous, nullptr);
+  if (error != 0) throw TFailure(kBadInput, "新しいパスワードを標準出力に書けないため、保存しません: " + ErrorText(error));
 }
 
 }  // namespace cli

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <optional>
@@ -80,17 +81,23 @@ std::string ReadPassword(bool confirm);
 
 bool Exists(const std::string& path);
 
-// An exclusive flock(2) on a folder for the object's lifetime: runs of the command that change files
-// there take turns, so that none saves over what another has just saved.
+// How long a command waits for another run's lock: --wait SECONDS, or without end when absent.
+using TWait = std::optional<unsigned long>;
+TWait WaitFrom(const TArguments& args);
+
+// An exclusive flock(2) for the object's lifetime on the folder of the file that saving `path`
+// writes, after the links the save follows: every path to one file takes the same lock, so runs of
+// the command that change it take turns and none saves over what another has just saved. Says on
+// stderr that it waits once it has waited a second; kBadInput when `wait` runs out.
 class TFolderLock {
  public:
-  explicit TFolderLock(const std::string& folder);
+  TFolderLock(const std::string& path, TWait wait);
   ~TFolderLock();
   TFolderLock(const TFolderLock&) = delete;
   TFolderLock& operator=(const TFolderLock&) = delete;
 
  private:
-  int fd_;
+  int fd_ = -1;
 };
 
 // SIGINT, SIGTERM and SIGHUP held back for the object's lifetime, so that a save, once begun, ends
@@ -132,23 +139,29 @@ class TFileReader {
   TFileReader& operator=(const TFileReader&) = delete;
   std::function<std::size_t(char*, std::size_t)> Read();
   bool Existed() const { return fd_ >= 0; }
-  // Whether the file at the path is still the one that was read, as it was read.
-  bool Unchanged() const;
+  // Whether the file at the path is still the one that was read, as it was read: the same file, size
+  // and modification time, its bytes read again to the same length and hash, and the size and time
+  // the same after the first reading as before it. `again` false: the path's stat alone.
+  bool Unchanged(bool again = true) const;
 
  private:
   std::string path_;
   int fd_ = -1;
   struct stat st_{};
+  std::uint64_t hash_ = 14695981039346656037ull;  // FNV-1a of the bytes read so far
+  std::uint64_t length_ = 0;
 };
 
 // Changes users of the .htpasswd at `path` (created when missing) and saves it, with `extra` files
-// in the same set; `before_save` runs first, under the lock, and must show every new password (it
-// throws when it cannot, and nothing is saved). Tells on stderr of users of other names that a
-// server loses with a changed line.
-core::TEditedFile ChangeUsers(const std::string& path, const std::vector<core::TUserChange>& changes,
+// in the same set, under the lock waited for as `wait` says; `before_save` runs first, under the
+// lock, and must show every new password (it throws when it cannot, and nothing is saved). Refuses
+// when the file read is no longer as read right before the save commits it. Tells on stderr of
+// users of other names that a server loses with a changed line.
+core::TEditedFile ChangeUsers(const std::string& path, const std::vector<core::TUserChange>& changes, TWait wait,
                               const std::function<std::vector<core::TFileToSave>()>& before_save = {});
 
-// Writes `utf8` to stdout and flushes it; kBadInput when it cannot all be written.
+// Writes `utf8` to stdout and flushes it, a closed pipe an error rather than a signal; kBadInput
+// when it cannot all be written.
 void PrintOrFail(std::string_view utf8);
 
 // The commands, each given the words after its name.

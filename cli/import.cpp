@@ -10,9 +10,10 @@
 namespace cli {
 
 int Import(const std::vector<std::string>& words) {
-  const TArguments args(words, {"--format", "--cost", "--rounds", "--encoding", "--passwd-out"}, {}, 2, 2);
+  const TArguments args(words, {"--format", "--cost", "--rounds", "--encoding", "--passwd-out", "--wait"}, {}, 2, 2);
   const std::string& path = args[0];
   const core::TSettings settings = SettingsFrom(args);
+  const TWait wait = WaitFrom(args);
   const std::optional<std::string> passwd_out = args.Value("--passwd-out");
   std::vector<core::THashJob> jobs;
   std::vector<std::string> names;
@@ -34,7 +35,7 @@ int Import(const std::vector<std::string>& words) {
   for (std::size_t i = 0; i < names.size(); ++i) changes.push_back({names[i], hashes[i]});
   for (std::size_t i = 0; i < names.size(); ++i)
     if (jobs[i].generated) generated += names[i] + "=" + jobs[i].password + "\n";
-  ChangeUsers(path, changes, [&] {
+  ChangeUsers(path, changes, wait, [&] {
     // Every new password is shown, or written with the .htpasswd in one set, before anything is saved.
     std::vector<core::TFileToSave> extra;
     if (passwd_out) extra.push_back({*passwd_out, generated, core::FileKind::Secret});

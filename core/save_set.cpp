@@ -181,9 +181,11 @@ text::Exception NotRegularFile(const std::string& path) {
 // `st`; `exists` false when there is no file yet. A link is followed only when it belongs to this
 // user, to root or to the owner of its folder: the kernel's protected_symlinks rule, applied here in
 // every folder, so that a stranger's link cannot make us write a file of our own that it names.
+// Root follows a link only when it is root's or that of the file's own owner.
 std::string Resolve(const std::string& path, struct stat& st, bool& exists) {
   platform::TFileCalls& files = platform::Files();
   std::string current = path;
+  std::vector<std::pair<std::string, uid_t>> strangers;  // links not root's, followed as root
   for (int links = 0;; ++links) {
     if (files.Lstat(current.c_str(), &st) != 0) {
       if (errno != ENOENT) throw text::EFCreateError(path, errno);
@@ -195,14 +197,21 @@ std::string Resolve(const std::string& path, struct stat& st, bool& exists) {
       return current;
     }
     if (!S_ISLNK(st.st_mode)) {
+      // As root, a link of another user's leads only to that user's own file.
+      for (const auto& [link, owner] : strangers)
+        if (owner != st.st_uid)
+          throw text::Exception(text::FormatMessage(messages::SUnsafeLink, {text::PathForMessage(link)}));
       exists = true;
       return current;
     }
     if (links == kMaxLinks) throw text::EFCreateError(path, ELOOP);
     const std::string folder = platform::FolderOf(current);
     struct stat holder{};
-    if (st.st_uid != geteuid() && st.st_uid != 0 &&
-        (files.Stat(folder.c_str(), &holder) != 0 || holder.st_uid != st.st_uid))
+    // Root heeds no folder owner: a link its owner made into a folder only root may write would
+    // hand that owner root's file. Such a link waits for the file it leads to.
+    if (geteuid() == 0 && st.st_uid != 0) strangers.emplace_back(current, st.st_uid);
+    else if (st.st_uid != geteuid() && st.st_uid != 0 &&
+             (files.Stat(folder.c_str(), &holder) != 0 || holder.st_uid != st.st_uid))
       throw text::Exception(text::FormatMessage(messages::SUnsafeLink, {text::PathForMessage(current)}));
     char to[4096];
     const ssize_t n = files.Readlink(current.c_str(), to, sizeof to);
@@ -211,6 +220,13 @@ std::string Resolve(const std::string& path, struct stat& st, bool& exists) {
     const std::string_view next(to, static_cast<std::size_t>(n));
     current = next.starts_with('/') ? std::string(next) : folder + "/" + std::string(next);
   }
+}
+
+// Whether someone else may make or remove files in the folder: another owner, or write for the
+// group or others. Unknown counts as yes.
+bool OthersMayWrite(const std::string& folder) {
+  struct stat st{};
+  return platform::Files().Stat(folder.c_str(), &st) != 0 || st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
 // Everything that may refuse the save before any file is touched.
@@ -228,6 +244,13 @@ void Check(const TFileToSave& file, TTarget& t) {
   t.writer.Reset(files.Open(t.target.c_str(), kWriteFlags, 0));
   if (t.writer.get() < 0 || files.Fstat(t.writer.get(), &t.old) != 0) throw text::EFCreateError(file.path, errno);
   if (!S_ISREG(t.old.st_mode)) throw NotRegularFile(file.path);  // put in its place meanwhile
+  // Clear text written into another's file would stay theirs to read.
+  if (file.kind == FileKind::Secret && t.old.st_uid != geteuid())
+    throw text::Exception(text::FormatMessage(messages::SForeignSecret, {text::PathForMessage(file.path)}));
+  // Where another user may make files, one already there may have been put there for root to fill,
+  // or be a second name of a file of theirs: root writes only files that are its own alone.
+  if (geteuid() == 0 && (t.old.st_uid != 0 || t.old.st_nlink > 1) && OthersMayWrite(platform::FolderOf(t.target)))
+    throw text::Exception(text::FormatMessage(messages::SPlantedFile, {text::PathForMessage(file.path)}));
 }
 
 // Gives the new file its owner and permissions. False when it cannot have the old file's: the
@@ -394,9 +417,10 @@ std::vector<std::string> RenamedFolders(const std::vector<TTarget*>& order) {
   return folders;
 }
 
-void Commit(const std::vector<TTarget*>& order) {
+void Commit(const std::vector<TTarget*>& order, const TLastCheck& last_check) {
   for (TTarget* t : order) {
     if (t->in_place) continue;
+    if (last_check) last_check(*t->file);
     if (platform::Files().Rename(t->temporary.c_str(), t->target.c_str()) != 0)
       throw text::EFCreateError(t->file->path, errno);
     t->renamed = true;
@@ -404,7 +428,10 @@ void Commit(const std::vector<TTarget*>& order) {
   }
   for (const std::string& folder : RenamedFolders(order)) FlushFolder(folder);
   for (TTarget* t : order)
-    if (t->in_place) WriteInPlace(*t);
+    if (t->in_place) {
+      if (last_check) last_check(*t->file);
+      WriteInPlace(*t);
+    }
 }
 
 // After a failure: every file back as it was, in the reverse order of the commit, and every trace
@@ -448,7 +475,13 @@ std::string StateFolder() {
   return base + "/.local/state/vastelo";
 }
 
-void SaveFileSet(const std::vector<TFileToSave>& files) {
+std::string SaveTarget(const std::string& path) {
+  struct stat st{};
+  bool exists = false;
+  return Resolve(path, st, exists);
+}
+
+void SaveFileSet(const std::vector<TFileToSave>& files, const TLastCheck& last_check) {
   std::vector<TTarget> targets(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) Check(files[i], targets[i]);
   std::vector<TTarget*> order;
@@ -461,7 +494,7 @@ void SaveFileSet(const std::vector<TFileToSave>& files) {
       for (const FileKind kind : {FileKind::Public, FileKind::Secret})
         for (TTarget& t : targets)
           if (t.in_place == in_place && t.file->kind == kind) order.push_back(&t);
-    Commit(order);
+    Commit(order, last_check);
   } catch (const std::exception&) {
     Undo(targets, order);
     throw;

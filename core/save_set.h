@@ -5,6 +5,7 @@
 // misreads.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,18 @@ struct TFileToSave {
 // new file could not carry them. Throws text::EFCreateError naming the file and the system's
 // reason, text::Exception naming a refused link or a target that is no regular file, or
 // text::EWriteError (whose table message names no file) when writing or flushing fails.
-void SaveFileSet(const std::vector<TFileToSave>& files);
+//
+// Root, where another user may make files in a target's folder, writes no file there that is not
+// root's alone (another owner, or a second hard link), and no user writes a Secret file that is
+// another's; root follows a link only when it is root's or the owner's of the file it leads to.
+// `last_check`, when given, runs right before each file's rename or in-place write begins; what it
+// throws undoes the set and is thrown on.
+using TLastCheck = std::function<void(const TFileToSave&)>;
+void SaveFileSet(const std::vector<TFileToSave>& files, const TLastCheck& last_check = {});
+
+// The file that saving `path` writes: where the links SaveFileSet follows lead, or the path itself
+// when nothing is there yet. Throws as SaveFileSet does for a link it would refuse.
+std::string SaveTarget(const std::string& path);
 
 // Where an in-place write keeps the old bytes until the new ones are on disk: $XDG_STATE_HOME/vastelo
 // or ~/.local/state/vastelo (an unset, empty or relative XDG_STATE_HOME counts as absent). Created

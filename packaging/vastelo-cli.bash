@@ -47,15 +47,15 @@ _vastelo_cli()
     local command=${words[1]} valued flags=""
     case $command in
         build)
-            valued="-o --format --cost --rounds --encoding --auth-user-file --auth-name"
+            valued="-o --format --cost --rounds --encoding --auth-user-file --auth-name --wait"
             flags="--classic --replace"
             ;;
         add)
-            valued="--format --cost --rounds --encoding"
+            valued="--format --cost --rounds --encoding --wait"
             flags="--generate"
             ;;
-        import) valued="--format --cost --rounds --encoding --passwd-out" ;;
-        delete) valued="--encoding" ;;
+        import) valued="--format --cost --rounds --encoding --passwd-out --wait" ;;
+        delete) valued="--encoding --wait" ;;
         verify) valued="--encoding --server" ;;
         check) valued="--min-cost --min-rounds" ;;
         *) return ;;
@@ -70,7 +70,7 @@ _vastelo_cli()
             --cost | --min-cost) COMPREPLY=($(compgen -W '4 5 6 7 8 9 10 11 12 13 14 15 16 17' -- "$cur")) ;;
             -o) _filedir -d ;;
             --passwd-out | --auth-user-file) _filedir ;;
-            # --rounds, --min-rounds and --auth-name take a number or a name: nothing to offer.
+            # --rounds, --min-rounds, --wait and --auth-name take a number or a name: nothing to offer.
         esac
         return
     fi

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -17,8 +18,11 @@
 #include <functional>
 #include <sstream>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "cli/cli.h"
+#include "platform/file_ops.h"
 #include "server_harness.h"
 #include "test_files.h"
 
@@ -34,14 +38,15 @@ struct TRun {
 };
 
 // Starts the command; `before_input` runs before `input` is written to its stdin and stdin closed.
+// Its stdout is `stdout_fd` when given.
 TChild Start(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "",
-             const std::function<void()>& before_input = {}) {
+             const std::function<void(pid_t)>& before_input = {}, int stdout_fd = -1) {
   std::signal(SIGPIPE, SIG_IGN);  // a command that ends before reading its stdin must not end the test
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
   const pid_t pid = fork();
   if (pid == 0) {
-    dup2(in[0], 0), dup2(out[1], 1), dup2(err[1], 2);
+    dup2(in[0], 0), dup2(stdout_fd >= 0 ? stdout_fd : out[1], 1), dup2(err[1], 2);
     std::signal(SIGPIPE, SIG_DFL), std::signal(SIGINT, SIG_DFL);
     setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
     std::vector<char*> argv{const_cast<char*>(VASTELO_CLI)};
@@ -51,7 +56,7 @@ TChild Start(const TempDir& dir, const std::vector<std::string>& args, const std
     _exit(127);
   }
   close(in[0]), close(out[1]), close(err[1]);
-  if (before_input) before_input();
+  if (before_input) before_input(pid);
   (void)!write(in[1], input.data(), input.size());
   close(in[1]);
   return {pid, out[0], err[0]};
@@ -216,11 +221,15 @@ TEST(CliCommands, BadInputWritesNothing) {
 TEST(CliConcurrency, NoUserIsLostToAnotherWriter) {
   TempDir dir;
   const std::string htpasswd = dir.File(".htpasswd");
-  // Twenty commands at once, each adding its own user to a file that one of them creates: the
-  // folder lock lets none save over another.
+  // Twenty commands at once, each adding its own user, half of them through a link in another
+  // folder (which a save follows only to a file that is there): the lock of the file's folder lets
+  // none save over another.
+  WriteBytes(htpasswd, "");
+  std::filesystem::create_directory(dir.File("other"));
+  std::filesystem::create_symlink("../.htpasswd", dir.File("other/link"));
   std::vector<TChild> children;
   for (int i = 0; i < 20; ++i)
-    children.push_back(Start(dir, {"add", htpasswd, "user" + std::to_string(i), "--cost", "4"}, "pw" + std::to_string(i) + "\n"));
+    children.push_back(Start(dir, {"add", i % 2 ? dir.File("other/link") : htpasswd, "user" + std::to_string(i), "--cost", "4"}, "pw" + std::to_string(i) + "\n"));
   for (const TChild& child : children) EXPECT_EQ(Finish(child).code, 0);
   std::map<std::string, std::string> users = ServerUsers(ReadBytes(htpasswd));
   EXPECT_EQ(users.size(), 20u);
@@ -364,4 +373,171 @@ TEST(CliRealServers, BuildWritesWhatAStockApacheServes) {
   for (const char* file : {"/.htpasswd", "/.htaccess", "/passwd.txt"})
     EXPECT_EQ(servers.Statuses(PrivateServers::kApache, file, {requests[0]}).front(), 403) << file;
   EXPECT_EQ(servers.Realm(PrivateServers::kApache, "/"), realm);
+}
+
+// An exclusive lock on a folder, as the command takes one, held by the test.
+struct THeldLock {
+  int fd;
+  explicit THeldLock(const std::string& folder) : fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) { flock(fd, LOCK_EX); }
+  ~THeldLock() { close(fd); }
+};
+
+// Every path to one file waits for one lock, whichever folder the path is typed in; a password is
+// asked for before the lock is taken; --wait bounds the wait and a wait is told after a second.
+TEST(CliConcurrency, EveryPathToAFileTakesOneLockAndNoPromptHoldsIt) {
+  TempDir dir;
+  const std::string real = dir.File("real/.htpasswd"), link = dir.File("other/.htpasswd");
+  std::filesystem::create_directories(dir.File("real")), std::filesystem::create_directories(dir.File("other"));
+  WriteBytes(dir.File("users.csv"), "carol,c\n");
+  ASSERT_EQ(Cli(dir, {"add", real, "alice", "--format", "apr1"}, "a\n").code, 0);
+  std::filesystem::create_symlink("../real/.htpasswd", link);
+  const std::string waiting = "をほかの実行が変更しているため、終わるのを待っています\n", gave_up = "秒待っても終わらないため、何もせずに終わります\n";
+  {
+    const THeldLock held(dir.File("real"));
+    // Through a link in another folder, each command waits for the file's lock.
+    const struct { std::vector<std::string> args; std::string said; } rows[] = {
+        {{"add", link, "bob", "--format", "apr1", "--wait", "0"}, gave_up},
+        {{"delete", link, "alice", "--wait=0"}, gave_up},
+        {{"import", link, dir.File("users.csv"), "--format", "des", "--wait", "0"}, gave_up},
+        {{"build", dir.File("users.csv"), "-o", dir.File("other"), "--replace", "--wait", "0"}, gave_up},
+        {{"add", real, "bob", "--format", "apr1", "--wait", "2"}, waiting},  // told after a second, gives up after two
+    };
+    for (const auto& row : rows) {
+      const std::string before = ReadBytes(real);
+      const TRun run = Cli(dir, row.args, "b\n");
+      EXPECT_EQ(run.code, 4) << row.args[0] << " " << row.args[1] << ": " << run.err;
+      EXPECT_NE(run.err.find(row.said), std::string::npos) << run.err;
+      EXPECT_TRUE(row.args.back() != "2" || run.err.ends_with(gave_up)) << run.err;
+      EXPECT_EQ(ReadBytes(real), before) << row.args[0];
+    }
+    // Without --wait a run waits for as long as it takes, and says so.
+    const TChild waiter = Start(dir, {"add", link, "dave", "--format", "apr1"}, "d\n");
+    std::string told;
+    char buffer[512];
+    for (ssize_t n; told.find(waiting) == std::string::npos && (n = read(waiter.err, buffer, sizeof buffer)) > 0;) told.append(buffer, static_cast<std::size_t>(n));
+    EXPECT_EQ(told, "vastelo-cli: \"" + link + "\" " + waiting);
+    close(held.fd);
+    EXPECT_EQ(Finish(waiter).code, 0);
+  }
+  // A run at its password prompt holds no lock: another run saves meanwhile.
+  const TChild prompted = Start(dir, {"add", real, "erin", "--format", "apr1"}, "e\n", [&](pid_t pid) {
+    std::string wchan;
+    for (int i = 0; i < 3000 && wchan.find("pipe_read") == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10)), wchan = ReadBytes("/proc/" + std::to_string(pid) + "/wchan");
+    const TRun other = Cli(dir, {"add", link, "frank", "--format", "apr1", "--wait", "0"}, "f\n");
+    EXPECT_EQ(other.code, 0) << other.err;
+  });
+  EXPECT_EQ(Finish(prompted).code, 0);
+  const std::map<std::string, std::string> users = ServerUsers(ReadBytes(real));
+  for (const char* name : {"alice", "dave", "erin", "frank"}) EXPECT_TRUE(users.count(name)) << name;
+  EXPECT_TRUE(std::filesystem::is_symlink(link)) << "the link is followed, not replaced";
+}
+
+// New passwords are out, or nothing is saved: stdout full or a pipe with nobody to read it is a
+// failure of the command (not a signal), before the save.
+TEST(CliPasswords, NewPasswordsThatCannotBeShownAreNeverSaved) {
+  TempDir dir;
+  const std::string htpasswd = dir.File(".htpasswd");
+  WriteBytes(htpasswd, "alice:abJnggxhB/yWI\n");
+  WriteBytes(dir.File("users.csv"), "alice,\nbob,\n");
+  int closed[2];
+  ASSERT_EQ(pipe2(closed, O_CLOEXEC), 0);
+  close(closed[0]);
+  const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  for (const int out : {full, closed[1]})
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"add", htpasswd, "carol", "--generate", "--format", "des"},
+                                                 {"import", htpasswd, dir.File("users.csv"), "--format", "des"}}) {
+      const TRun run = Finish(Start(dir, args, "", {}, out));
+      EXPECT_EQ(run.code, 4) << args[0] << (out == full ? " full: " : " pipe: ") << run.err;
+      EXPECT_NE(run.err.find("新しいパスワードを標準出力に書けないため、保存しません"), std::string::npos) << run.err;
+      EXPECT_EQ(ReadBytes(htpasswd), "alice:abJnggxhB/yWI\n") << args[0];
+    }
+  close(full), close(closed[1]);
+}
+
+// As root, in a folder where another user may put files, no file of theirs is filled or kept:
+// whatever they planted there is refused, and a file made anew is root's alone.
+TEST(CliRootSafety, RootWritesNoFileAnotherUserPlanted) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  TempDir dir;
+  const std::string sticky = dir.File("sticky"), own = dir.File("own"), admin = dir.File("rootonly/admin.htpasswd");
+  for (const std::string& folder : {sticky, own, dir.File("rootonly")}) std::filesystem::create_directory(folder);
+  chmod(sticky.c_str(), 01777), chown(own.c_str(), 65534, 65534);
+  const auto planted = [](const std::string& path, const std::string& bytes) {
+    WriteBytes(path, bytes);
+    chown(path.c_str(), 65534, 65534), chmod(path.c_str(), 0666);
+  };
+  planted(sticky + "/new-staff.txt", "");
+  planted(sticky + "/theirs.txt", "their own\n");
+  link((sticky + "/theirs.txt").c_str(), (sticky + "/linked.txt").c_str());
+  planted(sticky + "/.htpasswd", "alice:abJnggxhB/yWI\n");
+  planted(sticky + "/passwd.txt", "");
+  WriteBytes(admin, "root:abJnggxhB/yWI\n");
+  symlink(admin.c_str(), (own + "/.htpasswd").c_str()), lchown((own + "/.htpasswd").c_str(), 65534, 65534);
+  WriteBytes(dir.File("users.csv"), "carol,\n");
+  WriteBytes(dir.File("site.htpasswd"), "");
+  const std::string site = dir.File("site.htpasswd");
+  const struct { std::vector<std::string> args; std::string said; } rows[] = {
+      {{"import", site, dir.File("users.csv"), "--format", "des", "--passwd-out", sticky + "/new-staff.txt"}, "はほかのユーザのファイルのため"},
+      {{"import", site, dir.File("users.csv"), "--format", "des", "--passwd-out", sticky + "/linked.txt"}, "はほかのユーザのファイルのため"},
+      {{"build", dir.File("users.csv"), "-o", sticky, "--format", "des", "--replace"}, "root では書き込みません"},
+      {{"add", sticky + "/.htpasswd", "bob", "--format", "des"}, "root では書き込みません"},
+      {{"add", own + "/.htpasswd", "bob", "--format", "des"}, "は持ち主が信頼できないため"},  // a link of the folder's owner into root's folder
+  };
+  const std::string before = Snapshot(dir);
+  for (const auto& row : rows) {
+    const TRun run = Cli(dir, row.args, "b\n");
+    EXPECT_EQ(run.code, 4) << row.args.back() << ": " << run.err;
+    EXPECT_NE(run.err.find(row.said), std::string::npos) << run.err;
+    EXPECT_EQ(Snapshot(dir), before) << row.args.back();
+  }
+  // A file made anew there is root's, and clear text is for root alone.
+  ASSERT_EQ(Cli(dir, {"import", site, dir.File("users.csv"), "--format", "des", "--passwd-out", sticky + "/fresh.txt"}).code, 0);
+  struct stat st{};
+  stat((sticky + "/fresh.txt").c_str(), &st);
+  EXPECT_EQ(std::make_pair(st.st_uid, st.st_mode & 07777), std::make_pair(0u, 0600u));
+}
+
+// Another program that changes the file while the save writes and flushes its new file (the first
+// flush of the save): it replaces the file, or rewrites it where it lies without a lock, as
+// Apache's htpasswd does. The change is found at the last moment, and kept.
+class TOtherWriter : public platform::TFileCalls {
+ public:
+  explicit TOtherWriter(std::function<void()> act) : act_(std::move(act)) {}
+  int Fsync(int fd) override {
+    if (act_) std::exchange(act_, {})();
+    return TFileCalls::Fsync(fd);
+  }
+
+ private:
+  std::function<void()> act_;
+};
+
+TEST(CliConcurrency, AFileChangedUpToTheCommitIsNotSavedOver) {
+  TempDir dir;
+  const std::string htpasswd = dir.File(".htpasswd"), theirs = "alice:abJnggxhB/yWI\ncarol:abJnggxhB/yWI\n";
+  WriteBytes(dir.File("users.csv"), "dave,pw\n");
+  const auto rewrite = [&](const std::string& bytes, bool keep_time) {
+    struct stat st{};
+    stat(htpasswd.c_str(), &st);
+    WriteBytes(htpasswd, bytes);  // truncated and written where it lies
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    if (keep_time) utimensat(AT_FDCWD, htpasswd.c_str(), times, 0);
+  };
+  const struct { const char* what; std::string first; std::function<void()> act; } rows[] = {
+      {"replaced", "alice:abJnggxhB/yWI\n", [&] { WriteBytes(htpasswd + ".new", theirs), rename((htpasswd + ".new").c_str(), htpasswd.c_str()); }},
+      {"rewritten in place", "alice:abJnggxhB/yWI\n", [&] { rewrite(theirs, false); }},
+      // Same size and time: only the bytes tell.
+      {"same size and time", "alice:abJnggxhB/yWI\nbobby:abJnggxhB/yWI\n", [&] { rewrite(theirs, true); }},
+      // Read while the other program had it truncated: its whole file comes after.
+      {"read half written", "", [&] { rewrite(theirs, false); }},
+  };
+  for (const auto& row : rows) {
+    WriteBytes(htpasswd, row.first);
+    TOtherWriter other(row.act);
+    const platform::TScopedFileCalls scoped(other);
+    EXPECT_EQ(cli::Run({"import", htpasswd, dir.File("users.csv"), "--format", "des", "--wait", "0"}), 4) << row.what;
+    EXPECT_EQ(ReadBytes(htpasswd), theirs) << row.what;
+    EXPECT_EQ(dir.Listing(), ".htpasswd users.csv") << row.what;
+  }
 }

@@ -319,19 +319,21 @@ TEST(SaveSet, AnOrdinaryUserKeepsAGroupTheyAreNotInAndGetsTheKernelsVerdict) {
 
 TEST(SaveSet, ASymbolicLinkIsFollowedOnlyWhenItsOwnerIsTrustedAndItLeadsToAFile) {
   const uid_t self = geteuid();
-  // The link's owner, its folder's owner and mode, whether the file it names exists, and whether it is refused.
-  const std::tuple<const char*, uid_t, uid_t, mode_t, bool, bool> cases[] = {
-      {"this user's link", self, self, 0700, true, false},
-      {"another user's link in a sticky folder", 1, self, 01777, true, true},
-      {"the folder owner's link", 65534, 65534, 0755, true, false},
-      {"a link that leads nowhere", self, self, 0700, false, true}};
-  for (const auto& [label, link_owner, folder_owner, folder_mode, leads, refused] : cases) {
+  // The link's owner, its folder's owner and mode, whether the file it names exists and whose it
+  // is, and whether it is refused. Root follows a link only to a file of the link's owner.
+  const std::tuple<const char*, uid_t, uid_t, mode_t, bool, uid_t, bool> cases[] = {
+      {"this user's link", self, self, 0700, true, self, false},
+      {"another user's link in a sticky folder", 1, self, 01777, true, self, true},
+      {"the folder owner's link", 65534, 65534, 0755, true, self, self == 0},
+      {"the folder owner's link to their own file", 65534, 65534, 0755, true, 65534, false},
+      {"a link that leads nowhere", self, self, 0700, false, self, true}};
+  for (const auto& [label, link_owner, folder_owner, folder_mode, leads, file_owner, refused] : cases) {
     SCOPED_TRACE(label);
     if ((link_owner != self || folder_owner != self) && self != 0) continue;  // lchown takes root
     TempDir dir, elsewhere;
     const auto set = Set(dir.path(), "new");
     const std::string real = elsewhere.File("real");
-    if (leads) WriteBytes(real, "old\r\n");
+    if (leads) WriteBytes(real, "old\r\n"), chown(real.c_str(), file_owner, static_cast<gid_t>(-1));
     symlink(real.c_str(), set[0].path.c_str());
     lchown(set[0].path.c_str(), link_owner, static_cast<gid_t>(-1));
     chown(dir.path().c_str(), folder_owner, static_cast<gid_t>(-1));

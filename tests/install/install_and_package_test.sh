@@ -163,7 +163,7 @@ check_completion() {
     expect_offers 'site ' build users.csv -o ''
     expect_offers 'apr1 bcrypt des sha512 ' build users.csv --format ''
     expect_offers 'sjis utf8 ' add site/.htpasswd alice --encoding=
-    expect_offers '--cost --encoding --format --generate --help --rounds ' add -
+    expect_offers '--cost --encoding --format --generate --help --rounds --wait ' add -
     expect_offers '--help --min-cost --min-rounds ' check site/.htpasswd ''
     expect_offers '10 11 12 13 14 15 16 17 ' check site/.htpasswd --min-cost 1
     expect_offers 'alice bob carol ' verify site/.htpasswd ''
