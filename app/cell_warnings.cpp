@@ -7,7 +7,7 @@
 #include "table/user_list.h"
 #include "text/exceptions.h"
 
-QString CellWarning(int column, const table::TUserListModel::Row& row, const core::TSettings& options) {
+QString CellWarning(int column, const table::TUserListModel::Row& row, const core::TSettings& options, bool case_twin) {
   if (column == table::KeyColumn) {
     if (row.key.find(':') != std::string_view::npos)
       return QStringLiteral("「:」を含むユーザ名では決してログインできません。"
@@ -18,6 +18,12 @@ QString CellWarning(int column, const table::TUserListModel::Row& row, const cor
     if (row.key.starts_with(' '))
       return QStringLiteral("空白で始まるユーザ名は、Apache では先頭の空白を除いた名前として読まれます。"
                             "nginx は空白ごと読むため、二つのサーバで別のユーザになります。");
+    if (row.key.ends_with(' ') || row.key.ends_with('\t'))
+      return QStringLiteral("空白で終わるユーザ名です。サーバは末尾の空白も名前の一部として読むため、"
+                            "ログインするときも同じ空白が要ります。");
+    if (case_twin)
+      return QStringLiteral("大文字と小文字だけが違うユーザ名がほかの行にあります。"
+                            "サーバは二つを別のユーザとして扱い、それぞれのパスワードで照合します。");
     if (row.key.empty() && (!row.value.empty() || row.held))
       return QStringLiteral("ユーザ名が空です。この行は名前のない「:ハッシュ」の行として書き出されます。\n"
                             "Apache は空のユーザ名とこのパスワードでのログインを受け付けます（nginx は受け付けません）。");

@@ -154,8 +154,9 @@ TForm1::TForm1(QWidget* parent)
   job_ = std::make_unique<core::TJob>(UserList->Table());
   job_->SetSettings(options_);
   UserList->Editor()->exact = options_.utf8;
-  UserList->Model().SetAnnotator(
-      [this](int column, const table::TUserListModel::Row& row) { return CellWarning(column, row, options_); });
+  UserList->Model().SetAnnotator([this](int column, const table::TUserListModel::Row& row) {
+    return CellWarning(column, row, options_, column == table::KeyColumn && CaseTwin(row.key));
+  });
   // The realm travels in the login prompt, where only ASCII is sure to arrive whole.
   AuthNameWarning = AuthName->addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
   AuthNameWarning->setToolTip(QStringLiteral("AuthName に ASCII 以外の文字があると、ブラウザのログイン画面で文字化けすることがあります。"));
@@ -399,6 +400,20 @@ void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   // No control is named to have the focus: the first in focus order takes it.
   if (!focusWidget()) UserList->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+bool TForm1::CaseTwin(std::string_view key) {
+  // Only a table that tells names apart by their bytes can hold two that differ in case alone.
+  const table::TUserRecords& strings = UserList->Table().Strings();
+  if (!strings.ExactKeys() || key.empty()) return false;
+  if (folded_revision_ != strings.ChangeCount()) {
+    folded_counts_.clear();
+    for (const std::string& line : strings.Lines())
+      if (const std::string_view k = table::TUserRecords::KeyOf(line); !k.empty()) ++folded_counts_[platform::FoldKey(k)];
+    folded_revision_ = strings.ChangeCount();
+  }
+  const auto it = folded_counts_.find(platform::FoldKey(key));
+  return it != folded_counts_.end() && it->second > 1;
 }
 
 void TForm1::UserListStringsChange() {

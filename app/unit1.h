@@ -20,8 +20,11 @@
 #include <QMainWindow>
 #include <QWidget>
 #include <functional>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 class QAction;
 class QMenu;
@@ -136,8 +139,14 @@ class TForm1 : public QMainWindow {
   QPushButton* CreateImageButton(QWidget* parent, const QString& name, const QRect& bounds, const QString& caption,
                                  const QString& image);
 
+  // Whether another row's name differs from `key` only in letter case, from counts of the folded
+  // names made again after each change of the rows.
+  bool CaseTwin(std::string_view key);
+
   core::TSettings options_;
   QMenu* recent_menu_ = nullptr;
+  std::unordered_map<std::string, int> folded_counts_;
+  std::uint64_t folded_revision_ = ~std::uint64_t{0};
   std::unique_ptr<core::TJob> job_;
 };
 

@@ -127,21 +127,21 @@ TEST_F(FormatsTest, ABuildOfHashesThatTakeMinutesKeepsTheWindowAliveAndStopsAtOn
 }
 
 TEST_F(FormatsTest, CellsTheServerReadsOtherwiseCarryAMarkThatSaysWhy) {
-  Fill({"alice=12345678", "bob=123456789", "a:b=x", "carol=\x95\x5C", "dave=", "#team=x", "=pw", " lead=x"});
+  Fill({"alice=12345678", "bob=123456789", "a:b=x", "carol=\x95\x5C", "dave=", "#team=x", "=pw", " lead=x", "trail =x"});
   const auto tip = [&](int row, int column) {
     return form->UserList->model()->index(row - 1, column).data(Qt::ToolTipRole).toString();
   };
   const auto marked = [&](hashes::Format format) {
     FormatItem(format)->trigger();
     std::string out;
-    for (int r = 1; r <= 8; ++r) out += std::string(tip(r, 0).isEmpty() ? "-" : "K") + (tip(r, 1).isEmpty() ? "-" : "P");
+    for (int r = 1; r <= 9; ++r) out += std::string(tip(r, 0).isEmpty() ? "-" : "K") + (tip(r, 1).isEmpty() ? "-" : "P");
     return out;
   };
   const QSignalSpy redrawn(form->UserList->model(), &QAbstractItemModel::dataChanged);
-  EXPECT_EQ(marked(hashes::Format::Des), "--" "-P" "K-" "-P" "--" "K-" "K-" "K-");
+  EXPECT_EQ(marked(hashes::Format::Des), "--" "-P" "K-" "-P" "--" "K-" "K-" "K-" "K-");
   ASSERT_FALSE(redrawn.isEmpty());
   const QModelIndex top = redrawn.constLast().at(0).toModelIndex(), bottom = redrawn.constLast().at(1).toModelIndex();
-  EXPECT_EQ(std::make_tuple(top.row(), top.column(), bottom.row(), bottom.column()), std::make_tuple(0, 0, 7, 1))
+  EXPECT_EQ(std::make_tuple(top.row(), top.column(), bottom.row(), bottom.column()), std::make_tuple(0, 0, 8, 1))
       << "a new format redraws the marks of every row, both columns";
   EXPECT_TRUE(tip(2, 1).contains("8 バイト")) << tip(2, 1).toStdString();
   EXPECT_TRUE(tip(4, 1).contains("最上位ビット") && !tip(4, 1).contains("UTF-8")) << tip(4, 1).toStdString();
@@ -149,15 +149,22 @@ TEST_F(FormatsTest, CellsTheServerReadsOtherwiseCarryAMarkThatSaysWhy) {
   EXPECT_TRUE(tip(6, 0).contains("コメント")) << "servers skip a line starting with #";
   EXPECT_TRUE(tip(7, 0).contains("名前のない") && tip(7, 0).contains("Apache は空のユーザ名")) << "a password without a name";
   EXPECT_TRUE(tip(8, 0).contains("Apache では先頭の空白を除いた")) << "Apache trims a line's opening blanks";
-  EXPECT_EQ(marked(hashes::Format::Sha512), "--" "--" "K-" "--" "--" "K-" "K-" "K-");
+  EXPECT_TRUE(tip(9, 0).contains("空白で終わる")) << "but keeps a name's last blank";
+  EXPECT_EQ(marked(hashes::Format::Sha512), "--" "--" "K-" "--" "--" "K-" "K-" "K-" "K-");
   Table().SetCellText(table::ValueColumn, 1, std::string(72, 'x'));  // what bcrypt reads
   Table().SetCellText(table::ValueColumn, 2, std::string(73, 'x'));
-  EXPECT_EQ(marked(hashes::Format::Bcrypt), "--" "-P" "K-" "--" "--" "K-" "K-" "K-");
+  EXPECT_EQ(marked(hashes::Format::Bcrypt), "--" "-P" "K-" "--" "--" "K-" "K-" "K-" "K-");
   Table().SetCellText(table::ValueColumn, 7, "");
   EXPECT_EQ(tip(7, 0), "") << "an empty row is no user";
   EXPECT_TRUE(tip(2, 1).contains("72 バイト"));
   Choose(hashes::Format::Des, true);
   EXPECT_TRUE(tip(4, 1).contains("UTF-8 では日本語 1 文字が 3 バイト")) << "and in UTF-8 a kanji is three of them";
+  // In an opened file, whose users are their exact bytes, names that differ only in case are marked.
+  WriteBytes(dir.File(".htpasswd"), "alice:" + std::string(13, 'a') + "\nAlice:" + std::string(13, 'b') + "\nbob:" + std::string(13, 'c') + "\n");
+  OpenHtpasswd(dir.File(".htpasswd"));
+  EXPECT_TRUE(tip(1, 0).contains("大文字と小文字だけ") && tip(2, 0).contains("大文字と小文字だけ") && tip(3, 0).isEmpty());
+  Table().Strings().Clear();
+  Fill({"alice=12345678", "bob=123456789", "a:b=x", "carol=\x95\x5C", "dave="});  // the rows the pixels below look at
   // A cell is its text two pixels in from the top left; a marked one carries the warning icon over
   // it, square, two pixels inside the cell's top, bottom and right edges.
   TUserListGrid* grid = form->UserList;
