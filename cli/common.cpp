@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "core/encoding.h"
+#include "core/save_set.h"
 #include "platform/cp932.h"
 #include "platform/key_fold.h"
 #include "platform/system.h"
@@ -205,6 +206,10 @@ TFolderLock::TFolderLock(const std::string& folder) : fd_(::open(folder.c_str(),
 
 TFolderLock::~TFolderLock() { ::close(fd_); }
 
+void RecoverFolder(const std::string& folder) {
+  if (const std::string note = core::RecoverCutSaves(folder); !note.empty()) Complain(platform::Cp932ToUtf8(note));
+}
+
 TSignalsHeld::TSignalsHeld() {
   sigset_t held;
   sigemptyset(&held);
@@ -295,6 +300,7 @@ core::TEditedFile ChangeUsers(const std::string& path, const std::vector<core::T
                               const std::function<std::vector<core::TFileToSave>()>& before_save) {
   // From before the file is read until it is saved: a concurrent command waits, then reads our result.
   const TFolderLock lock(platform::FolderOf(path));
+  RecoverFolder(platform::FolderOf(path));
   TFileReader file(path, true);
   core::TEditedFile edited = core::EditUsers(file.Read(), changes);
   if (!edited.missing.empty()) {
