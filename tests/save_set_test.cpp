@@ -14,6 +14,7 @@
 
 #include "core/save_set.h"
 #include "platform/file_ops.h"
+#include "platform/system.h"
 #include "test_files.h"
 #include "text/exceptions.h"
 
@@ -424,4 +425,164 @@ TEST(SaveSet, TheStateFolderFollowsTheBaseDirectoryRules) {
   }
   unsetenv("XDG_STATE_HOME");
   put("HOME", home_before ? home_before->c_str() : nullptr);
+}
+
+TEST(SaveSet, ARecoveryStoppedAtAnyCallIsTakenUpByTheNextRun) {
+  // A save (.htpasswd and passwd.txt written in place, .htaccess replaced, or all three new) cut
+  // off at every fifth call; then the recovery, stopped at each of its calls, failing or dying;
+  // then the next one.
+  for (const bool existing : {true, false}) {
+    int save_calls = 0;
+    for (int k = 0; k == 0 || k <= save_calls; k += k ? 5 : 1) {
+      const auto cut_save = [&](const TempDir& dir) {
+        const auto old_set = Set(dir.path(), "old");
+        if (existing) {
+          for (const auto& file : old_set) WriteBytes(file.path, file.bytes);
+          link(old_set[0].path.c_str(), dir.File("link").c_str()), link(old_set[2].path.c_str(), dir.File("link2").c_str());
+        }
+        TStepCalls seam(k, TStop{true});
+        try {
+          const platform::TScopedFileCalls scoped(seam);
+          Save(Set(dir.path(), "new"));
+        } catch (const TProcessDied&) {
+        }
+        return seam.count;
+      };
+      for (const bool crash : {false, true}) {
+        int recovery_calls = 0;
+        for (int j = 0; j == 0 || j <= recovery_calls; ++j) {
+          SCOPED_TRACE(testing::Message() << (existing ? "existing" : "new") << ", save cut at call " << k << ", recovery "
+                                          << (crash ? "dead" : "failing") << " at call " << j);
+          TempDir dir, state;
+          const TStateHome home(state.path());
+          const int counted = cut_save(dir);
+          save_calls = k ? save_calls : counted;
+          const bool left = LeftSomething(dir);
+          TStepCalls seam(j, TStop{crash});
+          std::string outcome = "died";
+          try {
+            const platform::TScopedFileCalls scoped(seam);
+            outcome = Recover(dir);
+          } catch (const TProcessDied&) {
+          }
+          recovery_calls = j ? recovery_calls : seam.count;
+          // A recovery that went wrong says so, or had nothing left to do.
+          EXPECT_TRUE(outcome.starts_with("failed") || outcome == "died" || !LeftSomething(dir)) << outcome;
+          EXPECT_TRUE(outcome.starts_with("failed") || outcome == "died" || outcome.empty() == !left) << outcome;
+          EXPECT_FALSE(Recover(dir).starts_with("failed"));
+          EXPECT_FALSE(LeftSomething(dir)) << dir.Listing();
+          std::string files;
+          for (const char* name : {".htpasswd", ".htaccess", "passwd.txt"})
+            files += std::filesystem::exists(dir.File(name)) ? ReadBytes(dir.File(name)) : "";
+          const auto whole = [&](const std::string& tag) {
+            std::string bytes;
+            for (const auto& file : Set(dir.path(), tag)) bytes += file.bytes;
+            return bytes;
+          };
+          EXPECT_TRUE(files == whole("new") || files == (existing ? whole("old") : "")) << files;
+          EXPECT_TRUE(!existing || ReadBytes(dir.File("link")) == ReadBytes(dir.File(".htpasswd")));
+        }
+      }
+    }
+  }
+}
+
+namespace {
+
+// A disk holding `folder` that fills up at the `full_at`-th write into it and stays full: a write
+// that needs room its file does not have fails with ENOSPC; an overwrite of bytes it has succeeds.
+class TFullDisk : public platform::TFileCalls {
+ public:
+  TFullDisk(std::string folder, int full_at) : folder_(std::move(folder)), full_at_(full_at) {}
+  bool filled = false;
+  ssize_t Write(int fd, const void* b, std::size_t n) override {
+    return Refused(fd, static_cast<std::size_t>(lseek(fd, 0, SEEK_CUR)) + n) ? -1 : TFileCalls::Write(fd, b, n);
+  }
+  ssize_t Pwrite(int fd, const void* b, std::size_t n, off_t at) override {
+    return Refused(fd, static_cast<std::size_t>(at) + n) ? -1 : TFileCalls::Pwrite(fd, b, n, at);
+  }
+
+ private:
+  bool Refused(int fd, std::size_t end) {
+    std::error_code ec;
+    const std::string path = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), ec).string();
+    struct stat st{};
+    if (!path.starts_with(folder_ + "/") || fstat(fd, &st) != 0 || ++writes_ < full_at_ || end <= static_cast<std::size_t>(st.st_size))
+      return false;
+    filled = true;
+    errno = ENOSPC;
+    return true;
+  }
+  std::string folder_;
+  int full_at_, writes_ = 0;
+};
+
+}  // namespace
+
+TEST(SaveSet, TheFaultsOnceFoundStayMended) {
+  const char* const home_set = std::getenv("HOME");
+  const std::string home_before = home_set ? home_set : "";
+  // No state folder to be had: HOME names nothing that can be made, and no XDG_STATE_HOME. A
+  // folder that takes new files keeps the journal itself, hidden; one that takes none is refused,
+  // saying why, before anything is changed.
+  setenv("HOME", "/proc/nonexistent", 1);
+  for (const bool closed_folder : {false, true}) {
+    TempDir dir;
+    const auto old_set = Set(dir.path(), "old"), new_set = Set(dir.path(), "new");
+    for (const auto& file : old_set) WriteBytes(file.path, file.bytes);
+    link(old_set[0].path.c_str(), dir.File("link").c_str());
+    struct : platform::TFileCalls {
+      std::string inside;
+      int Open(const char* p, int f, mode_t m) override { return f & O_CREAT && std::string_view(p).starts_with(inside) ? (errno = EACCES, -1) : TFileCalls::Open(p, f, m); }
+      int Mkdir(const char* p, mode_t m) override { return std::string_view(p).starts_with(inside) ? (errno = EACCES, -1) : TFileCalls::Mkdir(p, m); }
+    } closed;
+    closed.inside = closed_folder ? dir.path() + "/" : "/nowhere/";
+    const std::string outcome = [&] { const platform::TScopedFileCalls scoped(closed); return Save(new_set); }();
+    EXPECT_EQ(outcome, closed_folder ? Sjis("\"" + old_set[0].path + "\" の保存を中断に備えて記録する場所がありません。\"/proc/nonexistent/.local/state/vastelo\" も \"" +
+                                           dir.path() + "/.ht.vastelo\" も作れません: ") + platform::SystemErrorText(EACCES)
+                                     : "");
+    EXPECT_EQ(ReadBytes(old_set[0].path), (closed_folder ? old_set : new_set)[0].bytes);
+    EXPECT_EQ(dir.Listing(), closed_folder ? ".htaccess .htpasswd link passwd.txt" : ".ht.vastelo .htaccess .htpasswd link passwd.txt");
+    EXPECT_TRUE(closed_folder || (FileMode(dir.File(".ht.vastelo")) == 0700u && FolderBytes(dir.File(".ht.vastelo")).empty()));
+  }
+  setenv("HOME", home_before.c_str(), 1);
+
+  // A disk that fills up at each write of a save, written in place (a longer .htpasswd) and
+  // replaced: the old text stays readable, the file is named and the full disk said.
+  TempDir state;
+  const TStateHome home(state.path());
+  for (int full_at = 1, filled = 1; filled; ++full_at) {
+    SCOPED_TRACE(testing::Message() << "full at write " << full_at);
+    TempDir dir;
+    const auto old_set = Set(dir.path(), "old");
+    auto new_set = Set(dir.path(), "new");
+    new_set[0].bytes += "carol:new\r\n";
+    for (const auto& file : old_set) WriteBytes(file.path, file.bytes);
+    link(old_set[0].path.c_str(), dir.File("link").c_str());
+    TFullDisk full(dir.path(), full_at);
+    const std::string outcome = [&] { const platform::TScopedFileCalls scoped(full); return Save(new_set); }();
+    filled = full.filled;
+    const bool saved = outcome.empty();
+    EXPECT_EQ(saved, !full.filled) << outcome;
+    bool named = saved;
+    for (std::size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(ReadBytes(old_set[i].path), (saved ? new_set : old_set)[i].bytes);
+      named = named || outcome == Sjis("ディスクがいっぱいのため、ファイル \"" + old_set[i].path + "\" に書き込めません。ファイルは元のままです");
+    }
+    EXPECT_TRUE(named) << outcome;
+    EXPECT_FALSE(LeftSomething(dir)) << dir.Listing();
+  }
+
+  // A hard link of ours that a crash left does not send the next save in place.
+  TempDir dir;
+  const auto set = Set(dir.path(), "new");
+  WriteBytes(set[0].path, "old\r\n");
+  link(set[0].path.c_str(), dir.File(".ht..htpasswd.old-AbCd1234").c_str());
+  struct stat before{}, after{};
+  stat(set[0].path.c_str(), &before);
+  EXPECT_EQ(Save(set), "");
+  stat(set[0].path.c_str(), &after);
+  EXPECT_NE(after.st_ino, before.st_ino) << "written in place";
+  EXPECT_EQ(core::RecoverCutSaves(dir.path()), Sjis("前回中断された保存の一時ファイルを \"" + dir.path() + "\" から削除しました"));
+  EXPECT_EQ(dir.Listing(), ".htaccess .htpasswd passwd.txt");
 }
