@@ -18,8 +18,10 @@
 #include "app/failure_display.h"
 #include "app/screen_text.h"
 #include "core/encoding.h"
+#include "core/save_set.h"
 #include "platform/cp932.h"
 #include "platform/key_fold.h"
+#include "platform/system.h"
 #include "text/exceptions.h"
 #include "text/messages.h"
 #include "text/string_list.h"
@@ -436,6 +438,11 @@ void TForm1::LeaveNothingToBuild() {
   Htpasswd->Clear();
 }
 
+void TForm1::RecoverFolder(const std::string& folder) {
+  if (const std::string note = core::RecoverCutSaves(folder); !note.empty())
+    CurrentDialogs().ShowInformation(this, QStringLiteral("Vastelo"), QString::fromStdString(platform::Cp932ToUtf8(note)));
+}
+
 void TForm1::OpenHtpasswdClick() {
   HtpasswdDialog.Filter = QStringLiteral(".htpasswd ファイル(.htpasswd) |.htpasswd|全ファイル(*) |*");
   HtpasswdDialog.Title = QStringLiteral("既存の.htpasswdを開く");
@@ -443,6 +450,7 @@ void TForm1::OpenHtpasswdClick() {
   // A file that cannot be read as lines leaves nothing to build or save.
   const TOnFailure refused([this] { LeaveNothingToBuild(); });
   const std::string path = NativePath(HtpasswdDialog.FileName);
+  RecoverFolder(platform::FolderOf(path));
   const auto open = [&] {
     TBusyScope busy(this, ReadingCaption());
     return job_->OpenHtpasswd(path);
@@ -552,6 +560,7 @@ void TForm1::SaveDataClick() {
   const std::optional<QString> folder =
       CurrentDialogs().ChooseFolder(this, QStringLiteral("「.htpasswd」ファイルの保存場所選択"));
   if (!folder || folder->isEmpty()) return;
+  RecoverFolder(NativePath(*folder));
   const core::TSavePlan plan = job_->PlanSave(NativePath(*folder));
   const auto names = [this](const std::vector<std::string>& users) {
     QStringList shown;

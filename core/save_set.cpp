@@ -796,12 +796,24 @@ std::string RecoverCutSaves(const std::string& folder_given) {
       if (name.starts_with("journal-")) UndoJournal(place + "/" + name, undone, tidied);
   }
   // Files a save made and a crash left with no journal naming them: the save changed nothing, or
-  // had finished. A folder we may not list can hold none of ours that we could have removed.
+  // had finished. A folder we may not list can hold none of ours that we could have removed. One
+  // that belongs to another user may be part of their save, running now under a journal we cannot
+  // see; a leftover link of theirs does not send our saves in place (ForeignLinks).
   std::vector<std::string> names;
   if (files.ListFolder(folder.c_str(), names) != 0 && errno != EACCES && errno != ENOENT)
     throw Failure(messages::SRecoveryFailed, folder, errno);
-  for (const std::string& name : names)
-    if (IsOurLeftover(name)) RemoveIfPresent(folder + "/" + name), tidied = folder;
+  for (const std::string& name : names) {
+    struct stat st{};
+    const std::string path = folder + "/" + name;
+    if (!IsOurLeftover(name)) continue;
+    if (files.Lstat(path.c_str(), &st) != 0) {
+      if (errno == ENOENT) continue;
+      throw Failure(messages::SRecoveryFailed, path, errno);
+    }
+    if (st.st_uid != geteuid()) continue;
+    RemoveIfPresent(path);
+    tidied = folder;
+  }
   if (!undone.empty()) {
     std::string paths;
     for (const std::string& path : undone) paths += (paths.empty() ? "" : "\", \"") + text::PathForMessage(path);
