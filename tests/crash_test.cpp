@@ -8,6 +8,7 @@
 #include <iostream>
 #include <map>
 #include <set>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -155,5 +156,40 @@ TEST(Crash, AKillAtAnyCallOfASaveIsUndoneByTheNextRun) {
     // Adding a user at the end keeps every other user able to log in throughout.
     EXPECT_TRUE(s.user != "newbie" || worst_lost == 0) << worst_lost;
     EXPECT_GT(calls, 20);
+  }
+}
+
+// A small tmpfs filled up: a save that needs room fails at once, naming the file and the full disk,
+// with the old text whole; once room is made, the next run saves every user.
+TEST(Crash, AFullDiskLeavesTheOldTextAndSaysSo) {
+  for (const bool linked : {true, false}) {  // written in place, or replaced
+    TempDir root;
+    std::filesystem::create_directory(root.File("site"));
+    if (mount("tmpfs", root.File("site").c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "no tmpfs may be mounted here";
+    struct TMounted {
+      std::string at;
+      ~TMounted() { umount2(at.c_str(), MNT_DETACH); }
+    } const mounted{root.File("site")};
+    std::string old_text, csv;
+    for (int i = 0; i < 1500; ++i) old_text += "u" + std::to_string(10000 + i) + ":$apr1$abcdefgh$0123456789abcdefghijkl\n";
+    for (int i = 0; i < 200; ++i) csv += "n" + std::to_string(i) + ",pw" + std::to_string(i) + "\n";
+    WriteBytes(root.File("site/.htpasswd"), old_text);
+    WriteBytes(root.File("users.csv"), csv);
+    if (linked) link(root.File("site/.htpasswd").c_str(), root.File("site/link").c_str());
+    const int filler = open(root.File("site/filler").c_str(), O_WRONLY | O_CREAT, 0600);
+    const std::string block(4096, 'x');
+    while (write(filler, block.data(), block.size()) > 0) {
+    }
+    close(filler);
+    const std::vector<std::string> import{"import", ".htpasswd", "../users.csv", "--format", "apr1"};
+    const TResult full = RunCli(root, import, "");
+    EXPECT_EQ(full.code, 4);
+    EXPECT_EQ(full.err, "vastelo-cli: ディスクがいっぱいのため、ファイル \"" + root.File("site/.htpasswd") + "\" に書き込めません。ファイルは元のままです\n");
+    EXPECT_TRUE(ReadBytes(root.File("site/.htpasswd")) == old_text) << "the old text is not whole";
+    EXPECT_EQ(Entries(root.File("site")), linked ? ".htpasswd filler link" : ".htpasswd filler");
+    unlink(root.File("site/filler").c_str());
+    const TResult room = RunCli(root, import, "");
+    EXPECT_EQ(room.code, 0) << room.err;
+    EXPECT_EQ(Served(ReadBytes(root.File("site/.htpasswd"))).size(), 2u * 1700);
   }
 }
