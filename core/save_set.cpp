@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <string_view>
+#include <tuple>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -44,7 +45,7 @@ struct TTarget {
   bool renamed = false;
   bool in_place = false;
   std::string old_bytes;   // in place: what to put back
-  std::size_t same = 0;    // in place: the length of the lines both texts open with, never written
+  std::size_t from = 0, to = 0;  // in place: the bytes written (see ChangedLines)
   bool padded = false;     // in place: the file lengthened to the longer text
   int stage = 0;           // in place: the last state begun (see State)
   bool tightened = false;  // in place, Secret: made 0600 without ACL; the old ACL follows
@@ -479,32 +480,39 @@ nlink_t ForeignLinks(const TTarget& t) {
 // commented; 1-2 and 3-4 keep every first byte '#'; 2-3 hold nothing but '#' and LF. Going from 1
 // to 4 directly would not do: where the two texts end lines at other places, a line of the mix can
 // begin inside a line of the other ("ce:hash" from "alice:hash"). Every state is padded with LF to
-// the longer text, so no state ever ends inside a line of the other. The lines both texts open with
-// (`same` bytes) are never touched, so that their users keep logging in throughout: a user added
-// at the end shuts nobody out.
+// the longer text, so no state ever ends inside a line of the other. Only the lines from the first
+// that differs to the last that differs are ever written (ChangedLines): every other user keeps
+// logging in throughout, so that adding a user at the end, or a new password of a hash as long as
+// the old, shuts nobody else out even for a moment.
 constexpr int kLastStage = 5;
 
-std::string State(int stage, const std::string& old_bytes, const std::string& new_bytes, std::size_t same) {
+// The bytes the two texts differ in, widened to whole lines: from the end of the lines they open
+// with alike to the start of the lines they end with alike at the same places (only when they are
+// as long; else to the end of the longer).
+std::pair<std::size_t, std::size_t> ChangedLines(std::string_view a, std::string_view b) {
+  std::size_t from = 0, to = std::max(a.size(), b.size());
+  for (std::size_t i = 0; i < std::min(a.size(), b.size()) && a[i] == b[i]; ++i)
+    if (a[i] == '\n') from = i + 1;
+  if (a.size() == b.size())
+    for (std::size_t i = a.size(); i > from && a[i - 1] == b[i - 1]; --i)
+      if (a[i - 1] == '\n') to = i;
+  return {from, to};
+}
+
+std::string State(int stage, const std::string& old_bytes, const std::string& new_bytes, std::size_t from, std::size_t to) {
   const std::string& bytes = stage <= 2 ? old_bytes : new_bytes;
   std::string state = bytes;
   state.resize(std::max(old_bytes.size(), new_bytes.size()), '\n');
-  for (std::size_t i = same; i < bytes.size(); ++i) {
+  for (std::size_t i = from; i < std::min(to, bytes.size()); ++i) {
     const bool first = i == 0 || bytes[i - 1] == '\n';
     if (state[i] != '\n' && (stage == 2 || stage == 3 || ((stage == 1 || stage == 4) && first))) state[i] = '#';
   }
   return state;
 }
 
-std::size_t SameLines(std::string_view a, std::string_view b) {
-  std::size_t same = 0;
-  for (std::size_t i = 0; i < std::min(a.size(), b.size()) && a[i] == b[i]; ++i)
-    if (a[i] == '\n') same = i + 1;
-  return same;
-}
-
-// Writes a state's bytes past the lines that never change, and flushes them.
-bool WriteState(int fd, const std::string& state, std::size_t same) {
-  return WriteAllAt(fd, std::string_view(state).substr(same), same) && platform::Files().Fsync(fd) == 0;
+// Writes the changed lines of a state, and flushes them.
+bool WriteState(int fd, const std::string& state, std::size_t from, std::size_t to) {
+  return WriteAllAt(fd, std::string_view(state).substr(from, to - from), from) && platform::Files().Fsync(fd) == 0;
 }
 
 // Before a file is written where it lies its old bytes go to memory, to put back after a failure,
@@ -520,7 +528,7 @@ void PrepareInPlace(TTarget& t, std::size_t index, TJournal& journal) {
         !ReadUpTo(reader.get(), static_cast<std::size_t>(st.st_size), t.old_bytes))
       throw text::EFCreateError(t.file->path, errno);
   }
-  t.same = SameLines(t.old_bytes, t.file->bytes);
+  std::tie(t.from, t.to) = ChangedLines(t.old_bytes, t.file->bytes);
   std::string records;
   AddRecord(records, "old", index, t.old_bytes);
   AddRecord(records, "new", index, t.file->bytes);
@@ -581,7 +589,8 @@ void WriteInPlace(TTarget& t) {
       throw WriteFailure(t.file->path, errno);
   }
   for (t.stage = 1; t.stage <= kLastStage; ++t.stage)
-    if (!WriteState(fd, State(t.stage, t.old_bytes, t.file->bytes, t.same), t.same)) throw WriteFailure(t.file->path, errno);
+    if (!WriteState(fd, State(t.stage, t.old_bytes, t.file->bytes, t.from, t.to), t.from, t.to))
+      throw WriteFailure(t.file->path, errno);
   t.stage = kLastStage;
 }
 
@@ -591,7 +600,7 @@ bool RestoreInPlace(TTarget& t) {
   const int fd = t.writer.get();
   bool whole = true;
   for (int stage = t.stage; whole && stage > 0; --stage)
-    whole = WriteState(fd, State(stage - 1, t.old_bytes, t.file->bytes, t.same), t.same);
+    whole = WriteState(fd, State(stage - 1, t.old_bytes, t.file->bytes, t.from, t.to), t.from, t.to);
   if (t.padded || t.stage > 0)
     whole = whole && files.Ftruncate(fd, static_cast<off_t>(t.old_bytes.size())) == 0 && files.Fsync(fd) == 0;
   if (t.tightened) {
@@ -682,17 +691,18 @@ void UndoInPlace(const TJournalFile& f) {
   std::string now;
   if (fd.get() < 0 || files.Fstat(fd.get(), &st) != 0 || !ReadUpTo(fd.get(), static_cast<std::size_t>(st.st_size), now))
     throw Failure(messages::SRecoveryFailed, f.target, errno);
-  const std::size_t same = SameLines(f.old_bytes, f.new_bytes);
+  const auto [from, to] = ChangedLines(f.old_bytes, f.new_bytes);
   int stage = -1;  // the old bytes, maybe with some of the padding after them
   if (now.size() < f.old_bytes.size() || now.compare(0, f.old_bytes.size(), f.old_bytes) != 0 ||
       now.find_first_not_of('\n', f.old_bytes.size()) != std::string::npos) {
     stage = kLastStage;
     for (int k = 0; k < kLastStage && stage == kLastStage; ++k)
-      if (IsMix(now, State(k, f.old_bytes, f.new_bytes, same), State(k + 1, f.old_bytes, f.new_bytes, same))) stage = k;
+      if (IsMix(now, State(k, f.old_bytes, f.new_bytes, from, to), State(k + 1, f.old_bytes, f.new_bytes, from, to)))
+        stage = k;
     if (stage == kLastStage) return;  // written by somebody else since: theirs to keep
   }
   for (int k = stage; k >= 0; --k)
-    if (!WriteState(fd.get(), State(k, f.old_bytes, f.new_bytes, same), same))
+    if (!WriteState(fd.get(), State(k, f.old_bytes, f.new_bytes, from, to), from, to))
       throw Failure(messages::SRecoveryFailed, f.target, errno);
   if ((now.size() != f.old_bytes.size() && files.Ftruncate(fd.get(), static_cast<off_t>(f.old_bytes.size())) != 0) ||
       files.Fsync(fd.get()) != 0 || ((st.st_mode & 07777) != f.mode && files.Fchmod(fd.get(), f.mode) != 0))
