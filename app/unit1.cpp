@@ -25,8 +25,10 @@
 #include "app/failure_display.h"
 #include "app/screen_text.h"
 #include "core/encoding.h"
+#include "core/save_set.h"
 #include "platform/cp932.h"
 #include "platform/key_fold.h"
+#include "platform/system.h"
 #include "text/exceptions.h"
 #include "text/messages.h"
 #include "text/string_list.h"
@@ -455,6 +457,11 @@ void TForm1::LeaveNothingToBuild() {
   Htpasswd->Clear();
 }
 
+void TForm1::RecoverFolder(const std::string& folder) {
+  if (const std::string note = core::RecoverCutSaves(folder); !note.empty())
+    CurrentDialogs().ShowInformation(this, QStringLiteral("Vastelo"), QString::fromStdString(platform::Cp932ToUtf8(note)));
+}
+
 void TForm1::OpenHtpasswdClick() {
   HtpasswdDialog.Filter = QStringLiteral(".htpasswd ファイル(.htpasswd) |.htpasswd|全ファイル(*) |*");
   HtpasswdDialog.Title = QStringLiteral("既存の.htpasswdを開く");
@@ -463,6 +470,7 @@ void TForm1::OpenHtpasswdClick() {
 
 void TForm1::OpenHtpasswdAt(const std::string& path) {
   // A file refused leaves the table, and what was built from it, as they were.
+  RecoverFolder(platform::FolderOf(path));
   const auto open = [&] {
     TBusyScope busy(this, ReadingCaption());
     return job_->OpenHtpasswd(path);
@@ -703,6 +711,7 @@ bool TForm1::SaveToChosenFolder() {
   const std::optional<QString> folder =
       CurrentDialogs().ChooseFolder(this, QStringLiteral("「.htpasswd」ファイルの保存場所選択"));
   if (!folder || folder->isEmpty()) return false;
+  RecoverFolder(NativePath(*folder));
   const core::TSavePlan plan = job_->PlanSave(NativePath(*folder));
   const auto names = [this](const std::vector<std::string>& users) {
     QStringList shown;

@@ -130,6 +130,9 @@ class TForm1 : public QMainWindow {
   static TOpenDialog& AskForCredentials(TOpenDialog& dialog);
   // No file to build from: 認証データ作成 and 保存 are off and both boxes empty.
   void LeaveNothingToBuild();
+  // Undoes a save into `folder` that a crash cut off, telling the user so; before a file of the
+  // folder is read.
+  void RecoverFolder(const std::string& folder);
   // How a text of the files (a name, a setting read from .htaccess) reads on the screen.
   QString FileText(std::string_view bytes) const;
   void ShowAuthNameWarning();

@@ -59,6 +59,7 @@ int Build(const std::vector<std::string>& words) {
   if (!classic) built.htaccess = core::ServedHtaccessText(auth_user_file, settings.utf8 ? auth_name : TableText(auth_name));
   MakeFolders(*folder);
   const TFolderLock lock(base + ".htpasswd", wait);
+  RecoverFolder(*folder);
   const std::vector<core::TFileToSave> files{{base + ".htpasswd", built.htpasswd, core::FileKind::Public},
                                              {base + ".htaccess", built.htaccess, core::FileKind::Public},
                                              {base + "passwd.txt", built.passwd, core::FileKind::Secret}};

@@ -11,6 +11,7 @@ int Check(const std::vector<std::string>& words) {
   const TArguments args(words, {"--min-cost", "--min-rounds"}, {}, 1, 1);
   const core::TCheckBars bars{args.Number("--min-cost", 10, hashes::kMinBcryptCost, hashes::kMaxBcryptCost),
                               args.Number("--min-rounds", 5000, hashes::kMinSha512Rounds, hashes::kMaxSha512Rounds)};
+  RecoverFolder(platform::FolderOf(args[0]));
   TFileReader file(args[0], false);
   bool any = false;
   std::string findings;

@@ -287,6 +287,10 @@ TFolderLock::TFolderLock(const std::string& path, TWait wait) {
 
 TFolderLock::~TFolderLock() { ::close(fd_); }
 
+void RecoverFolder(const std::string& folder) {
+  if (const std::string note = core::RecoverCutSaves(folder); !note.empty()) Complain(platform::Cp932ToUtf8(note));
+}
+
 TSignalsHeld::TSignalsHeld() {
   sigset_t held;
   sigemptyset(&held);
@@ -399,6 +403,7 @@ core::TEditedFile ChangeUsers(const std::string& path, const std::vector<core::T
                               const std::function<std::vector<core::TFileToSave>()>& before_save) {
   // From before the file is read until it is saved: a concurrent command waits, then reads our result.
   const TFolderLock lock(path, wait);
+  RecoverFolder(platform::FolderOf(path));
   TFileReader file(path, true);
   core::TEditedFile edited = core::EditUsers(file.Read(), changes);
   if (!edited.missing.empty()) {

@@ -100,6 +100,10 @@ class TFolderLock {
   int fd_ = -1;
 };
 
+// Undoes a save into `folder` that a crash cut off, and removes what it left there, telling so in
+// one line on stderr; a command calls it before it reads a file of the folder.
+void RecoverFolder(const std::string& folder);
+
 // SIGINT, SIGTERM and SIGHUP held back for the object's lifetime, so that a save, once begun, ends
 // with the whole set written; a signal that came meanwhile takes effect afterwards.
 class TSignalsHeld {

@@ -4,6 +4,7 @@
 #include "cli/common.h"
 #include "hashes/server_check.h"
 #include "platform/cp932.h"
+#include "platform/system.h"
 
 namespace cli {
 
@@ -24,6 +25,7 @@ int Verify(const std::vector<std::string>& words) {
   };
   std::vector<TAnswer> answers;
   bool anyone = false;
+  RecoverFolder(platform::FolderOf(args[0]));
   for (const hashes::Server server : servers) {
     TFileReader file(args[0], false);
     answers.push_back({server, core::FindUser(file.Read(), server, name)});

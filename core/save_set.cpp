@@ -1,11 +1,15 @@
 #include "core/save_set.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <pwd.h>
 #include <string_view>
+#include <tuple>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include "platform/file_ops.h"
@@ -30,16 +34,19 @@ constexpr char kAccessAcl[] = "system.posix_acl_access";
 // so far, so that a failure at any step can undo exactly what was done.
 struct TTarget {
   const TFileToSave* file = nullptr;
-  std::string target;  // the path, or where its symbolic links lead
+  std::string target;  // the path, or where its symbolic links lead; absolute
   bool existed = false;
   struct stat old{};
   TFileDescriptor writer;  // the existing file, open for writing since the check
-  std::string temporary;   // the new file beside the target; gone once renamed
+  std::string temp_name;   // where the new file is written, named in the journal before it is made
+  std::string backup_name; // where the old file is kept, likewise
+  std::string temporary;   // the new file beside the target while it is there
   std::string backup;      // a hidden hard link to the old file while the set is committed
   bool renamed = false;
   bool in_place = false;
   std::string old_bytes;   // in place: what to put back
-  std::string state_copy;  // in place: the old bytes on disk, for a crash
+  std::size_t from = 0, to = 0;  // in place: the bytes written (see ChangedLines)
+  bool padded = false;     // in place: the file lengthened to the longer text
   int stage = 0;           // in place: the last state begun (see State)
   bool tightened = false;  // in place, Secret: made 0600 without ACL; the old ACL follows
   std::string old_acl;
@@ -90,18 +97,20 @@ bool WriteAll(int fd, std::string_view bytes) {
   while (written < bytes.size()) {
     const ssize_t n = platform::Files().Write(fd, bytes.data() + written, bytes.size() - written);
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = ENOSPC;
     if (n <= 0) return false;
     written += static_cast<std::size_t>(n);
   }
   return true;
 }
 
-bool WriteAllAtStart(int fd, std::string_view bytes) {
+bool WriteAllAt(int fd, std::string_view bytes, std::size_t at) {
   std::size_t written = 0;
   while (written < bytes.size()) {
     const ssize_t n = platform::Files().Pwrite(fd, bytes.data() + written, bytes.size() - written,
-                                               static_cast<off_t>(written));
+                                               static_cast<off_t>(at + written));
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = ENOSPC;
     if (n <= 0) return false;
     written += static_cast<std::size_t>(n);
   }
@@ -223,10 +232,11 @@ std::string Resolve(const std::string& path, struct stat& st, bool& exists) {
 }
 
 // Whether someone else may make or remove files in the folder: another owner, or write for the
-// group or others. Unknown counts as yes.
-bool OthersMayWrite(const std::string& folder) {
+// group or others. A folder that cannot be asked refuses the save of `path` with the system's reason.
+bool OthersMayWrite(const std::string& folder, const std::string& path) {
   struct stat st{};
-  return platform::Files().Stat(folder.c_str(), &st) != 0 || st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  if (platform::Files().Stat(folder.c_str(), &st) != 0) throw text::EFCreateError(path, errno);
+  return st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
 // Everything that may refuse the save before any file is touched.
@@ -235,6 +245,12 @@ void Check(const TFileToSave& file, TTarget& t) {
   t.file = &file;
   struct stat st{};
   t.target = Resolve(file.path, st, t.existed);
+  // The journal names files by absolute paths, for a run started elsewhere to find them.
+  if (!t.target.starts_with('/')) {
+    char here[4096];
+    if (!::getcwd(here, sizeof here)) throw text::EFCreateError(file.path, errno);
+    t.target = std::string(here) + "/" + t.target;
+  }
   if (!t.existed) return;
   if (S_ISDIR(st.st_mode)) throw text::EFCreateError(file.path, EISDIR);
   if (!S_ISREG(st.st_mode)) throw NotRegularFile(file.path);
@@ -249,7 +265,7 @@ void Check(const TFileToSave& file, TTarget& t) {
     throw text::Exception(text::FormatMessage(messages::SForeignSecret, {text::PathForMessage(file.path)}));
   // Where another user may make files, one already there may have been put there for root to fill,
   // or be a second name of a file of theirs: root writes only files that are its own alone.
-  if (geteuid() == 0 && (t.old.st_uid != 0 || t.old.st_nlink > 1) && OthersMayWrite(platform::FolderOf(t.target)))
+  if (geteuid() == 0 && (t.old.st_uid != 0 || t.old.st_nlink > 1) && OthersMayWrite(platform::FolderOf(t.target), file.path))
     throw text::Exception(text::FormatMessage(messages::SPlantedFile, {text::PathForMessage(file.path)}));
 }
 
@@ -277,6 +293,21 @@ bool FitOut(const TTarget& t, int fd) {
   return true;
 }
 
+// A failure to write or flush `path`, after which the save puts every file back: a full disk is
+// said in so many words, as the system's text may not be in the user's language.
+text::Exception WriteFailure(const std::string& path, int error) {
+  if (error == ENOSPC)
+    return text::Exception(text::FormatMessage(messages::SDiskFull, {text::PathForMessage(path)}), {path, 0, error});
+  return text::Exception(
+      text::FormatMessage(messages::SWriteFailed, {text::PathForMessage(path), platform::SystemErrorText(error)}),
+      {path, 0, error});
+}
+
+text::Exception Failure(std::string_view format, const std::string& path, int error) {
+  return text::Exception(text::FormatMessage(format, {text::PathForMessage(path), platform::SystemErrorText(error)}),
+                         {path, 0, error});
+}
+
 // A rename is recorded in the folder, which has its own data to flush: until it is on disk, a
 // power cut can bring the old file back after the save was reported done.
 void FlushFolder(const std::string& folder) {
@@ -286,7 +317,7 @@ void FlushFolder(const std::string& folder) {
   // entries back in its own time, and refusing every save into it would be a failure nobody can
   // mend. EINVAL: the file system has no flush for a folder, so there is nothing to wait for.
   if (fd.get() < 0 && (errno == EACCES || errno == EPERM)) return;
-  if (fd.get() < 0 || (files.Fsync(fd.get()) != 0 && errno != EINVAL)) throw text::EWriteError();
+  if (fd.get() < 0 || (files.Fsync(fd.get()) != 0 && errno != EINVAL)) throw WriteFailure(folder, errno);
 }
 
 // Makes the folder and any missing folders above it, 0700 as the state folder must be.
@@ -297,51 +328,170 @@ bool MakeFolder(const std::string& folder) {
   return files.Mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-// Before a file is written where it lies its old bytes go to memory, to put back after a failure,
-// and to the state folder, to survive a crash.
-void PrepareInPlace(TTarget& t) {
-  platform::TFileCalls& files = platform::Files();
-  t.in_place = true;
-  {
-    // A file we may write but not read cannot be written this way, so it is left alone.
-    TFileDescriptor reader(files.Open(t.target.c_str(), kReadFlags, 0));
-    struct stat st{};
-    if (reader.get() < 0 || files.Fstat(reader.get(), &st) != 0 ||
-        !ReadUpTo(reader.get(), static_cast<std::size_t>(st.st_size), t.old_bytes))
-      throw text::EFCreateError(t.file->path, errno);
-  }
-  const std::string folder = StateFolder();
-  if (!MakeFolder(folder)) throw text::EFCreateError(folder, errno);
-  TFileDescriptor copy(CreateUnique(folder + "/" + NameOf(t.target) + ".old-", t.state_copy));
-  if (copy.get() < 0) throw text::EFCreateError(folder, errno);
-  if (!WriteAll(copy.get(), t.old_bytes) || files.Fsync(copy.get()) != 0 || copy.Close() != 0)
-    throw text::EWriteError();
-  FlushFolder(folder);
+// --- The journal -----------------------------------------------------------------------------
+// Before a save changes anything a server reads, it records in a journal which files it changes,
+// where it keeps each old file, and, for a file written in place, the old and the new bytes. The
+// next run of either front end finds a journal left by a save that was cut off and undoes that
+// save (RecoverCutSaves), so that no crash leaves a file between two texts for longer than that.
+// A journal is a series of records "tag index length\n" + bytes + "\n", appended in this order:
+// per file "file" (its absolute path), "existed", "temp", "backup"; then "ready", after which the
+// save may make files; per file written in place "old", "new", "mode", then "inplace", after which
+// it may write that file. A record cut short ends the journal.
+// The folder of journals is locked shared by every save while it runs and exclusively by a
+// recovery, so that a recovery never takes a running save for a dead one.
+
+void AddRecord(std::string& out, std::string_view tag, std::size_t index, std::string_view bytes) {
+  out.append(tag).append(" ").append(std::to_string(index)).append(" ").append(std::to_string(bytes.size()));
+  out.append("\n").append(bytes).append("\n");
 }
 
-// Everything up to the first change a server could see: the new file written and flushed beside
-// the target with the old one kept under a second name, or the old bytes kept for an in-place write.
-void Prepare(TTarget& t) {
-  platform::TFileCalls& files = platform::Files();
-  // A new file under this name would leave the other hard links with the old text.
-  if (t.existed && t.old.st_nlink > 1) return PrepareInPlace(t);
-  TFileDescriptor fd(CreateUnique(HiddenPrefix(t.target, "tmp"), t.temporary));
-  if (fd.get() < 0) {
-    // A folder that takes no new files may still let its files be written: a common layout on
-    // shared web hosts, where .htpasswd and its neighbours are made once by the administrator.
-    if (t.existed && (errno == EACCES || errno == EPERM)) return PrepareInPlace(t);
-    throw text::EFCreateError(t.file->path, errno);
+struct TJournalFile {
+  std::string target, temp, backup, old_bytes, new_bytes;
+  bool existed = false, in_place = false;
+  mode_t mode = 0;
+};
+
+// The files of a journal, and whether the save had reached "ready".
+bool ParseJournal(std::string_view bytes, std::vector<TJournalFile>& out) {
+  bool ready = false;
+  while (!bytes.empty()) {
+    const std::size_t end = bytes.find('\n');
+    if (end == std::string_view::npos) break;
+    const std::string head(bytes.substr(0, end));
+    char tag[16] = {};
+    unsigned long index = 0, size = 0;
+    if (std::sscanf(head.c_str(), "%15s %lu %lu", tag, &index, &size) != 3 || bytes.size() < end + 2 + size ||
+        bytes[end + 1 + size] != '\n' || index > out.size() || (index == out.size() && std::string_view(tag) != "file"))
+      break;
+    const std::string value(bytes.substr(end + 1, size));
+    bytes.remove_prefix(end + 2 + size);
+    const std::string_view name = tag;
+    if (name == "file") {
+      if (index == out.size()) out.emplace_back();
+      out[index].target = value;
+    } else if (name == "existed") out[index].existed = value == "1";
+    else if (name == "temp") out[index].temp = value;
+    else if (name == "backup") out[index].backup = value;
+    else if (name == "ready") ready = true;
+    else if (name == "old") out[index].old_bytes = value;
+    else if (name == "new") out[index].new_bytes = value;
+    else if (name == "mode") out[index].mode = static_cast<mode_t>(std::strtoul(value.c_str(), nullptr, 8));
+    else if (name == "inplace") out[index].in_place = true;
   }
-  // The old file must stay at hand, under a hidden second name, until the whole set stands. A file
-  // system without hard links cannot keep it so; the file is then written in place instead.
-  const auto keep_old = [&](const char* backup) { return files.Link(t.target.c_str(), backup) == 0; };
-  if (!FitOut(t, fd.get()) || (t.existed && !MakeUnique(HiddenPrefix(t.target, "old"), t.backup, keep_old))) {
-    fd.Close();
-    if (files.Unlink(t.temporary.c_str()) == 0) t.temporary.clear();
-    return PrepareInPlace(t);
-  }
-  if (!WriteAll(fd.get(), t.file->bytes) || files.Fsync(fd.get()) != 0 || fd.Close() != 0) throw text::EWriteError();
+  return ready;
 }
+
+// The folder the journal of a save of `file` goes to: the state folder, else a hidden folder of
+// this user's beside the file. Throws, naming the file, when neither can be had.
+std::string JournalFolder(const std::string& file, const std::string& shown) {
+  platform::TFileCalls& files = platform::Files();
+  const std::string state = StateFolder();
+  if (MakeFolder(state)) return state;
+  // Only a folder that is not ours to make sends the journal elsewhere; a failing disk is told.
+  if (errno != EACCES && errno != EPERM && errno != EROFS && errno != ENOENT && errno != ENOTDIR && errno != EEXIST)
+    throw text::EFCreateError(state, errno);
+  const std::string hidden = platform::FolderOf(file) + "/.ht.vastelo";
+  struct stat st{};
+  if (files.Mkdir(hidden.c_str(), 0700) != 0 && errno != EEXIST) {
+    const int error = errno;
+    throw text::Exception(text::FormatMessage(messages::SNoStatePlace, {text::PathForMessage(shown), text::PathForMessage(state),
+                                                                        text::PathForMessage(hidden), platform::SystemErrorText(error)}),
+                          {shown, 0, error});
+  }
+  // Somebody else's folder under our name would see the old passwords.
+  if (files.Lstat(hidden.c_str(), &st) != 0) throw text::EFCreateError(hidden, errno);
+  if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 077) != 0) throw text::EFCreateError(hidden, EPERM);
+  return hidden;
+}
+
+class TJournal {
+ public:
+  // Records the set's files and the names of the files the save will make, before it makes any.
+  void Begin(std::vector<TTarget>& targets) {
+    platform::TFileCalls& files = platform::Files();
+    folder_ = JournalFolder(targets.front().target, targets.front().file->path);
+    lock_.Reset(files.Open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+    if (lock_.get() < 0 || files.Flock(lock_.get(), LOCK_SH) != 0) throw text::EFCreateError(folder_, errno);
+    std::string records;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+      TTarget& t = targets[i];
+      t.temp_name = HiddenPrefix(t.target, "tmp") + RandomSuffix();
+      if (t.existed) t.backup_name = HiddenPrefix(t.target, "old") + RandomSuffix();
+      AddRecord(records, "file", i, t.target);
+      AddRecord(records, "existed", i, t.existed ? "1" : "0");
+      AddRecord(records, "temp", i, t.temp_name);
+      AddRecord(records, "backup", i, t.backup_name);
+    }
+    AddRecord(records, "ready", 0, "");
+    fd_.Reset(CreateUnique(folder_ + "/journal-", path_));
+    if (fd_.get() < 0) throw text::EFCreateError(folder_, errno);
+    try {
+      Append(records);
+      FlushFolder(folder_);
+    } catch (const text::Exception&) {
+      int ignored = 0;
+      Remove(ignored);  // nothing is changed yet: a journal left here would only be tidied away
+      throw;
+    }
+  }
+  // Adds records and flushes them.
+  void Append(std::string_view records) {
+    if (!WriteAll(fd_.get(), records) || platform::Files().Fsync(fd_.get()) != 0) throw WriteFailure(path_, errno);
+  }
+  // The save stands, or is wholly undone: the journal goes. False, with errno set, when it is
+  // still there; once it is gone, a failure to flush its folder is left in `flush_error`.
+  bool Remove(int& flush_error) {
+    if (path_.empty()) return true;
+    fd_.Close();
+    if (platform::Files().Unlink(path_.c_str()) != 0) return false;
+    path_.clear();
+    try {
+      FlushFolder(folder_);
+    } catch (const text::Exception& failure) {
+      flush_error = failure.Facts().error;
+    }
+    return true;
+  }
+  // After a failure that a later Remove() cannot mend: the journal stays for the next run.
+  void Keep() {
+    fd_.Close();
+    path_.clear();
+  }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string folder_, path_;
+  TFileDescriptor lock_, fd_;
+};
+
+// Whether `name` is a file a save of ours makes beside a target: ".ht.NAME.tmp-XXXXXXXX" or
+// ".ht.NAME.old-XXXXXXXX".
+bool IsOurLeftover(std::string_view name) {
+  constexpr std::size_t kSuffix = 8;
+  if (!name.starts_with(".ht.") || name.size() < 4 + 5 + kSuffix) return false;
+  const std::string_view kind = name.substr(name.size() - kSuffix - 5, 5);
+  if (kind != ".tmp-" && kind != ".old-") return false;
+  return std::ranges::all_of(name.substr(name.size() - kSuffix), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+// The links to the target beyond its own name that are no old copies of ours, kept by a save that
+// was cut off: a leftover of ours must not make the file look shared.
+nlink_t ForeignLinks(const TTarget& t) {
+  platform::TFileCalls& files = platform::Files();
+  nlink_t links = t.old.st_nlink - 1;
+  std::vector<std::string> names;
+  const std::string folder = platform::FolderOf(t.target), prefix = ".ht." + NameOf(t.target) + ".old-";
+  if (links == 0 || files.ListFolder(folder.c_str(), names) != 0) return links;
+  for (const std::string& name : names) {
+    struct stat st{};
+    if (name.starts_with(prefix) && IsOurLeftover(name) && files.Lstat((folder + "/" + name).c_str(), &st) == 0 &&
+        st.st_ino == t.old.st_ino && st.st_dev == t.old.st_dev && links > 0)
+      --links;
+  }
+  return links;
+}
+
+// --- Writing in place ------------------------------------------------------------------------
 
 // The states an in-place write takes the file through, each flushed before the next is written.
 // Servers read LF-ended lines and skip blank ones and those starting with '#'. A crash can leave
@@ -354,22 +504,89 @@ void Prepare(TTarget& t) {
 // commented; 1-2 and 3-4 keep every first byte '#'; 2-3 hold nothing but '#' and LF. Going from 1
 // to 4 directly would not do: where the two texts end lines at other places, a line of the mix can
 // begin inside a line of the other ("ce:hash" from "alice:hash"). Every state is padded with LF to
-// the longer text, so no state ever ends inside a line of the other.
+// the longer text, so no state ever ends inside a line of the other. Only the lines from the first
+// that differs to the last that differs are ever written (ChangedLines): every other user keeps
+// logging in throughout, so that adding a user at the end, or a new password of a hash as long as
+// the old, shuts nobody else out even for a moment.
 constexpr int kLastStage = 5;
 
-std::string State(int stage, const TTarget& t) {
-  const std::string& bytes = stage <= 2 ? t.old_bytes : t.file->bytes;
+// The bytes the two texts differ in, widened to whole lines: from the end of the lines they open
+// with alike to the start of the lines they end with alike at the same places (only when they are
+// as long; else to the end of the longer).
+std::pair<std::size_t, std::size_t> ChangedLines(std::string_view a, std::string_view b) {
+  std::size_t from = 0, to = std::max(a.size(), b.size());
+  for (std::size_t i = 0; i < std::min(a.size(), b.size()) && a[i] == b[i]; ++i)
+    if (a[i] == '\n') from = i + 1;
+  if (a.size() == b.size())
+    for (std::size_t i = a.size(); i > from && a[i - 1] == b[i - 1]; --i)
+      if (a[i - 1] == '\n') to = i;
+  return {from, to};
+}
+
+std::string State(int stage, const std::string& old_bytes, const std::string& new_bytes, std::size_t from, std::size_t to) {
+  const std::string& bytes = stage <= 2 ? old_bytes : new_bytes;
   std::string state = bytes;
-  state.resize(std::max(t.old_bytes.size(), t.file->bytes.size()), '\n');
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
+  state.resize(std::max(old_bytes.size(), new_bytes.size()), '\n');
+  for (std::size_t i = from; i < std::min(to, bytes.size()); ++i) {
     const bool first = i == 0 || bytes[i - 1] == '\n';
     if (state[i] != '\n' && (stage == 2 || stage == 3 || ((stage == 1 || stage == 4) && first))) state[i] = '#';
   }
   return state;
 }
 
-bool WriteState(const TTarget& t, int stage) {
-  return WriteAllAtStart(t.writer.get(), State(stage, t)) && platform::Files().Fsync(t.writer.get()) == 0;
+// Writes the changed lines of a state, and flushes them.
+bool WriteState(int fd, const std::string& state, std::size_t from, std::size_t to) {
+  return WriteAllAt(fd, std::string_view(state).substr(from, to - from), from) && platform::Files().Fsync(fd) == 0;
+}
+
+// Before a file is written where it lies its old bytes go to memory, to put back after a failure,
+// and to the journal, to survive a crash.
+void PrepareInPlace(TTarget& t, std::size_t index, TJournal& journal) {
+  platform::TFileCalls& files = platform::Files();
+  t.in_place = true;
+  {
+    // A file we may write but not read cannot be written this way, so it is left alone.
+    TFileDescriptor reader(files.Open(t.target.c_str(), kReadFlags, 0));
+    struct stat st{};
+    if (reader.get() < 0 || files.Fstat(reader.get(), &st) != 0 ||
+        !ReadUpTo(reader.get(), static_cast<std::size_t>(st.st_size), t.old_bytes))
+      throw text::EFCreateError(t.file->path, errno);
+  }
+  std::tie(t.from, t.to) = ChangedLines(t.old_bytes, t.file->bytes);
+  std::string records;
+  AddRecord(records, "old", index, t.old_bytes);
+  AddRecord(records, "new", index, t.file->bytes);
+  char mode[16];
+  std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(t.old.st_mode & 07777));
+  AddRecord(records, "mode", index, mode);
+  AddRecord(records, "inplace", index, "");
+  journal.Append(records);
+}
+
+// Everything up to the first change a server could see: the new file written and flushed beside
+// the target with the old one kept under a second name, or the old bytes kept for an in-place write.
+void Prepare(TTarget& t, std::size_t index, TJournal& journal) {
+  platform::TFileCalls& files = platform::Files();
+  // A new file under this name would leave the other hard links with the old text.
+  if (t.existed && t.old.st_nlink > 1 && ForeignLinks(t) > 0) return PrepareInPlace(t, index, journal);
+  TFileDescriptor fd(files.Open(t.temp_name.c_str(), kCreateFlags, 0600));
+  if (fd.get() < 0) {
+    // A folder that takes no new files may still let its files be written: a common layout on
+    // shared web hosts, where .htpasswd and its neighbours are made once by the administrator.
+    if (t.existed && (errno == EACCES || errno == EPERM)) return PrepareInPlace(t, index, journal);
+    throw text::EFCreateError(t.file->path, errno);
+  }
+  t.temporary = t.temp_name;
+  // The old file must stay at hand, under a hidden second name, until the whole set stands. A file
+  // system without hard links cannot keep it so; the file is then written in place instead.
+  if (!FitOut(t, fd.get()) || (t.existed && files.Link(t.target.c_str(), t.backup_name.c_str()) != 0)) {
+    fd.Close();
+    if (files.Unlink(t.temporary.c_str()) == 0) t.temporary.clear();
+    return PrepareInPlace(t, index, journal);
+  }
+  if (t.existed) t.backup = t.backup_name;
+  if (!WriteAll(fd.get(), t.file->bytes) || files.Fsync(fd.get()) != 0 || fd.Close() != 0)
+    throw WriteFailure(t.file->path, errno);
 }
 
 void WriteInPlace(TTarget& t) {
@@ -386,11 +603,19 @@ void WriteInPlace(TTarget& t) {
         throw text::EFCreateError(t.file->path, errno);
     }
   }
+  // The room for the longer text is taken first, as blank lines after the old ones: every later
+  // write, and every write that puts the old text back, is then over bytes the file already has,
+  // and a full disk is met while the old text is whole.
+  if (t.file->bytes.size() > t.old_bytes.size()) {
+    t.padded = true;
+    if (!WriteAllAt(fd, std::string(t.file->bytes.size() - t.old_bytes.size(), '\n'), t.old_bytes.size()) ||
+        files.Fsync(fd) != 0)
+      throw WriteFailure(t.file->path, errno);
+  }
   for (t.stage = 1; t.stage <= kLastStage; ++t.stage)
-    if (!WriteState(t, t.stage)) throw text::EWriteError();
+    if (!WriteState(fd, State(t.stage, t.old_bytes, t.file->bytes, t.from, t.to), t.from, t.to))
+      throw WriteFailure(t.file->path, errno);
   t.stage = kLastStage;
-  if (files.Ftruncate(fd, static_cast<off_t>(t.file->bytes.size())) != 0 || files.Fsync(fd) != 0)
-    throw text::EWriteError();
 }
 
 // Walks an in-place file back through the states to its old bytes. False when some step fails.
@@ -398,12 +623,12 @@ bool RestoreInPlace(TTarget& t) {
   platform::TFileCalls& files = platform::Files();
   const int fd = t.writer.get();
   bool whole = true;
-  if (t.stage > 0) {
-    for (int stage = t.stage; whole && stage >= 0; --stage) whole = WriteState(t, stage);
+  for (int stage = t.stage; whole && stage > 0; --stage)
+    whole = WriteState(fd, State(stage - 1, t.old_bytes, t.file->bytes, t.from, t.to), t.from, t.to);
+  if (t.padded || t.stage > 0)
     whole = whole && files.Ftruncate(fd, static_cast<off_t>(t.old_bytes.size())) == 0 && files.Fsync(fd) == 0;
-  }
   if (t.tightened) {
-    files.Fchmod(fd, t.old.st_mode & 07777);
+    whole = files.Fchmod(fd, t.old.st_mode & 07777) == 0 && whole;
     if (t.had_acl) files.Fsetxattr(fd, kAccessAcl, t.old_acl.data(), t.old_acl.size(), 0);
   }
   return whole;
@@ -435,29 +660,141 @@ void Commit(const std::vector<TTarget*>& order, const TLastCheck& last_check) {
 }
 
 // After a failure: every file back as it was, in the reverse order of the commit, and every trace
-// of the save gone but those that still hold the only whole copy of an old file.
-void Undo(std::vector<TTarget>& targets, const std::vector<TTarget*>& order) {
+// of the save gone. False, with errno set, when some step fails: the journal then stays, for the
+// next run to finish the undoing.
+bool Undo(std::vector<TTarget>& targets, const std::vector<TTarget*>& order) {
   platform::TFileCalls& files = platform::Files();
+  bool whole = true;
+  int error = 0;
+  const auto step = [&](bool done) {
+    if (!done && whole) error = errno;
+    whole = whole && done;
+  };
   for (auto it = order.rbegin(); it != order.rend(); ++it) {
     TTarget& t = **it;
-    if (t.in_place && !RestoreInPlace(t)) t.state_copy.clear();
+    if (t.in_place) step(RestoreInPlace(t));
     if (!t.renamed) continue;
-    if (t.backup.empty())  // a file that was not there before
-      files.Unlink(t.target.c_str());
-    else
-      files.Rename(t.backup.c_str(), t.target.c_str());
+    if (t.backup.empty()) {  // a file that was not there before
+      step(files.Unlink(t.target.c_str()) == 0);
+    } else if (files.Rename(t.backup.c_str(), t.target.c_str()) == 0) {
+      t.backup.clear();
+    } else {
+      step(false);
+    }
   }
   for (const std::string& folder : RenamedFolders(order)) {
     try {
       FlushFolder(folder);
-    } catch (const text::Exception&) {  // the failure to report is the first one
+    } catch (const text::Exception&) {
+      step(false);
     }
   }
   for (TTarget& t : targets) {
-    if (!t.temporary.empty()) files.Unlink(t.temporary.c_str());
-    if (!t.renamed && !t.backup.empty()) files.Unlink(t.backup.c_str());
-    if (!t.state_copy.empty()) files.Unlink(t.state_copy.c_str());
+    if (!t.temporary.empty()) step(files.Unlink(t.temporary.c_str()) == 0 || errno == ENOENT);
+    // A renamed file's backup is its only old copy until it is back in place.
+    if (!t.renamed && !t.backup.empty()) step(files.Unlink(t.backup.c_str()) == 0 || errno == ENOENT);
   }
+  errno = error;
+  return whole;
+}
+
+// --- Recovery --------------------------------------------------------------------------------
+
+// Whether every byte of `now` is that byte of `a` or of `b`.
+bool IsMix(std::string_view now, std::string_view a, std::string_view b) {
+  if (now.size() != a.size() || now.size() != b.size()) return false;
+  for (std::size_t i = 0; i < now.size(); ++i)
+    if (now[i] != a[i] && now[i] != b[i]) return false;
+  return true;
+}
+
+// Puts an in-place file back to its old bytes from whatever state a crash left it in, by the same
+// steps as a failed save: each write is over bytes the file has, and any mix it leaves is one of
+// two neighbouring states, which the next run takes back again.
+void UndoInPlace(const TJournalFile& f) {
+  platform::TFileCalls& files = platform::Files();
+  TFileDescriptor fd(files.Open(f.target.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0));
+  if (fd.get() < 0 && errno == ENOENT) return;  // removed since: nothing of ours is left in it
+  struct stat st{};
+  std::string now;
+  if (fd.get() < 0 || files.Fstat(fd.get(), &st) != 0 || !ReadUpTo(fd.get(), static_cast<std::size_t>(st.st_size), now))
+    throw Failure(messages::SRecoveryFailed, f.target, errno);
+  const auto [from, to] = ChangedLines(f.old_bytes, f.new_bytes);
+  int stage = -1;  // the old bytes, maybe with some of the padding after them
+  if (now.size() < f.old_bytes.size() || now.compare(0, f.old_bytes.size(), f.old_bytes) != 0 ||
+      now.find_first_not_of('\n', f.old_bytes.size()) != std::string::npos) {
+    stage = kLastStage;
+    for (int k = 0; k < kLastStage && stage == kLastStage; ++k)
+      if (IsMix(now, State(k, f.old_bytes, f.new_bytes, from, to), State(k + 1, f.old_bytes, f.new_bytes, from, to)))
+        stage = k;
+    if (stage == kLastStage) return;  // written by somebody else since: theirs to keep
+  }
+  for (int k = stage; k >= 0; --k)
+    if (!WriteState(fd.get(), State(k, f.old_bytes, f.new_bytes, from, to), from, to))
+      throw Failure(messages::SRecoveryFailed, f.target, errno);
+  if ((now.size() != f.old_bytes.size() && files.Ftruncate(fd.get(), static_cast<off_t>(f.old_bytes.size())) != 0) ||
+      files.Fsync(fd.get()) != 0 || ((st.st_mode & 07777) != f.mode && files.Fchmod(fd.get(), f.mode) != 0))
+    throw Failure(messages::SRecoveryFailed, f.target, errno);
+}
+
+bool Present(const std::string& path) {
+  struct stat st{};
+  if (platform::Files().Lstat(path.c_str(), &st) == 0) return true;
+  if (errno != ENOENT) throw Failure(messages::SRecoveryFailed, path, errno);
+  return false;
+}
+
+void RemoveIfPresent(const std::string& path) {
+  if (platform::Files().Unlink(path.c_str()) != 0 && errno != ENOENT) throw Failure(messages::SRecoveryFailed, path, errno);
+}
+
+// Undoes one file of a save that was cut off. Every step may be repeated by a later run.
+void UndoFile(const TJournalFile& f) {
+  platform::TFileCalls& files = platform::Files();
+  if (f.in_place) {
+    UndoInPlace(f);
+  } else if (f.existed) {
+    // The old file under its hidden name goes back; if the new one never took its place, both
+    // names are the same file, and renaming leaves the hidden one.
+    if (!f.backup.empty() && Present(f.backup) && files.Rename(f.backup.c_str(), f.target.c_str()) != 0)
+      throw Failure(messages::SRecoveryFailed, f.target, errno);
+  } else if (!Present(f.temp) && Present(f.target)) {
+    RemoveIfPresent(f.target);  // there only because the new file was renamed there
+  }
+  if (!f.backup.empty()) RemoveIfPresent(f.backup);
+  RemoveIfPresent(f.temp);
+}
+
+// Undoes the save that `journal` records, unless it had changed nothing, and removes the journal.
+// The paths of its files go to `undone`.
+void UndoJournal(const std::string& journal, std::vector<std::string>& undone, std::string& tidied) {
+  platform::TFileCalls& files = platform::Files();
+  std::string bytes;
+  {
+    TFileDescriptor fd(files.Open(journal.c_str(), kReadFlags, 0));
+    struct stat st{};
+    if (fd.get() < 0 || files.Fstat(fd.get(), &st) != 0 || !ReadUpTo(fd.get(), static_cast<std::size_t>(st.st_size), bytes))
+      throw Failure(messages::SRecoveryFailed, journal, errno);
+  }
+  std::vector<TJournalFile> set;
+  if (ParseJournal(bytes, set)) {
+    if (std::ranges::any_of(set, [](const TJournalFile& f) { return f.target.empty() || f.temp.empty(); }))
+      throw text::Exception(text::FormatMessage(messages::SJournalUnreadable, {text::PathForMessage(journal)}), {journal, 0, 0});
+    // In the reverse of the save's order, so that passwd.txt goes back before the .htpasswd.
+    for (auto it = set.rbegin(); it != set.rend(); ++it) UndoFile(*it);
+    for (const TJournalFile& f : set) {
+      const std::string folder = platform::FolderOf(f.target);
+      try {
+        if (!f.in_place) FlushFolder(folder);
+      } catch (const text::Exception& failure) {
+        throw Failure(messages::SRecoveryFailed, folder, failure.Facts().error);
+      }
+      if (std::find(undone.begin(), undone.end(), f.target) == undone.end()) undone.push_back(f.target);
+    }
+  } else if (tidied.empty()) {
+    tidied = platform::FolderOf(journal);  // the save was cut off before it made anything
+  }
+  RemoveIfPresent(journal);
 }
 
 }  // namespace
@@ -481,12 +818,65 @@ std::string SaveTarget(const std::string& path) {
   return Resolve(path, st, exists);
 }
 
+std::string RecoverCutSaves(const std::string& folder_given) {
+  platform::TFileCalls& files = platform::Files();
+  const std::string folder = platform::AbsolutePath(folder_given);
+  std::vector<std::string> undone;
+  std::string tidied;  // where leftovers of a save that changed nothing were removed
+  TFileDescriptor locks[2];  // held until the folder's leftovers are gone too
+  const std::string places[2] = {StateFolder(), folder + "/.ht.vastelo"};
+  for (int i = 0; i < 2; ++i) {
+    const std::string& place = places[i];
+    if (i == 1 && place == places[0]) break;
+    TFileDescriptor& lock = locks[i];
+    lock.Reset(files.Open(place.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+    // A folder we cannot open holds no journal of ours: we could not have written one there.
+    if (lock.get() < 0 && (errno == ENOENT || errno == ENOTDIR || errno == EACCES)) continue;
+    std::vector<std::string> names;
+    if (lock.get() < 0 || files.Flock(lock.get(), LOCK_EX) != 0 || files.ListFolder(place.c_str(), names) != 0)
+      throw Failure(messages::SRecoveryFailed, place, errno);
+    std::ranges::sort(names);
+    for (const std::string& name : names)
+      if (name.starts_with("journal-")) UndoJournal(place + "/" + name, undone, tidied);
+  }
+  // Files a save made and a crash left with no journal naming them: the save changed nothing, or
+  // had finished. A folder we may not list can hold none of ours that we could have removed. One
+  // that belongs to another user may be part of their save, running now under a journal we cannot
+  // see; a leftover link of theirs does not send our saves in place (ForeignLinks).
+  std::vector<std::string> names;
+  if (files.ListFolder(folder.c_str(), names) != 0 && errno != EACCES && errno != ENOENT)
+    throw Failure(messages::SRecoveryFailed, folder, errno);
+  for (const std::string& name : names) {
+    struct stat st{};
+    const std::string path = folder + "/" + name;
+    if (!IsOurLeftover(name)) continue;
+    if (files.Lstat(path.c_str(), &st) != 0) {
+      if (errno == ENOENT) continue;
+      throw Failure(messages::SRecoveryFailed, path, errno);
+    }
+    if (st.st_uid != geteuid()) continue;
+    RemoveIfPresent(path);
+    tidied = folder;
+  }
+  if (!undone.empty()) {
+    std::string paths;
+    for (const std::string& path : undone) paths += (paths.empty() ? "" : "\", \"") + text::PathForMessage(path);
+    return text::FormatMessage(messages::SSaveUndone, {paths});
+  }
+  return tidied.empty() ? "" : text::FormatMessage(messages::SLeftoversRemoved, {text::PathForMessage(tidied)});
+}
+
 void SaveFileSet(const std::vector<TFileToSave>& files, const TLastCheck& last_check) {
+  if (files.empty()) return;
   std::vector<TTarget> targets(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) Check(files[i], targets[i]);
+  TJournal journal;
+  journal.Begin(targets);
+  const std::string journal_path = journal.Path();
+  int flush_error = 0;
   std::vector<TTarget*> order;
   try {
-    for (TTarget& t : targets) Prepare(t);
+    for (std::size_t i = 0; i < targets.size(); ++i) Prepare(targets[i], i, journal);
     // The user's record of passwords last among the renamed files, so that no crash between two
     // renames leaves it listing passwords the server does not know yet; files written in place
     // after all of them, so that their failure part way can still take every renamed file back.
@@ -495,16 +885,30 @@ void SaveFileSet(const std::vector<TFileToSave>& files, const TLastCheck& last_c
         for (TTarget& t : targets)
           if (t.in_place == in_place && t.file->kind == kind) order.push_back(&t);
     Commit(order, last_check);
+    // The set stands once the journal is gone; a journal left would have the next run undo it.
+    if (!journal.Remove(flush_error)) throw WriteFailure(journal_path, errno);
+  } catch (const text::Exception& failure) {
+    if (Undo(targets, order) && journal.Remove(flush_error)) throw;
+    const int error = errno ? errno : failure.Facts().error;
+    journal.Keep();
+    throw Failure(messages::SNotUndone, failure.Facts().path.empty() ? files.front().path : failure.Facts().path, error);
   } catch (const std::exception&) {
-    Undo(targets, order);
+    if (Undo(targets, order)) journal.Remove(flush_error);
     throw;
   }
+  // What is left is only tidying, each failure of which is told.
   platform::TFileCalls& calls = platform::Files();
+  int error = flush_error;
+  std::string left = flush_error ? platform::FolderOf(journal_path) : "";
   for (TTarget& t : targets) {
-    if (!t.backup.empty()) calls.Unlink(t.backup.c_str());
-    if (!t.temporary.empty()) calls.Unlink(t.temporary.c_str());
-    if (!t.state_copy.empty()) calls.Unlink(t.state_copy.c_str());
+    const bool shorter = t.in_place && t.file->bytes.size() < t.old_bytes.size();
+    if ((!t.backup.empty() && calls.Unlink(t.backup.c_str()) != 0 && errno != ENOENT) ||
+        (!t.temporary.empty() && calls.Unlink(t.temporary.c_str()) != 0 && errno != ENOENT) ||
+        (shorter && (calls.Ftruncate(t.writer.get(), static_cast<off_t>(t.file->bytes.size())) != 0 ||
+                     calls.Fsync(t.writer.get()) != 0)))
+      if (left.empty()) error = errno, left = shorter ? t.target : !t.backup.empty() ? t.backup : t.temporary;
   }
+  if (!left.empty()) throw Failure(messages::SCleanupFailed, left, error);
 }
 
 }  // namespace core

@@ -2,7 +2,8 @@
 // or, after any failure, every file as it was. Each file goes to a hidden temporary file beside it,
 // is flushed and renamed into place, with the old file kept under a hidden hard link until the whole
 // set stands; a file that cannot be replaced is rewritten where it lies in steps a web server never
-// misreads.
+// misreads. A journal records each save before it changes anything, so that a save cut off by a
+// crash is undone by the next run (RecoverCutSaves).
 #pragma once
 
 #include <functional>
@@ -26,8 +27,10 @@ struct TFileToSave {
 // is refused. A new Public file is 0644, a Secret file always 0600 without ACL; a replaced Public
 // file keeps its owner, group, mode, ACL and extended attributes, and is written in place where the
 // new file could not carry them. Throws text::EFCreateError naming the file and the system's
-// reason, text::Exception naming a refused link or a target that is no regular file, or
-// text::EWriteError (whose table message names no file) when writing or flushing fails.
+// reason, text::Exception naming a refused link or a target that is no regular file, the file that
+// could not be written (a full disk said as such) when writing or flushing fails, the file that
+// could not be put back (which the next run then puts back), or a leftover that could not be removed
+// after the set was saved.
 //
 // Root, where another user may make files in a target's folder, writes no file there that is not
 // root's alone (another owner, or a second hard link), and no user writes a Secret file that is
@@ -41,9 +44,17 @@ void SaveFileSet(const std::vector<TFileToSave>& files, const TLastCheck& last_c
 // when nothing is there yet. Throws as SaveFileSet does for a link it would refuse.
 std::string SaveTarget(const std::string& path);
 
-// Where an in-place write keeps the old bytes until the new ones are on disk: $XDG_STATE_HOME/vastelo
-// or ~/.local/state/vastelo (an unset, empty or relative XDG_STATE_HOME counts as absent). Created
-// 0700 by the first in-place write, not here. Tests may set XDG_STATE_HOME.
+// Where saves keep their journals: $XDG_STATE_HOME/vastelo or ~/.local/state/vastelo (an unset,
+// empty or relative XDG_STATE_HOME counts as absent); where that cannot be made, a hidden 0700
+// folder ".ht.vastelo" beside the first file of the set. Created 0700 by the first save, not here.
+// Tests may set XDG_STATE_HOME.
 std::string StateFolder();
+
+// Undoes every save that was cut off and whose journal is in the state folder or beside the files
+// of `folder`, and removes the files a save of ours left in `folder`; to be called before a file of
+// `folder` is read. Gives one line for the user (code page 932) saying what it did, "" when there
+// was nothing to do. Throws text::Exception naming the file it could not put back or remove; what
+// it leaves, the next call takes up again.
+std::string RecoverCutSaves(const std::string& folder);
 
 }  // namespace core

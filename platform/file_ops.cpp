@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -39,6 +41,26 @@ int TFileCalls::Fsetxattr(int fd, const char* name, const void* value, std::size
   return ::fsetxattr(fd, name, value, size, flags);
 }
 int TFileCalls::Fremovexattr(int fd, const char* name) { return ::fremovexattr(fd, name); }
+int TFileCalls::ListFolder(const char* path, std::vector<std::string>& names) {
+  names.clear();
+  DIR* folder = ::opendir(path);
+  if (!folder) return -1;
+  errno = 0;
+  while (const dirent* entry = ::readdir(folder)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+    errno = 0;
+  }
+  const int error = errno;
+  ::closedir(folder);
+  return error ? (errno = error, -1) : 0;
+}
+int TFileCalls::Flock(int fd, int operation) {
+  int rc;
+  while ((rc = ::flock(fd, operation)) != 0 && errno == EINTR) {
+  }
+  return rc;
+}
 
 TFileCalls& Files() { return *current; }
 

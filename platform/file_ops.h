@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -37,6 +38,9 @@ class TFileCalls {
   virtual ssize_t Fgetxattr(int fd, const char* name, void* value, std::size_t size);
   virtual int Fsetxattr(int fd, const char* name, const void* value, std::size_t size, int flags);
   virtual int Fremovexattr(int fd, const char* name);
+  // The names in a folder, "." and ".." left out: 0, or -1 with errno set.
+  virtual int ListFolder(const char* path, std::vector<std::string>& names);
+  virtual int Flock(int fd, int operation);  // flock(2)
 };
 
 // The calls in force: the real ones unless a test has put others in their place.
