@@ -537,9 +537,9 @@ TDialogs::TCheckAnswer TForm1::CheckPassword(const QString& user, const QString&
   const std::optional<std::string> bytes = sent(password);
   if (!bytes) return {Mismatch(user), {}};
   // One check can take minutes (SHA-512 with many rounds): it runs off the window's thread, on
-  // copies of what it needs.
+  // copies of what it needs, in a process of its own that a 中止 ends.
   return {{}, [user, hash = *hash, bytes = *bytes] {
-            switch (hashes::Check(bytes, hash)) {
+            switch (core::CheckApart(bytes, hash)) {
               case hashes::Verdict::Match:
                 return QStringLiteral("「%1」のパスワードは一致します。").arg(user);
               case hashes::Verdict::Mismatch:

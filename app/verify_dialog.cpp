@@ -36,7 +36,7 @@ TVerifyDialog::TVerifyDialog(QWidget* parent, const QString& user, TDialogs::Pas
 
 void TVerifyDialog::CheckOrStop() {
   if (running_) {
-    // The hash goes on to its end on its own thread; its answer is no longer waited for.
+    // Dropping the check kills the process that computes its hash.
     Running(false);
     Result->setText(QStringLiteral("確認を中止しました。"));
     return;

@@ -1,6 +1,8 @@
-// Work on a thread of its own whose result the caller may stop waiting for at any moment: a hash
-// cannot be interrupted, and one can take minutes. The thread owns what it works on, so dropping
-// the TBackground frees nothing it still uses; whatever it finishes later is thrown away.
+// Work on a thread of its own whose result the caller may stop waiting for at any moment. A hash
+// cannot be interrupted, and one can take half an hour: work that hashes through CheckApart has
+// that done in a child process, which dropping the TBackground kills, so that its thread ends
+// within moments and nothing goes on computing. The thread owns what it works on, so dropping the
+// TBackground frees nothing it still uses; whatever it finishes later is thrown away.
 #pragma once
 
 #include <exception>
@@ -11,6 +13,8 @@
 #include <thread>
 #include <utility>
 
+#include "core/encrypt_password.h"
+
 namespace core {
 
 template <class T>
@@ -18,6 +22,7 @@ class TBackground {
  public:
   explicit TBackground(std::function<T()> work) : shared_(std::make_shared<Shared>()) {
     std::thread([shared = shared_, work = std::move(work)] {
+      TStopper::Current() = &shared->stopper;
       std::optional<T> value;
       std::exception_ptr failure;
       try {
@@ -29,8 +34,13 @@ class TBackground {
       shared->value = std::move(value);
       shared->failure = failure;
       shared->ready = true;
+      TStopper::Current() = nullptr;
     }).detach();
   }
+  // Stops the work's check under way, if any.
+  ~TBackground() { shared_->stopper.Stop(); }
+  TBackground(const TBackground&) = delete;
+  TBackground& operator=(const TBackground&) = delete;
 
   bool Ready() const {
     const std::lock_guard lock(shared_->mutex);
@@ -49,6 +59,7 @@ class TBackground {
     bool ready = false;
     std::optional<T> value;
     std::exception_ptr failure;
+    TStopper stopper;
   };
   std::shared_ptr<Shared> shared_;
 };

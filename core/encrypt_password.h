@@ -1,12 +1,14 @@
 // Turning table passwords into .htpasswd hashes: an empty password is first replaced by a random
 // one of 8 letters and digits, and every hash gets a fresh random salt. Every random draw happens
-// on the window's thread in row order; only the hashing itself runs on other threads.
+// on the window's thread in row order; only the hashing itself runs on other threads or in other
+// processes.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,9 +33,11 @@ THashJob DrawHashJob(std::string_view password, hashes::Format format, const has
                     bool utf8 = false);
 
 // The hashing of a batch of jobs on all processor cores, under way from the moment it is made, so
-// that the thread that made it stays free. A run that is cancelled or dropped stops handing out
-// work at once; a hash already being computed (one can take minutes) finishes on its own thread
-// and is thrown away, since nothing of it reaches the caller any more.
+// that the thread that made it stays free. A single hash cannot be interrupted and one can take
+// half an hour, so the slow formats are hashed in child processes (where the system has them),
+// which a cancel or a drop kills at once: nothing of a given-up run goes on using the processor.
+// The children die with the thread that made the run, should it end first. DES, a thousand
+// hashes a millisecond, stays on threads that stop between chunks of 1,024.
 class THashRun {
  public:
   explicit THashRun(std::vector<THashJob> jobs);
@@ -69,6 +73,27 @@ bool AwaitHashes(THashRun& run, const std::function<bool(std::size_t done)>& kee
 // here.
 std::optional<std::vector<std::string>> HashJobs(const std::vector<THashJob>& jobs,
                                                 const std::function<bool(std::size_t done)>& keep_going);
+
+// What ends the work of one background task (core/background.h): a check that task runs through
+// CheckApart is computed in a child process, which Stop kills.
+class TStopper {
+ public:
+  // Kills the check under way, and any that starts later, as soon as it starts.
+  void Stop();
+  // The stopper of the task the calling thread runs, or null: TBackground sets it.
+  static TStopper*& Current();
+
+ private:
+  friend hashes::Verdict CheckApart(std::string_view password, std::string_view hash);
+  std::mutex mutex_;
+  bool stopped_ = false;
+  int child_ = 0;  // the process of the check under way, until it is being reaped
+};
+
+// hashes::Check, computed in a child process where the system has them, so that the
+// TStopper::Current of the calling thread can end it; throws std::runtime_error when it was
+// stopped or its process ended without an answer.
+hashes::Verdict CheckApart(std::string_view password, std::string_view hash);
 
 // The 13-character DES hash, ":" and the password that was hashed (the given one or a generated
 // one). The hash holds no ":", so the result splits at its first ":". An empty salt is drawn.

@@ -5,9 +5,16 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cerrno>
-#include <set>
+#include <unistd.h>
 
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "core/background.h"
 #include "core/credential_build.h"
 #include "core/encoding.h"
 #include "core/encrypt_password.h"
@@ -259,6 +266,87 @@ TEST(EncryptPassword, HashesOneRowAsABuildDoes) {
   crypt_data data{};
   EXPECT_EQ(core::EncryptPassword("pw", "ab"), crypt_r("pw", "ab", &data) + ":pw"s);
   EXPECT_EQ(core::EncryptPassword("", "ab").size(), 13u + 1 + 8);
+}
+
+// The threads of this process and its children, the ended ones not yet reaped among them.
+std::pair<std::size_t, std::size_t> ThreadsAndChildren() {
+  namespace fs = std::filesystem;
+  const auto threads = static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/task"), {}));
+  std::size_t children = 0;
+  for (const fs::directory_entry& process : fs::directory_iterator("/proc")) {
+    std::ifstream in(process.path() / "stat");
+    std::string stat, state;
+    long parent = 0;
+    // "pid (command) state parent ...": the command may hold spaces and ")", so its last ")" ends it.
+    if (!std::getline(in, stat) || stat.rfind(')') == std::string::npos) continue;
+    std::istringstream(stat.substr(stat.rfind(')') + 1)) >> state >> parent;
+    children += parent == ::getpid();
+  }
+  return {threads, children};
+}
+
+// Whether the process is back to `idle` within a generous deadline.
+bool BackTo(std::pair<std::size_t, std::size_t> idle) {
+  for (int i = 0; i < 1000 && ThreadsAndChildren() != idle; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return ThreadsAndChildren() == idle;
+}
+
+// A run gives what the libraries give on their own, each hash in its place, and a check made
+// apart answers as one made here; nothing of either is left running afterwards.
+TEST(HashRun, GivesWhatTheLibrariesGive) {
+  const auto idle = ThreadsAndChildren();
+  std::vector<core::THashJob> jobs;
+  const hashes::Format formats[] = {hashes::Format::Des, hashes::Format::Apr1, hashes::Format::Sha512, hashes::Format::Bcrypt};
+  for (int i = 0; i < 12; ++i) jobs.push_back(core::DrawHashJob("pw" + std::to_string(i), formats[i % 4], {4, 1000}));
+  const std::vector<std::string> made = *core::HashJobs(jobs, [](std::size_t) { return true; });
+  crypt_data data{};
+  for (std::size_t i = 0; i < jobs.size(); ++i)
+    if (i % 4 == 1)
+      EXPECT_TRUE(made[i].starts_with(jobs[i].setting) && apr_password_validate(jobs[i].password.c_str(), made[i].c_str()) == APR_SUCCESS) << made[i];
+    else
+      EXPECT_EQ(made[i], crypt_r(jobs[i].password.c_str(), jobs[i].setting.c_str(), &data)) << i;
+  const std::string sha512 = made[2], des = made[0];
+  const struct {
+    std::string password, hash;
+    hashes::Verdict verdict;
+  } checks[] = {{"pw2", sha512, hashes::Verdict::Match},
+                {"pw0", sha512, hashes::Verdict::Mismatch},
+                {"pw0", des, hashes::Verdict::Match},
+                {"pw0", "$6$x", hashes::Verdict::Uncheckable}};
+  for (const auto& c : checks) EXPECT_EQ(core::CheckApart(c.password, c.hash), c.verdict) << c.hash;
+  EXPECT_TRUE(BackTo(idle));
+}
+
+// However long its hashes take, a run that is cancelled, dropped or failed leaves no thread or
+// process computing, round after round; nor does a dropped background check.
+TEST(HashRun, GivingUpLeavesNothingComputing) {
+  const auto idle = ThreadsAndChildren();
+  std::vector<core::THashJob> jobs;
+  for (int i = 0; i < 5; ++i) jobs.push_back(core::DrawHashJob("pw", hashes::Format::Sha512, {4, hashes::kMaxSha512Rounds}));
+  for (int round = 0; round < 4; ++round) {
+    auto run = std::make_unique<core::THashRun>(jobs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_NE(ThreadsAndChildren(), idle) << "under way";
+    if (round % 2) {
+      run->Cancel();
+      EXPECT_TRUE(BackTo(idle) && !run->Finished()) << round;
+    } else {
+      run.reset();
+      EXPECT_TRUE(BackTo(idle)) << round;
+    }
+  }
+  // A job the library refuses fails the run at once, and the others are not hashed to their end.
+  jobs.insert(jobs.begin(), core::THashJob{"pw", {}, "$9$"});
+  EXPECT_THROW(core::HashJobs(jobs, [](std::size_t) { return true; }), std::invalid_argument);
+  EXPECT_TRUE(BackTo(idle));
+  {
+    core::TBackground<hashes::Verdict> check([hash = "$6$rounds=999999999$salt$" + std::string(86, 'a')] {
+      return core::CheckApart("pw", hash);
+    });
+    for (int i = 0; i < 1000 && ThreadsAndChildren().second == idle.second; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(ThreadsAndChildren().second, idle.second + 1) << "the check under way";
+  }
+  EXPECT_TRUE(BackTo(idle));
 }
 
 TEST_F(Job, AnOpenedFileGoesBackLineForLineUnlessChanged) {
