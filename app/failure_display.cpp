@@ -9,14 +9,28 @@
 #include "app/dialogs.h"
 #include "platform/cp932.h"
 #include "text/exceptions.h"
+#include "text/messages.h"
 
 std::string MessageForDisplay(std::string_view message) {
   std::string shown(message);
   if (!message.empty()) {
     // The last character compared as unsigned bytes: a double-byte one starts with a lead byte,
-    // which is above ".", so its second byte never decides.
-    if (static_cast<unsigned char>(message[platform::LastCharStart(message)]) > '.') shown += '.';
+    // which is above ".", so its second byte never decides. A sentence that ends in its own
+    // full-width stop (。．！？ in code page 932) gets no second one.
+    const std::string_view last = message.substr(platform::LastCharStart(message));
+    const bool stopped = last == "\x81\x42" || last == "\x81\x44" || last == "\x81\x48" || last == "\x81\x49";
+    if (!stopped && static_cast<unsigned char>(last.front()) > '.') shown += '.';
   }
+  return shown;
+}
+
+std::string FailureText(const text::Exception& failure) {
+  std::string shown = MessageForDisplay(failure.Message());
+  // A failure found at a line of a file says which, unless its own words do.
+  const text::TFacts& facts = failure.Facts();
+  const std::string line = std::to_string(facts.line);
+  if (facts.line > 0 && !facts.path.empty() && shown.find(text::FormatMessage(messages::SLineNumber, {line})) == std::string::npos)
+    shown = text::FormatMessage(messages::SLineOfFile, {text::PathForMessage(facts.path), line}) + shown;
   return shown;
 }
 
@@ -24,8 +38,7 @@ void ShowFailure(const std::exception& failure) {
   if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
   const auto* ours = dynamic_cast<const text::Exception*>(&failure);
   // Our failures carry code page 932 text; anything else comes from the C++ library, in UTF-8.
-  const std::string utf8 = ours ? platform::Cp932ToUtf8(MessageForDisplay(ours->Message()))
-                                : std::string(failure.what());
+  const std::string utf8 = ours ? platform::Cp932ToUtf8(FailureText(*ours)) : std::string(failure.what());
   QWidget* owner = QApplication::activeWindow();
   CurrentDialogs().ShowError(owner, QStringLiteral("Vastelo"), QString::fromStdString(utf8));
 }

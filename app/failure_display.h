@@ -2,6 +2,8 @@
 // it, and are shown here in a modal message box captioned with the application's title.
 #pragma once
 
+#include "text/exceptions.h"
+
 #include <QApplication>
 #include <exception>
 #include <string>
@@ -14,6 +16,9 @@ class QWidget;
 // ending in a letter, a digit or a double-byte character gets one, and one ending in ")" or "."
 // does not.
 std::string MessageForDisplay(std::string_view message_cp932);
+// What the message box says of a failure: its message so ended, after the file and line it was
+// found at when it has one and does not name that line itself.
+std::string FailureText(const text::Exception& failure);
 
 // Shows the failure: cancels any mouse capture, then the modal box.
 void ShowFailure(const std::exception& failure);

@@ -552,10 +552,26 @@ TDialogs::TCheckAnswer TForm1::CheckPassword(const QString& user, const QString&
 }
 
 void TForm1::ReadCredentials(bool replace) {
-  {
+  const auto load = [&] {
     TBusyScope busy(this, ReadingCaption());
     job_->LoadCredentials(NativePath(OpenDialog.FileName), [&](long long done, long long total) { busy.Progress(done, total); },
                           replace);
+  };
+  try {
+    load();
+  } catch (const text::Exception&) {
+    // A file refused in one encoding that reads cleanly in the other is offered to be read again
+    // in it, as an opened .htpasswd is.
+    const core::FileEncoding looks = core::LooksLike(text::ReadFileBytes(NativePath(OpenDialog.FileName)));
+    if (looks != (options_.utf8 ? core::FileEncoding::ShiftJis : core::FileEncoding::Utf8)) throw;
+    const QString other = options_.utf8 ? QStringLiteral("Shift-JIS") : QStringLiteral("UTF-8");
+    if (!CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"),
+                                  QStringLiteral("「%1」は %2 で書かれているようで、今の文字コードでは読めません。\n"
+                                                 "文字コードを %2 に切り替えて読み込み直しますか？")
+                                      .arg(OpenDialog.FileName, other)))
+      throw;
+    ChangeOptions([](core::TSettings& o) { o.utf8 = !o.utf8; });
+    load();
   }
   if (replace) {
     LeaveNothingToBuild();
@@ -674,8 +690,16 @@ void TForm1::dropEvent(QDropEvent* event) {
 }
 
 void TForm1::CreateEncClick() {
-  const std::string user_file = EditText(*AuthUserFile, options_.utf8);
-  const std::string area = EditText(*AuthName, options_.utf8);
+  // A character the files cannot carry is named with the box it was typed into.
+  const auto edit_text = [this](const TLabeledEdit& edit) {
+    try {
+      return EditText(edit, options_.utf8);
+    } catch (const text::Exception& failure) {
+      throw text::Exception(Cp932Text(QStringLiteral("「%1」: ").arg(edit.accessibleName())) + failure.Message());
+    }
+  };
+  const std::string user_file = edit_text(*AuthUserFile);
+  const std::string area = edit_text(*AuthName);
   // A cancelled build puts back what the boxes held: it changes nothing at all.
   const std::string old_htaccess = Htaccess->Text(), old_htpasswd = Htpasswd->Text();
   Htaccess->Assign(core::HtaccessText(user_file, area));

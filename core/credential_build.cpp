@@ -1,6 +1,7 @@
 #include "core/credential_build.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "core/csv_reader.h"
@@ -25,8 +26,9 @@ class TNameIndex {
     while (size < 2 * names) size *= 2;
     slots_.assign(size, {0, kEmpty});
   }
-  // False when a name with the same `key` (the name, or its folded form when `folded`) is there already.
-  bool Insert(const std::string& key, const std::vector<TCredential>& rows, std::uint32_t row, bool folded) {
+  // The row of a name with the same `key` (the name, or its folded form when `folded`) that is there
+  // already, or nothing when `row` went in.
+  std::optional<std::uint32_t> Insert(const std::string& key, const std::vector<TCredential>& rows, std::uint32_t row, bool folded) {
     if (2 * (count_ + 1) > slots_.size()) Grow(rows, folded);
     const std::size_t hash = std::hash<std::string>{}(key);
     for (std::size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
@@ -34,9 +36,9 @@ class TNameIndex {
       if (slot.row == kEmpty) {
         slot = {hash, row};
         ++count_;
-        return true;
+        return std::nullopt;
       }
-      if (slot.hash == hash && (folded ? platform::FoldKey(rows[slot.row].key) : rows[slot.row].key) == key) return false;
+      if (slot.hash == hash && (folded ? platform::FoldKey(rows[slot.row].key) : rows[slot.row].key) == key) return slot.row;
     }
   }
 
@@ -90,7 +92,7 @@ std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TS
     ForEachRecord(path, settings.utf8, [&](std::string name, std::string password, long long line) {
       if (const std::string_view problem = NameProblem(name); !problem.empty())
         throw text::Exception(std::string(problem), {{}, line, 0});
-      if (!names.Insert(name, rows, static_cast<std::uint32_t>(rows.size()), false))
+      if (names.Insert(name, rows, static_cast<std::uint32_t>(rows.size()), false))
         throw text::Exception(std::string(messages::SSameNameTwice), {{}, line, 0});
       rows.push_back({std::move(name), std::move(password)});
     });
@@ -107,8 +109,12 @@ std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TS
         // A first row of an empty name and password is the table's current row, left empty: the
         // next record fills it instead of coming below it.
         if (rows.size() == 1 && rows[0].key.empty() && rows[0].value.empty()) rows.clear();
-        if (!record.key.empty() && !names.Insert(platform::FoldKey(record.key), rows, static_cast<std::uint32_t>(rows.size()), true))
-          throw text::Exception(text::FormatMessage(messages::SDuplicateString, {record.key}));
+        if (const auto earlier = record.key.empty() ? std::nullopt
+                                 : names.Insert(platform::FoldKey(record.key), rows, static_cast<std::uint32_t>(rows.size()), true)) {
+          const std::string& other = rows[*earlier].key;
+          throw text::Exception(text::FormatMessage(other == record.key ? messages::SSameUserAgain : messages::SUserDiffersInCaseOnly,
+                                                    {record.key, other}));
+        }
         rows.push_back(std::move(record));
       });
     });

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "core/credential_build.h"
@@ -403,7 +404,7 @@ void TJob::LoadCredentials(const std::string& path, const std::function<void(lon
   std::vector<TCredential> records;
   long long at = 0;
   text::ReadingFile(path, at, [&] {
-    std::unordered_set<std::string> keys;
+    std::unordered_map<std::string, std::string> keys;  // the form compared, and the name as it came
     const table::TUserRecords& strings = table_.Strings();
     // A table filled anew compares keys ignoring letter case, as every table of new users does.
     const bool fold = replace || !strings.ExactKeys();
@@ -411,9 +412,22 @@ void TJob::LoadCredentials(const std::string& path, const std::function<void(lon
       at = line;
       if (progress) progress(line, lines);
       if (record.key.find('=') != std::string::npos) throw text::Exception(std::string(messages::SNoEqualsInKey), {{}, line, 0});
-      if (!record.key.empty() && ((!replace && strings.HasMatchingKey(record.key)) ||
-                                  !keys.insert(fold ? platform::FoldKey(record.key) : record.key).second))
-        throw text::Exception(text::FormatMessage(messages::SDuplicateString, {record.key}), {{}, line, 0});
+      if (record.key.empty()) {
+        records.push_back(std::move(record));
+        return;
+      }
+      // The name it clashes with, as the table or the file has it, is named beside the new one.
+      const std::string form = fold ? platform::FoldKey(record.key) : record.key;
+      const auto earlier = keys.find(form);
+      std::optional<std::string> other = earlier != keys.end() ? std::optional<std::string>(earlier->second) : std::nullopt;
+      if (!other && !replace && strings.HasMatchingKey(record.key))
+        for (const std::string& row : strings.Lines())
+          if (const std::string_view key = table::TUserRecords::KeyOf(row); !key.empty() && strings.IndexForm(key) == strings.IndexForm(record.key))
+            other = std::string(key);
+      if (other)
+        throw text::Exception(text::FormatMessage(*other == record.key ? messages::SSameUserAgain : messages::SUserDiffersInCaseOnly,
+                                                  {record.key, *other}), {{}, line, 0});
+      keys.emplace(form, record.key);
       records.push_back(std::move(record));
     });
   });

@@ -29,7 +29,39 @@ std::string AbsolutePath(std::string_view path) {
   return abs.lexically_normal().string();
 }
 
+namespace {
+
+// The reasons a user of this tool meets, with what to do about them, in the window's language
+// whatever the desktop's: the C library's own texts follow the locale, which may be English.
+const char* JapaneseReason(int errnum) {
+  switch (errnum) {
+    case EACCES: return "権限がありません。ファイルとフォルダの持ち主と権限を確かめてください";
+    case EPERM: return "この操作は許可されていません。ファイルの持ち主か管理者として行ってください";
+    case ENOENT: return "そのファイルかフォルダがありません。名前と場所を確かめてください";
+    case ENOSPC: return "ディスクがいっぱいです。空きを作ってからやり直してください";
+    case EDQUOT: return "ディスクの使用量の上限を超えています。空きを作ってからやり直してください";
+    case EROFS: return "読み取り専用のファイルシステムです。書き込める場所を選んでください";
+    case EISDIR: return "それはフォルダです。ファイルを選んでください";
+    case ENOTDIR: return "パスの途中にフォルダでないものがあります。場所を確かめてください";
+    case EIO: return "入出力エラーです。ディスクや接続を確かめてください";
+    case ENAMETOOLONG: return "名前が長すぎます";
+    case ELOOP: return "シンボリックリンクが多すぎるか、循環しています";
+    case EEXIST: return "同じ名前のものがすでにあります";
+    case EBUSY: case ETXTBSY: return "ほかのプログラムが使用中です。しばらくしてからやり直してください";
+    case EMFILE: case ENFILE: return "開いているファイルが多すぎます。ほかのプログラムを閉じてからやり直してください";
+    case EXDEV: return "別のファイルシステムにまたがる操作はできません";
+    case ENOMEM: return "メモリが足りません。ほかのプログラムを閉じてからやり直してください";
+    case EFBIG: return "ファイルが大きすぎます";
+    case EPIPE: return "出力先が閉じられています";
+    case ENXIO: case ENODEV: return "デバイスがありません";
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
 std::string SystemErrorText(int errnum) {
+  if (const char* japanese = JapaneseReason(errnum)) return Utf8ToCp932Lossy(japanese);
   char buffer[512];
   // The GNU strerror_r returns a pointer that may or may not be the buffer.
   const char* text = strerror_r(errnum, buffer, sizeof buffer);

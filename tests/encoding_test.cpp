@@ -36,6 +36,20 @@ TEST_F(WindowTest, AFileThatLooksWrittenInTheOtherEncodingIsOfferedToBeReadInIt)
   WriteBytes(dir.File("existing"), "ascii" + line_end);
   OpenHtpasswd(dir.File("existing"));
   EXPECT_TRUE(dialogs.questions.empty());
+  // A CSV that the mode refuses and the other reads is offered likewise: declined, it stays refused
+  // and the table as it was; accepted, it is read in the other mode.
+  Choose(hashes::Format::Des, true);
+  const std::vector<std::string> before = Lines();
+  for (const bool yes : {false, true}) {
+    dialogs.questions.clear();
+    dialogs.confirms = {yes};
+    Load(Sjis("ユーザ,pw\r\n"));
+    EXPECT_EQ(dialogs.questions, std::vector<QString>{"「" + QString::fromStdString(dir.File("users.csv")) +
+                                                      "」は Shift-JIS で書かれているようで、今の文字コードでは読めません。\n"
+                                                      "文字コードを Shift-JIS に切り替えて読み込み直しますか？"});
+    EXPECT_EQ(std::make_pair(Errors().size(), form->CurrentOptions().utf8), std::make_pair(std::size_t{yes ? 0U : 1U}, !yes));
+    EXPECT_EQ(Lines(), yes ? std::vector<std::string>{Sjis("ユーザ=pw")} : before);
+  }
   // A realm beyond ASCII is marked in UTF-8 mode, where a browser may show it garbled; the mark
   // follows the text and the mode. ASCII ends with DEL; U+0080 is the first character beyond it.
   for (const auto& [utf8, name, marked] : {std::tuple{true, "会員", true}, {false, "会員", false},

@@ -162,7 +162,7 @@ TEST_F(Job, ACredentialFileGivesItsRowsOrIsRefusedWhole) {
   const auto lacking = [](const char* line, const char* code) {
     return Sjis(std::string(line) + " 行目の文字 U+" + code + " はShift-JISで表せないため、読み込めません");
   };
-  const auto cannot = [](const std::string& path, const std::string& why) { return Sjis("ファイル \"" + path + "\". " + why + " は開けません"); };
+  const auto cannot = [](const std::string& path, const std::string& why) { return Sjis("ファイル「" + path + "」を開けません。" + why); };
   mkfifo(dir.File("fifo.csv").c_str(), 0600);
   WriteBytes(dir.File("\xC3\xBC.csv"), "b,2\r\n");  // u-umlaut, which code page 932 lacks, in the name
   const std::string emoji = dir.File("\xF0\x9F\x98\x80\xC3\xBC.csv");
@@ -181,7 +181,8 @@ TEST_F(Job, ACredentialFileGivesItsRowsOrIsRefusedWhole) {
       {"fields in UTF-8", true, fields, {"alice=wonderland", "eve, jr=pass,word"}, not_utf8("3", "1")},
       {"a refused first line", false, "a=b,1\r\n", {}, kEqualsMessage},
       {"an empty file", true, "", {}, ""},
-      {"a name again in other case", false, "alice,1\r\nbob,2\r\nAlice,3\r\n", {"alice=1", "bob=2"}, DuplicateMessage("Alice")},
+      {"a name again in other case", false, "alice,1\r\nbob,2\r\nAlice,3\r\n", {"alice=1", "bob=2"},
+       Sjis("ユーザ「Alice」は「alice」と大文字・小文字しか違わないため、同じユーザとみなされます。どちらかの名前を変えてください")},
       {"a name with an equals sign", true, "alice,1\r\na=b,2\r\n", {"alice=1"}, kEqualsMessage},
       {"a line of blanks", false, "alice,1\r\n \t\r\nbob,2\r\n", {"alice=1"}, Sjis("リストのインデックスが範囲を超えています (1)")},
       // A password without a name would be written as ":hash".
@@ -197,12 +198,12 @@ TEST_F(Job, ACredentialFileGivesItsRowsOrIsRefusedWhole) {
       // A wave dash would be stored as the full-width tilde, and come back as another character.
       {"a wave dash", true, "a,1\r\n10〜20,x\r\n", {"a=1"}, lacking("2", "301C")},
       {"a euro sign", true, "a,1\r\n€,x\r\n", {"a=1"}, lacking("2", "20AC")},
-      {"gone", false, "", {}, cannot(dir.File("gone.csv"), "No such file or directory"), dir.File("gone.csv")},
-      {"a folder", false, "", {}, cannot(dir.path(), "Is a directory"), dir.path()},
+      {"gone", false, "", {}, cannot(dir.File("gone.csv"), "そのファイルかフォルダがありません。名前と場所を確かめてください"), dir.File("gone.csv")},
+      {"a folder", false, "", {}, cannot(dir.path(), "それはフォルダです。ファイルを選んでください"), dir.path()},
       {"a FIFO does not wait for a writer", false, "", {}, cannot(dir.File("fifo.csv"), "通常のファイルではありません"), dir.File("fifo.csv")},
-      {"a name the code page cannot hold has a stand-in", false, "", {}, cannot(dir.path() + "/??.csv", "No such file or directory"), emoji},
+      {"a name the code page cannot hold has a stand-in", false, "", {}, cannot(dir.path() + "/??.csv", "そのファイルかフォルダがありません。名前と場所を確かめてください"), emoji},
       {"and loads like any other", false, "", {"b=2"}, "", dir.File("\xC3\xBC.csv")},
-      {"a read error", false, "a,1\r\n", {}, cannot(dir.File("users.csv"), "Input/output error"), "", kReadFails},
+      {"a read error", false, "a,1\r\n", {}, cannot(dir.File("users.csv"), "入出力エラーです。ディスクや接続を確かめてください"), "", kReadFails},
       {"a file that shrinks while it is read gives what was read", false, "a,1\r\nb,2\r\n", {"a=1"}, "", "", kShrinks},
   };
   for (const auto& c : cases) {

@@ -54,13 +54,16 @@ TEST_F(WindowTest, LoadBuildAndSaveTheWholeJob) {
   // A refused file is named with its line and leaves the table as it was; a build is offered of
   // whatever was read, also of nothing but the placeholder row of an empty file.
   Load("a=b,1\r\n");
-  EXPECT_EQ(Errors(), std::vector<std::string>{kEqualsMessage + "."});
+  const std::string at = Sjis("「" + dir.File("users.csv") + "」の ");
+  EXPECT_EQ(Errors(), std::vector<std::string>{at + Sjis("1 行目：") + kEqualsMessage}) << "one full stop";
   EXPECT_EQ(Lines(), rows);
   Load("");
   EXPECT_TRUE(Errors().empty() && Lines().empty() && form->CreateEnc->isEnabled());
   Load("alice,1\r\nAlice,3\r\n");
   EXPECT_EQ(std::make_tuple(Errors(), Lines(), form->CreateEnc->isEnabled()),
-            std::make_tuple(std::vector<std::string>{DuplicateMessage("Alice") + "."}, std::vector<std::string>{}, true));
+            std::make_tuple(std::vector<std::string>{at + Sjis("2 行目：ユーザ「Alice」は「alice」と大文字・小文字しか違わないため、"
+                                                                "同じユーザとみなされます。どちらかの名前を変えてください.")},
+                            std::vector<std::string>{}, true));
 }
 
 TEST_F(WindowTest, BuildTakesTheEditBoxesAsTheyStandAndAnEmptyTableItsPlaceholderRow) {

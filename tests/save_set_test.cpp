@@ -371,7 +371,7 @@ TEST(SaveSet, AnOrdinaryUserKeepsAGroupTheyAreNotInAndGetsTheKernelsVerdict) {
     const TStateHome state(home.path());
     const std::optional<std::string> outcome = AsOrdinaryUser(home, [&] { return Save(set); });
     if (!outcome) GTEST_SKIP() << "this machine does not let a test run as an ordinary user";
-    EXPECT_EQ(*outcome, refused ? Sjis("ファイル \"" + set[0].path + "\". Permission denied を作成できません") : "");
+    EXPECT_EQ(*outcome, refused ? Sjis("ファイル「" + set[0].path + "」に書き込めません。権限がありません。ファイルとフォルダの持ち主と権限を確かめてください") : "");
     stat(set[0].path.c_str(), &after);
     EXPECT_EQ(std::tuple(after.st_ino, after.st_gid, FileMode(set[0].path)), std::tuple(before.st_ino, 1u, mode));
     EXPECT_EQ(ReadBytes(set[0].path), refused ? "old\r\n" : set[0].bytes);

@@ -190,8 +190,12 @@ TEST_F(WindowTest, MenuItemsAreTheButtonsFromTheKeyboard) {
 // whether to remove a user.
 TEST(FailureDisplay, AFullStopFollowsAMessageThatEndsInALetterOrADoubleByteCharacter) {
   const std::pair<std::string, std::string> shown[] = {
-      {"", ""}, {"a", "a."}, {"a.", "a."}, {"a-", "a-"}, {"a/", "a/."}, {Sjis("。"), Sjis("。") + "."}};
+      {"", ""}, {"a", "a."}, {"a.", "a."}, {"a-", "a-"}, {"a/", "a/."}, {Sjis("です"), Sjis("です") + "."},
+      {Sjis("。"), Sjis("。")}, {Sjis("？"), Sjis("？")}};
   for (const auto& [message, display] : shown) EXPECT_EQ(MessageForDisplay(message), display) << message;
+  // The file and line a failure was found at go before it, unless it names that line itself.
+  EXPECT_EQ(FailureText(text::Exception("x", {"/srv/users.csv", 2, 0})), Sjis("「/srv/users.csv」の 2 行目：x."));
+  EXPECT_EQ(FailureText(text::Exception(Sjis("2 行目に何か"), {"/srv/users.csv", 2, 0})), Sjis("2 行目に何か."));
 }
 
 TEST(QtDialogs, EachAsksWhatItWasGivenAndHandsBackTheAnswer) {
