@@ -10,6 +10,16 @@ const pending = new Map();
 let nextId = 1;
 let onProgress = null;
 
+// A failure inside the worker ends the requests under way, with the message it gave.
+worker.onerror = (event) => {
+  event.preventDefault();
+  showMessage(`内部エラー: ${event.message}`);
+  for (const [id, resolve] of pending) {
+    pending.delete(id);
+    resolve({ ok: false });
+  }
+};
+
 worker.onmessage = (event) => {
   const data = event.data;
   if (data.progress !== undefined) {
@@ -325,6 +335,15 @@ drop.addEventListener("drop", async (event) => {
 // --- Build ---
 
 $("CreateEnc").addEventListener("click", async () => {
+  document.body.dataset.building = "1";
+  try {
+    await build();
+  } finally {
+    document.body.dataset.building = "0";
+  }
+});
+
+async function build() {
   const focused = document.activeElement;
   if (focused && focused.matches("#Rows input")) await commitCell(focused);
   if (!(await applyAuth())) return;
@@ -355,7 +374,7 @@ $("CreateEnc").addEventListener("click", async () => {
   }
   await refresh();
   $("CreateEnc").focus();
-});
+}
 
 $("CancelBuild").addEventListener("click", () => worker.postMessage("cancel"));
 document.addEventListener("keydown", (event) => {

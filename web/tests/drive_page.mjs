@@ -25,7 +25,11 @@ try {
   // Polls `predicate` in the page. Playwright's own waiting evaluates strings in the page, which
   // the page's policy refuses; an evaluation asked for from outside is not.
   const until = async (predicate, arg) => {
-    while (!(await page.evaluate(predicate, arg))) await new Promise((r) => setTimeout(r, 20));
+    for (const start = Date.now(); !(await page.evaluate(predicate, arg));) {
+      if (Date.now() - start > 120000)
+        throw new Error(`waited in vain for ${predicate}; the page says: ${await page.textContent("#Message")}`);
+      await new Promise((r) => setTimeout(r, 20));
+    }
   };
   page.on("pageerror", (error) => report.errors.push(String(error)));
   page.on("console", (message) => { if (message.type() === "error") report.errors.push(message.text()); });
@@ -41,10 +45,11 @@ try {
   context.on("request", noted);
 
   const message = () => page.textContent("#Message");
-  const settle = () => until(() => !document.querySelector("#BuildStatus:not([hidden])"));
+  const settle = () => until(() => document.body.dataset.building === "0");
   // The page has answered every request, and still has after a moment (a handler may chain another).
   const idle = async () => {
-    for (let quiet = 0; quiet < 2;) {
+    for (let quiet = 0, start = Date.now(); quiet < 2;) {
+      if (Date.now() - start > 300000) throw new Error(`the page never settled; it says: ${await page.textContent("#Message")}`);
       await page.evaluate(() => new Promise((r) => setTimeout(r, 30)));
       quiet = (await page.getAttribute("body", "data-busy")) === "0" ? quiet + 1 : 0;
     }

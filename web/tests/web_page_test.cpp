@@ -165,6 +165,7 @@ TEST(WebPage, BuildsAndMaintainsInChromiumRealServers) {
 
   if (const std::string why = PrivateServers::Unavailable(); !why.empty()) GTEST_SKIP() << why;
   WriteBytes(htpasswd, ReadBytes(out + "/sjis-des/.htpasswd"));
+  WriteBytes(docroot + "/index.html", "in\n");
   PrivateServers servers(docroot, htpasswd);
   for (const auto& [name, requests] : served) {
     // The opened file was saved without an .htaccess of its own: it serves under the last one.
