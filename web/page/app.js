@@ -69,7 +69,29 @@ function settings() {
   };
 }
 
+// The choices of 設定 are remembered between visits, as the window remembers them, in this
+// browser's own storage (where it offers any).
+const SETTINGS_KEY = "vastelo.settings";
+
+function restoreSettings() {
+  try {
+    const saved = JSON.parse(localStorage.getItem(SETTINGS_KEY) || "null");
+    if (!saved) return;
+    $("HashFormat").value = String(saved.format);
+    $("BcryptCost").value = String(saved.cost);
+    $("Sha512Rounds").value = String(saved.rounds);
+    $(saved.utf8 ? "EncodingUtf8" : "EncodingSjis").checked = true;
+  } catch (error) {
+    // No storage here, or something else in it: the defaults stand.
+  }
+}
+
 async function applySettings() {
+  try {
+    localStorage.setItem(SETTINGS_KEY, JSON.stringify(settings()));
+  } catch (error) {
+    // Not remembered, but in force.
+  }
   await call("settings", settings());
   await applyAuth();
   await refresh();
@@ -457,4 +479,5 @@ $("CheckButton").addEventListener("click", async () => {
   $("VerifyResult").textContent = result.ok ? result.answer : "";
 });
 
+restoreSettings();
 applySettings().then(() => { document.body.dataset.ready = "1"; });
