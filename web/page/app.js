@@ -127,8 +127,11 @@ function cellInput(row, column, value, held, label) {
 function renderRows() {
   const body = $("Rows");
   const focused = document.activeElement;
+  // The cell being typed in is drawn again as it stands: its text, typed but not yet handed over,
+  // and the caret stay.
   const focus = focused && focused.dataset && focused.dataset.row
-    ? { row: focused.dataset.row, column: focused.dataset.column } : null;
+    ? { row: focused.dataset.row, column: focused.dataset.column, value: focused.value,
+        typed: focused.value !== focused.dataset.saved, caret: focused.selectionStart } : null;
   const rows = state.rows;
   if (state.first >= rows.length) state.first = Math.max(0, Math.floor((rows.length - 1) / PAGE_ROWS) * PAGE_ROWS);
   const last = Math.min(rows.length, state.first + PAGE_ROWS);
@@ -187,7 +190,11 @@ function renderRows() {
   $("RowCount").textContent = rows.length ? `${rows.length} 人` : "";
   if (focus) {
     const again = body.querySelector(`input[data-row="${focus.row}"][data-column="${focus.column}"]`);
-    if (again) again.focus();
+    if (again) {
+      if (focus.typed) again.value = focus.value;
+      again.focus();
+      if (focus.caret !== null) again.setSelectionRange(focus.caret, focus.caret);
+    }
   }
 }
 

@@ -101,6 +101,17 @@ try {
       await idle();
       result.messages.push(await message());
     }
+    if (run.keyboardAdd) {
+      // Down on the last row adds one; Tab goes on to its password; Enter hands it over.
+      await page.focus(`#Rows input[data-row="${result.rows}"][data-column="0"]`);
+      await page.keyboard.press("ArrowDown");
+      await idle();
+      await page.keyboard.type(run.keyboardAdd[0]);
+      await page.keyboard.press("Tab");
+      await page.keyboard.type(run.keyboardAdd[1]);
+      await page.keyboard.press("Enter");
+      await idle();
+    }
     if (run.removeRow) {
       page.once("dialog", (dialog) => dialog.accept());
       await page.click(`#Rows button[data-remove="${run.removeRow}"]`);

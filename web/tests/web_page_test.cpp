@@ -96,7 +96,7 @@ TEST(WebPage, BuildsAndMaintainsInChromiumRealServers) {
             ",\"load\":\"" + dir.File(r.utf8 ? "users-utf8.csv" : "users-sjis.csv") + "\",\"edits\":[[2,1,\"edited, 2\"]]" +
             ",\"check\":[\"alice\",\"wonderland\"]},";
   spec += "{\"name\":\"opened\",\"encoding\":\"sjis\",\"format\":3,\"open\":\"" + dir.File("existing/.htpasswd") +
-          "\",\"edits\":[[2,1,\"newbob\"],[5,0,\"erin\"],[5,1,\"erinpw\"]],\"removeRow\":4,\"removed\":true,"
+          "\",\"edits\":[[2,1,\"newbob\"]],\"keyboardAdd\":[\"erin\",\"erinpw\"],\"removeRow\":4,\"removed\":true,"
           "\"check\":[\"carol\",\"carolpw\"]},";
   spec += "{\"name\":\"cancelled\",\"encoding\":\"utf8\",\"format\":3,\"cost\":12,\"load\":\"" + dir.File("many.csv") +
           "\",\"cancel\":true}]}";
