@@ -9,6 +9,6 @@ namespace core {
 
 // Calls `step` on up to `workers` detached threads, each until it returns false. `step` hashes
 // one chunk of a run and may be called from several threads at once.
-void StartHashWorkers(std::size_t workers, std::function<bool()> step);
+void StartHashWorkers(std::size_t workers, const std::function<bool()>& step);
 
 }  // namespace core

@@ -13,7 +13,7 @@ std::function<bool()> pending;
 
 namespace core {
 
-void StartHashWorkers(std::size_t, std::function<bool()> step) { pending = std::move(step); }
+void StartHashWorkers(std::size_t, const std::function<bool()>& step) { pending = step; }
 
 }  // namespace core
 
