@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "core/encoding.h"
+#include "core/hash_workers.h"
 #include "des_crypt/des_crypt.h"
 
 #if defined(__linux__)
@@ -196,27 +197,29 @@ struct THashRun::Shared {
   mutable std::condition_variable finished;
   std::exception_ptr failure;
 
-  void Work() {
-    for (std::size_t c; !stop && (c = next++) < chunks;) {
-      const std::size_t from = c * chunk, to = std::min(jobs.size(), from + chunk);
-      try {
-        if (fast)
-          HashDes(jobs, from, to, hashes);
-        else
-          for (std::size_t i = from; i < to; ++i) hashes[i] = hashes::HashWithSetting(jobs[i].Hashed(), jobs[i].setting);
-      } catch (...) {
-        const std::lock_guard lock(mutex);
-        if (!failure) failure = std::current_exception();
-        stop = true;
-      }
-      {
-        // Under the lock, so that a waiter cannot miss the last notification between its test
-        // and its wait.
-        const std::lock_guard lock(mutex);
-        done += to - from;
-      }
-      finished.notify_all();
+  // Hashes the next free chunk; false when none is left or the run stopped.
+  bool Step() {
+    std::size_t c = 0;
+    if (stop || (c = next++) >= chunks) return false;
+    const std::size_t from = c * chunk, to = std::min(jobs.size(), from + chunk);
+    try {
+      if (fast)
+        HashDes(jobs, from, to, hashes);
+      else
+        for (std::size_t i = from; i < to; ++i) hashes[i] = hashes::HashWithSetting(jobs[i].Hashed(), jobs[i].setting);
+    } catch (...) {
+      const std::lock_guard lock(mutex);
+      if (!failure) failure = std::current_exception();
+      stop = true;
     }
+    {
+      // Under the lock, so that a waiter cannot miss the last notification between its test
+      // and its wait.
+      const std::lock_guard lock(mutex);
+      done += to - from;
+    }
+    finished.notify_all();
+    return true;
   }
   bool Finished() const { return done == jobs.size() || failure; }
 
@@ -354,7 +357,7 @@ THashRun::THashRun(std::vector<THashJob> jobs) : shared_(std::make_shared<Shared
     return;
   }
 #endif
-  for (std::size_t w = 0; w < workers; ++w) std::thread([shared = shared_] { shared->Work(); }).detach();
+  StartHashWorkers(workers, [shared = shared_] { return shared->Step(); });
 }
 
 THashRun::~THashRun() { Cancel(); }

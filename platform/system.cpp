@@ -10,6 +10,14 @@
 #include "platform/cp932.h"
 
 namespace platform {
+namespace {
+
+// Whichever strerror_r the C library has: the GNU one returns the text (which may or may not be
+// the buffer), the POSIX one (the browser build's C library) fills the buffer.
+[[maybe_unused]] const char* ErrorText(const char* text, const char*) { return text; }
+[[maybe_unused]] const char* ErrorText(int, const char* buffer) { return buffer; }
+
+}  // namespace
 
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -63,8 +71,8 @@ const char* JapaneseReason(int errnum) {
 std::string SystemErrorText(int errnum) {
   if (const char* japanese = JapaneseReason(errnum)) return Utf8ToCp932Lossy(japanese);
   char buffer[512];
-  // The GNU strerror_r returns a pointer that may or may not be the buffer.
-  const char* text = strerror_r(errnum, buffer, sizeof buffer);
+  buffer[0] = '\0';
+  const char* text = ErrorText(strerror_r(errnum, buffer, sizeof buffer), buffer);
   // The C library speaks the user's locale, in UTF-8 on any current system; the message table
   // and the message box speak code page 932.
   std::string cp932 = Utf8ToCp932Lossy(text);
