@@ -9,10 +9,13 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <limits>
+#include <string>
 
 #include "app/busy.h"
 #include "app/failure_display.h"
 #include "app/screen_text.h"
+#include "text/exceptions.h"
+#include "text/messages.h"
 
 namespace {
 
@@ -58,7 +61,15 @@ std::string TInplaceEdit::Text() const {
   const QString shown = text();
   // Unchanged text hands back the bytes it was loaded from, even those the screen could not show.
   if (shown == loaded_shown_) return loaded_bytes_;
-  return Cp932Text(shown, exact);
+  try {
+    return Cp932Text(shown, exact);
+  } catch (const text::Exception& failure) {
+    // Said when the user has gone on elsewhere: the cell is named.
+    throw text::Exception(text::FormatMessage(messages::SCellOf, {std::to_string(row_), column_ == table::KeyColumn
+                                                                                          ? messages::SUserNameHeader
+                                                                                          : messages::SPasswordHeader}) +
+                          failure.Message());
+  }
 }
 
 // A line edit lays out its whole text on every change: a cell of hundreds of megabytes would

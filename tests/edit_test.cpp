@@ -163,7 +163,7 @@ TEST_F(WindowTest, ATypedCharacterTheTableCannotStoreIsRefusedAndStaysInTheEdito
       EXPECT_EQ(std::make_pair(Errors(), Lines()), std::make_pair(Lines_{}, Lines_{"alice=old" + *platform::Utf8ToCp932(typed)}));
       continue;
     }
-    EXPECT_EQ(Errors(), Lines_{Sjis("入力した文字 U+" + std::string(refused) + " はShift-JISで表せないため、保存できません.")});
+    EXPECT_EQ(Errors(), Lines_{Sjis("1 行目のパスワード：入力した文字 U+" + std::string(refused) + " はShift-JISで表せないため、保存できません.")});
     EXPECT_EQ(Lines(), Lines_{"alice=" + std::string(stored)}) << "nothing stored without the character";
     EXPECT_TRUE(Editor()->isVisible());
     EXPECT_EQ(std::make_pair(Editor()->text(), Current()), std::make_pair("old" + QString::fromUtf8(typed), std::make_pair(1, 1))) << "as typed";

@@ -3,6 +3,10 @@
 #include <crypt.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <regex>
+#include <set>
+
 #include "test_files.h"
 #include "text/exceptions.h"
 #include "text/messages.h"
@@ -94,4 +98,25 @@ TEST(HtpasswdFileHtaccess, ReadsTheSettingsAServerWouldUse) {
     EXPECT_EQ(settings.auth_user_file, auth_user_file) << bytes;
     EXPECT_EQ(settings.auth_name, auth_name) << bytes;
   }
+}
+
+// Every text of the message table is Japanese, with ASCII only for names (servers, formats, files,
+// directives, units), and one that speaks of a line says which.
+TEST(Messages, AreJapaneseAndNameTheLineTheySpeakOf) {
+  std::ifstream table(VASTELO_SOURCE_DIR "/text/messages.txt");
+  const std::set<std::string> names = {"Apache", "nginx", "htaccess", "htpasswd", "passwd.txt", "NUL", "CR", "LF", "root",
+                                       "bcrypt", "DES", "SHA-", "SHA-crypt", "SSHA", "UTF-", "Shift-JIS", "MiB", "rounds",
+                                       "vastelo-cli", "check", "AuthUserFile", "AuthName", "U", "y", "UTF-8", "SHA-1"};
+  const std::regex word("[A-Za-z][A-Za-z0-9_.-]*");
+  int texts = 0;
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line.starts_with('#')) continue;
+    const std::string name = line.substr(0, line.find('\t'));
+    std::string text = std::regex_replace(line.substr(line.find('\t') + 1), std::regex("%[sd]"), "");
+    for (auto w = std::sregex_iterator(text.begin(), text.end(), word); w != std::sregex_iterator(); ++w)
+      EXPECT_TRUE(names.contains(w->str())) << name << ": " << w->str();
+    if (line.find("行目") != std::string::npos) EXPECT_NE(line.find("%s"), std::string::npos) << name;
+    ++texts;
+  }
+  EXPECT_GT(texts, 70);
 }
