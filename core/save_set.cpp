@@ -471,7 +471,8 @@ bool IsOurLeftover(std::string_view name) {
   if (!name.starts_with(".ht.") || name.size() < 4 + 5 + kSuffix) return false;
   const std::string_view kind = name.substr(name.size() - kSuffix - 5, 5);
   if (kind != ".tmp-" && kind != ".old-") return false;
-  return std::ranges::all_of(name.substr(name.size() - kSuffix), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+  const std::string_view suffix = std::string_view(name).substr(name.size() - kSuffix);
+  return std::all_of(suffix.begin(), suffix.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
 // The links to the target beyond its own name that are no old copies of ours, kept by a save that
@@ -778,7 +779,7 @@ void UndoJournal(const std::string& journal, std::vector<std::string>& undone, s
   }
   std::vector<TJournalFile> set;
   if (ParseJournal(bytes, set)) {
-    if (std::ranges::any_of(set, [](const TJournalFile& f) { return f.target.empty() || f.temp.empty(); }))
+    if (std::any_of(set.begin(), set.end(), [](const TJournalFile& f) { return f.target.empty() || f.temp.empty(); }))
       throw text::Exception(text::FormatMessage(messages::SJournalUnreadable, {text::PathForMessage(journal)}), {journal, 0, 0});
     // In the reverse of the save's order, so that passwd.txt goes back before the .htpasswd.
     for (auto it = set.rbegin(); it != set.rend(); ++it) UndoFile(*it);
@@ -835,7 +836,7 @@ std::string RecoverCutSaves(const std::string& folder_given) {
     std::vector<std::string> names;
     if (lock.get() < 0 || files.Flock(lock.get(), LOCK_EX) != 0 || files.ListFolder(place.c_str(), names) != 0)
       throw Failure(messages::SRecoveryFailed, place, errno);
-    std::ranges::sort(names);
+    std::sort(names.begin(), names.end());
     for (const std::string& name : names)
       if (name.starts_with("journal-")) UndoJournal(place + "/" + name, undone, tidied);
   }
