@@ -26,6 +26,7 @@
 #include "app/screen_text.h"
 #include "core/encoding.h"
 #include "core/save_set.h"
+#include "hashes/formats.h"
 #include "platform/cp932.h"
 #include "platform/key_fold.h"
 #include "platform/system.h"
@@ -335,14 +336,9 @@ void TForm1::CreateMenus() {
   QMenu* formats = settings->addMenu(QStringLiteral("ハッシュ形式(&H)"));
   formats->setObjectName(QStringLiteral("HashFormatMenu"));
   auto* format_group = new QActionGroup(this);
-  const std::pair<hashes::Format, const char*> format_items[] = {
-      {hashes::Format::Des, "DES (crypt)(&D)"},
-      {hashes::Format::Apr1, "MD5 (apr1)(&M)"},
-      {hashes::Format::Sha512, "SHA-512 (crypt)(&S)"},
-      {hashes::Format::Bcrypt, "bcrypt(&B)"},
-  };
-  for (const auto& [format, text] : format_items) {
-    QAction* action = format_group->addAction(QString::fromUtf8(text));
+  for (const hashes::TFormatRow& row : hashes::kFormatRows) {
+    const hashes::Format format = row.format;
+    QAction* action = format_group->addAction(QString::fromUtf8(row.menu_label.data(), static_cast<qsizetype>(row.menu_label.size())));
     action->setCheckable(true);
     action->setChecked(format == options_.format);
     formats->addAction(action);

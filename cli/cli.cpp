@@ -1,9 +1,11 @@
 #include "cli/cli.h"
 
+#include <algorithm>
 #include <new>
 #include <string_view>
 
 #include "cli/common.h"
+#include "hashes/formats.h"
 #include "platform/cp932.h"
 #include "platform/system.h"
 #include "text/exceptions.h"
@@ -39,8 +41,9 @@ constexpr std::string_view kHelp = R"(使い方:
   vastelo-cli --help | --version
 
 オプション:
-  --format des|apr1|sha512|bcrypt   ハッシュ形式（既定: bcrypt）
-  --cost N                          bcrypt のコスト 4〜17（既定: 10）
+)";
+// After the --format line, which the format table writes.
+constexpr std::string_view kHelpOptions = R"(  --cost N                          bcrypt のコスト 4〜17（既定: 10）
   --rounds N                        SHA-512 の rounds 1000〜999999999（既定: 100000）
   --encoding sjis|utf8              ファイルの文字コード（既定: utf8）。sjis は Shift-JIS のバイトを
                                     そのまま書きます
@@ -61,6 +64,13 @@ constexpr std::string_view kHelp = R"(使い方:
   4 入力の誤りかファイルの読み書きの失敗（何も書きません）, 6 ユーザがいない
 )";
 
+// The whole text of --help.
+std::string Help() {
+  std::string format = "  --format " + hashes::FormatNames("|");
+  format.resize(std::max<std::size_t>(format.size() + 1, 36), ' ');
+  return std::string(kHelp) + format + "ハッシュ形式（既定: bcrypt）\n" + std::string(kHelpOptions);
+}
+
 struct TCommand {
   std::string_view name;
   int (*run)(const std::vector<std::string>&);
@@ -72,7 +82,7 @@ int Dispatch(const std::vector<std::string>& args) {
   for (const std::string& arg : args) {
     if (arg == "--") break;
     if (arg == "--help" || arg == "-h") {
-      Print(kHelp);
+      Print(Help());
       return kDone;
     }
   }

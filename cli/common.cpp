@@ -15,6 +15,7 @@
 
 #include "core/encoding.h"
 #include "core/save_set.h"
+#include "hashes/formats.h"
 #include "platform/cp932.h"
 #include "platform/key_fold.h"
 #include "platform/system.h"
@@ -202,11 +203,10 @@ unsigned long TArguments::Number(std::string_view option, unsigned long fallback
 
 core::TSettings SettingsFrom(const TArguments& args) {
   core::TSettings settings{hashes::Format::Bcrypt, {}, true};
-  const std::string format = args.Value("--format").value_or("bcrypt");
-  if (format == "des") settings.format = hashes::Format::Des;
-  else if (format == "apr1") settings.format = hashes::Format::Apr1;
-  else if (format == "sha512") settings.format = hashes::Format::Sha512;
-  else if (format != "bcrypt") throw TFailure(kUsage, "不明なハッシュ形式 " + format + " です（des, apr1, sha512, bcrypt）");
+  const std::string format = args.Value("--format").value_or(std::string(hashes::RowOf(settings.format).name));
+  const std::optional<hashes::Format> named = hashes::FormatNamed(format);
+  if (!named) throw TFailure(kUsage, "不明なハッシュ形式 " + format + " です（" + hashes::FormatNames(", ") + "）");
+  settings.format = *named;
   settings.strength.bcrypt_cost = static_cast<int>(
       args.Number("--cost", 10, hashes::kMinBcryptCost, hashes::kMaxBcryptCost));
   settings.strength.sha512_rounds =

@@ -24,6 +24,9 @@ int Verify(const std::vector<std::string>& words) {
     hashes::Verdict verdict = hashes::Verdict::Mismatch;
   };
   std::vector<TAnswer> answers;
+  const auto form_name = [](const TAnswer& answer) {
+    return platform::Cp932ToUtf8(hashes::FormName(hashes::ClassifyHash(answer.user->hash.value_or(""))));
+  };
   bool anyone = false;
   RecoverFolder(platform::FolderOf(args[0]));
   for (const hashes::Server server : servers) {
@@ -41,8 +44,7 @@ int Verify(const std::vector<std::string>& words) {
     if (!answer.user->hash) continue;  // a line of the name without a hash: no password lets it in
     answer.verdict = hashes::CheckAs(answer.server, password, *answer.user->hash);
     if (answer.verdict == hashes::Verdict::Uncheckable && answers.size() == 1)
-      throw TFailure(kBadInput, FileLine(args[0], answer.user->line) + "ハッシュの形式 " +
-                                    platform::Cp932ToUtf8(hashes::FormName(hashes::ClassifyHash(answer.user->hash.value_or("")))) +
+      throw TFailure(kBadInput, FileLine(args[0], answer.user->line) + "ハッシュの形式 " + form_name(answer) +
                                     " は、ここでは確かめられません");
   }
   const auto same = [&](const TAnswer& a) { return a.user.has_value() == answers[0].user.has_value() && a.verdict == answers[0].verdict; };
@@ -57,7 +59,7 @@ int Verify(const std::vector<std::string>& words) {
     if (!answer.user) said += "ユーザがいません\n";
     else if (answer.verdict == hashes::Verdict::Match) said += "一致します\n";
     else if (answer.verdict == hashes::Verdict::Mismatch) said += "一致しません\n";
-    else said += "確かめられません（" + platform::Cp932ToUtf8(hashes::FormName(hashes::ClassifyHash(answer.user->hash.value_or("")))) + "）\n";
+    else said += "確かめられません（" + form_name(answer) + "）\n";
   }
   Print(said);
   throw TFailure(kMismatch, "サーバによって答えが違います");
