@@ -5,6 +5,7 @@
 
 #include "cli/common.h"
 #include "core/credential_build.h"
+#include "core/defaults.h"
 #include "platform/cp932.h"
 #include "platform/system.h"
 #include "text/messages.h"
@@ -36,11 +37,11 @@ int Build(const std::vector<std::string>& words) {
   const core::TSettings settings = SettingsFrom(args);
   const TWait wait = WaitFrom(args);
   const bool classic = args.Flag("--classic");
-  const std::string base = platform::WithSlash(platform::AbsolutePath(*folder));
+  const core::TFolderFiles paths = core::FolderFiles(platform::WithSlash(platform::AbsolutePath(*folder)));
   // The window's defaults with --classic; otherwise the file this build writes, which is what a
   // server must be told.
-  const std::string auth_user_file = args.Value("--auth-user-file").value_or(classic ? "//.htpasswd" : base + ".htpasswd");
-  const std::string auth_name = args.Value("--auth-name").value_or("Protected_area");
+  const std::string auth_user_file = args.Value("--auth-user-file").value_or(classic ? std::string(core::kDefaultAuthUserFile) : paths.htpasswd);
+  const std::string auth_name = args.Value("--auth-name").value_or(std::string(core::kDefaultAuthName));
   for (const auto& [option, value] : {std::pair{"--auth-user-file", &auth_user_file}, {"--auth-name", &auth_name}}) {
     std::string_view problem = core::DirectiveArgumentProblem(*value);
     // The window's lines quote AuthName only: a blank would cut the unquoted AuthUserFile short.
@@ -58,11 +59,11 @@ int Build(const std::vector<std::string>& words) {
   // The path as the file system has it; the realm in the files' encoding, as browsers get it.
   if (!classic) built.htaccess = core::ServedHtaccessText(auth_user_file, settings.utf8 ? auth_name : TableText(auth_name));
   MakeFolders(*folder);
-  const TFolderLock lock(base + ".htpasswd", wait);
+  const TFolderLock lock(paths.htpasswd, wait);
   RecoverFolder(*folder);
-  const std::vector<core::TFileToSave> files{{base + ".htpasswd", built.htpasswd, core::FileKind::Public},
-                                             {base + ".htaccess", built.htaccess, core::FileKind::Public},
-                                             {base + "passwd.txt", built.passwd, core::FileKind::Secret}};
+  const std::vector<core::TFileToSave> files{{paths.htpasswd, built.htpasswd, core::FileKind::Public},
+                                             {paths.htaccess, built.htaccess, core::FileKind::Public},
+                                             {paths.passwd, built.passwd, core::FileKind::Secret}};
   if (!args.Flag("--replace"))
     for (const core::TFileToSave& file : files)
       if (Exists(file.path))

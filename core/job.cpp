@@ -128,7 +128,7 @@ THtaccessSettings TJob::OpenHtpasswd(const std::string& path) {
   Changed();
   MarkSaved();
   const std::optional<std::string> htaccess =
-      ReadIfPresent(platform::WithSlash(platform::FolderOf(opened_->path)) + ".htaccess");
+      ReadIfPresent(FolderFiles(platform::WithSlash(platform::FolderOf(opened_->path))).htaccess);
   return htaccess ? ReadHtaccessSettings(*htaccess) : THtaccessSettings{};
 }
 
@@ -307,7 +307,7 @@ std::string TJob::PasswdText(const std::string& folder, std::string_view htpassw
   // again for every row.
   std::map<std::string, std::string, std::less<>> existing;
   if (opened_)
-    if (const std::optional<std::string> bytes = ReadIfPresent(folder + "passwd.txt"))
+    if (const std::optional<std::string> bytes = ReadIfPresent(FolderFiles(folder).passwd))
       text::ForEachLine(*bytes, [&](std::string_view line) {
         if (const std::size_t eq = line.find('='); eq != std::string_view::npos && eq > 0)
           existing.emplace(line.substr(0, eq), line);
@@ -364,8 +364,9 @@ TSavePlan TJob::PlanHtpasswd(const std::string& path) const {
 TSavePlan TJob::PlanSave(const std::string& folder) const {
   TSavePlan plan;
   plan.folder = platform::WithSlash(folder);
-  plan.htpasswd_path = plan.folder + ".htpasswd";
-  const std::string htaccess_path = plan.folder + ".htaccess";
+  const TFolderFiles paths = FolderFiles(plan.folder);
+  plan.htpasswd_path = paths.htpasswd;
+  const std::string& htaccess_path = paths.htaccess;
   std::string htpasswd = PlanHtpasswdFile(plan);
   const std::optional<std::string> htaccess = ReadIfPresent(htaccess_path);
   plan.htaccess_differs = htaccess && *htaccess != result_->htaccess;
@@ -373,7 +374,7 @@ TSavePlan TJob::PlanSave(const std::string& folder) const {
   std::string passwd = PasswdText(plan.folder, htpasswd);
   plan.files.push_back({plan.htpasswd_path, std::move(htpasswd), FileKind::Public});
   if (write_htaccess) plan.files.push_back({htaccess_path, result_->htaccess, FileKind::Public});
-  plan.files.push_back({plan.folder + "passwd.txt", std::move(passwd), FileKind::Secret});
+  plan.files.push_back({paths.passwd, std::move(passwd), FileKind::Secret});
   return plan;
 }
 
@@ -381,7 +382,7 @@ void TJob::Save(const TSavePlan& plan, bool replace_htaccess) {
   if (ReadIfPresent(plan.htpasswd_path) != plan.htpasswd_on_disk) throw text::Exception(std::string(messages::SChangedMeanwhile));
   std::vector<TFileToSave> files;
   for (const TFileToSave& file : plan.files)
-    if (replace_htaccess || !plan.htaccess_differs || file.path != plan.folder + ".htaccess") files.push_back(file);
+    if (replace_htaccess || !plan.htaccess_differs || file.path != FolderFiles(plan.folder).htaccess) files.push_back(file);
   SaveFileSet(files);
   // What was saved is now the file being maintained, with whatever the merge brought in from disk.
   if (opened_) OpenHtpasswd(plan.htpasswd_path);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/encrypt_password.h"
+#include "core/defaults.h"
 #include "core/htpasswd_file.h"
 #include "core/save_set.h"
 #include "hashes/hashes.h"
@@ -206,8 +207,8 @@ class TJob {
 
   table::TUserList& table_;
   TSettings settings_;
-  std::string auth_user_file_ = "//.htpasswd";
-  std::string auth_name_ = "Protected_area";
+  std::string auth_user_file_{kDefaultAuthUserFile};
+  std::string auth_name_{kDefaultAuthName};
   std::uint64_t revision_ = 1;
   std::uint64_t saved_revision_ = 1;
   std::optional<TResult> result_;
