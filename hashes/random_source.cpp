@@ -44,8 +44,7 @@ TRandomSource* current = &system_random;
 
 TRandomSource& CurrentRandomSource() { return *current; }
 
-TScopedRandomSource::TScopedRandomSource(TRandomSource& source) : previous_(current) { current = &source; }
-TScopedRandomSource::~TScopedRandomSource() { current = previous_; }
+TRandomSource*& RandomSourceInForce() { return current; }
 
 unsigned RandomBelow(unsigned n) {
   // The largest multiple of n that fits in a byte: bytes at or above it are drawn again.
