@@ -7,7 +7,7 @@
 
 namespace cli {
 
-int Check(const std::vector<std::string>& words) {
+ExitCode Check(const std::vector<std::string>& words) {
   const TArguments args(words, {"--min-cost", "--min-rounds"}, {}, 1, 1);
   const core::TCheckBars bars{args.Number("--min-cost", 10, hashes::kMinBcryptCost, hashes::kMaxBcryptCost),
                               args.Number("--min-rounds", 5000, hashes::kMinSha512Rounds, hashes::kMaxSha512Rounds)};
@@ -27,7 +27,7 @@ int Check(const std::vector<std::string>& words) {
     if (findings.size() > 65536) Print(std::exchange(findings, {}));
   });
   Print(findings);
-  return any ? kFindings : kDone;
+  return any ? ExitCode::Findings : ExitCode::Done;
 }
 
 }  // namespace cli

@@ -73,27 +73,27 @@ std::string Help() {
 
 struct TCommand {
   std::string_view name;
-  int (*run)(const std::vector<std::string>&);
+  ExitCode (*run)(const std::vector<std::string>&);
 };
 constexpr TCommand kCommands[] = {{"build", Build},   {"add", Add},       {"import", Import},
                                   {"delete", Delete}, {"verify", Verify}, {"check", Check}};
 
-int Dispatch(const std::vector<std::string>& args) {
+ExitCode Dispatch(const std::vector<std::string>& args) {
   for (const std::string& arg : args) {
     if (arg == "--") break;
     if (arg == "--help" || arg == "-h") {
       Print(Help());
-      return kDone;
+      return ExitCode::Done;
     }
   }
-  if (args.empty()) throw TFailure(kUsage, "コマンドがありません（vastelo-cli --help で使い方を表示します）");
+  if (args.empty()) throw TFailure(ExitCode::Usage, "コマンドがありません（vastelo-cli --help で使い方を表示します）");
   if (args[0] == "--version") {
     Print("vastelo-cli " VASTELO_VERSION "\n");
-    return kDone;
+    return ExitCode::Done;
   }
   for (const TCommand& command : kCommands)
     if (args[0] == command.name) return command.run(std::vector<std::string>(args.begin() + 1, args.end()));
-  throw TFailure(kUsage, "不明なコマンド " + args[0] + " です（vastelo-cli --help で使い方を表示します）");
+  throw TFailure(ExitCode::Usage, "不明なコマンド " + args[0] + " です（vastelo-cli --help で使い方を表示します）");
 }
 
 }  // namespace
@@ -118,10 +118,10 @@ std::string Worded(const text::Exception& failure) {
 
 int Run(const std::vector<std::string>& args) {
   try {
-    return Dispatch(args);
+    return static_cast<int>(Dispatch(args));
   } catch (const TFailure& failure) {
     if (*failure.what() != '\0') Complain(failure.what());
-    return failure.Code();
+    return static_cast<int>(failure.Code());
   } catch (const text::Exception& failure) {
     Complain(Worded(failure));
   } catch (const std::bad_alloc&) {
@@ -129,7 +129,7 @@ int Run(const std::vector<std::string>& args) {
   } catch (const std::exception& failure) {
     Complain(failure.what());
   }
-  return kBadInput;
+  return static_cast<int>(ExitCode::BadInput);
 }
 
 }  // namespace cli

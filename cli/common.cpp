@@ -62,7 +62,7 @@ void RestoreEchoAndDie(int signal) {
 
 std::string Prompted(const char* prompt) {
   WriteAll(STDERR_FILENO, prompt);
-  if (::tcgetattr(STDIN_FILENO, &g_echoing) != 0) throw TFailure(kBadInput, "端末を設定できません: " + ErrorText(errno));
+  if (::tcgetattr(STDIN_FILENO, &g_echoing) != 0) throw TFailure(ExitCode::BadInput, "端末を設定できません: " + ErrorText(errno));
   struct sigaction restore{}, previous[3]{};
   restore.sa_handler = RestoreEchoAndDie;
   const int signals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -74,7 +74,7 @@ std::string Prompted(const char* prompt) {
   ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_echoing);
   for (int i = 0; i < 3; ++i) ::sigaction(signals[i], &previous[i], nullptr);
   WriteAll(STDERR_FILENO, "\n");
-  if (!line) throw TFailure(kBadInput, "パスワードが入力されませんでした");
+  if (!line) throw TFailure(ExitCode::BadInput, "パスワードが入力されませんでした");
   return *line;
 }
 
@@ -86,12 +86,12 @@ std::string Said(std::string_view cp932_format, std::initializer_list<std::strin
 void Tick(int) {}
 
 // Takes the exclusive flock on `fd`, saying once on stderr that it waits after a second, giving
-// up (kBadInput) after `wait` seconds. 0, or the errno of a failure other than waiting.
+// up (ExitCode::BadInput) after `wait` seconds. 0, or the errno of a failure other than waiting.
 int LockWaiting(int fd, const std::string& shown, TWait wait) {
   if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
   if (errno != EWOULDBLOCK && errno != EINTR) return errno;
   const auto timed_out = [&] {
-    return TFailure(kBadInput, Said(messages::SLockTimedOut, {shown, std::to_string(*wait)}));
+    return TFailure(ExitCode::BadInput, Said(messages::SLockTimedOut, {shown, std::to_string(*wait)}));
   };
   if (wait && *wait == 0) throw timed_out();
   // A blocking flock that a tick interrupts every tenth of a second: the kernel keeps the order
@@ -141,7 +141,7 @@ std::uint64_t Fnv1a(std::uint64_t hash, std::string_view bytes) {
 
 void RequireUtf8(std::string_view text) {
   if (platform::FirstNonUtf8(text) != std::string_view::npos)
-    throw TFailure(kBadInput, "UTF-8 として正しくないバイトがあるため、使えません");
+    throw TFailure(ExitCode::BadInput, "UTF-8 として正しくないバイトがあるため、使えません");
 }
 
 }  // namespace
@@ -169,15 +169,15 @@ TArguments::TArguments(const std::vector<std::string>& words, std::initializer_l
     } else if (listed(flags, word)) {
       options_.emplace_back(word, "");
     } else if (!listed(valued, word)) {
-      throw TFailure(kUsage, "不明なオプション " + word + " です");
+      throw TFailure(ExitCode::Usage, "不明なオプション " + word + " です");
     } else if (i + 1 == words.size()) {
-      throw TFailure(kUsage, "オプション " + word + " に値がありません");
+      throw TFailure(ExitCode::Usage, "オプション " + word + " に値がありません");
     } else {
       options_.emplace_back(word, words[++i]);
     }
   }
-  if (positional_.size() < min) throw TFailure(kUsage, "引数が足りません（vastelo-cli --help で使い方を表示します）");
-  if (positional_.size() > max) throw TFailure(kUsage, "余分な引数 " + positional_[max] + " があります");
+  if (positional_.size() < min) throw TFailure(ExitCode::Usage, "引数が足りません（vastelo-cli --help で使い方を表示します）");
+  if (positional_.size() > max) throw TFailure(ExitCode::Usage, "余分な引数 " + positional_[max] + " があります");
 }
 
 std::optional<std::string> TArguments::Value(std::string_view option) const {
@@ -196,7 +196,7 @@ unsigned long TArguments::Number(std::string_view option, unsigned long fallback
   unsigned long number = 0;
   const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), number);
   if (error != std::errc() || end != text->data() + text->size() || number < low || number > high)
-    throw TFailure(kUsage, std::string(option) + " は " + std::to_string(low) + " から " + std::to_string(high) +
+    throw TFailure(ExitCode::Usage, std::string(option) + " は " + std::to_string(low) + " から " + std::to_string(high) +
                                " までの整数です: " + *text);
   return number;
 }
@@ -205,14 +205,14 @@ core::TSettings SettingsFrom(const TArguments& args) {
   core::TSettings settings{hashes::Format::Bcrypt, {}, true};
   const std::string format = args.Value("--format").value_or(std::string(hashes::RowOf(settings.format).name));
   const std::optional<hashes::Format> named = hashes::FormatNamed(format);
-  if (!named) throw TFailure(kUsage, "不明なハッシュ形式 " + format + " です（" + hashes::FormatNames(", ") + "）");
+  if (!named) throw TFailure(ExitCode::Usage, "不明なハッシュ形式 " + format + " です（" + hashes::FormatNames(", ") + "）");
   settings.format = *named;
   settings.strength.bcrypt_cost = static_cast<int>(
       args.Number("--cost", 10, hashes::kMinBcryptCost, hashes::kMaxBcryptCost));
   settings.strength.sha512_rounds =
       args.Number("--rounds", settings.strength.sha512_rounds, hashes::kMinSha512Rounds, hashes::kMaxSha512Rounds);
   const std::string encoding = args.Value("--encoding").value_or("utf8");
-  if (encoding != "utf8" && encoding != "sjis") throw TFailure(kUsage, "不明な文字コード " + encoding + " です（sjis, utf8）");
+  if (encoding != "utf8" && encoding != "sjis") throw TFailure(ExitCode::Usage, "不明な文字コード " + encoding + " です（sjis, utf8）");
   settings.utf8 = encoding == "utf8";
   return settings;
 }
@@ -223,7 +223,7 @@ std::string NoUsersIn(std::string_view path) { return "\"" + Shown(path) + "\" �
 std::string TableText(std::string_view utf8) {
   RequireUtf8(utf8);
   core::TCp932OrBadChar converted = core::ExactCp932(core::ComposedUtf8(utf8));
-  if (!converted.ok) throw TFailure(kBadInput, "文字 U+" + converted.bad_char + " はShift-JISで表せないため、使えません");
+  if (!converted.ok) throw TFailure(ExitCode::BadInput, "文字 U+" + converted.bad_char + " はShift-JISで表せないため、使えません");
   return std::move(converted.bytes);
 }
 
@@ -244,11 +244,11 @@ std::string FileLine(std::string_view path, std::size_t line) {
 std::string ReadPassword(bool confirm) {
   if (!::isatty(STDIN_FILENO)) {
     const std::optional<std::string> line = ReadLine();
-    if (!line) throw TFailure(kBadInput, "標準入力からパスワードを読めません");
+    if (!line) throw TFailure(ExitCode::BadInput, "標準入力からパスワードを読めません");
     return *line;
   }
   std::string password = Prompted("パスワード: ");
-  if (confirm && Prompted("パスワード（確認）: ") != password) throw TFailure(kBadInput, "確認のパスワードが一致しません");
+  if (confirm && Prompted("パスワード（確認）: ") != password) throw TFailure(ExitCode::BadInput, "確認のパスワードが一致しません");
   return password;
 }
 
@@ -267,10 +267,10 @@ TFolderLock::TFolderLock(const std::string& path, TWait wait) {
   for (;;) {
     const std::string folder = FolderToLock(path);
     fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0) throw TFailure(kBadInput, "フォルダ \"" + Shown(folder) + "\" を開けません: " + ErrorText(errno));
+    if (fd_ < 0) throw TFailure(ExitCode::BadInput, "フォルダ \"" + Shown(folder) + "\" を開けません: " + ErrorText(errno));
     try {
       if (const int error = LockWaiting(fd_, shown, wait); error != 0)
-        throw TFailure(kBadInput, "フォルダ \"" + Shown(folder) + "\" をロックできません: " + ErrorText(error));
+        throw TFailure(ExitCode::BadInput, "フォルダ \"" + Shown(folder) + "\" をロックできません: " + ErrorText(error));
       // A link may have been changed while we waited: the lock held must be that of the file as it
       // is now, or another run that follows the link now takes another lock.
       struct stat held{}, now{};
@@ -335,14 +335,14 @@ std::string UserName(std::string_view utf8, bool utf8_mode, bool maintainable) {
   const std::string_view problem = core::NameProblem(name);
   // A control byte or ':' can be no name a server reads: refused even for a removal.
   if (!problem.empty() && (!maintainable || problem == messages::SNameControl))
-    throw TFailure(kBadInput, platform::Cp932ToUtf8(problem));
+    throw TFailure(ExitCode::BadInput, platform::Cp932ToUtf8(problem));
   return name;
 }
 
 std::string Password(std::string_view utf8, bool utf8_mode) {
   std::string password = utf8_mode ? (RequireUtf8(utf8), std::string(utf8)) : TableText(utf8);
   if (const std::string_view problem = core::PasswordProblem(password); !problem.empty())
-    throw TFailure(kBadInput, platform::Cp932ToUtf8(problem));
+    throw TFailure(ExitCode::BadInput, platform::Cp932ToUtf8(problem));
   return password;
 }
 
@@ -351,7 +351,7 @@ TFileReader::TFileReader(const std::string& path, bool missing_ok) : path_(path)
   if (fd_ < 0 && !(missing_ok && errno == ENOENT)) throw text::EFOpenError(path, errno);
   if (fd_ >= 0 && (::fstat(fd_, &st_) != 0 || !S_ISREG(st_.st_mode))) {
     ::close(fd_);
-    throw TFailure(kBadInput, "\"" + Shown(path) + "\" は通常のファイルではありません");
+    throw TFailure(ExitCode::BadInput, "\"" + Shown(path) + "\" は通常のファイルではありません");
   }
 }
 
@@ -408,13 +408,13 @@ core::TEditedFile ChangeUsers(const std::string& path, const std::vector<core::T
   core::TEditedFile edited = core::EditUsers(file.Read(), changes);
   if (!edited.missing.empty()) {
     for (const std::string& name : edited.missing) Complain(NoSuchUser(Shown(name)));
-    throw TFailure(kUnknownUser, "");
+    throw TFailure(ExitCode::UnknownUser, "");
   }
   for (const core::TEditedFile::TAlsoGone& gone : edited.also_gone)
     Complain(FileLine(path, gone.line) + "「" + Shown(gone.name) + "」: " + std::string(hashes::ServerName(gone.server)) +
              " はこの行をこの名前で読んでいたため、" + std::string(hashes::ServerName(gone.server)) + " からはこのユーザも消えます");
   const auto changed = [&] {
-    return TFailure(kBadInput, "\"" + Shown(path) + "\" が読んでいる間にほかのプログラムで変更されたため、保存しません。もう一度実行してください");
+    return TFailure(ExitCode::BadInput, "\"" + Shown(path) + "\" が読んでいる間にほかのプログラムで変更されたため、保存しません。もう一度実行してください");
   };
   // Before new passwords are shown: one that would not be saved is better never shown.
   if (!file.Unchanged(false)) throw changed();
@@ -453,7 +453,7 @@ void PrintOrFail(std::string_view utf8) {
   }
   if (error == 0 && ::fsync(STDOUT_FILENO) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTTY) error = errno;
   ::sigaction(SIGPIPE, &previous, nullptr);
-  if (error != 0) throw TFailure(kBadInput, "新しいパスワードを標準出力に書けないため、保存しません: " + ErrorText(error));
+  if (error != 0) throw TFailure(ExitCode::BadInput, "新しいパスワードを標準出力に書けないため、保存しません: " + ErrorText(error));
 }
 
 }  // namespace cli

@@ -20,16 +20,17 @@
 
 namespace cli {
 
-enum ExitCode : int { kDone = 0, kFindings = 1, kUsage = 2, kMismatch = 3, kBadInput = 4, kUnknownUser = 6 };
+// How a run ends, as the process exits (the values are the documented exit codes).
+enum class ExitCode : int { Done = 0, Findings = 1, Usage = 2, Mismatch = 3, BadInput = 4, UnknownUser = 6 };
 
 // A command's failure: its exit code and its one-line message in UTF-8 (empty when already told).
 class TFailure : public std::runtime_error {
  public:
-  TFailure(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
-  int Code() const noexcept { return code_; }
+  TFailure(ExitCode code, const std::string& message) : std::runtime_error(message), code_(code) {}
+  ExitCode Code() const noexcept { return code_; }
 
  private:
-  int code_;
+  ExitCode code_;
 };
 
 // The messages more than one command gives, in one place.
@@ -42,7 +43,7 @@ void Complain(std::string_view utf8);
 void Print(std::string_view utf8);
 
 // The words after a command's name: options from `valued` take the next word (or "=value"),
-// options from `flags` take none, everything else is positional. Fails with kUsage for any other
+// options from `flags` take none, everything else is positional. Fails with ExitCode::Usage for any other
 // option, for a valued one at the end, and for a positional count outside `min` to `max`.
 class TArguments {
  public:
@@ -52,7 +53,7 @@ class TArguments {
   const std::vector<std::string>& Positional() const noexcept { return positional_; }
   std::optional<std::string> Value(std::string_view option) const;  // the last one given
   bool Flag(std::string_view option) const;
-  // The option's number, `fallback` when absent; kUsage outside `low` to `high`.
+  // The option's number, `fallback` when absent; ExitCode::Usage outside `low` to `high`.
   unsigned long Number(std::string_view option, unsigned long fallback, unsigned long low, unsigned long high) const;
 
  private:
@@ -64,7 +65,7 @@ class TArguments {
 core::TSettings SettingsFrom(const TArguments& args);
 
 // A UTF-8 text of the command line or the terminal as the table holds it: code page 932 of its
-// Normalization Form C. kBadInput for bytes that are no UTF-8 or a character the code page lacks.
+// Normalization Form C. ExitCode::BadInput for bytes that are no UTF-8 or a character the code page lacks.
 std::string TableText(std::string_view utf8);
 // The same text as a server receives it: NFC UTF-8, or in Shift-JIS mode its code page 932 bytes.
 std::string ServerBytes(std::string_view utf8, bool utf8_mode);
@@ -76,7 +77,7 @@ std::string FileLine(std::string_view path, std::size_t line);
 
 // A password, never from the command line: one line of stdin (its "\n" or "\r\n" dropped) when
 // stdin is no terminal, else typed on the terminal without echo, twice when `confirm` (a mismatch
-// is kBadInput).
+// is ExitCode::BadInput).
 std::string ReadPassword(bool confirm);
 
 bool Exists(const std::string& path);
@@ -88,7 +89,7 @@ TWait WaitFrom(const TArguments& args);
 // An exclusive flock(2) for the object's lifetime on the folder of the file that saving `path`
 // writes, after the links the save follows: every path to one file takes the same lock, so runs of
 // the command that change it take turns and none saves over what another has just saved. Says on
-// stderr that it waits once it has waited a second; kBadInput when `wait` runs out.
+// stderr that it waits once it has waited a second; ExitCode::BadInput when `wait` runs out.
 class TFolderLock {
  public:
   TFolderLock(const std::string& path, TWait wait);
@@ -127,13 +128,13 @@ std::vector<std::string> HashShowingProgress(const std::vector<core::THashJob>& 
 
 // A name or password from the command line or stdin (UTF-8) as the bytes a browser sends: in UTF-8
 // mode the bytes as they stand, never normalized (servers compare bytes); in Shift-JIS mode their
-// code page 932 form. kBadInput for bytes that are no UTF-8, a character the code page lacks, or a
+// code page 932 form. ExitCode::BadInput for bytes that are no UTF-8, a character the code page lacks, or a
 // name or password that no server could match as written (a user that is only to be removed or
 // checked may be any name a server reads: `maintainable` skips the name rules).
 std::string UserName(std::string_view utf8, bool utf8_mode, bool maintainable = false);
 std::string Password(std::string_view utf8, bool utf8_mode);
 
-// A reader of the file at `path` for the core's streams; kBadInput when it cannot be opened. A
+// A reader of the file at `path` for the core's streams; ExitCode::BadInput when it cannot be opened. A
 // missing file reads as empty when `missing_ok`.
 class TFileReader {
  public:
@@ -164,16 +165,16 @@ class TFileReader {
 core::TEditedFile ChangeUsers(const std::string& path, const std::vector<core::TUserChange>& changes, TWait wait,
                               const std::function<std::vector<core::TFileToSave>()>& before_save = {});
 
-// Writes `utf8` to stdout and flushes it, a closed pipe an error rather than a signal; kBadInput
+// Writes `utf8` to stdout and flushes it, a closed pipe an error rather than a signal; ExitCode::BadInput
 // when it cannot all be written.
 void PrintOrFail(std::string_view utf8);
 
 // The commands, each given the words after its name.
-int Build(const std::vector<std::string>& words);
-int Add(const std::vector<std::string>& words);
-int Import(const std::vector<std::string>& words);
-int Delete(const std::vector<std::string>& words);
-int Verify(const std::vector<std::string>& words);
-int Check(const std::vector<std::string>& words);
+ExitCode Build(const std::vector<std::string>& words);
+ExitCode Add(const std::vector<std::string>& words);
+ExitCode Import(const std::vector<std::string>& words);
+ExitCode Delete(const std::vector<std::string>& words);
+ExitCode Verify(const std::vector<std::string>& words);
+ExitCode Check(const std::vector<std::string>& words);
 
 }  // namespace cli
