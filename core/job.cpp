@@ -97,7 +97,7 @@ void TJob::ForgetOpened() {
 
 THtaccessSettings TJob::OpenHtpasswd(const std::string& path) {
   // Read whole before the table is touched: a file refused leaves the table as it was.
-  OpenedFile opened{platform::AbsolutePath(path), text::ReadFileBytes(path), {}, 0};
+  TOpenedFile opened{platform::AbsolutePath(path), text::ReadFileBytes(path), {}, 0};
   text::ReadingFile(path, 0, [&] {
     TOpenedUsers users = ReadOpenedUsers(opened.bytes, settings_.utf8);
     opened.users = std::move(users.users);

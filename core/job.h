@@ -187,7 +187,7 @@ class TJob {
   void Save(const TSavePlan& plan, bool replace_htaccess);
 
  private:
-  struct OpenedFile {
+  struct TOpenedFile {
     std::string path;
     std::string bytes;  // as read: the base of every merge
     std::vector<TOpenedUser> users;  // a row's origin indexes this
@@ -212,7 +212,7 @@ class TJob {
   std::uint64_t revision_ = 1;
   std::uint64_t saved_revision_ = 1;
   std::optional<TResult> result_;
-  std::optional<OpenedFile> opened_;
+  std::optional<TOpenedFile> opened_;
 };
 
 }  // namespace core
