@@ -19,8 +19,7 @@ void MakeFolders(const std::string& folder) {
     const std::string part = folder.substr(0, end);
     if (!part.empty() && !Exists(part)) {
       if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-        throw TFailure(ExitCode::BadInput, "フォルダ \"" + Shown(part) + "\" を作れません: " +
-                                      platform::Cp932ToUtf8(platform::SystemErrorText(errno)));
+        throw TFailure(ExitCode::BadInput, "フォルダ \"" + Shown(part) + "\" を作れません: " + ErrorText(errno));
       ::chmod(part.c_str(), 0755);
     }
     if (end == std::string::npos) return;

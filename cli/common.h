@@ -1,5 +1,6 @@
-// What the commands share: their arguments, their failures with exit codes, texts crossing from the
-// terminal into the table's code page and back, and the lock and signal mask around a save.
+// What the commands share: their arguments (arguments.cpp), their failures with exit codes, texts
+// crossing from the terminal into the table's code page and back (terminal.cpp), the lock and
+// signal mask around a save (lock.cpp), and users changed in a file (user_edits.cpp).
 #pragma once
 
 #include <csignal>
@@ -36,6 +37,13 @@ class TFailure : public std::runtime_error {
 // The messages more than one command gives, in one place.
 std::string NoSuchUser(std::string_view name);
 std::string NoUsersIn(std::string_view path);
+
+// The system's text for `errnum`, in UTF-8.
+std::string ErrorText(int errnum);
+// Writes all of `bytes` to `fd`, retrying after a signal; a closed pipe ends it silently.
+void WriteAll(int fd, std::string_view bytes);
+// Fails with ExitCode::BadInput unless `text` is UTF-8.
+void RequireUtf8(std::string_view text);
 
 // One line on stderr, "vastelo-cli: " and `utf8`.
 void Complain(std::string_view utf8);
