@@ -65,7 +65,7 @@ core::TSettings SettingsFrom(const TArguments& args) {
   if (!named) throw TFailure(ExitCode::Usage, "不明なハッシュ形式 " + format + " です（" + hashes::FormatNames(", ") + "）");
   settings.format = *named;
   settings.strength.bcrypt_cost = static_cast<int>(
-      args.Number("--cost", 10, hashes::kMinBcryptCost, hashes::kMaxBcryptCost));
+      args.Number("--cost", static_cast<unsigned long>(settings.strength.bcrypt_cost), hashes::kMinBcryptCost, hashes::kMaxBcryptCost));
   settings.strength.sha512_rounds =
       args.Number("--rounds", settings.strength.sha512_rounds, hashes::kMinSha512Rounds, hashes::kMaxSha512Rounds);
   const std::string encoding = args.Value("--encoding").value_or("utf8");

@@ -76,14 +76,19 @@ TEST(Hashes, IdentifyHashIsStrict) {
     EXPECT_FALSE(IdentifyHash(h).has_value()) << h;
 }
 
-// The shell's completion is a static file: it offers the formats of the table and the costs the
-// command takes, or a Tab would offer a word the command refuses.
-TEST(Formats, TheShellCompletionOffersTheTablesWords) {
-  std::ifstream file(VASTELO_SOURCE_DIR "/packaging/vastelo-cli.bash");
-  std::stringstream text;
-  text << file.rdbuf();
+// The shell's completion and the manual page are static files: they offer the formats of the table
+// and the costs the command takes, or a Tab would offer a word the command refuses.
+TEST(Formats, TheShellCompletionAndTheManualOfferTheTablesWords) {
+  const auto read = [](const char* path) {
+    std::ifstream file(std::string(VASTELO_SOURCE_DIR) + path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  };
+  EXPECT_NE(read("/packaging/vastelo-cli.1.in").find(".BI \\-\\-format \" " + FormatNames("|") + "\""), std::string::npos);
+  const std::string completion = read("/packaging/vastelo-cli.bash");
   std::string costs;
   for (int cost = kMinBcryptCost; cost <= kMaxBcryptCost; ++cost) costs += (costs.empty() ? "" : " ") + std::to_string(cost);
   for (const auto& [option, words] : {std::pair{"--format)", FormatNames(" ")}, {"--cost | --min-cost)", costs}})
-    EXPECT_NE(text.str().find(option + " COMPREPLY=($(compgen -W '"s + words + "' -- \"$cur\"))"), std::string::npos) << option;
+    EXPECT_NE(completion.find(option + " COMPREPLY=($(compgen -W '"s + words + "' -- \"$cur\"))"), std::string::npos) << option;
 }
