@@ -1,5 +1,5 @@
 // The words of a command line: options and positional arguments, and the settings they give.
-#include "cli/common.h"
+#include "cli/arguments.h"
 
 #include <charconv>
 

@@ -1,6 +1,6 @@
 // A save's guards: the folder lock that makes runs take turns, the recovery of a save a crash
 // cut off, and the signals held back while the files are written.
-#include "cli/common.h"
+#include "cli/lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "cli/terminal.h"
 #include "core/save_set.h"
 #include "platform/cp932.h"
 #include "platform/system.h"

@@ -1,6 +1,6 @@
 // What crosses the terminal: messages, passwords typed without echo, texts between UTF-8 and the
 // table's code page, and the progress of a long build.
-#include "cli/common.h"
+#include "cli/terminal.h"
 
 #include <termios.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 // Users changed in an .htpasswd: names and passwords as a server compares them, the file read as
 // it stood, and the edited file saved only if nobody changed it meanwhile.
-#include "cli/common.h"
+#include "cli/user_edits.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,6 +8,8 @@
 
 #include <cerrno>
 
+#include "cli/lock.h"
+#include "cli/terminal.h"
 #include "core/save_set.h"
 #include "platform/cp932.h"
 #include "platform/system.h"
