@@ -132,10 +132,10 @@ THtaccessSettings TJob::OpenHtpasswd(const std::string& path) {
   return htaccess ? ReadHtaccessSettings(*htaccess) : THtaccessSettings{};
 }
 
-TResult::Row TJob::RowResult(int index, const std::string& hash) const {
+TResult::TRow TJob::RowResult(int index, const std::string& hash) const {
   const table::TUserRecords& strings = table_.Strings();
   const std::string& line = strings.Get(index);
-  TResult::Row row;
+  TResult::TRow row;
   row.key = std::string(table::TUserRecords::KeyOf(line));
   row.hash = hash;
   row.known = strings.Held(index).empty();
@@ -268,7 +268,7 @@ std::vector<TUserChange> TJob::OpenedChanges(const std::vector<std::string>& has
 
 std::string TJob::BuiltHash(std::string_view key) const {
   if (!result_ || key.empty()) return {};
-  for (const TResult::Row& row : result_->rows)
+  for (const TResult::TRow& row : result_->rows)
     if (table_.Strings().ExactKeys() ? row.key == key : platform::KeysMatch(row.key, key)) return row.hash;
   return {};
 }
@@ -298,7 +298,7 @@ std::string TJob::PasswdText(const std::string& folder, std::string_view htpassw
   std::set<std::string, std::less<>> users;
   if (opened_)
     for (std::string& name : UserNames(htpasswd)) users.insert(std::move(name));
-  const auto written = [&](const TResult::Row& row) {
+  const auto written = [&](const TResult::TRow& row) {
     return !opened_ || users.count(row.name) != 0;
   };
   // A maintained file's users whose passwords the table does not know keep their lines of the
@@ -316,7 +316,7 @@ std::string TJob::PasswdText(const std::string& folder, std::string_view htpassw
     const auto it = existing.find(name);
     return it == existing.end() ? nullptr : &it->second;
   };
-  for (const TResult::Row& row : result_->rows) {
+  for (const TResult::TRow& row : result_->rows) {
     if (!written(row)) continue;
     if (row.known) {
       lines.push_back(row.passwd_line);
