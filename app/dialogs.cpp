@@ -97,8 +97,7 @@ TDialogs* current = &qt_dialogs;
 
 TDialogs& CurrentDialogs() { return *current; }
 
-TScopedDialogs::TScopedDialogs(TDialogs& dialogs) : previous_(current) { current = &dialogs; }
-TScopedDialogs::~TScopedDialogs() { current = previous_; }
+TDialogs*& DialogsInForce() { return current; }
 
 QString QtFileFilter(const QString& filter) {
   const QStringList parts = filter.split(QLatin1Char('|'));

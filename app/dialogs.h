@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "hashes/hashes.h"
+#include "platform/scoped.h"
 
 class QWidget;
 
@@ -45,16 +46,10 @@ class TDialogs {
 // The dialogs in force: Qt's own unless a test has put others in their place.
 TDialogs& CurrentDialogs();
 
-class TScopedDialogs {
- public:
-  explicit TScopedDialogs(TDialogs& dialogs);
-  ~TScopedDialogs();
-  TScopedDialogs(const TScopedDialogs&) = delete;
-  TScopedDialogs& operator=(const TScopedDialogs&) = delete;
-
- private:
-  TDialogs* previous_;
-};
+// The pointer CurrentDialogs() reads, for TScopedDialogs to change.
+TDialogs*& DialogsInForce();
+// Puts dialogs in force for the object's lifetime, then restores the ones before.
+using TScopedDialogs = platform::TScopedOverride<TDialogs, DialogsInForce>;
 
 // A filter in the form "description|patterns|description|patterns" as Qt's file dialog takes it:
 // entries separated by ";;", each a description followed by its patterns in parentheses. A

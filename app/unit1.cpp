@@ -26,6 +26,7 @@
 #include "app/screen_text.h"
 #include "core/encoding.h"
 #include "core/save_set.h"
+#include "hashes/formats.h"
 #include "platform/cp932.h"
 #include "platform/key_fold.h"
 #include "platform/system.h"
@@ -193,7 +194,7 @@ QPushButton* TForm1::CreateImageButton(QWidget* parent, const QString& name, con
 void TForm1::CreateControls() {
   GroupBox4 = CreateGroup(ClientArea, QStringLiteral("GroupBox4"), {8, 8, 289, 145}, QStringLiteral(".htaccessに記述する基本データ"));
   AuthUserFile = new TLabeledEdit(GroupBox4, QStringLiteral("AuthUserFile"), {16, 32, 257, 20},
-                                  QStringLiteral("AuthUserFile(.htpasswdのフルパス):"), QStringLiteral("//.htpasswd"));
+                                  QStringLiteral("AuthUserFile(.htpasswdのフルパス):"), ScreenText(core::kDefaultAuthUserFile));
   AuthUserFile->setFont(Gothic(12));
   LabeledEdit2 = new TLabeledEdit(GroupBox4, QStringLiteral("LabeledEdit2"), {16, 72, 257, 20},
                                   QStringLiteral("AuthGroupFile(対応していません):"), QStringLiteral("<非対応>"));
@@ -202,7 +203,7 @@ void TForm1::CreateControls() {
   light.setColor(QPalette::Base, light.color(QPalette::Midlight));
   LabeledEdit2->setPalette(light);
   AuthName = new TLabeledEdit(GroupBox4, QStringLiteral("AuthName"), {16, 112, 257, 20},
-                              QStringLiteral("AuthName(認証するエリア名):"), QStringLiteral("Protected_area"));
+                              QStringLiteral("AuthName(認証するエリア名):"), ScreenText(core::kDefaultAuthName));
 
   GroupBox1 = CreateGroup(ClientArea, QStringLiteral("GroupBox1"), {8, 160, 290, 281}, QStringLiteral("認証に使用するリスト"));
   Label4 = new QLabel(QStringLiteral("(<ユーザID>,<パスワード>形式のカンマ区切りデータ)"), GroupBox1);
@@ -335,14 +336,9 @@ void TForm1::CreateMenus() {
   QMenu* formats = settings->addMenu(QStringLiteral("ハッシュ形式(&H)"));
   formats->setObjectName(QStringLiteral("HashFormatMenu"));
   auto* format_group = new QActionGroup(this);
-  const std::pair<hashes::Format, const char*> format_items[] = {
-      {hashes::Format::Des, "DES (crypt)(&D)"},
-      {hashes::Format::Apr1, "MD5 (apr1)(&M)"},
-      {hashes::Format::Sha512, "SHA-512 (crypt)(&S)"},
-      {hashes::Format::Bcrypt, "bcrypt(&B)"},
-  };
-  for (const auto& [format, text] : format_items) {
-    QAction* action = format_group->addAction(QString::fromUtf8(text));
+  for (const hashes::TFormatRow& row : hashes::kFormatRows) {
+    const hashes::Format format = row.format;
+    QAction* action = format_group->addAction(QString::fromUtf8(row.menu_label.data(), static_cast<qsizetype>(row.menu_label.size())));
     action->setCheckable(true);
     action->setChecked(format == options_.format);
     formats->addAction(action);

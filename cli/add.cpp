@@ -4,7 +4,7 @@
 
 namespace cli {
 
-int Add(const std::vector<std::string>& words) {
+ExitCode Add(const std::vector<std::string>& words) {
   const TArguments args(words, {"--format", "--cost", "--rounds", "--encoding", "--wait"}, {"--generate"}, 2, 2);
   const std::string& path = args[0];
   const core::TSettings settings = SettingsFrom(args);
@@ -13,7 +13,7 @@ int Add(const std::vector<std::string>& words) {
   const bool generate = args.Flag("--generate");
   // Asked before the lock is taken: a prompt must not keep another run waiting.
   const std::string password = generate ? std::string() : Password(ReadPassword(true), settings.utf8);
-  if (password.empty() && !generate) throw TFailure(kBadInput, "パスワードが空です（生成するには --generate を付けます）");
+  if (password.empty() && !generate) throw TFailure(ExitCode::BadInput, "パスワードが空です（生成するには --generate を付けます）");
   const core::THashJob job = core::DrawHashJob(password, settings.format, settings.strength);
   const std::string hash = HashShowingProgress({job}).front();
   ChangeUsers(path, {{name, hash}}, wait, [&] {
@@ -21,7 +21,7 @@ int Add(const std::vector<std::string>& words) {
     if (generate) PrintOrFail(Shown(name) + "=" + job.password + "\n");
     return std::vector<core::TFileToSave>{};
   });
-  return kDone;
+  return ExitCode::Done;
 }
 
 }  // namespace cli

@@ -5,6 +5,7 @@
 
 #include "cli/common.h"
 #include "core/credential_build.h"
+#include "core/defaults.h"
 #include "platform/cp932.h"
 #include "platform/system.h"
 #include "text/messages.h"
@@ -18,8 +19,7 @@ void MakeFolders(const std::string& folder) {
     const std::string part = folder.substr(0, end);
     if (!part.empty() && !Exists(part)) {
       if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-        throw TFailure(kBadInput, "フォルダ \"" + Shown(part) + "\" を作れません: " +
-                                      platform::Cp932ToUtf8(platform::SystemErrorText(errno)));
+        throw TFailure(ExitCode::BadInput, "フォルダ \"" + Shown(part) + "\" を作れません: " + ErrorText(errno));
       ::chmod(part.c_str(), 0755);
     }
     if (end == std::string::npos) return;
@@ -28,25 +28,25 @@ void MakeFolders(const std::string& folder) {
 
 }  // namespace
 
-int Build(const std::vector<std::string>& words) {
+ExitCode Build(const std::vector<std::string>& words) {
   const TArguments args(words, {"-o", "--format", "--cost", "--rounds", "--encoding", "--auth-user-file", "--auth-name", "--wait"},
                         {"--classic", "--replace"}, 1, 1);
   const std::optional<std::string> folder = args.Value("-o");
-  if (!folder || folder->empty()) throw TFailure(kUsage, "保存先のフォルダ（-o DIR）がありません");
+  if (!folder || folder->empty()) throw TFailure(ExitCode::Usage, "保存先のフォルダ（-o DIR）がありません");
   const core::TSettings settings = SettingsFrom(args);
   const TWait wait = WaitFrom(args);
   const bool classic = args.Flag("--classic");
-  const std::string base = platform::WithSlash(platform::AbsolutePath(*folder));
+  const core::TFolderFiles paths = core::FolderFiles(platform::WithSlash(platform::AbsolutePath(*folder)));
   // The window's defaults with --classic; otherwise the file this build writes, which is what a
   // server must be told.
-  const std::string auth_user_file = args.Value("--auth-user-file").value_or(classic ? "//.htpasswd" : base + ".htpasswd");
-  const std::string auth_name = args.Value("--auth-name").value_or("Protected_area");
+  const std::string auth_user_file = args.Value("--auth-user-file").value_or(classic ? std::string(core::kDefaultAuthUserFile) : paths.htpasswd);
+  const std::string auth_name = args.Value("--auth-name").value_or(std::string(core::kDefaultAuthName));
   for (const auto& [option, value] : {std::pair{"--auth-user-file", &auth_user_file}, {"--auth-name", &auth_name}}) {
     std::string_view problem = core::DirectiveArgumentProblem(*value);
     // The window's lines quote AuthName only: a blank would cut the unquoted AuthUserFile short.
     if (problem.empty() && classic && *value == auth_user_file && value->find_first_of(" \t") != std::string::npos)
       problem = messages::SBlankInClassicPath;
-    if (!problem.empty()) throw TFailure(kBadInput, std::string(option) + ": " + platform::Cp932ToUtf8(problem));
+    if (!problem.empty()) throw TFailure(ExitCode::BadInput, std::string(option) + ": " + platform::Cp932ToUtf8(problem));
   }
   // Straight from the file to the files' bytes: a million users need no table of rows. The window's
   // files are built by its rules; otherwise a user is the file's bytes, as a live file's users are.
@@ -54,22 +54,22 @@ int Build(const std::vector<std::string>& words) {
                                                                 TableText(auth_name), ShowProgress()).value()
                                     : core::BuildCredentialFile(args[0], settings, {}, {}, ShowProgress(), true).value();
   // The window's table builds its one empty placeholder row as a user; a command has no such row.
-  if (built.users == 0) throw TFailure(kBadInput, NoUsersIn(args[0]));
+  if (built.users == 0) throw TFailure(ExitCode::BadInput, NoUsersIn(args[0]));
   // The path as the file system has it; the realm in the files' encoding, as browsers get it.
   if (!classic) built.htaccess = core::ServedHtaccessText(auth_user_file, settings.utf8 ? auth_name : TableText(auth_name));
   MakeFolders(*folder);
-  const TFolderLock lock(base + ".htpasswd", wait);
+  const TFolderLock lock(paths.htpasswd, wait);
   RecoverFolder(*folder);
-  const std::vector<core::TFileToSave> files{{base + ".htpasswd", built.htpasswd, core::FileKind::Public},
-                                             {base + ".htaccess", built.htaccess, core::FileKind::Public},
-                                             {base + "passwd.txt", built.passwd, core::FileKind::Secret}};
+  const std::vector<core::TFileToSave> files{{paths.htpasswd, built.htpasswd, core::FileKind::Public},
+                                             {paths.htaccess, built.htaccess, core::FileKind::Public},
+                                             {paths.passwd, built.passwd, core::FileKind::Secret}};
   if (!args.Flag("--replace"))
     for (const core::TFileToSave& file : files)
       if (Exists(file.path))
-        throw TFailure(kBadInput, "\"" + Shown(file.path) + "\" がすでにあります。置き換えるには --replace を付けます");
+        throw TFailure(ExitCode::BadInput, "\"" + Shown(file.path) + "\" がすでにあります。置き換えるには --replace を付けます");
   const TSignalsHeld held;
   core::SaveFileSet(files);
-  return kDone;
+  return ExitCode::Done;
 }
 
 }  // namespace cli

@@ -7,10 +7,11 @@
 
 namespace cli {
 
-int Check(const std::vector<std::string>& words) {
+ExitCode Check(const std::vector<std::string>& words) {
   const TArguments args(words, {"--min-cost", "--min-rounds"}, {}, 1, 1);
-  const core::TCheckBars bars{args.Number("--min-cost", 10, hashes::kMinBcryptCost, hashes::kMaxBcryptCost),
-                              args.Number("--min-rounds", 5000, hashes::kMinSha512Rounds, hashes::kMaxSha512Rounds)};
+  const core::TCheckBars defaults;
+  const core::TCheckBars bars{args.Number("--min-cost", defaults.min_cost, hashes::kMinBcryptCost, hashes::kMaxBcryptCost),
+                              args.Number("--min-rounds", defaults.min_rounds, hashes::kMinSha512Rounds, hashes::kMaxSha512Rounds)};
   RecoverFolder(platform::FolderOf(args[0]));
   TFileReader file(args[0], false);
   bool any = false;
@@ -27,7 +28,7 @@ int Check(const std::vector<std::string>& words) {
     if (findings.size() > 65536) Print(std::exchange(findings, {}));
   });
   Print(findings);
-  return any ? kFindings : kDone;
+  return any ? ExitCode::Findings : ExitCode::Done;
 }
 
 }  // namespace cli

@@ -1,9 +1,11 @@
 #include "cli/cli.h"
 
+#include <algorithm>
 #include <new>
 #include <string_view>
 
 #include "cli/common.h"
+#include "hashes/formats.h"
 #include "platform/cp932.h"
 #include "platform/system.h"
 #include "text/exceptions.h"
@@ -39,8 +41,9 @@ constexpr std::string_view kHelp = R"(使い方:
   vastelo-cli --help | --version
 
 オプション:
-  --format des|apr1|sha512|bcrypt   ハッシュ形式（既定: bcrypt）
-  --cost N                          bcrypt のコスト 4〜17（既定: 10）
+)";
+// After the --format line, which the format table writes.
+constexpr std::string_view kHelpOptions = R"(  --cost N                          bcrypt のコスト 4〜17（既定: 10）
   --rounds N                        SHA-512 の rounds 1000〜999999999（既定: 100000）
   --encoding sjis|utf8              ファイルの文字コード（既定: utf8）。sjis は Shift-JIS のバイトを
                                     そのまま書きます
@@ -61,29 +64,36 @@ constexpr std::string_view kHelp = R"(使い方:
   4 入力の誤りかファイルの読み書きの失敗（何も書きません）, 6 ユーザがいない
 )";
 
+// The whole text of --help.
+std::string Help() {
+  std::string format = "  --format " + hashes::FormatNames("|");
+  format.resize(std::max<std::size_t>(format.size() + 1, 36), ' ');
+  return std::string(kHelp) + format + "ハッシュ形式（既定: bcrypt）\n" + std::string(kHelpOptions);
+}
+
 struct TCommand {
   std::string_view name;
-  int (*run)(const std::vector<std::string>&);
+  ExitCode (*run)(const std::vector<std::string>&);
 };
 constexpr TCommand kCommands[] = {{"build", Build},   {"add", Add},       {"import", Import},
                                   {"delete", Delete}, {"verify", Verify}, {"check", Check}};
 
-int Dispatch(const std::vector<std::string>& args) {
+ExitCode Dispatch(const std::vector<std::string>& args) {
   for (const std::string& arg : args) {
     if (arg == "--") break;
     if (arg == "--help" || arg == "-h") {
-      Print(kHelp);
-      return kDone;
+      Print(Help());
+      return ExitCode::Done;
     }
   }
-  if (args.empty()) throw TFailure(kUsage, "コマンドがありません（vastelo-cli --help で使い方を表示します）");
+  if (args.empty()) throw TFailure(ExitCode::Usage, "コマンドがありません（vastelo-cli --help で使い方を表示します）");
   if (args[0] == "--version") {
     Print("vastelo-cli " VASTELO_VERSION "\n");
-    return kDone;
+    return ExitCode::Done;
   }
   for (const TCommand& command : kCommands)
     if (args[0] == command.name) return command.run(std::vector<std::string>(args.begin() + 1, args.end()));
-  throw TFailure(kUsage, "不明なコマンド " + args[0] + " です（vastelo-cli --help で使い方を表示します）");
+  throw TFailure(ExitCode::Usage, "不明なコマンド " + args[0] + " です（vastelo-cli --help で使い方を表示します）");
 }
 
 }  // namespace
@@ -108,10 +118,10 @@ std::string Worded(const text::Exception& failure) {
 
 int Run(const std::vector<std::string>& args) {
   try {
-    return Dispatch(args);
+    return static_cast<int>(Dispatch(args));
   } catch (const TFailure& failure) {
     if (*failure.what() != '\0') Complain(failure.what());
-    return failure.Code();
+    return static_cast<int>(failure.Code());
   } catch (const text::Exception& failure) {
     Complain(Worded(failure));
   } catch (const std::bad_alloc&) {
@@ -119,7 +129,7 @@ int Run(const std::vector<std::string>& args) {
   } catch (const std::exception& failure) {
     Complain(failure.what());
   }
-  return kBadInput;
+  return static_cast<int>(ExitCode::BadInput);
 }
 
 }  // namespace cli

@@ -3,14 +3,14 @@
 
 namespace cli {
 
-int Delete(const std::vector<std::string>& words) {
+ExitCode Delete(const std::vector<std::string>& words) {
   const TArguments args(words, {"--encoding", "--wait"}, {}, 2, static_cast<std::size_t>(-1));
   const bool utf8 = SettingsFrom(args).utf8;
   const TWait wait = WaitFrom(args);
   std::vector<core::TUserChange> changes;
   for (std::size_t i = 1; i < args.Positional().size(); ++i) changes.push_back({UserName(args[i], utf8, true), {}});
   ChangeUsers(args[0], changes, wait);
-  return kDone;
+  return ExitCode::Done;
 }
 
 }  // namespace cli

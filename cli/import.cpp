@@ -9,7 +9,7 @@
 
 namespace cli {
 
-int Import(const std::vector<std::string>& words) {
+ExitCode Import(const std::vector<std::string>& words) {
   const TArguments args(words, {"--format", "--cost", "--rounds", "--encoding", "--passwd-out", "--wait"}, {}, 2, 2);
   const std::string& path = args[0];
   const core::TSettings settings = SettingsFrom(args);
@@ -20,14 +20,14 @@ int Import(const std::vector<std::string>& words) {
   std::unordered_map<std::string, long long> lines;  // of each name, to name a name given twice
   core::ForEachRecord(args[1], settings.utf8, [&](std::string name, const std::string& password, long long line) {
     if (const std::string_view problem = core::NameProblem(name); !problem.empty())
-      throw TFailure(kBadInput, FileLine(args[1], static_cast<std::size_t>(line)) + platform::Cp932ToUtf8(problem));
+      throw TFailure(ExitCode::BadInput, FileLine(args[1], static_cast<std::size_t>(line)) + platform::Cp932ToUtf8(problem));
     if (const auto [at, fresh] = lines.emplace(name, line); !fresh)
-      throw TFailure(kBadInput, FileLine(args[1], static_cast<std::size_t>(line)) + "「" + Shown(name) + "」は " +
+      throw TFailure(ExitCode::BadInput, FileLine(args[1], static_cast<std::size_t>(line)) + "「" + Shown(name) + "」は " +
                                     std::to_string(at->second) + " 行目にもあります");
     jobs.push_back(core::DrawHashJob(password, settings.format, settings.strength));
     names.push_back(std::move(name));
   });
-  if (names.empty()) throw TFailure(kBadInput, NoUsersIn(args[1]));
+  if (names.empty()) throw TFailure(ExitCode::BadInput, NoUsersIn(args[1]));
   const std::vector<std::string> hashes = HashShowingProgress(jobs);
   std::vector<core::TUserChange> changes;
   changes.reserve(names.size());
@@ -42,7 +42,7 @@ int Import(const std::vector<std::string>& words) {
     else if (!generated.empty()) PrintOrFail(Shown(generated));
     return extra;
   });
-  return kDone;
+  return ExitCode::Done;
 }
 
 }  // namespace cli

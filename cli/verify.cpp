@@ -8,14 +8,14 @@
 
 namespace cli {
 
-int Verify(const std::vector<std::string>& words) {
+ExitCode Verify(const std::vector<std::string>& words) {
   const TArguments args(words, {"--encoding", "--server"}, {}, 2, 2);
   const bool utf8 = SettingsFrom(args).utf8;
   std::vector<hashes::Server> servers(std::begin(hashes::kServers), std::end(hashes::kServers));
   if (const std::optional<std::string> only = args.Value("--server")) {
     if (*only == "apache") servers = {hashes::Server::Apache};
     else if (*only == "nginx") servers = {hashes::Server::Nginx};
-    else throw TFailure(kUsage, "不明なサーバ " + *only + " です（apache, nginx）");
+    else throw TFailure(ExitCode::Usage, "不明なサーバ " + *only + " です（apache, nginx）");
   }
   const std::string name = UserName(args[1], utf8, true);
   struct TAnswer {
@@ -24,6 +24,9 @@ int Verify(const std::vector<std::string>& words) {
     hashes::Verdict verdict = hashes::Verdict::Mismatch;
   };
   std::vector<TAnswer> answers;
+  const auto form_name = [](const TAnswer& answer) {
+    return platform::Cp932ToUtf8(hashes::FormName(hashes::ClassifyHash(answer.user->hash.value_or(""))));
+  };
   bool anyone = false;
   RecoverFolder(platform::FolderOf(args[0]));
   for (const hashes::Server server : servers) {
@@ -31,7 +34,7 @@ int Verify(const std::vector<std::string>& words) {
     answers.push_back({server, core::FindUser(file.Read(), server, name)});
     anyone = anyone || answers.back().user;
   }
-  if (!anyone) throw TFailure(kUnknownUser, NoSuchUser(args[1]));
+  if (!anyone) throw TFailure(ExitCode::UnknownUser, NoSuchUser(args[1]));
   // The password is the bytes a browser sends: compared as they stand, never normalized.
   const std::string typed = ReadPassword(false);
   if (utf8) Password(typed, true);
@@ -41,14 +44,13 @@ int Verify(const std::vector<std::string>& words) {
     if (!answer.user->hash) continue;  // a line of the name without a hash: no password lets it in
     answer.verdict = hashes::CheckAs(answer.server, password, *answer.user->hash);
     if (answer.verdict == hashes::Verdict::Uncheckable && answers.size() == 1)
-      throw TFailure(kBadInput, FileLine(args[0], answer.user->line) + "ハッシュの形式 " +
-                                    platform::Cp932ToUtf8(hashes::FormName(hashes::ClassifyHash(answer.user->hash.value_or("")))) +
+      throw TFailure(ExitCode::BadInput, FileLine(args[0], answer.user->line) + "ハッシュの形式 " + form_name(answer) +
                                     " は、ここでは確かめられません");
   }
   const auto same = [&](const TAnswer& a) { return a.user.has_value() == answers[0].user.has_value() && a.verdict == answers[0].verdict; };
   if (std::all_of(answers.begin(), answers.end(), same)) {
-    if (answers[0].verdict == hashes::Verdict::Match) return Print("パスワードは一致します\n"), kDone;
-    if (answers[0].verdict == hashes::Verdict::Mismatch) throw TFailure(kMismatch, "パスワードが一致しません");
+    if (answers[0].verdict == hashes::Verdict::Match) return Print("パスワードは一致します\n"), ExitCode::Done;
+    if (answers[0].verdict == hashes::Verdict::Mismatch) throw TFailure(ExitCode::Mismatch, "パスワードが一致しません");
   }
   // The servers answer differently: each one's answer, so that the administrator sees which.
   std::string said;
@@ -57,10 +59,10 @@ int Verify(const std::vector<std::string>& words) {
     if (!answer.user) said += "ユーザがいません\n";
     else if (answer.verdict == hashes::Verdict::Match) said += "一致します\n";
     else if (answer.verdict == hashes::Verdict::Mismatch) said += "一致しません\n";
-    else said += "確かめられません（" + platform::Cp932ToUtf8(hashes::FormName(hashes::ClassifyHash(answer.user->hash.value_or("")))) + "）\n";
+    else said += "確かめられません（" + form_name(answer) + "）\n";
   }
   Print(said);
-  throw TFailure(kMismatch, "サーバによって答えが違います");
+  throw TFailure(ExitCode::Mismatch, "サーバによって答えが違います");
 }
 
 }  // namespace cli

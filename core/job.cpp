@@ -98,7 +98,7 @@ void TJob::ForgetOpened() {
 
 THtaccessSettings TJob::OpenHtpasswd(const std::string& path) {
   // Read whole before the table is touched: a file refused leaves the table as it was.
-  OpenedFile opened{platform::AbsolutePath(path), text::ReadFileBytes(path), {}, 0};
+  TOpenedFile opened{platform::AbsolutePath(path), text::ReadFileBytes(path), {}, 0};
   text::ReadingFile(path, 0, [&] {
     TOpenedUsers users = ReadOpenedUsers(opened.bytes, settings_.utf8);
     opened.users = std::move(users.users);
@@ -129,14 +129,14 @@ THtaccessSettings TJob::OpenHtpasswd(const std::string& path) {
   Changed();
   MarkSaved();
   const std::optional<std::string> htaccess =
-      ReadIfPresent(platform::WithSlash(platform::FolderOf(opened_->path)) + ".htaccess");
+      ReadIfPresent(FolderFiles(platform::WithSlash(platform::FolderOf(opened_->path))).htaccess);
   return htaccess ? ReadHtaccessSettings(*htaccess) : THtaccessSettings{};
 }
 
-TResult::Row TJob::RowResult(int index, const std::string& hash) const {
+TResult::TRow TJob::RowResult(int index, const std::string& hash) const {
   const table::TUserRecords& strings = table_.Strings();
   const std::string& line = strings.Get(index);
-  TResult::Row row;
+  TResult::TRow row;
   row.key = std::string(table::TUserRecords::KeyOf(line));
   row.hash = hash;
   row.known = strings.Held(index).empty();
@@ -269,7 +269,7 @@ std::vector<TUserChange> TJob::OpenedChanges(const std::vector<std::string>& has
 
 std::string TJob::BuiltHash(std::string_view key) const {
   if (!result_ || key.empty()) return {};
-  for (const TResult::Row& row : result_->rows)
+  for (const TResult::TRow& row : result_->rows)
     if (table_.Strings().ExactKeys() ? row.key == key : platform::KeysMatch(row.key, key)) return row.hash;
   return {};
 }
@@ -299,7 +299,7 @@ std::string TJob::PasswdText(const std::string& folder, std::string_view htpassw
   std::set<std::string, std::less<>> users;
   if (opened_)
     for (std::string& name : UserNames(htpasswd)) users.insert(std::move(name));
-  const auto written = [&](const TResult::Row& row) {
+  const auto written = [&](const TResult::TRow& row) {
     return !opened_ || users.count(row.name) != 0;
   };
   // A maintained file's users whose passwords the table does not know keep their lines of the
@@ -308,7 +308,7 @@ std::string TJob::PasswdText(const std::string& folder, std::string_view htpassw
   // again for every row.
   std::map<std::string, std::string, std::less<>> existing;
   if (opened_)
-    if (const std::optional<std::string> bytes = ReadIfPresent(folder + "passwd.txt"))
+    if (const std::optional<std::string> bytes = ReadIfPresent(FolderFiles(folder).passwd))
       text::ForEachLine(*bytes, [&](std::string_view line) {
         if (const std::size_t eq = line.find('='); eq != std::string_view::npos && eq > 0)
           existing.emplace(line.substr(0, eq), line);
@@ -317,7 +317,7 @@ std::string TJob::PasswdText(const std::string& folder, std::string_view htpassw
     const auto it = existing.find(name);
     return it == existing.end() ? nullptr : &it->second;
   };
-  for (const TResult::Row& row : result_->rows) {
+  for (const TResult::TRow& row : result_->rows) {
     if (!written(row)) continue;
     if (row.known) {
       lines.push_back(row.passwd_line);
@@ -365,8 +365,9 @@ TSavePlan TJob::PlanHtpasswd(const std::string& path) const {
 TSavePlan TJob::PlanSave(const std::string& folder) const {
   TSavePlan plan;
   plan.folder = platform::WithSlash(folder);
-  plan.htpasswd_path = plan.folder + ".htpasswd";
-  const std::string htaccess_path = plan.folder + ".htaccess";
+  const TFolderFiles paths = FolderFiles(plan.folder);
+  plan.htpasswd_path = paths.htpasswd;
+  const std::string& htaccess_path = paths.htaccess;
   std::string htpasswd = PlanHtpasswdFile(plan);
   const std::optional<std::string> htaccess = ReadIfPresent(htaccess_path);
   plan.htaccess_differs = htaccess && *htaccess != result_->htaccess;
@@ -374,7 +375,7 @@ TSavePlan TJob::PlanSave(const std::string& folder) const {
   std::string passwd = PasswdText(plan.folder, htpasswd);
   plan.files.push_back({plan.htpasswd_path, std::move(htpasswd), FileKind::Public});
   if (write_htaccess) plan.files.push_back({htaccess_path, result_->htaccess, FileKind::Public});
-  plan.files.push_back({plan.folder + "passwd.txt", std::move(passwd), FileKind::Secret});
+  plan.files.push_back({paths.passwd, std::move(passwd), FileKind::Secret});
   return plan;
 }
 
@@ -382,7 +383,7 @@ void TJob::Save(const TSavePlan& plan, bool replace_htaccess) {
   if (ReadIfPresent(plan.htpasswd_path) != plan.htpasswd_on_disk) throw text::Exception(std::string(messages::SChangedMeanwhile));
   std::vector<TFileToSave> files;
   for (const TFileToSave& file : plan.files)
-    if (replace_htaccess || !plan.htaccess_differs || file.path != plan.folder + ".htaccess") files.push_back(file);
+    if (replace_htaccess || !plan.htaccess_differs || file.path != FolderFiles(plan.folder).htaccess) files.push_back(file);
   SaveFileSet(files);
   // What was saved is now the file being maintained, with whatever the merge brought in from disk.
   if (opened_) OpenHtpasswd(plan.htpasswd_path);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/encrypt_password.h"
+#include "core/defaults.h"
 #include "core/htpasswd_file.h"
 #include "core/save_set.h"
 #include "hashes/hashes.h"
@@ -56,7 +57,7 @@ struct TResult {
   std::string htpasswd;        // the bytes of .htpasswd, before any merge with the file on disk
   std::string htpasswd_shown;  // the same as code page 932 text, for the screen
   // For passwd.txt and the password check, one entry per row in row order.
-  struct Row {
+  struct TRow {
     std::string key;             // code page 932
     std::string hash;            // what the row's .htpasswd line carries
     bool known = false;          // the password is in the table (typed, loaded or generated)
@@ -65,7 +66,7 @@ struct TResult {
     std::string origin_name;     // for a row read from an opened file: its name as the file had it
     bool untouched = false;      // ... and its line goes back as it stood
   };
-  std::vector<Row> rows;
+  std::vector<TRow> rows;
   // For an opened file: what the rows change of its users, applied to the file as it is on disk
   // when it is saved.
   std::vector<TUserChange> changes;
@@ -186,13 +187,13 @@ class TJob {
   void Save(const TSavePlan& plan, bool replace_htaccess);
 
  private:
-  struct OpenedFile {
+  struct TOpenedFile {
     std::string path;
     std::string bytes;  // as read: the base of every merge
     std::vector<TOpenedUser> users;  // a row's origin indexes this
     std::size_t kept = 0;
   };
-  TResult::Row RowResult(int index, const std::string& hash) const;
+  TResult::TRow RowResult(int index, const std::string& hash) const;
   // Whether row `index` still is the opened line it was read from, to be written back as it stood.
   bool Untouched(int index) const;
   // What the rows, whose built hashes are `hashes`, change of the opened file's users: removals
@@ -206,12 +207,12 @@ class TJob {
 
   table::TUserList& table_;
   TSettings settings_;
-  std::string auth_user_file_ = "//.htpasswd";
-  std::string auth_name_ = "Protected_area";
+  std::string auth_user_file_{kDefaultAuthUserFile};
+  std::string auth_name_{kDefaultAuthName};
   std::uint64_t revision_ = 1;
   std::uint64_t saved_revision_ = 1;
   std::optional<TResult> result_;
-  std::optional<OpenedFile> opened_;
+  std::optional<TOpenedFile> opened_;
 };
 
 }  // namespace core

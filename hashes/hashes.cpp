@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "des_crypt/des_crypt.h"
+#include "hashes/formats.h"
 #include "hashes/random_source.h"
 
 // apr-util is used without apr_initialize: apr_md5_encode and apr_password_validate touch no
@@ -32,13 +33,14 @@ std::string DrawSalt(int length) {
   return salt;
 }
 
-std::string LibrarySetting(const char* prefix, unsigned long count) {
+std::string LibrarySetting(std::string_view prefix_view, unsigned long count) {
+  const std::string prefix(prefix_view);
   // All that bcrypt's 128-bit salt takes, and more than the 16 characters of a SHA-512 salt use.
   constexpr int kBytes = 16;
   std::uint8_t bytes[kBytes];
   CurrentRandomSource().Fill(bytes, sizeof bytes);
   char setting[CRYPT_GENSALT_OUTPUT_SIZE];
-  if (!crypt_gensalt_rn(prefix, count, reinterpret_cast<const char*>(bytes), kBytes, setting, sizeof setting))
+  if (!crypt_gensalt_rn(prefix.c_str(), count, reinterpret_cast<const char*>(bytes), kBytes, setting, sizeof setting))
     throw std::logic_error(std::string("libxcrypt refuses a setting for ") + prefix);
   return setting;
 }
@@ -65,11 +67,11 @@ std::string DrawSetting(Format format, const TStrength& strength) {
     case Format::Des:
       return DrawSalt(2);
     case Format::Apr1:
-      return "$apr1$" + DrawSalt(8) + "$";
+      return std::string(RowOf(format).prefix) + DrawSalt(8) + "$";
     case Format::Sha512:
-      return LibrarySetting("$6$", std::clamp(strength.sha512_rounds, kMinSha512Rounds, kMaxSha512Rounds));
+      return LibrarySetting(RowOf(format).prefix, std::clamp(strength.sha512_rounds, kMinSha512Rounds, kMaxSha512Rounds));
     case Format::Bcrypt:
-      return LibrarySetting("$2y$", static_cast<unsigned long>(std::clamp(strength.bcrypt_cost, kMinBcryptCost, kMaxBcryptCost)));
+      return LibrarySetting(RowOf(format).prefix, static_cast<unsigned long>(std::clamp(strength.bcrypt_cost, kMinBcryptCost, kMaxBcryptCost)));
   }
   throw std::invalid_argument("unknown hash format");
 }

@@ -12,7 +12,7 @@ namespace {
 
 // Draws are a byte or two at a time, thousands of them in a build: they are served from a pool
 // that is refilled from the kernel a page at a time, and every byte is handed out once.
-class SystemRandom final : public TRandomSource {
+class TSystemRandom final : public TRandomSource {
  public:
   void Fill(std::uint8_t* out, std::size_t size) override {
     while (size > 0) {
@@ -37,15 +37,14 @@ class SystemRandom final : public TRandomSource {
   std::size_t used_ = sizeof pool_;
 };
 
-SystemRandom system_random;
+TSystemRandom system_random;
 TRandomSource* current = &system_random;
 
 }  // namespace
 
 TRandomSource& CurrentRandomSource() { return *current; }
 
-TScopedRandomSource::TScopedRandomSource(TRandomSource& source) : previous_(current) { current = &source; }
-TScopedRandomSource::~TScopedRandomSource() { current = previous_; }
+TRandomSource*& RandomSourceInForce() { return current; }
 
 unsigned RandomBelow(unsigned n) {
   // The largest multiple of n that fits in a byte: bytes at or above it are drawn again.

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/scoped.h"
+
 namespace hashes {
 
 // Where random bytes come from: the kernel's cryptographic source, unless a test has put a
@@ -20,17 +22,10 @@ class TRandomSource {
 // Not synchronised: draw on one thread at a time (hashing itself may run on many).
 TRandomSource& CurrentRandomSource();
 
-// Puts `source` in place for its lifetime, then restores the one before.
-class TScopedRandomSource {
- public:
-  explicit TScopedRandomSource(TRandomSource& source);
-  ~TScopedRandomSource();
-  TScopedRandomSource(const TScopedRandomSource&) = delete;
-  TScopedRandomSource& operator=(const TScopedRandomSource&) = delete;
-
- private:
-  TRandomSource* previous_;
-};
+// The pointer CurrentRandomSource() reads, for TScopedRandomSource to change.
+TRandomSource*& RandomSourceInForce();
+// Puts a source in place for its lifetime, then restores the one before.
+using TScopedRandomSource = platform::TScopedOverride<TRandomSource, RandomSourceInForce>;
 
 // A number from 0 to n - 1 (n at most 256), every value exactly equally likely: bytes that would
 // favour the low values are drawn again.

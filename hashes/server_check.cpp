@@ -47,20 +47,8 @@ bool AllIn(std::string_view s, std::string_view alphabet) {
 std::string CString(std::string_view bytes) { return std::string(bytes.substr(0, bytes.find('\0'))); }
 
 bool TooSlow(AnyForm form, std::string_view hash) {
-  if (form == AnyForm::Bcrypt) {
-    const bool two_digits = hash.size() >= 6 && hash[4] >= '0' && hash[4] <= '9' && hash[5] >= '0' && hash[5] <= '9';
-    return two_digits && (hash[4] - '0') * 10 + (hash[5] - '0') > kMaxBcryptCost;
-  }
-  if (form == AnyForm::Sha256 || form == AnyForm::Sha512) {
-    constexpr std::string_view kRounds = "rounds=";
-    if (hash.substr(3, kRounds.size()) != kRounds) return false;  // 5000 rounds
-    unsigned long rounds = 0;
-    for (std::size_t i = 3 + kRounds.size(); i < hash.size() && hash[i] >= '0' && hash[i] <= '9'; ++i) {
-      rounds = rounds * 10 + static_cast<unsigned long>(hash[i] - '0');
-      if (rounds > kMaxCheckedShaCryptRounds) return true;
-    }
-    return false;
-  }
+  if (form == AnyForm::Bcrypt) return Cost(form, hash) > static_cast<unsigned long>(kMaxBcryptCost);
+  if (form == AnyForm::Sha256 || form == AnyForm::Sha512) return Cost(form, hash) > kMaxCheckedShaCryptRounds;
   // Some other method of the C library's ($y$, $7$, $sha1$ ...): its cost is not read here.
   if (form == AnyForm::Plain && hash.starts_with('$')) {
     const int salt = crypt_checksalt(CString(hash).c_str());

@@ -1,7 +1,8 @@
 # bash completion for vastelo-cli                          -*- shell-script -*-
 # bash-completion loads this on the first Tab after `vastelo-cli`. The commands and their options
 # follow cli/cli.cpp and the commands' argument lists: an option offered here that the command
-# refuses would be worse than none.
+# refuses would be worse than none. The --format words and the --cost numbers are those of
+# hashes/formats.h and hashes/hashes.h: tests/hashes_test.cpp fails when they part.
 
 # The path a word on the command line names, for reading the .htpasswd it points at. Only quotes,
 # backslashes and a leading ~/ are undone: evaluating the word, as bash-completion's dequote does,
@@ -64,7 +65,7 @@ _vastelo_cli()
     # The value of an option: a separate word after it, or after its "=" (which -s split off).
     if [[ " $valued " == *" $prev "* ]]; then
         case $prev in
-            --format) COMPREPLY=($(compgen -W 'bcrypt sha512 apr1 des' -- "$cur")) ;;
+            --format) COMPREPLY=($(compgen -W 'des apr1 sha512 bcrypt' -- "$cur")) ;;
             --encoding) COMPREPLY=($(compgen -W 'utf8 sjis' -- "$cur")) ;;
             --server) COMPREPLY=($(compgen -W 'apache nginx' -- "$cur")) ;;
             --cost | --min-cost) COMPREPLY=($(compgen -W '4 5 6 7 8 9 10 11 12 13 14 15 16 17' -- "$cur")) ;;

@@ -9,17 +9,17 @@ namespace {
 
 // One conversion descriptor per thread and direction: iconv descriptors carry shift state and
 // must not be shared between threads.
-class Converter {
+class TConverter {
  public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
+  TConverter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
     // iconv_open reports failure as (iconv_t)-1: the cast is the API's, not a pointer made up.
     // NOLINTNEXTLINE(performance-no-int-to-ptr)
     if (cd_ == reinterpret_cast<iconv_t>(-1))
       throw std::runtime_error(std::string("iconv cannot convert ") + from + " to " + to);
   }
-  ~Converter() { iconv_close(cd_); }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
+  ~TConverter() { iconv_close(cd_); }
+  TConverter(const TConverter&) = delete;
+  TConverter& operator=(const TConverter&) = delete;
 
   // Converts all of `in`. Where iconv meets input it cannot convert, `on_bad(rest, out)` appends a
   // replacement and returns how many bytes of `rest` to skip; returning 0 abandons the conversion.
@@ -50,12 +50,12 @@ class Converter {
   iconv_t cd_;
 };
 
-Converter& Decoder() {
-  thread_local Converter c("UTF-8", "CP932");
+TConverter& Decoder() {
+  thread_local TConverter c("UTF-8", "CP932");
   return c;
 }
-Converter& Encoder() {
-  thread_local Converter c("CP932", "UTF-8");
+TConverter& Encoder() {
+  thread_local TConverter c("CP932", "UTF-8");
   return c;
 }
 

@@ -85,7 +85,6 @@ bool ReadUpTo(int fd, std::size_t size, std::string& bytes) {
   return true;
 }
 
-TScopedFileCalls::TScopedFileCalls(TFileCalls& calls) : previous_(current) { current = &calls; }
-TScopedFileCalls::~TScopedFileCalls() { current = previous_; }
+TFileCalls*& FileCallsInForce() { return current; }
 
 }  // namespace platform

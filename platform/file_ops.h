@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include "platform/scoped.h"
+
 namespace platform {
 
 class TFileCalls {
@@ -46,17 +48,10 @@ class TFileCalls {
 // The calls in force: the real ones unless a test has put others in their place.
 TFileCalls& Files();
 
-// Puts `calls` in force for the lifetime of this object (tests only; not thread-safe).
-class TScopedFileCalls {
- public:
-  explicit TScopedFileCalls(TFileCalls& calls);
-  ~TScopedFileCalls();
-  TScopedFileCalls(const TScopedFileCalls&) = delete;
-  TScopedFileCalls& operator=(const TScopedFileCalls&) = delete;
-
- private:
-  TFileCalls* previous_;
-};
+// The pointer Files() reads, for TScopedFileCalls to change.
+TFileCalls*& FileCallsInForce();
+// Puts calls in force for the lifetime of this object (tests only; not thread-safe).
+using TScopedFileCalls = TScopedOverride<TFileCalls, FileCallsInForce>;
 
 // A file descriptor closed through Files() when it goes, or earlier by Close().
 class TFileDescriptor {

@@ -40,7 +40,7 @@ class TUserListView {
   virtual void CurrentCellChanged() = 0;
 };
 
-class TUserList : private TUserRecords::Observer {
+class TUserList : private TUserRecords::TObserver {
  public:
   TUserList();
   TUserList(const TUserList&) = delete;

@@ -19,9 +19,9 @@ class TUserRecords {
  public:
   // The table behind the list. Changing() runs before every change and may refuse it by
   // throwing; Changed() runs after it. In a batch both run once, at its start and its end.
-  class Observer {
+  class TObserver {
    public:
-    virtual ~Observer() = default;
+    virtual ~TObserver() = default;
     virtual void StringsChanging() = 0;
     // `first` is the first line whose text or position changed; `count_changed` says whether
     // lines were added or removed.
@@ -31,7 +31,7 @@ class TUserRecords {
   static std::string_view KeyOf(std::string_view line);    // empty when there is no "="
   static std::string_view ValueOf(std::string_view line);  // the whole line when there is no "="
 
-  void SetObserver(Observer* observer) { observer_ = observer; }
+  void SetObserver(TObserver* observer) { observer_ = observer; }
   // How many changes the list has seen: a change of the lines or of what they hold gives a new count.
   std::uint64_t ChangeCount() const noexcept { return change_count_; }
 
@@ -96,7 +96,7 @@ class TUserRecords {
   // when their folded forms are equal, so this index and the comparison cannot disagree.
   std::unordered_map<std::string, int> folded_keys_;
   bool exact_keys_ = false;
-  Observer* observer_ = nullptr;
+  TObserver* observer_ = nullptr;
   std::uint64_t change_count_ = 0;
   int update_depth_ = 0;
   int batch_first_ = 0;

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
+#include "hashes/formats.h"
 #include "hashes/hashes.h"
 #include "hashes/random_source.h"
 #include "text/exceptions.h"
@@ -71,4 +74,21 @@ TEST(Hashes, IdentifyHashIsStrict) {
            "$6$s$" + c86 + "c", "$6$s:$" + c86, "$6$s$!" + c86.substr(1), "$6$rounds=999$s$" + c86, "$6$rounds=01000$s$" + c86,
            "$6$rounds=1000000000$s$" + c86, "$6$rounds=1000s$" + c86, sha, sha + "==", "{sha}" + sha.substr(5) + "="})
     EXPECT_FALSE(IdentifyHash(h).has_value()) << h;
+}
+
+// The shell's completion and the manual page are static files: they offer the formats of the table
+// and the costs the command takes, or a Tab would offer a word the command refuses.
+TEST(Formats, TheShellCompletionAndTheManualOfferTheTablesWords) {
+  const auto read = [](const char* path) {
+    std::ifstream file(std::string(VASTELO_SOURCE_DIR) + path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  };
+  EXPECT_NE(read("/packaging/vastelo-cli.1.in").find(".BI \\-\\-format \" " + FormatNames("|") + "\""), std::string::npos);
+  const std::string completion = read("/packaging/vastelo-cli.bash");
+  std::string costs;
+  for (int cost = kMinBcryptCost; cost <= kMaxBcryptCost; ++cost) costs += (costs.empty() ? "" : " ") + std::to_string(cost);
+  for (const auto& [option, words] : {std::pair{"--format)", FormatNames(" ")}, {"--cost | --min-cost)", costs}})
+    EXPECT_NE(completion.find(option + " COMPREPLY=($(compgen -W '"s + words + "' -- \"$cur\"))"), std::string::npos) << option;
 }

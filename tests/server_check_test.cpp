@@ -52,13 +52,13 @@ Verdict Expected(int status) { return status == 200 ? Verdict::Match : Verdict::
 TEST(ServerCheck, EveryFormOnRealServers) {
   const std::string des = Crypt("pw", "ab"), apr1 = Apr1("pw", "$apr1$saltsalt$"), sha = LdapSha1("pw", ""),
                     ssha = LdapSha1("pw", "salt\x01\xff"), plain = "{PLAIN}pw";
-  struct Row {
+  struct TRow {
     std::string hash, password;
     AnyForm form;
     int apache, nginx;
     std::string tail = "";  // after the hash on its line
   };
-  const std::vector<Row> rows = {
+  const std::vector<TRow> rows = {
       {des, "pw", AnyForm::Des, 200, 200},
       {des, "px", AnyForm::Des, 401, 401},
       {Crypt("pw", "_J9..abcd"), "pw", AnyForm::ExtendedDes, 200, 200},
@@ -114,7 +114,7 @@ TEST(ServerCheck, EveryFormOnRealServers) {
              "AuthType Basic\nAuthName \"Protected_area\"\nAuthUserFile " + htpasswd + "\nRequire valid-user\n");
   WriteBytes(htpasswd, "");
   PrivateServers servers(docroot, htpasswd);
-  for (const Row& row : rows) {
+  for (const TRow& row : rows) {
     EXPECT_EQ(hashes::ClassifyHash(row.hash), row.form) << row.hash;
     WriteBytes(htpasswd, "alice:" + row.hash + row.tail + "\n");
     const bool slow = row.hash.starts_with("$2y$18$");

@@ -21,13 +21,13 @@ using namespace std::string_view_literals;
 
 // In `file`, % stands for the hash of "secret" and ! for that of another password; each ~ pads its
 // physical line with x to `pad` bytes before its LF (CR included).
-struct Row {
+struct TRow {
   std::string_view file, user, password;
   int apache, nginx;
   std::size_t pad = 0;
 };
 
-const Row kRows[] = {
+const TRow kRows[] = {
     // The second file has the size and time of the first: the servers read the file anew for each request.
     {"alice:%\n", "alice", "secret", 200, 200},
     {"alice:!\n", "alice", "secret", 401, 401},
@@ -105,7 +105,7 @@ std::string Des(const char* password) {
   return crypt_r(password, "ab", &data);
 }
 
-std::string Expand(const Row& row) {
+std::string Expand(const TRow& row) {
   std::string file;
   for (const char c : row.file) file += c == '%' ? Des("secret") : c == '!' ? Des("wrong") : std::string(1, c);
   for (std::size_t at = file.find('~'); at != std::string::npos; at = file.find('~', at)) {
@@ -127,7 +127,7 @@ std::string Shown(std::string_view bytes) {
 
 // What `verify` answers: 200 when the line the server stops at for the name takes the password,
 // as that server checks it.
-int Predicted(hashes::Server server, const std::string& file, const Row& row) {
+int Predicted(hashes::Server server, const std::string& file, const TRow& row) {
   const std::optional<core::TFoundUser> found = core::FindUser(core::BytesReader(file), server, row.user);
   return found && found->hash && hashes::CheckAs(server, row.password, *found->hash) == hashes::Verdict::Match ? 200 : 401;
 }
@@ -144,7 +144,7 @@ TEST(ServerLinesRealServers, EveryRowIsAnsweredByBothServersAsTheModelPredicts) 
   WriteBytes(htpasswd, "");
   const auto time = std::filesystem::last_write_time(htpasswd);
   PrivateServers servers(site, htpasswd);
-  for (const Row& row : kRows) {
+  for (const TRow& row : kRows) {
     const std::string file = Expand(row);
     WriteBytes(htpasswd, file);
     std::filesystem::last_write_time(htpasswd, time);

@@ -7,9 +7,9 @@ namespace {
 
 constexpr char kQuote = '"';
 
-class Cursor {
+class TCursor {
  public:
-  explicit Cursor(std::string_view text) : text_(text.substr(0, text.find('\0'))) {}
+  explicit TCursor(std::string_view text) : text_(text.substr(0, text.find('\0'))) {}
 
   // The byte at `i`, with the end of the text read as NUL.
   unsigned char At(std::size_t i) const { return i < text_.size() ? static_cast<unsigned char>(text_[i]) : 0; }
@@ -54,7 +54,7 @@ class Cursor {
 }  // namespace
 
 TStringList SplitDelimited(std::string_view text, char delimiter) {
-  const Cursor c(text);
+  const TCursor c(text);
   const auto delim = static_cast<unsigned char>(delimiter);
   TStringList fields;
   std::size_t p = c.SkipBlanks(0);

@@ -1,0 +1,82 @@
+// The words of a command line: options and positional arguments, and the settings they give.
+#include "cli/arguments.h"
+
+#include <charconv>
+
+#include "hashes/formats.h"
+
+namespace cli {
+
+TArguments::TArguments(const std::vector<std::string>& words, std::initializer_list<std::string_view> valued,
+                       std::initializer_list<std::string_view> flags, std::size_t min, std::size_t max) {
+  const auto listed = [](std::initializer_list<std::string_view> list, std::string_view name) {
+    for (std::string_view o : list)
+      if (o == name) return true;
+    return false;
+  };
+  bool options_end = false;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (options_end || word == "-" || !word.starts_with('-')) {
+      positional_.push_back(word);
+    } else if (word == "--") {
+      options_end = true;
+    } else if (const std::size_t eq = word.find('='); eq != std::string::npos && listed(valued, word.substr(0, eq))) {
+      options_.emplace_back(word.substr(0, eq), word.substr(eq + 1));
+    } else if (listed(flags, word)) {
+      options_.emplace_back(word, "");
+    } else if (!listed(valued, word)) {
+      throw TFailure(ExitCode::Usage, "不明なオプション " + word + " です");
+    } else if (i + 1 == words.size()) {
+      throw TFailure(ExitCode::Usage, "オプション " + word + " に値がありません");
+    } else {
+      options_.emplace_back(word, words[++i]);
+    }
+  }
+  if (positional_.size() < min) throw TFailure(ExitCode::Usage, "引数が足りません（vastelo-cli --help で使い方を表示します）");
+  if (positional_.size() > max) throw TFailure(ExitCode::Usage, "余分な引数 " + positional_[max] + " があります");
+}
+
+std::optional<std::string> TArguments::Value(std::string_view option) const {
+  std::optional<std::string> value;
+  for (const auto& [name, given] : options_)
+    if (name == option) value = given;
+  return value;
+}
+
+bool TArguments::Flag(std::string_view option) const { return Value(option).has_value(); }
+
+unsigned long TArguments::Number(std::string_view option, unsigned long fallback, unsigned long low,
+                                 unsigned long high) const {
+  const std::optional<std::string> text = Value(option);
+  if (!text) return fallback;
+  unsigned long number = 0;
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), number);
+  if (error != std::errc() || end != text->data() + text->size() || number < low || number > high)
+    throw TFailure(ExitCode::Usage, std::string(option) + " は " + std::to_string(low) + " から " + std::to_string(high) +
+                               " までの整数です: " + *text);
+  return number;
+}
+
+core::TSettings SettingsFrom(const TArguments& args) {
+  core::TSettings settings{hashes::Format::Bcrypt, {}, true};
+  const std::string format = args.Value("--format").value_or(std::string(hashes::RowOf(settings.format).name));
+  const std::optional<hashes::Format> named = hashes::FormatNamed(format);
+  if (!named) throw TFailure(ExitCode::Usage, "不明なハッシュ形式 " + format + " です（" + hashes::FormatNames(", ") + "）");
+  settings.format = *named;
+  settings.strength.bcrypt_cost = static_cast<int>(
+      args.Number("--cost", static_cast<unsigned long>(settings.strength.bcrypt_cost), hashes::kMinBcryptCost, hashes::kMaxBcryptCost));
+  settings.strength.sha512_rounds =
+      args.Number("--rounds", settings.strength.sha512_rounds, hashes::kMinSha512Rounds, hashes::kMaxSha512Rounds);
+  const std::string encoding = args.Value("--encoding").value_or("utf8");
+  if (encoding != "utf8" && encoding != "sjis") throw TFailure(ExitCode::Usage, "不明な文字コード " + encoding + " です（sjis, utf8）");
+  settings.utf8 = encoding == "utf8";
+  return settings;
+}
+
+TWait WaitFrom(const TArguments& args) {
+  if (!args.Value("--wait")) return std::nullopt;
+  return args.Number("--wait", 0, 0, 31'536'000);  // a year: a bound nobody means longer than
+}
+
+}  // namespace cli
