@@ -780,7 +780,7 @@ bool TForm1::SaveToChosenFolder() {
     return core::ShownText(text::ReadFileBytes(path), options_.utf8);
   };
   Htpasswd->Assign(shown(plan.htpasswd_path));
-  Htaccess->Assign(shown(plan.folder + ".htaccess"));
+  Htaccess->Assign(shown(core::FolderFiles(plan.folder).htaccess));
   const QString saved = QFile::decodeName(QByteArray::fromStdString(plan.htpasswd_path));
   ShowTitle(saved);
   statusBar()->showMessage(QStringLiteral("保存しました: %1%2")

@@ -126,6 +126,7 @@ TEST_F(WindowTest, NoWorkIsLostToACancelOrACloseOrAnotherFile) {
     EXPECT_EQ(dialogs.unsaved_questions, std::vector<QString>{"保存していない変更があります。保存しますか？\n"
                                                               "「破棄」を選ぶと、表の変更と作成したパスワードは失われます。"});
     EXPECT_EQ(Lines() == rows && form->Htpasswd->Text() == box, c.kept);
+    EXPECT_EQ(form->Htpasswd->Text().empty() && form->Htaccess->Text().empty(), !c.kept) << "another file's table shows no old build";
     EXPECT_TRUE(form->isVisible());
   }
   // Nothing unsaved: no question. Saved from the question: built first, then saved; then the close goes.
