@@ -87,7 +87,11 @@ std::string Argument(std::string_view rest) {
 
 }  // namespace
 
-TOpenedUsers ReadOpenedUsers(std::string_view bytes, bool utf8) {
+namespace {
+
+// Refuses, naming the line, a file that holds a NUL byte or a line longer than 1 MiB: no password
+// file has one, and Apache's reading of a NUL is not one the table's changes can be held to.
+void RefuseOddLines(std::string_view bytes) {
   std::size_t number = 0;
   for (std::size_t from = 0; from < bytes.size();) {
     ++number;
@@ -99,6 +103,12 @@ TOpenedUsers ReadOpenedUsers(std::string_view bytes, bool utf8) {
     if (content.size() > kMaxLineBytes + (content.ends_with('\r') ? 1 : 0))
       throw text::Exception(text::FormatMessage(messages::SLongLine, {std::to_string(number)}), {{}, static_cast<long long>(number), 0});
   }
+}
+
+}  // namespace
+
+TOpenedUsers ReadOpenedUsers(std::string_view bytes, bool utf8) {
+  RefuseOddLines(bytes);
   TOpenedUsers opened;
   std::unordered_set<std::string> keys;
   ForEachLineVerdict(BytesReader(bytes), [&](const TLineVerdict& v) {
@@ -118,6 +128,7 @@ TOpenedUsers ReadOpenedUsers(std::string_view bytes, bool utf8) {
 }
 
 TMerge MergeUsers(std::string_view base, std::string_view theirs, const std::vector<TUserChange>& changes) {
+  RefuseOddLines(theirs);
   TMerge merge;
   std::unordered_map<std::string, const TUserChange*> last;  // a later change of a name wins
   for (const TUserChange& change : changes) last[change.name] = &change;

@@ -42,7 +42,8 @@ struct TMerge {
 // `changes`, made against `base` (the file as opened), applied to `theirs` (the file on disk now):
 // each changed user gets our line (or none), every other line stays as theirs has it. A user whose
 // line theirs changed, to another result than ours, is a conflict, and takes ours. Throws as
-// EditUsers does.
+// EditUsers does, and as ReadOpenedUsers does for a file on disk that now holds a NUL byte or an
+// overlong line.
 TMerge MergeUsers(std::string_view base, std::string_view theirs, const std::vector<TUserChange>& changes);
 
 // What replacing `before` by `after` does to the users either server reads: the names removed, in

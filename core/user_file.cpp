@@ -103,7 +103,8 @@ TEditedFile EditUsers(const std::function<std::size_t(char*, std::size_t)>& read
     const std::vector<std::string_view> lines = PhysicalLines(piece);
     if (newline.empty() && !lines.empty()) newline = LineEnd(lines.front());
     // The changed name each physical line belongs to, for either server: the line goes or is rewritten.
-    std::vector<std::string_view> owner(lines.size());
+    // Optional, since the empty name is a name too (Apache takes it).
+    std::vector<std::optional<std::string_view>> owner(lines.size());
     for (int s = 0; s < 2; ++s) {
       readings[s].clear();
       old_readers[s].Read(piece, last, readings[s]);
@@ -113,19 +114,19 @@ TEditedFile EditUsers(const std::function<std::size_t(char*, std::size_t)>& read
         if (it == wanted.end()) continue;
         found.insert(it->first);
         for (std::size_t k = line.first; k <= line.last; ++k)
-          if (owner.at(k - line_base).empty()) owner[k - line_base] = it->first;
+          if (!owner.at(k - line_base)) owner[k - line_base] = it->first;
       }
     }
 
     const std::size_t out_start = edited.bytes.size();
-    std::vector<std::string_view> rewritten(lines.size());  // the user a line now holds
+    std::vector<std::optional<std::string_view>> rewritten(lines.size());  // the user a line now holds
     for (std::size_t k = 0; k < lines.size(); ++k) {
-      if (owner[k].empty()) {
+      if (!owner[k]) {
         edited.bytes += lines[k];
         continue;
       }
-      const TUserChange& change = *wanted[owner[k]];
-      if (change.hash && placed.insert(owner[k]).second) {
+      const TUserChange& change = *wanted[*owner[k]];
+      if (change.hash && placed.insert(*owner[k]).second) {
         edited.bytes.append(change.name).append(":").append(*change.hash).append(LineEnd(lines[k]));
         rewritten[k] = owner[k];
         ++edited.replaced;
@@ -143,9 +144,9 @@ TEditedFile EditUsers(const std::function<std::size_t(char*, std::size_t)>& read
         if (stopped[s]) continue;
         bool touched = false;
         for (std::size_t k = line.first; k <= line.last; ++k) {
-          touched = touched || !owner[k - line_base].empty();
-          if (!rewritten[k - line_base].empty())
-            expected[s].push_back({std::string(rewritten[k - line_base]), *wanted[rewritten[k - line_base]]->hash});
+          touched = touched || owner[k - line_base].has_value();
+          if (const std::optional<std::string_view>& now = rewritten[k - line_base])
+            expected[s].push_back({std::string(*now), *wanted[*now]->hash});
         }
         if (!Answers(line)) continue;
         const bool user = line.kind == TServerLine::Kind::User;
