@@ -360,7 +360,8 @@ bool ParseJournal(std::string_view bytes, std::vector<TJournalFile>& out) {
     const std::string head(bytes.substr(0, end));
     char tag[16] = {};
     unsigned long index = 0, size = 0;
-    if (std::sscanf(head.c_str(), "%15s %lu %lu", tag, &index, &size) != 3 || bytes.size() < end + 2 + size ||
+    // The head is our own writing: a field that does not convert leaves the journal unread, as a torn one.
+    if (std::sscanf(head.c_str(), "%15s %lu %lu", tag, &index, &size) != 3 || bytes.size() < end + 2 + size ||  // NOLINT(cert-err34-c)
         bytes[end + 1 + size] != '\n' || index > out.size() || (index == out.size() && std::string_view(tag) != "file"))
       break;
     const std::string value(bytes.substr(end + 1, size));
@@ -385,12 +386,12 @@ bool ParseJournal(std::string_view bytes, std::vector<TJournalFile>& out) {
 // this user's beside the file. Throws, naming the file, when neither can be had.
 std::string JournalFolder(const std::string& file, const std::string& shown) {
   platform::TFileCalls& files = platform::Files();
-  const std::string state = StateFolder();
+  std::string state = StateFolder();
   if (MakeFolder(state)) return state;
   // Only a folder that is not ours to make sends the journal elsewhere; a failing disk is told.
   if (errno != EACCES && errno != EPERM && errno != EROFS && errno != ENOENT && errno != ENOTDIR && errno != EEXIST)
     throw text::EFCreateError(state, errno);
-  const std::string hidden = platform::FolderOf(file) + "/.ht.vastelo";
+  std::string hidden = platform::FolderOf(file) + "/.ht.vastelo";
   struct stat st{};
   if (files.Mkdir(hidden.c_str(), 0700) != 0 && errno != EEXIST) {
     const int error = errno;
@@ -485,7 +486,7 @@ nlink_t ForeignLinks(const TTarget& t) {
   if (links == 0 || files.ListFolder(folder.c_str(), names) != 0) return links;
   for (const std::string& name : names) {
     struct stat st{};
-    if (name.starts_with(prefix) && IsOurLeftover(name) && files.Lstat((folder + "/" + name).c_str(), &st) == 0 &&
+    if (name.starts_with(prefix) && IsOurLeftover(name) && files.Lstat(std::string(folder).append("/").append(name).c_str(), &st) == 0 &&
         st.st_ino == t.old.st_ino && st.st_dev == t.old.st_dev && links > 0)
       --links;
   }
@@ -838,7 +839,7 @@ std::string RecoverCutSaves(const std::string& folder_given) {
       throw Failure(messages::SRecoveryFailed, place, errno);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names)
-      if (name.starts_with("journal-")) UndoJournal(place + "/" + name, undone, tidied);
+      if (name.starts_with("journal-")) UndoJournal(std::string(place).append("/").append(name), undone, tidied);
   }
   // Files a save made and a crash left with no journal naming them: the save changed nothing, or
   // had finished. A folder we may not list can hold none of ours that we could have removed. One
@@ -849,7 +850,7 @@ std::string RecoverCutSaves(const std::string& folder_given) {
     throw Failure(messages::SRecoveryFailed, folder, errno);
   for (const std::string& name : names) {
     struct stat st{};
-    const std::string path = folder + "/" + name;
+    const std::string path = std::string(folder).append("/").append(name);
     if (!IsOurLeftover(name)) continue;
     if (files.Lstat(path.c_str(), &st) != 0) {
       if (errno == ENOENT) continue;

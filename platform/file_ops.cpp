@@ -46,6 +46,8 @@ int TFileCalls::ListFolder(const char* path, std::vector<std::string>& names) {
   DIR* folder = ::opendir(path);
   if (!folder) return -1;
   errno = 0;
+  // A stream of its own per call: readdir is safe here, and readdir_r is deprecated by glibc.
+  // cppcheck-suppress readdirCalled
   while (const dirent* entry = ::readdir(folder)) {
     const std::string name = entry->d_name;
     if (name != "." && name != "..") names.push_back(name);
