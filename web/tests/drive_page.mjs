@@ -12,7 +12,7 @@ import { pathToFileURL } from "node:url";
 import { chromium } from "playwright-core";
 
 const [site, caseFile, out] = process.argv.slice(2);
-const spec = JSON.parse(readFileSync(caseFile, "utf8"));
+const plan = JSON.parse(readFileSync(caseFile, "utf8"));
 const browser = await chromium.launch({
   executablePath: process.env.VASTELO_CHROMIUM || "/usr/bin/chromium",
   args: ["--no-sandbox", "--disable-gpu"],
@@ -55,12 +55,12 @@ try {
     }
   };
 
-  await page.fill("#AuthUserFile", spec.authUserFile);
+  await page.fill("#AuthUserFile", plan.authUserFile);
   await page.press("#AuthUserFile", "Tab");
-  await page.fill("#AuthName", spec.authName);
+  await page.fill("#AuthName", plan.authName);
   await page.press("#AuthName", "Tab");
 
-  for (const run of spec.runs) {
+  for (const run of plan.runs) {
     const result = { messages: [] };
     report.runs[run.name] = result;
     await page.check(run.encoding === "utf8" ? "#EncodingUtf8" : "#EncodingSjis");

@@ -89,21 +89,21 @@ TEST(WebPage, BuildsAndMaintainsInChromiumRealServers) {
       {"utf8-des", true, 0, "des", "", false},            {"utf8-apr1", true, 1, "apr1", "$apr1$", false},
       {"utf8-sha512", true, 2, "sha512", "$6$rounds=1000$", true}, {"utf8-bcrypt", true, 3, "bcrypt", "$2y$05$", false},
   };
-  std::string spec = "{\"authUserFile\":\"" + htpasswd + "\",\"authName\":\"Staff_area\",\"runs\":[";
+  std::string plan = "{\"authUserFile\":\"" + htpasswd + "\",\"authName\":\"Staff_area\",\"runs\":[";
   for (const TRun& r : runs)
-    spec += std::string("{\"name\":\"") + r.name + "\",\"encoding\":\"" + (r.utf8 ? "utf8" : "sjis") +
+    plan += std::string("{\"name\":\"") + r.name + "\",\"encoding\":\"" + (r.utf8 ? "utf8" : "sjis") +
             "\",\"format\":" + std::to_string(r.format) + ",\"cost\":5,\"rounds\":1000,\"drop\":" + (r.drop ? "true" : "false") +
             ",\"load\":\"" + dir.File(r.utf8 ? "users-utf8.csv" : "users-sjis.csv") + "\",\"edits\":[[2,1,\"edited, 2\"]]" +
             ",\"check\":[\"alice\",\"wonderland\"]},";
-  spec += "{\"name\":\"opened\",\"encoding\":\"sjis\",\"format\":3,\"open\":\"" + dir.File("existing/.htpasswd") +
+  plan += "{\"name\":\"opened\",\"encoding\":\"sjis\",\"format\":3,\"open\":\"" + dir.File("existing/.htpasswd") +
           "\",\"edits\":[[2,1,\"newbob\"]],\"keyboardAdd\":[\"erin\",\"erinpw\"],\"removeRow\":4,\"removed\":true,"
           "\"check\":[\"carol\",\"carolpw\"]},";
-  spec += "{\"name\":\"cancelled\",\"encoding\":\"utf8\",\"format\":3,\"cost\":12,\"load\":\"" + dir.File("many.csv") +
+  plan += "{\"name\":\"cancelled\",\"encoding\":\"utf8\",\"format\":3,\"cost\":12,\"load\":\"" + dir.File("many.csv") +
           "\",\"cancel\":true}]}";
-  WriteBytes(dir.File("spec.json"), spec);
+  WriteBytes(dir.File("plan.json"), plan);
   const std::string out = dir.File("out");
   const std::string drive = "node " VASTELO_WEB_SOURCE "/tests/drive_page.mjs " VASTELO_WEB_SITE "/index.html " +
-                            dir.File("spec.json") + " " + out + " > " + dir.File("drive.log") + " 2>&1";
+                            dir.File("plan.json") + " " + out + " > " + dir.File("drive.log") + " 2>&1";
   ASSERT_EQ(std::system(drive.c_str()), 0) << ReadBytes(dir.File("drive.log"));
   std::map<std::string, std::string> facts = Facts(out + "/facts.txt");
   EXPECT_EQ(facts["blocked"], "true");
