@@ -751,7 +751,7 @@ bool TForm1::SaveToChosenFolder() {
                                                "置き換えると、そのうち %3 人のユーザが削除されます（追加 %4 人、変更 %5 人）。\n"
                                                "置き換えますか？")
                                     .arg(QFile::decodeName(QByteArray::fromStdString(plan.htpasswd_path)))
-                                    .arg(plan.users_there)
+                                    .arg(plan.changes.before)
                                     .arg(plan.changes.removed.size())
                                     .arg(plan.changes.added)
                                     .arg(plan.changes.changed)))

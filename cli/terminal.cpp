@@ -90,12 +90,6 @@ std::string TableText(std::string_view utf8) {
   return std::move(converted.bytes);
 }
 
-std::string ServerBytes(std::string_view utf8, bool utf8_mode) {
-  if (!utf8_mode) return TableText(utf8);
-  RequireUtf8(utf8);
-  return core::ComposedUtf8(utf8);
-}
-
 std::string Shown(std::string_view bytes) {
   return platform::FirstNonUtf8(bytes) == std::string_view::npos ? std::string(bytes) : platform::Cp932ToUtf8(bytes);
 }
@@ -138,8 +132,6 @@ std::function<bool(std::size_t, std::size_t)> ShowProgress() {
     return true;
   };
 }
-
-void BuildShowingProgress(core::TJob& job) { job.Build(ShowProgress()); }
 
 std::vector<std::string> HashShowingProgress(const std::vector<core::THashJob>& jobs) {
   return *core::HashJobs(jobs, [progress = ShowProgress(), total = jobs.size()](std::size_t done) { return progress(done, total); });

@@ -32,8 +32,6 @@ void Print(std::string_view utf8);
 // A UTF-8 text of the command line or the terminal as the table holds it: code page 932 of its
 // Normalization Form C. ExitCode::BadInput for bytes that are no UTF-8 or a character the code page lacks.
 std::string TableText(std::string_view utf8);
-// The same text as a server receives it: NFC UTF-8, or in Shift-JIS mode its code page 932 bytes.
-std::string ServerBytes(std::string_view utf8, bool utf8_mode);
 // Bytes of a file or the table for the terminal: UTF-8 as it stands, anything else read as code page 932.
 std::string Shown(std::string_view bytes);
 // Where a line of a file stands, as compilers and the other commands' failures say it, for editors
@@ -48,8 +46,6 @@ std::string ReadPassword(bool confirm);
 // Shows "作成中 N/M" on stderr while a build that has taken more than a second goes on, when
 // stderr is a terminal; the line is ended when the last copy of the function is gone.
 std::function<bool(std::size_t done, std::size_t total)> ShowProgress();
-// Builds the job's rows, showing the count so.
-void BuildShowingProgress(core::TJob& job);
 // The hashes of `jobs` in their order, on every core, showing the count so.
 std::vector<std::string> HashShowingProgress(const std::vector<core::THashJob>& jobs);
 

@@ -152,6 +152,7 @@ TMerge MergeUsers(std::string_view base, std::string_view theirs, const std::vec
 TUserChanges CompareUsers(std::string_view before, std::string_view after) {
   const TEntries b = ReadEntries(before), a = ReadEntries(after);
   TUserChanges changes;
+  changes.before = b.order.size();
   for (const std::string& name : b.order) {
     const TEntries::Entry* entry = a.Find(name);
     if (entry == nullptr) changes.removed.push_back(name);

@@ -46,9 +46,10 @@ struct TMerge {
 // overlong line.
 TMerge MergeUsers(std::string_view base, std::string_view theirs, const std::vector<TUserChange>& changes);
 
-// What replacing `before` by `after` does to the users either server reads: the names removed, in
-// before's order, and how many are added and changed.
+// What replacing `before` by `after` does to the users either server reads: how many `before` has,
+// the names removed, in before's order, and how many are added and changed.
 struct TUserChanges {
+  std::size_t before = 0;
   std::vector<std::string> removed;
   int added = 0;
   int changed = 0;

@@ -342,7 +342,6 @@ std::string TJob::PlanHtpasswdFile(TSavePlan& plan) const {
     plan.conflicts = std::move(merged.conflicts);
   }
   plan.changes = CompareUsers(*plan.htpasswd_on_disk, htpasswd);
-  plan.users_there = UserNames(*plan.htpasswd_on_disk).size();
   plan.replaces_other = !maintained;
   return htpasswd;
 }

@@ -81,7 +81,6 @@ struct TSavePlan {
   std::vector<std::string> conflicts;  // users changed both on disk and here since the opening
   // Whenever a .htpasswd is there:
   TUserChanges changes;                // what the save does to the users of the .htpasswd there
-  std::size_t users_there = 0;         // how many users it has
   bool replaces_other = false;         // it is not the opened file: the save replaces it whole
   bool htaccess_differs = false;       // an .htaccess is there and differs from the built one
   // The .htpasswd on disk as the plan saw it: saving refuses if it changed meanwhile.
