@@ -15,5 +15,6 @@ int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   TApplication application(argc, argv);
   PrepareApplication();
+  QApplication::setCursorFlashTime(0);  // a caret that does not blink is drawn alike in every picture
   return RUN_ALL_TESTS();
 }

@@ -80,6 +80,18 @@ class WindowTest : public testing::Test {
   static void Settle() {
     for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
   }
+  // A picture against tests/reference/<name>.png, pixel for pixel: the fonts and Qt are the same
+  // wherever the suite runs. VASTELO_UPDATE_REFERENCES=1 draws the references anew; a mismatch
+  // leaves <name>-shown.png in the build folder to look at.
+  static bool LooksAsItsReference(const QImage& picture, const QString& name) {
+    const QImage shown = picture.convertToFormat(QImage::Format_RGB32);
+    const QString reference = QStringLiteral(VASTELO_REFERENCES "/") + name + ".png";
+    if (qEnvironmentVariableIsSet("VASTELO_UPDATE_REFERENCES")) shown.save(reference);
+    const bool same = QImage(reference).convertToFormat(QImage::Format_RGB32) == shown;
+    if (!same) shown.save(name + "-shown.png");
+    return same;
+  }
+  static bool LooksAsItsReference(QWidget* widget, const QString& name) { return Settle(), LooksAsItsReference(widget->grab().toImage(), name); }
   void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton), Settle(); }
   // Runs a handler as its button would, whether or not the button is enabled.
   void Run(void (TForm1::*handler)()) { Guarded([&] { (form.get()->*handler)(); }), Settle(); }
