@@ -66,7 +66,7 @@ ExitCode Build(const std::vector<std::string>& words) {
   } else {
     // Straight from the file to the files' bytes: a million users need no table of rows. A user is
     // the file's bytes, as a live file's users are.
-    core::TBuiltFiles built = core::BuildCredentialFile(args[0], settings, {}, {}, ShowProgress(), true).value();
+    core::TBuiltFiles built = core::BuildCredentialFile(args[0], settings, ShowProgress()).value();
     if (built.users == 0) throw TFailure(ExitCode::BadInput, NoUsersIn(args[0]));
     // The path as the file system has it; the realm in the files' encoding, as browsers get it.
     std::string htaccess = core::ServedHtaccessText(auth_user_file, settings.utf8 ? auth_name : TableText(auth_name));
