@@ -95,14 +95,13 @@ void CoreSteps(benchmark::State& state) {
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point loaded{};
-    const core::TBuiltFiles built =
-        *core::BuildCredentialFile(file, {}, "//.htpasswd", "Protected_area", [&](std::size_t, std::size_t) {
-          if (loaded == std::chrono::steady_clock::time_point{}) loaded = std::chrono::steady_clock::now();
-          return true;
-        });
+    const core::TBuiltFiles built = *core::BuildCredentialFile(file, {}, [&](std::size_t, std::size_t) {
+      if (loaded == std::chrono::steady_clock::time_point{}) loaded = std::chrono::steady_clock::now();
+      return true;
+    });
     const auto hashed = std::chrono::steady_clock::now();
     core::SaveFileSet({{out + "/.htpasswd", built.htpasswd, core::FileKind::Public},
-                       {out + "/.htaccess", built.htaccess, core::FileKind::Public},
+                       {out + "/.htaccess", core::ServedHtaccessText(out + "/.htpasswd", "Protected_area"), core::FileKind::Public},
                        {out + "/passwd.txt", built.passwd, core::FileKind::Secret}});
     const auto saved = std::chrono::steady_clock::now();
     load += std::chrono::duration<double>(loaded - start).count();

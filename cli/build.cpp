@@ -6,8 +6,10 @@
 #include "cli/common.h"
 #include "core/credential_build.h"
 #include "core/defaults.h"
+#include "core/job.h"
 #include "platform/cp932.h"
 #include "platform/system.h"
+#include "table/user_list.h"
 #include "text/messages.h"
 
 namespace cli {
@@ -36,7 +38,8 @@ ExitCode Build(const std::vector<std::string>& words) {
   const core::TSettings settings = SettingsFrom(args);
   const TWait wait = WaitFrom(args);
   const bool classic = args.Flag("--classic");
-  const core::TFolderFiles paths = core::FolderFiles(platform::WithSlash(platform::AbsolutePath(*folder)));
+  const std::string out = platform::WithSlash(platform::AbsolutePath(*folder));
+  const core::TFolderFiles paths = core::FolderFiles(out);
   // The window's defaults with --classic; otherwise the file this build writes, which is what a
   // server must be told.
   const std::string auth_user_file = args.Value("--auth-user-file").value_or(classic ? std::string(core::kDefaultAuthUserFile) : paths.htpasswd);
@@ -48,21 +51,32 @@ ExitCode Build(const std::vector<std::string>& words) {
       problem = messages::SBlankInClassicPath;
     if (!problem.empty()) throw TFailure(ExitCode::BadInput, std::string(option) + ": " + platform::Cp932ToUtf8(problem));
   }
-  // Straight from the file to the files' bytes: a million users need no table of rows. The window's
-  // files are built by its rules; otherwise a user is the file's bytes, as a live file's users are.
-  core::TBuiltFiles built = classic ? core::BuildCredentialFile(args[0], settings, TableText(auth_user_file),
-                                                                TableText(auth_name), ShowProgress()).value()
-                                    : core::BuildCredentialFile(args[0], settings, {}, {}, ShowProgress(), true).value();
-  // The window's table builds its one empty placeholder row as a user; a command has no such row.
-  if (built.users == 0) throw TFailure(ExitCode::BadInput, NoUsersIn(args[0]));
-  // The path as the file system has it; the realm in the files' encoding, as browsers get it.
-  if (!classic) built.htaccess = core::ServedHtaccessText(auth_user_file, settings.utf8 ? auth_name : TableText(auth_name));
+  std::vector<core::TFileToSave> files;
+  if (classic) {
+    // The window's files by the window's rules: the file loaded into its table and built as it builds.
+    table::TUserList table;
+    core::TJob job(table);
+    job.SetSettings(settings);
+    job.SetAuth(TableText(auth_user_file), TableText(auth_name));
+    job.LoadCredentials(args[0]);
+    // The window's table builds its one empty placeholder row as a user; a command has no such row.
+    if (table.Strings().Count() == 0) throw TFailure(ExitCode::BadInput, NoUsersIn(args[0]));
+    job.Build(ShowProgress());
+    files = job.NewSetFiles(out);
+  } else {
+    // Straight from the file to the files' bytes: a million users need no table of rows. A user is
+    // the file's bytes, as a live file's users are.
+    core::TBuiltFiles built = core::BuildCredentialFile(args[0], settings, ShowProgress()).value();
+    if (built.users == 0) throw TFailure(ExitCode::BadInput, NoUsersIn(args[0]));
+    // The path as the file system has it; the realm in the files' encoding, as browsers get it.
+    std::string htaccess = core::ServedHtaccessText(auth_user_file, settings.utf8 ? auth_name : TableText(auth_name));
+    files = {{paths.htpasswd, std::move(built.htpasswd), core::FileKind::Public},
+             {paths.htaccess, std::move(htaccess), core::FileKind::Public},
+             {paths.passwd, std::move(built.passwd), core::FileKind::Secret}};
+  }
   MakeFolders(*folder);
   const TFolderLock lock(paths.htpasswd, wait);
   RecoverFolder(*folder);
-  const std::vector<core::TFileToSave> files{{paths.htpasswd, built.htpasswd, core::FileKind::Public},
-                                             {paths.htaccess, built.htaccess, core::FileKind::Public},
-                                             {paths.passwd, built.passwd, core::FileKind::Secret}};
   if (!args.Flag("--replace"))
     for (const core::TFileToSave& file : files)
       if (Exists(file.path))

@@ -1,8 +1,7 @@
-// A credential file built straight into the bytes of the three files, with no table in between:
-// what the command does with a file of a million users, in a fraction of the time and memory a
-// table of rows takes. It reads, refuses and draws exactly as loading the file into the table and
-// building it does (the same fields, the same messages with their line numbers, the same random
-// draws in the same order), so the files are the same, byte for byte.
+// A credential file built straight into the bytes of .htpasswd and passwd.txt, with no table in
+// between: what the command does with a file of a million users, in a fraction of the time and
+// memory a table of rows takes. Its users are the file's bytes, as a live file's users are; the
+// window's rules for a credential file are the table's, through TJob::LoadCredentials.
 #pragma once
 
 #include <cstddef>
@@ -33,20 +32,16 @@ void ForEachRecord(const std::string& path, bool utf8,
                    const std::function<void(std::string name, std::string password, long long line)>& each);
 
 struct TBuiltFiles {
-  std::string htpasswd, htaccess, passwd;
+  std::string htpasswd, passwd;
   std::size_t users = 0;
 };
 
-// Reads the credential file at `path`, refusing it with the table's messages (a name with "=", a
-// name that another matches ignoring letter case), and builds the three files of its users with
-// `settings` and the two .htaccess settings (code page 932). `keep_going(done, total)` is called
-// while the hashing runs; when it returns false, nothing is returned. With `exact`, as a live file's
-// users are: names and passwords are the file's bytes in either encoding, never converted, two
-// names are two users unless their bytes are the same, and a name no server could match as written
-// (NameProblem) is refused with its line.
+// Reads the credential file at `path` as a live file's users are: names and passwords are the
+// file's bytes in either encoding, never converted, two names are two users unless their bytes are
+// the same, and a name no server could match as written (NameProblem) is refused with its line.
+// Builds .htpasswd and passwd.txt of its users with `settings`. `keep_going(done, total)` is called
+// while the hashing runs; when it returns false, nothing is returned.
 std::optional<TBuiltFiles> BuildCredentialFile(const std::string& path, const TSettings& settings,
-                                               std::string_view auth_user_file, std::string_view auth_name,
-                                               const std::function<bool(std::size_t done, std::size_t total)>& keep_going,
-                                               bool exact = false);
+                                               const std::function<bool(std::size_t done, std::size_t total)>& keep_going);
 
 }  // namespace core

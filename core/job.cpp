@@ -378,6 +378,14 @@ TSavePlan TJob::PlanSave(const std::string& folder) const {
   return plan;
 }
 
+std::vector<TFileToSave> TJob::NewSetFiles(const std::string& folder) const {
+  if (!CanSave() || opened_) throw std::logic_error("no new set built for the rows as they stand");
+  const TFolderFiles paths = FolderFiles(folder);
+  return {{paths.htpasswd, result_->htpasswd, FileKind::Public},
+          {paths.htaccess, result_->htaccess, FileKind::Public},
+          {paths.passwd, PasswdText(folder, result_->htpasswd), FileKind::Secret}};
+}
+
 void TJob::Save(const TSavePlan& plan, bool replace_htaccess) {
   if (ReadIfPresent(plan.htpasswd_path) != plan.htpasswd_on_disk) throw text::Exception(std::string(messages::SChangedMeanwhile));
   std::vector<TFileToSave> files;

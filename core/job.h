@@ -179,6 +179,9 @@ class TJob {
   TSavePlan PlanSave(const std::string& folder) const;
   // The same for the .htpasswd at `path` alone, as a command that maintains one file saves it.
   TSavePlan PlanHtpasswd(const std::string& path) const;
+  // The three files of the last build as a new set in `folder` (ending in "/"), whatever is there
+  // now, for a command that writes a folder afresh. Reads nothing; not for an opened file.
+  std::vector<TFileToSave> NewSetFiles(const std::string& folder) const;
   // Writes the plan's files as one set (without .htaccess unless `replace_htaccess` where the plan
   // found a different one). Refuses, writing nothing, when the .htpasswd there changed since the
   // plan was made. After a save that maintained an opened file, the saved file is the opened one;

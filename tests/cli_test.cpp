@@ -200,6 +200,7 @@ TEST(CliCommands, BadInputWritesNothing) {
       {{"build", dir.File("plain.csv"), "-o", dir.File("new"), "--auth-name", "a\"b"}, "", 4, 1, "--auth-name: "},
       {{"build", dir.File("plain.csv"), "-o", dir.File("new"), "--auth-user-file", "/a\nRequire all granted"}, "", 4},
       {{"build", dir.File("hash.csv"), "-o", dir.File("new")}, "", 4, 1, dir.File("hash.csv") + ":1: 「#」で始まる"},
+      {{"build", dir.File("dup.csv"), "-o", dir.File("new"), "--classic"}, "", 4, 1, dir.File("dup.csv") + ":2: ユーザ「X」は「x」と大文字"},
   };
   const std::string before = Snapshot(dir);
   for (const auto& c : cases) {
