@@ -26,17 +26,13 @@ void Check(bool ok) {
 }
 
 // The script's bytes, then counting on from its last: a draw that refuses bytes still gets new ones.
-class ScriptedSource : public hashes::TRandomSource {
- public:
-  explicit ScriptedSource(std::string_view script) : script_(script) {}
+struct ScriptedSource : hashes::TRandomSource {
+  std::string_view script;
+  std::size_t next = 0;
   void Fill(std::uint8_t* out, std::size_t size) override {
-    for (; size > 0; --size, ++next_)
-      *out++ = next_ < script_.size() ? static_cast<std::uint8_t>(script_[next_]) : static_cast<std::uint8_t>(next_);
+    for (; size > 0; --size, ++next)
+      *out++ = next < script.size() ? static_cast<std::uint8_t>(script[next]) : static_cast<std::uint8_t>(next);
   }
-
- private:
-  std::string_view script_;
-  std::size_t next_ = 0;
 };
 
 // Checks that take more than a few milliseconds teach the fuzzer nothing the cheap ones do not.
@@ -80,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   constexpr hashes::Format kFormats[] = {hashes::Format::Des, hashes::Format::Apr1, hashes::Format::Sha512, hashes::Format::Bcrypt};
   constexpr hashes::Form kForms[] = {hashes::Form::Des, hashes::Form::Apr1, hashes::Form::Sha512, hashes::Form::Bcrypt};
   const int format = data[0] >> 6;
-  ScriptedSource script(hash);
+  ScriptedSource script;
+  script.script = hash;
   const hashes::TScopedRandomSource scoped(script);
   const std::string made = hashes::HashWithSetting(password, hashes::DrawSetting(kFormats[format], {4, 1000}));
   Check(hashes::IdentifyHash(made) == kForms[format]);

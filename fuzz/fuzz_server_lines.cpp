@@ -31,24 +31,18 @@ void Check(bool ok) {
 }
 
 // Apache's side: a file read as fgets reads it, into a buffer that a line joins in.
+// `lfs`: the LFs read so far; `read_line`: the physical line the last read took bytes from.
 struct TFile {
   std::string_view bytes;
-  std::size_t at = 0;
-  std::size_t lfs = 0;        // LFs read so far
-  std::size_t read_line = 0;  // the physical line the last read took bytes from
+  std::size_t at = 0, lfs = 0, read_line = 0;
 };
 
 bool Gets(char* to, std::size_t size, TFile& file) {
   if (file.at == file.bytes.size()) return false;
   file.read_line = file.lfs;
   std::size_t n = 0;
-  while (n + 1 < size && file.at < file.bytes.size()) {
-    to[n] = file.bytes[file.at++];
-    if (to[n++] == '\n') {
-      ++file.lfs;
-      break;
-    }
-  }
+  while (n + 1 < size && file.at < file.bytes.size() && (n == 0 || to[n - 1] != '\n')) to[n++] = file.bytes[file.at++];
+  file.lfs += n > 0 && to[n - 1] == '\n';
   to[n] = '\0';
   return true;
 }
@@ -83,18 +77,10 @@ std::vector<TServerLine> NaiveApache(std::string_view bytes) {
     while (*text != '\0' && std::isspace(static_cast<unsigned char>(*text))) ++text;
     std::string content(text);
     while (!content.empty() && std::isspace(static_cast<unsigned char>(content.back()))) content.pop_back();
-    if (content.empty()) {
-      line.kind = Kind::Blank;
-    } else if (content[0] == '#') {
-      line.kind = Kind::Comment;
-    } else if (const char* colon = std::strchr(content.c_str(), ':'); !colon) {
-      line.kind = Kind::NoColon;
-      line.name = content;
-    } else {
-      line.kind = Kind::User;
-      line.name = std::string(content.c_str(), colon);
-      line.hash = std::string(colon + 1, std::strcspn(colon + 1, ":"));
-    }
+    const char* colon = std::strchr(content.c_str(), ':');
+    line.kind = content.empty() ? Kind::Blank : content[0] == '#' ? Kind::Comment : colon ? Kind::User : Kind::NoColon;
+    if (line.kind == Kind::NoColon) line.name = content;
+    if (line.kind == Kind::User) line.name = std::string(content.c_str(), colon), line.hash = std::string(colon + 1, std::strcspn(colon + 1, ":"));
     lines.push_back(line);
   }
   return lines;
@@ -108,10 +94,7 @@ std::optional<std::string> NaiveNginx(std::string_view bytes, std::string_view s
   std::string hash;
   for (const char c : bytes) {
     if (state == State::Skip) {
-      if (c == '\n') {
-        state = State::Name;
-        matched = 0;
-      }
+      if (c == '\n') state = State::Name, matched = 0;
     } else if (state == State::Hash) {
       if (c == ':' || c == '\r' || c == '\n' || c == '\0') return hash;
       hash += c;
@@ -125,8 +108,7 @@ std::optional<std::string> NaiveNginx(std::string_view bytes, std::string_view s
       state = State::Skip;
     }
   }
-  if (state == State::Hash) return hash;
-  return std::nullopt;
+  return state == State::Hash ? std::optional(hash) : std::nullopt;
 }
 
 // Names a browser might send that the file's lines make interesting: each line's text before its

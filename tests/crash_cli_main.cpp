@@ -6,7 +6,7 @@
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -69,10 +69,6 @@ int main(int argc, char** argv) {
     const platform::TScopedFileCalls scoped(calls);
     code = cli::Run(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
   }
-  if (const char* count_to = std::getenv("VASTELO_COUNT_TO")) {
-    const std::string text = std::to_string(calls.count);
-    const int fd = ::open(count_to, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd >= 0) (void)!::write(fd, text.data(), text.size()), ::close(fd);
-  }
+  if (const char* count_to = std::getenv("VASTELO_COUNT_TO")) std::ofstream(count_to) << calls.count;
   return code;
 }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/evp.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -82,17 +83,11 @@ bool Ended(pid_t pid) {
 
 std::string ReadIfThere(const std::string& path) { return fs::exists(path) ? ReadBytes(path) : ""; }
 
-// RFC 4648 base64 with padding, for a header curl's -u cannot carry: an argument ends at a NUL.
+// Base64 with padding (OpenSSL's), for a header curl's -u cannot carry: an argument ends at a NUL.
 std::string Base64(std::string_view bytes) {
-  constexpr std::string_view kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    unsigned group = 0;
-    for (std::size_t j = 0; j < 3; ++j)
-      group = group << 8 | (i + j < bytes.size() ? static_cast<unsigned char>(bytes[i + j]) : 0u);
-    for (std::size_t j = 0; j < 4; ++j)
-      out += j <= bytes.size() - i ? kDigits[group >> (18 - 6 * j) & 63] : '=';
-  }
+  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+  out.resize(static_cast<std::size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                                      reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()))));
   return out;
 }
 
@@ -172,7 +167,8 @@ std::vector<int> PrivateServers::Statuses(Server server, const std::string& path
   for (const auto& credentials : requests) {
     if (argv.size() > 2) argv.push_back("--next");
     argv.insert(argv.end(), {"-s", "-g", "--path-as-is", "--noproxy", "*", "--max-time", std::to_string(patience_seconds), "-o", "/dev/null",
-                             "-w", "%{http_code}\n", "http://127.0.0.1:" + std::to_string(servers_[server].port) + path});
+                             "-D", dir_.File("curl-headers"), "-w", "%{http_code}\n",
+                             "http://127.0.0.1:" + std::to_string(servers_[server].port) + path});
     if (credentials)
       argv.insert(argv.end(), {"-H", "Authorization: Basic " + Base64(credentials->first + ":" + credentials->second)});
   }
@@ -185,18 +181,11 @@ std::vector<int> PrivateServers::Statuses(Server server, const std::string& path
 }
 
 std::string PrivateServers::Realm(Server server, const std::string& path) {
-  GrantAccess();
-  const std::string headers = dir_.File("curl-headers");
-  waitpid(Spawn({kCurlBinary, "-q", "-s", "-g", "--path-as-is", "--noproxy", "*", "--max-time", "10", "-o", "/dev/null", "-D", headers,
-                 "http://127.0.0.1:" + std::to_string(servers_[server].port) + path},
-                dir_.File("curl-output")),
-          nullptr, 0);
-  const std::string text = ReadIfThere(headers);
+  Statuses(server, path, {std::nullopt});
+  const std::string text = ReadIfThere(dir_.File("curl-headers"));
   constexpr std::string_view kRealm = "realm=\"";
   const std::size_t from = text.find(kRealm);
-  if (from == std::string::npos) return "";
-  const std::size_t start = from + kRealm.size();
-  return text.substr(start, text.find("\"\r\n", start) - start);
+  return from == std::string::npos ? "" : text.substr(from + kRealm.size(), text.find("\"\r\n", from) - from - kRealm.size());
 }
 
 std::string PrivateServers::ErrorLog(Server server) const {
