@@ -10,10 +10,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <utility>
 
 #include "core/encrypt_password.h"
+#include "core/hash_workers.h"
 
 namespace core {
 
@@ -21,7 +21,7 @@ template <class T>
 class TBackground {
  public:
   explicit TBackground(std::function<T()> work) : shared_(std::make_shared<Shared>()) {
-    std::thread([shared = shared_, work = std::move(work)] {
+    StartDetached([shared = shared_, work = std::move(work)] {
       TStopper::Current() = &shared->stopper;
       std::optional<T> value;
       std::exception_ptr failure;
@@ -35,7 +35,7 @@ class TBackground {
       shared->failure = failure;
       shared->ready = true;
       TStopper::Current() = nullptr;
-    }).detach();
+    });
   }
   // Stops the work's check under way, if any.
   ~TBackground() { shared_->stopper.Stop(); }

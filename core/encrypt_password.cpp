@@ -349,7 +349,7 @@ THashRun::THashRun(std::vector<THashJob> jobs) : shared_(std::make_shared<Shared
 #if VASTELO_HASH_APART
   if (!s.fast && s.StartChildren(workers)) {
     try {
-      std::thread([shared = shared_] { shared->Read(); }).detach();
+      StartDetached([shared = shared_] { shared->Read(); });
     } catch (...) {
       for (Shared::TChild& child : s.children) ::kill(child.pid, SIGKILL), apart::Reap(child.pid);
       throw;

@@ -7,7 +7,9 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -17,6 +19,7 @@
 #include "core/background.h"
 #include "core/encoding.h"
 #include "core/encrypt_password.h"
+#include "core/hash_workers.h"
 #include "core/job.h"
 #include "hashes/hashes.h"
 #include "platform/file_ops.h"
@@ -334,6 +337,27 @@ TEST(HashRun, GivingUpLeavesNothingComputing) {
     EXPECT_EQ(ThreadsAndChildren().second, idle.second + 1) << "the check under way";
   }
   EXPECT_TRUE(BackTo(idle));
+}
+
+// A signal sent to the process while a thread holds it back waits for that thread: a worker that
+// took it instead would end the process in the middle of a save. Each worker goes back to user
+// space between its rounds, where a signal it could take would be handled.
+TEST(HashRun, WorkersTakeNoSignalMeantForTheProcess) {
+  static std::atomic<int> taken{0};
+  std::signal(SIGUSR1, [](int) { ++taken; });
+  std::atomic<int> rounds{0};
+  std::atomic<bool> done{false};
+  core::StartHashWorkers(2, [&] { return ++rounds, std::this_thread::sleep_for(std::chrono::milliseconds(1)), !done; });
+  sigset_t usr1, before;
+  sigemptyset(&usr1), sigaddset(&usr1, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &usr1, &before);
+  kill(getpid(), SIGUSR1);
+  for (const int from = rounds; rounds < from + 8;) std::this_thread::yield();
+  EXPECT_EQ(taken, 0);
+  done = true;
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  EXPECT_EQ(taken, 1) << "the holding thread takes it when it lets it in";
+  std::signal(SIGUSR1, SIG_DFL);
 }
 
 TEST_F(Job, AnOpenedFileGoesBackLineForLineUnlessChanged) {
