@@ -197,6 +197,9 @@ TEST(SaveSet, AFailureOrCrashAtAnyStepLeavesEveryFileOldOrEveryFileNewOnceTheNex
   // there before, replaced or (with a second hard link) written in place, or none.
   for (const TStop stop : {TStop{}, TStop{false, 2}, TStop{false, 1, ENOSPC}, TStop{true}}) {
     for (const auto& [existing, linked] : {std::pair{true, false}, {true, true}, {false, false}}) {
+      // A crash of a save that replaces the files there: Crash.AKillAtAnyCallOfASaveIsUndoneByTheNextRun
+      // kills the command at every call of one.
+      if (stop.crash && existing && !linked) continue;
       SCOPED_TRACE(testing::Message() << (existing ? "existing" : "new") << (linked ? ", linked" : "") << ", error "
                                       << stop.error << " x" << stop.run << (stop.crash ? ", crash" : ""));
       std::vector<TFileToSave> old_set, new_set;
@@ -218,10 +221,8 @@ TEST(SaveSet, AFailureOrCrashAtAnyStepLeavesEveryFileOldOrEveryFileNewOnceTheNex
         EXPECT_TRUE(!linked || (ReadBytes(dir.File("link")) == ReadBytes(old_set[0].path) &&
                                 ReadBytes(dir.File("link2")) == ReadBytes(old_set[2].path))) << "the links see the same bytes";
         EXPECT_TRUE(!existing || FileMode(new_set[2].path) == (now_new ? 0600u : 0640u)) << "passwd.txt's mode goes with its bytes";
-        // A full disk is said so, naming the file.
-        EXPECT_TRUE(stop.error != ENOSPC || message.empty() || message.find(Sjis("ディスクがいっぱい")) != std::string::npos ||
-                    message.starts_with(kCleanupFailed) ||
-                    message.find(Sjis("を作成できません")) != std::string::npos) << message;
+        // A full disk is said so, by the failure's own words or by the system's reason it gives.
+        EXPECT_TRUE(stop.error != ENOSPC || message.empty() || message.find(Sjis("ディスクがいっぱい")) != std::string::npos) << message;
         const std::string listing = now_new || existing ? ".htaccess .htpasswd passwd.txt" : "";
         EXPECT_EQ(dir.Listing(), linked ? ".htaccess .htpasswd link link2 passwd.txt" : listing);
       });
@@ -274,17 +275,13 @@ TEST(SaveSet, ACrashWhileWritingInPlaceNeverShowsAServerAUserOfNeitherText) {
     }, [&](const TempDir& dir, const std::string& outcome, const TStepCalls&) {
       const std::string now = ReadBytes(dir.File(".htpasswd"));
       if (outcome == "died" && (seen.empty() || seen.back() != now)) seen.push_back(now);
+      // (That lines both texts have are never touched while cut, the crash test sees: nobody else
+      // loses their login.)
       for (const auto& user : ServerUsers(now))
         EXPECT_TRUE(std::ranges::count(old_users, user) + std::ranges::count(new_users, user)) << user.first << " in " << now;
-      EXPECT_TRUE(ServerUsers(now).count("kept") || !old_users.count("kept")) << "a line both texts have is never touched";
-      // Either text, maybe with the blank lines that padded it to the longer one (a crash after the
-      // save stood, before the file was cut to length, leaves them: servers skip them).
-      const auto is = [&](const std::string& text) {
-        return now.starts_with(text) && now.find_first_not_of('\n', text.size()) == std::string::npos;
-      };
-      EXPECT_TRUE(is(old_text) || is(new_text) || FolderBytes(core::StateFolder()).find(old_text) != std::string::npos)
-          << "no copy of the old bytes";
     }, [&](const TempDir& dir, const std::string&, const TStepCalls&) {
+      // Either text, the new maybe with the blank lines that padded it to the longer one (a crash
+      // after the save stood, before the file was cut to length, leaves them: servers skip them).
       const std::string now = ReadBytes(dir.File(".htpasswd"));
       EXPECT_TRUE(now == old_text || (now.starts_with(new_text) && now.find_first_not_of('\n', new_text.size()) == std::string::npos)) << now;
     });
@@ -389,11 +386,11 @@ TEST(SaveSet, AnOrdinaryUserKeepsAGroupTheyAreNotInAndGetsTheKernelsVerdict) {
 TEST(SaveSet, ASymbolicLinkIsFollowedOnlyWhenItsOwnerIsTrustedAndItLeadsToAFile) {
   const uid_t self = geteuid();
   // The link's owner, its folder's owner and mode, whether the file it names exists and whose it
-  // is, and whether it is refused. Root follows a link only to a file of the link's owner.
+  // is, and whether it is refused. Root follows a link only to a file of the link's owner (its
+  // refusal of the folder owner's link to root's file, CliRootSafety sees).
   const std::tuple<const char*, uid_t, uid_t, mode_t, bool, uid_t, bool> cases[] = {
       {"this user's link", self, self, 0700, true, self, false},
       {"another user's link in a sticky folder", 1, self, 01777, true, self, true},
-      {"the folder owner's link", 65534, 65534, 0755, true, self, self == 0},
       {"the folder owner's link to their own file", 65534, 65534, 0755, true, 65534, false},
       {"a link that leads nowhere", self, self, 0700, false, self, true}};
   for (const auto& [label, link_owner, folder_owner, folder_mode, leads, file_owner, refused] : cases) {
@@ -420,23 +417,6 @@ TEST(SaveSet, ASymbolicLinkIsFollowedOnlyWhenItsOwnerIsTrustedAndItLeadsToAFile)
   const auto set = Set(dir.path(), "new");
   std::filesystem::create_directory(set[0].path);
   EXPECT_EQ(Caught<text::Exception>([&] { core::SaveFileSet(set); }).facts, set[0].path + ":0:" + std::to_string(EISDIR));
-}
-
-// Where the copies of files written in place wait out a crash: XDG_STATE_HOME when it is absolute,
-// else under HOME.
-TEST(SaveSet, TheStateFolderFollowsTheBaseDirectoryRules) {
-  const char* const home_set = std::getenv("HOME");
-  const std::optional<std::string> home_before = home_set ? std::optional<std::string>(home_set) : std::nullopt;
-  const auto put = [](const char* name, const char* value) { value ? setenv(name, value, 1) : unsetenv(name); };
-  const std::tuple<const char*, const char*, std::string> cases[] = {
-      {"/x/state", "/h", "/x/state/vastelo"}, {"x/state", "/h", "/h/.local/state/vastelo"},
-      {nullptr, "/h", "/h/.local/state/vastelo"}};
-  for (const auto& [state, home, folder] : cases) {
-    put("XDG_STATE_HOME", state), put("HOME", home);
-    EXPECT_EQ(core::StateFolder(), folder) << (state ? state : "-") << " " << (home ? home : "-");
-  }
-  unsetenv("XDG_STATE_HOME");
-  put("HOME", home_before ? home_before->c_str() : nullptr);
 }
 
 TEST(SaveSet, ARecoveryStoppedAtAnyCallIsTakenUpByTheNextRun) {
@@ -488,45 +468,15 @@ TEST(SaveSet, ARecoveryStoppedAtAnyCallIsTakenUpByTheNextRun) {
   }
 }
 
-namespace {
-
-// A disk holding `folder` that fills up at the `full_at`-th write into it and stays full: a write
-// that needs room its file does not have fails with ENOSPC; an overwrite of bytes it has succeeds.
-class TFullDisk : public platform::TFileCalls {
- public:
-  TFullDisk(std::string folder, int full_at) : folder_(std::move(folder)), full_at_(full_at) {}
-  bool filled = false;
-  ssize_t Write(int fd, const void* b, std::size_t n) override {
-    return Refused(fd, static_cast<std::size_t>(lseek(fd, 0, SEEK_CUR)) + n) ? -1 : TFileCalls::Write(fd, b, n);
-  }
-  ssize_t Pwrite(int fd, const void* b, std::size_t n, off_t at) override {
-    return Refused(fd, static_cast<std::size_t>(at) + n) ? -1 : TFileCalls::Pwrite(fd, b, n, at);
-  }
-
- private:
-  bool Refused(int fd, std::size_t end) {
-    std::error_code ec;
-    const std::string path = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), ec).string();
-    struct stat st{};
-    if (!path.starts_with(folder_ + "/") || fstat(fd, &st) != 0 || ++writes_ < full_at_ || end <= static_cast<std::size_t>(st.st_size))
-      return false;
-    filled = true;
-    errno = ENOSPC;
-    return true;
-  }
-  std::string folder_;
-  int full_at_, writes_ = 0;
-};
-
-}  // namespace
-
 TEST(SaveSet, TheFaultsOnceFoundStayMended) {
   const char* const home_set = std::getenv("HOME");
   const std::string home_before = home_set ? home_set : "";
-  // No state folder to be had: HOME names nothing that can be made, and no XDG_STATE_HOME. A
-  // folder that takes new files keeps the journal itself, hidden; one that takes none is refused,
-  // saying why, before anything is changed.
+  // No state folder to be had: HOME names nothing that can be made, and XDG_STATE_HOME is
+  // relative, which the base directory rules say to ignore. A folder that takes new files keeps
+  // the journal itself, hidden; one that takes none is refused, saying why, before anything is
+  // changed.
   setenv("HOME", "/proc/nonexistent", 1);
+  setenv("XDG_STATE_HOME", "x/state", 1);
   for (const bool closed_folder : {false, true}) {
     TempDir dir;
     const auto old_set = Set(dir.path(), "old"), new_set = Set(dir.path(), "new");
@@ -548,34 +498,12 @@ TEST(SaveSet, TheFaultsOnceFoundStayMended) {
   }
   setenv("HOME", home_before.c_str(), 1);
 
-  // A disk that fills up at each write of a save, written in place (a longer .htpasswd) and
-  // replaced: the old text stays readable, the file is named and the full disk said.
-  TempDir state;
-  const TStateHome home(state.path());
-  for (int full_at = 1, filled = 1; filled; ++full_at) {
-    SCOPED_TRACE(testing::Message() << "full at write " << full_at);
-    TempDir dir;
-    const auto old_set = Set(dir.path(), "old");
-    auto new_set = Set(dir.path(), "new");
-    new_set[0].bytes += "carol:new\r\n";
-    for (const auto& file : old_set) WriteBytes(file.path, file.bytes);
-    link(old_set[0].path.c_str(), dir.File("link").c_str());
-    TFullDisk full(dir.path(), full_at);
-    const std::string outcome = Through(full, [&] { return Save(new_set); });
-    filled = full.filled;
-    const bool saved = outcome.empty();
-    EXPECT_EQ(saved, !full.filled) << outcome;
-    bool named = saved;
-    for (std::size_t i = 0; i < 3; ++i) {
-      EXPECT_EQ(ReadBytes(old_set[i].path), (saved ? new_set : old_set)[i].bytes);
-      named = named || outcome == Sjis("ディスクがいっぱいのため、ファイル \"" + old_set[i].path + "\" に書き込めません。ファイルは元のままです");
-    }
-    EXPECT_TRUE(named) << outcome;
-    EXPECT_FALSE(LeftSomething(dir)) << dir.Listing();
-  }
+  // (A full disk: Crash.AFullDiskLeavesTheOldTextAndSaysSo fills a real one under a save in place
+  // and one that replaces.)
 
   // A hard link of ours that a crash left does not send the next save in place.
-  TempDir dir;
+  TempDir state, dir;
+  const TStateHome home(state.path());
   const auto set = Set(dir.path(), "new");
   WriteBytes(set[0].path, "old\r\n");
   link(set[0].path.c_str(), dir.File(".ht..htpasswd.old-AbCd1234").c_str());
