@@ -15,12 +15,6 @@ using namespace std::string_literals;
 
 namespace {
 
-std::string System(const std::string& password, const std::string& salt) {
-  crypt_data data{};
-  const char* out = crypt_r(password.c_str(), salt.c_str(), &data);
-  return out ? out : "";
-}
-
 // What any password and salt bytes must hash to, from the system crypt(3), which takes no NUL and
 // only alphabet salts. So it is given the first eight password bytes with each NUL as 0x80 (the
 // same seven key bits), and the alphabet salt of the same values: a stray salt byte counts as the
@@ -36,7 +30,9 @@ std::string Expected(const std::string& password, std::string salt) {
     const auto x = static_cast<unsigned char>(c);
     twin += CryptAlphabet[(x <= '9' ? x + 18u : x <= 'Z' ? x + 11u : x + 5u) % 64];
   }
-  return salt + System(key, twin).substr(2);
+  crypt_data data{};
+  const char* out = crypt_r(key.c_str(), twin.c_str(), &data);
+  return salt + (out ? out + 2 : "(none)");
 }
 
 // Up to `max` bytes, any of them; a salt mostly of the alphabet.

@@ -11,7 +11,6 @@
 #include "text/exceptions.h"
 #include "text/messages.h"
 
-using namespace std::string_literals;
 using Names = std::vector<std::string>;
 
 namespace {
@@ -42,20 +41,13 @@ TEST(HtpasswdFileOpen, ShowsTheUsersBothServersReadAlikeAndKeepsTheRest) {
     EXPECT_EQ(got, keys);
     EXPECT_EQ(opened.kept, kept);
   }
-  // The decomposed name is kept as the file has it, for the servers to be sent.
-  EXPECT_EQ(core::ReadOpenedUsers(nfd + ":" + H('1') + "\n", true).users.at(0).name, nfd);
-
+  // A line of 1 MiB is read, one byte longer refused: the end is no part of a line. (A NUL byte and
+  // the line's number, Job.AnOpenedFileGoesBackLineForLineUnlessChanged sees; that the encoding plays
+  // no part, fuzz_htpasswd_open.)
   const std::string mib(1 << 20, 'a');
-  EXPECT_EQ(core::ReadOpenedUsers("a:" + H('1') + "\n\n" + mib + "\r\n", false).users.size(), 1U);  // the end is no part of a line
-  const std::tuple<std::string, std::string_view, std::string> refused[] = {
-      {"a:" + H('1') + "\nb\0:x\nc"s, messages::SNulByteLine, "2"},
-      {"\0"s, messages::SNulByteLine, "1"},
-      {"a\n\n" + mib + "a\r\n", messages::SLongLine, "3"}};
-  for (const auto& [input, message, line] : refused)
-    for (const bool utf8 : {false, true}) {
-      const std::string& bytes = input;
-      EXPECT_EQ(FailureMessage<text::Exception>([&] { core::ReadOpenedUsers(bytes, utf8); }), text::FormatMessage(message, {line}));
-    }
+  EXPECT_EQ(core::ReadOpenedUsers("a:" + H('1') + "\n\n" + mib + "\r\n", false).users.size(), 1U);
+  EXPECT_EQ(FailureMessage<text::Exception>([&] { core::ReadOpenedUsers("a\n\n" + mib + "a\r\n", true); }),
+            text::FormatMessage(messages::SLongLine, {"3"}));
 }
 
 TEST(HtpasswdFileMerge, AppliesOurChangesToTheFileOnDisk) {
@@ -64,10 +56,9 @@ TEST(HtpasswdFileMerge, AppliesOurChangesToTheFileOnDisk) {
   const std::optional<std::string> gone;
   const std::tuple<const char*, Changes, std::string, std::string, Names, Names> cases[] = {
       // Meanwhile dave was added, mallory removed and alice changed on disk; we added carol. Our
-      // new lines end as their first line does.
+      // new lines end as their first line does. (A user changed on both sides is a conflict that
+      // Job.ChangesOnDiskAreMergedAndEveryLossIsAskedFor asks about.)
       {"both sides", {{"carol", "C1"}}, "alice:A2\nbob:B1\ndave:D1\n", "alice:A2\nbob:B1\ndave:D1\ncarol:C1\n", {}, {"mallory"}},
-      {"alice changed twice", {{"alice", "A3"}}, "alice:A2\r\nbob:B1\r\nmallory:M1\r\n", "alice:A3\r\nbob:B1\r\nmallory:M1\r\n",
-       {"alice"}, {}},
       {"bob removed here, changed there", {{"bob", gone}}, "alice:A1\r\nbob:B2\r\nmallory:M1\r\n", "alice:A1\r\nmallory:M1\r\n",
        {"bob"}, {"bob"}},
       {"the same change", {{"mallory", gone}, {"bob", "B2"}}, "alice:A1\r\nbob:B2\n# new\n", "alice:A1\r\nbob:B2\n# new\n", {}, {"mallory"}},
@@ -115,7 +106,7 @@ TEST(Messages, AreJapaneseAndNameTheLineTheySpeakOf) {
     std::string text = std::regex_replace(line.substr(line.find('\t') + 1), std::regex("%[sd]"), "");
     for (auto w = std::sregex_iterator(text.begin(), text.end(), word); w != std::sregex_iterator(); ++w)
       EXPECT_TRUE(names.contains(w->str())) << name << ": " << w->str();
-    if (line.find("行目") != std::string::npos) EXPECT_NE(line.find("%s"), std::string::npos) << name;
+    EXPECT_TRUE(line.find("行目") == std::string::npos || line.find("%s") != std::string::npos) << name;
     ++texts;
   }
   EXPECT_GT(texts, 70);

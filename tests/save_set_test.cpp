@@ -107,6 +107,16 @@ std::string Save(const std::vector<TFileToSave>& set) {
   return FailureMessage<text::Exception>([&] { core::SaveFileSet(set); });
 }
 
+// What `action` gives with its file calls through `seam`, or "died" when the seam ended the process.
+std::string Through(platform::TFileCalls& seam, const std::function<std::string()>& action) {
+  try {
+    const platform::TScopedFileCalls scoped(seam);
+    return action();
+  } catch (const TProcessDied&) {
+    return "died";
+  }
+}
+
 // What the next run does first: its note, or its failure's message.
 std::string Recover(const TempDir& dir) {
   std::string note;
@@ -124,6 +134,13 @@ std::string FolderBytes(const std::string& folder) {
 // Whether a save left anything of its own: a hidden file beside the targets or a journal.
 bool LeftSomething(const TempDir& dir) {
   return dir.Listing().find(".ht.") != std::string::npos || !FolderBytes(core::StateFolder()).empty();
+}
+
+// All zero when there is no file.
+struct stat StatOf(const std::string& path) {
+  struct stat st{};
+  stat(path.c_str(), &st);
+  return st;
 }
 
 std::string AclText(const std::string& path) {
@@ -151,12 +168,7 @@ void AtEveryCall(TStop stop, const std::function<std::vector<TFileToSave>(const 
     const TStateHome home(state.path() + "/made");  // a state folder whose parent is made too
     const auto set = prepare(dir);
     TStepCalls seam(k, stop);
-    std::string outcome = "died";
-    try {
-      const platform::TScopedFileCalls scoped(seam);
-      outcome = Save(set);
-    } catch (const TProcessDied&) {
-    }
+    const std::string outcome = Through(seam, [&] { return Save(set); });
     calls = k ? calls : seam.count;
     EXPECT_TRUE(k || outcome.empty()) << outcome;
     // (Of two failures in a row, the second may fall on the way round the first.)
@@ -181,39 +193,39 @@ void AtEveryCall(TStop stop, const std::function<std::vector<TFileToSave>(const 
 }  // namespace
 
 TEST(SaveSet, AFailureOrCrashAtAnyStepLeavesEveryFileOldOrEveryFileNewOnceTheNextRunHasRecovered) {
-  // A failing call, two in a row (a rollback meets a second fault), a full disk, and a crash.
+  // A failing call, two in a row (a rollback meets a second fault), a full disk, and a crash. Files
+  // there before, replaced or (with a second hard link) written in place, or none.
   for (const TStop stop : {TStop{}, TStop{false, 2}, TStop{false, 1, ENOSPC}, TStop{true}}) {
-    for (const bool existing : {true, false}) {
-      for (const bool linked : {false, existing}) {  // a second hard link makes .htpasswd written in place
-        SCOPED_TRACE(testing::Message() << (existing ? "existing" : "new") << (linked ? ", linked" : "") << ", error "
-                                        << stop.error << " x" << stop.run << (stop.crash ? ", crash" : ""));
-        std::vector<TFileToSave> old_set, new_set;
-        AtEveryCall(stop, [&](const TempDir& dir) {
-          old_set = Set(dir.path(), "old");
-          new_set = Set(dir.path(), "new");
-          if (existing) {
-            for (const auto& file : old_set) WriteBytes(file.path, file.bytes);
-            chmod(old_set[2].path.c_str(), 0640);
-          }
-          if (linked) link(old_set[0].path.c_str(), dir.File("link").c_str()), link(old_set[2].path.c_str(), dir.File("link2").c_str());
-          return new_set;
-        }, {}, [&](const TempDir& dir, const std::string& message, const TStepCalls&) {
-          const bool now_new = std::filesystem::exists(new_set[0].path) && ReadBytes(new_set[0].path) == new_set[0].bytes;
-          EXPECT_TRUE(stop.crash || now_new == (message.empty() || message.starts_with(kCleanupFailed))) << message;
-          for (std::size_t i = 0; i < 3; ++i)
-            EXPECT_EQ(std::filesystem::exists(new_set[i].path) ? ReadBytes(new_set[i].path) : "(none)",
-                      now_new ? new_set[i].bytes : existing ? old_set[i].bytes : "(none)");
-          EXPECT_TRUE(!linked || (ReadBytes(dir.File("link")) == ReadBytes(old_set[0].path) &&
-                                  ReadBytes(dir.File("link2")) == ReadBytes(old_set[2].path))) << "the links see the same bytes";
-          EXPECT_TRUE(!existing || FileMode(new_set[2].path) == (now_new ? 0600u : 0640u)) << "passwd.txt's mode goes with its bytes";
-          // A full disk is said so, naming the file.
-          EXPECT_TRUE(stop.error != ENOSPC || message.empty() || message.find(Sjis("ディスクがいっぱい")) != std::string::npos ||
-                      message.starts_with(kCleanupFailed) ||
-                      message.find(Sjis("を作成できません")) != std::string::npos) << message;
-          const std::string listing = now_new || existing ? ".htaccess .htpasswd passwd.txt" : "";
-          EXPECT_EQ(dir.Listing(), linked ? ".htaccess .htpasswd link link2 passwd.txt" : listing);
-        });
-      }
+    for (const auto& [existing, linked] : {std::pair{true, false}, {true, true}, {false, false}}) {
+      // A crash of a save that replaces the files there: Crash.AKillAtAnyCallOfASaveIsUndoneByTheNextRun
+      // kills the command at every call of one.
+      if (stop.crash && existing && !linked) continue;
+      SCOPED_TRACE(testing::Message() << (existing ? "existing" : "new") << (linked ? ", linked" : "") << ", error "
+                                      << stop.error << " x" << stop.run << (stop.crash ? ", crash" : ""));
+      std::vector<TFileToSave> old_set, new_set;
+      AtEveryCall(stop, [&](const TempDir& dir) {
+        old_set = Set(dir.path(), "old");
+        new_set = Set(dir.path(), "new");
+        if (existing) {
+          for (const auto& file : old_set) WriteBytes(file.path, file.bytes);
+          chmod(old_set[2].path.c_str(), 0640);
+        }
+        if (linked) link(old_set[0].path.c_str(), dir.File("link").c_str()), link(old_set[2].path.c_str(), dir.File("link2").c_str());
+        return new_set;
+      }, {}, [&](const TempDir& dir, const std::string& message, const TStepCalls&) {
+        const bool now_new = std::filesystem::exists(new_set[0].path) && ReadBytes(new_set[0].path) == new_set[0].bytes;
+        EXPECT_TRUE(stop.crash || now_new == (message.empty() || message.starts_with(kCleanupFailed))) << message;
+        for (std::size_t i = 0; i < 3; ++i)
+          EXPECT_EQ(std::filesystem::exists(new_set[i].path) ? ReadBytes(new_set[i].path) : "(none)",
+                    now_new ? new_set[i].bytes : existing ? old_set[i].bytes : "(none)");
+        EXPECT_TRUE(!linked || (ReadBytes(dir.File("link")) == ReadBytes(old_set[0].path) &&
+                                ReadBytes(dir.File("link2")) == ReadBytes(old_set[2].path))) << "the links see the same bytes";
+        EXPECT_TRUE(!existing || FileMode(new_set[2].path) == (now_new ? 0600u : 0640u)) << "passwd.txt's mode goes with its bytes";
+        // A full disk is said so, by the failure's own words or by the system's reason it gives.
+        EXPECT_TRUE(stop.error != ENOSPC || message.empty() || message.find(Sjis("ディスクがいっぱい")) != std::string::npos) << message;
+        const std::string listing = now_new || existing ? ".htaccess .htpasswd passwd.txt" : "";
+        EXPECT_EQ(dir.Listing(), linked ? ".htaccess .htpasswd link link2 passwd.txt" : listing);
+      });
     }
   }
 }
@@ -263,17 +275,13 @@ TEST(SaveSet, ACrashWhileWritingInPlaceNeverShowsAServerAUserOfNeitherText) {
     }, [&](const TempDir& dir, const std::string& outcome, const TStepCalls&) {
       const std::string now = ReadBytes(dir.File(".htpasswd"));
       if (outcome == "died" && (seen.empty() || seen.back() != now)) seen.push_back(now);
+      // (That lines both texts have are never touched while cut, the crash test sees: nobody else
+      // loses their login.)
       for (const auto& user : ServerUsers(now))
         EXPECT_TRUE(std::ranges::count(old_users, user) + std::ranges::count(new_users, user)) << user.first << " in " << now;
-      EXPECT_TRUE(ServerUsers(now).count("kept") || !old_users.count("kept")) << "a line both texts have is never touched";
-      // Either text, maybe with the blank lines that padded it to the longer one (a crash after the
-      // save stood, before the file was cut to length, leaves them: servers skip them).
-      const auto is = [&](const std::string& text) {
-        return now.starts_with(text) && now.find_first_not_of('\n', text.size()) == std::string::npos;
-      };
-      EXPECT_TRUE(is(old_text) || is(new_text) || FolderBytes(core::StateFolder()).find(old_text) != std::string::npos)
-          << "no copy of the old bytes";
     }, [&](const TempDir& dir, const std::string&, const TStepCalls&) {
+      // Either text, the new maybe with the blank lines that padded it to the longer one (a crash
+      // after the save stood, before the file was cut to length, leaves them: servers skip them).
       const std::string now = ReadBytes(dir.File(".htpasswd"));
       EXPECT_TRUE(now == old_text || (now.starts_with(new_text) && now.find_first_not_of('\n', new_text.size()) == std::string::npos)) << now;
     });
@@ -316,11 +324,9 @@ TEST(SaveSet, EveryFileGetsTheOwnerModeAclAndAttributesTheServerAndTheUserNeed) 
   acl_free(access);
   acl_free(inherited);
   if (!supported) GTEST_SKIP() << "the temporary folder's file system keeps no ACL or extended attributes";
-  struct stat before{}, after{};
-  stat(set[0].path.c_str(), &before);
+  const ino_t before = StatOf(set[0].path).st_ino;
   EXPECT_EQ(Save(set), "");
-  stat(set[0].path.c_str(), &after);
-  EXPECT_NE(after.st_ino, before.st_ino) << "replaced, not written in place";
+  EXPECT_NE(StatOf(set[0].path).st_ino, before) << "replaced, not written in place";
   EXPECT_EQ(AclText(set[0].path), "u::rw-,u:65534:r--,g::r--,m::r--,o::---");
   std::string value(400, '\0');
   value.resize(static_cast<std::size_t>(std::max<ssize_t>(0, getxattr(set[0].path.c_str(), "user.vastelo", value.data(), value.size()))));
@@ -329,7 +335,7 @@ TEST(SaveSet, EveryFileGetsTheOwnerModeAclAndAttributesTheServerAndTheUserNeed) 
   EXPECT_EQ(getxattr(set[1].path.c_str(), "user.only", nullptr, 0), 1) << "and a file's only one";
   // Attributes that cannot be listed cannot be copied: the file is written in place and keeps them.
   struct : platform::TFileCalls { ssize_t Flistxattr(int, char*, std::size_t) override { return errno = EIO, -1; } } unlisted;
-  EXPECT_EQ(([&] { const platform::TScopedFileCalls scoped(unlisted); return Save(set); })(), "");
+  EXPECT_EQ(Through(unlisted, [&] { return Save(set); }), "");
   EXPECT_EQ(getxattr(set[1].path.c_str(), "user.only", nullptr, 0), 1);
   EXPECT_EQ(AclText(set[2].path), "u::rw-,g::---,o::---");
   // An existing passwd.txt written in place loses an ACL that let somebody else read it.
@@ -343,17 +349,16 @@ TEST(SaveSet, EveryFileGetsTheOwnerModeAclAndAttributesTheServerAndTheUserNeed) 
   struct : platform::TFileCalls {
     int Open(const char* p, int f, mode_t m) override { return f & O_CREAT && std::string_view(p).find("/.ht.") != std::string_view::npos ? (errno = EACCES, -1) : TFileCalls::Open(p, f, m); }
   } closed;
-  EXPECT_EQ(([&] { const platform::TScopedFileCalls scoped(closed); return Save(Set(dir.path(), "again")); })(), "");
+  EXPECT_EQ(Through(closed, [&] { return Save(Set(dir.path(), "again")); }), "");
   EXPECT_EQ(ReadBytes(set[1].path), "AuthName again\r\n");
   // On a file system that keeps no extended attributes, and so no ACLs, files are still replaced.
   struct : platform::TFileCalls {
     ssize_t Flistxattr(int, char*, std::size_t) override { return errno = ENOTSUP, -1; }
     ssize_t Fgetxattr(int, const char*, void*, std::size_t) override { return errno = ENOTSUP, -1; }
   } plain;
-  stat(set[0].path.c_str(), &before);
-  EXPECT_EQ(([&] { const platform::TScopedFileCalls scoped(plain); return Save(Set(dir.path(), "plain")); })(), "");
-  stat(set[0].path.c_str(), &after);
-  EXPECT_NE(after.st_ino, before.st_ino) << "not written in place";
+  const ino_t again = StatOf(set[0].path).st_ino;
+  EXPECT_EQ(Through(plain, [&] { return Save(Set(dir.path(), "plain")); }), "");
+  EXPECT_NE(StatOf(set[0].path).st_ino, again) << "not written in place";
 }
 
 TEST(SaveSet, AnOrdinaryUserKeepsAGroupTheyAreNotInAndGetsTheKernelsVerdict) {
@@ -366,14 +371,13 @@ TEST(SaveSet, AnOrdinaryUserKeepsAGroupTheyAreNotInAndGetsTheKernelsVerdict) {
     WriteBytes(set[0].path, "old\r\n");
     chown(set[0].path.c_str(), 65534, 1);
     chmod(set[0].path.c_str(), mode);
-    struct stat before{}, after{};
-    stat(set[0].path.c_str(), &before);
+    const ino_t before = StatOf(set[0].path).st_ino;
     const TStateHome state(home.path());
     const std::optional<std::string> outcome = AsOrdinaryUser(home, [&] { return Save(set); });
     if (!outcome) GTEST_SKIP() << "this machine does not let a test run as an ordinary user";
     EXPECT_EQ(*outcome, refused ? Sjis("ファイル「" + set[0].path + "」に書き込めません。権限がありません。ファイルとフォルダの持ち主と権限を確かめてください") : "");
-    stat(set[0].path.c_str(), &after);
-    EXPECT_EQ(std::tuple(after.st_ino, after.st_gid, FileMode(set[0].path)), std::tuple(before.st_ino, 1u, mode));
+    const struct stat after = StatOf(set[0].path);
+    EXPECT_EQ(std::tuple(after.st_ino, after.st_gid, FileMode(set[0].path)), std::tuple(before, 1u, mode));
     EXPECT_EQ(ReadBytes(set[0].path), refused ? "old\r\n" : set[0].bytes);
     EXPECT_EQ(site.Listing(), refused ? ".htpasswd" : ".htaccess .htpasswd passwd.txt");
   }
@@ -382,11 +386,11 @@ TEST(SaveSet, AnOrdinaryUserKeepsAGroupTheyAreNotInAndGetsTheKernelsVerdict) {
 TEST(SaveSet, ASymbolicLinkIsFollowedOnlyWhenItsOwnerIsTrustedAndItLeadsToAFile) {
   const uid_t self = geteuid();
   // The link's owner, its folder's owner and mode, whether the file it names exists and whose it
-  // is, and whether it is refused. Root follows a link only to a file of the link's owner.
+  // is, and whether it is refused. Root follows a link only to a file of the link's owner (its
+  // refusal of the folder owner's link to root's file, CliRootSafety sees).
   const std::tuple<const char*, uid_t, uid_t, mode_t, bool, uid_t, bool> cases[] = {
       {"this user's link", self, self, 0700, true, self, false},
       {"another user's link in a sticky folder", 1, self, 01777, true, self, true},
-      {"the folder owner's link", 65534, 65534, 0755, true, self, self == 0},
       {"the folder owner's link to their own file", 65534, 65534, 0755, true, 65534, false},
       {"a link that leads nowhere", self, self, 0700, false, self, true}};
   for (const auto& [label, link_owner, folder_owner, folder_mode, leads, file_owner, refused] : cases) {
@@ -415,23 +419,6 @@ TEST(SaveSet, ASymbolicLinkIsFollowedOnlyWhenItsOwnerIsTrustedAndItLeadsToAFile)
   EXPECT_EQ(Caught<text::Exception>([&] { core::SaveFileSet(set); }).facts, set[0].path + ":0:" + std::to_string(EISDIR));
 }
 
-// Where the copies of files written in place wait out a crash: XDG_STATE_HOME when it is absolute,
-// else under HOME.
-TEST(SaveSet, TheStateFolderFollowsTheBaseDirectoryRules) {
-  const char* const home_set = std::getenv("HOME");
-  const std::optional<std::string> home_before = home_set ? std::optional<std::string>(home_set) : std::nullopt;
-  const auto put = [](const char* name, const char* value) { value ? setenv(name, value, 1) : unsetenv(name); };
-  const std::tuple<const char*, const char*, std::string> cases[] = {
-      {"/x/state", "/h", "/x/state/vastelo"}, {"x/state", "/h", "/h/.local/state/vastelo"},
-      {nullptr, "/h", "/h/.local/state/vastelo"}};
-  for (const auto& [state, home, folder] : cases) {
-    put("XDG_STATE_HOME", state), put("HOME", home);
-    EXPECT_EQ(core::StateFolder(), folder) << (state ? state : "-") << " " << (home ? home : "-");
-  }
-  unsetenv("XDG_STATE_HOME");
-  put("HOME", home_before ? home_before->c_str() : nullptr);
-}
-
 TEST(SaveSet, ARecoveryStoppedAtAnyCallIsTakenUpByTheNextRun) {
   // A save (.htpasswd and passwd.txt written in place, .htaccess replaced, or all three new) cut
   // off at every tenth call; then the recovery, stopped at each of its calls, failing or dying;
@@ -446,11 +433,7 @@ TEST(SaveSet, ARecoveryStoppedAtAnyCallIsTakenUpByTheNextRun) {
           link(old_set[0].path.c_str(), dir.File("link").c_str()), link(old_set[2].path.c_str(), dir.File("link2").c_str());
         }
         TStepCalls seam(k, TStop{true});
-        try {
-          const platform::TScopedFileCalls scoped(seam);
-          Save(Set(dir.path(), "new"));
-        } catch (const TProcessDied&) {
-        }
+        Through(seam, [&] { return Save(Set(dir.path(), "new")); });
         return seam.count;
       };
       for (const bool crash : {false, true}) {
@@ -464,27 +447,20 @@ TEST(SaveSet, ARecoveryStoppedAtAnyCallIsTakenUpByTheNextRun) {
           save_calls = k ? save_calls : counted;
           const bool left = LeftSomething(dir);
           TStepCalls seam(j, TStop{crash});
-          std::string outcome = "died";
-          try {
-            const platform::TScopedFileCalls scoped(seam);
-            outcome = Recover(dir);
-          } catch (const TProcessDied&) {
-          }
+          const std::string outcome = Through(seam, [&] { return Recover(dir); });
           recovery_calls = j ? recovery_calls : seam.count;
           // A recovery that went wrong says so, or had nothing left to do.
           EXPECT_TRUE(outcome.starts_with("failed") || outcome == "died" || !LeftSomething(dir)) << outcome;
           EXPECT_TRUE(outcome.starts_with("failed") || outcome == "died" || outcome.empty() == !left) << outcome;
           EXPECT_FALSE(Recover(dir).starts_with("failed"));
           EXPECT_FALSE(LeftSomething(dir)) << dir.Listing();
-          std::string files;
-          for (const char* name : {".htpasswd", ".htaccess", "passwd.txt"})
-            files += std::filesystem::exists(dir.File(name)) ? ReadBytes(dir.File(name)) : "";
-          const auto whole = [&](const std::string& tag) {
-            std::string bytes;
-            for (const auto& file : Set(dir.path(), tag)) bytes += file.bytes;
-            return bytes;
-          };
-          EXPECT_TRUE(files == whole("new") || files == (existing ? whole("old") : "")) << files;
+          const auto old_set = Set(dir.path(), "old"), new_set = Set(dir.path(), "new");
+          std::string files, olds, news;
+          for (std::size_t i = 0; i < 3; ++i) {
+            files += std::filesystem::exists(new_set[i].path) ? ReadBytes(new_set[i].path) : "";
+            olds += old_set[i].bytes, news += new_set[i].bytes;
+          }
+          EXPECT_TRUE(files == news || files == (existing ? olds : "")) << files;
           EXPECT_TRUE(!existing || ReadBytes(dir.File("link")) == ReadBytes(dir.File(".htpasswd")));
         }
       }
@@ -492,45 +468,15 @@ TEST(SaveSet, ARecoveryStoppedAtAnyCallIsTakenUpByTheNextRun) {
   }
 }
 
-namespace {
-
-// A disk holding `folder` that fills up at the `full_at`-th write into it and stays full: a write
-// that needs room its file does not have fails with ENOSPC; an overwrite of bytes it has succeeds.
-class TFullDisk : public platform::TFileCalls {
- public:
-  TFullDisk(std::string folder, int full_at) : folder_(std::move(folder)), full_at_(full_at) {}
-  bool filled = false;
-  ssize_t Write(int fd, const void* b, std::size_t n) override {
-    return Refused(fd, static_cast<std::size_t>(lseek(fd, 0, SEEK_CUR)) + n) ? -1 : TFileCalls::Write(fd, b, n);
-  }
-  ssize_t Pwrite(int fd, const void* b, std::size_t n, off_t at) override {
-    return Refused(fd, static_cast<std::size_t>(at) + n) ? -1 : TFileCalls::Pwrite(fd, b, n, at);
-  }
-
- private:
-  bool Refused(int fd, std::size_t end) {
-    std::error_code ec;
-    const std::string path = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), ec).string();
-    struct stat st{};
-    if (!path.starts_with(folder_ + "/") || fstat(fd, &st) != 0 || ++writes_ < full_at_ || end <= static_cast<std::size_t>(st.st_size))
-      return false;
-    filled = true;
-    errno = ENOSPC;
-    return true;
-  }
-  std::string folder_;
-  int full_at_, writes_ = 0;
-};
-
-}  // namespace
-
 TEST(SaveSet, TheFaultsOnceFoundStayMended) {
   const char* const home_set = std::getenv("HOME");
   const std::string home_before = home_set ? home_set : "";
-  // No state folder to be had: HOME names nothing that can be made, and no XDG_STATE_HOME. A
-  // folder that takes new files keeps the journal itself, hidden; one that takes none is refused,
-  // saying why, before anything is changed.
+  // No state folder to be had: HOME names nothing that can be made, and XDG_STATE_HOME is
+  // relative, which the base directory rules say to ignore. A folder that takes new files keeps
+  // the journal itself, hidden; one that takes none is refused, saying why, before anything is
+  // changed.
   setenv("HOME", "/proc/nonexistent", 1);
+  setenv("XDG_STATE_HOME", "x/state", 1);
   for (const bool closed_folder : {false, true}) {
     TempDir dir;
     const auto old_set = Set(dir.path(), "old"), new_set = Set(dir.path(), "new");
@@ -542,7 +488,7 @@ TEST(SaveSet, TheFaultsOnceFoundStayMended) {
       int Mkdir(const char* p, mode_t m) override { return std::string_view(p).starts_with(inside) ? (errno = EACCES, -1) : TFileCalls::Mkdir(p, m); }
     } closed;
     closed.inside = closed_folder ? dir.path() + "/" : "/nowhere/";
-    const std::string outcome = [&] { const platform::TScopedFileCalls scoped(closed); return Save(new_set); }();
+    const std::string outcome = Through(closed, [&] { return Save(new_set); });
     EXPECT_EQ(outcome, closed_folder ? Sjis("\"" + old_set[0].path + "\" の保存を中断に備えて記録する場所がありません。\"/proc/nonexistent/.local/state/vastelo\" も \"" +
                                            dir.path() + "/.ht.vastelo\" も作れません: ") + platform::SystemErrorText(EACCES)
                                      : "");
@@ -552,42 +498,18 @@ TEST(SaveSet, TheFaultsOnceFoundStayMended) {
   }
   setenv("HOME", home_before.c_str(), 1);
 
-  // A disk that fills up at each write of a save, written in place (a longer .htpasswd) and
-  // replaced: the old text stays readable, the file is named and the full disk said.
-  TempDir state;
-  const TStateHome home(state.path());
-  for (int full_at = 1, filled = 1; filled; ++full_at) {
-    SCOPED_TRACE(testing::Message() << "full at write " << full_at);
-    TempDir dir;
-    const auto old_set = Set(dir.path(), "old");
-    auto new_set = Set(dir.path(), "new");
-    new_set[0].bytes += "carol:new\r\n";
-    for (const auto& file : old_set) WriteBytes(file.path, file.bytes);
-    link(old_set[0].path.c_str(), dir.File("link").c_str());
-    TFullDisk full(dir.path(), full_at);
-    const std::string outcome = [&] { const platform::TScopedFileCalls scoped(full); return Save(new_set); }();
-    filled = full.filled;
-    const bool saved = outcome.empty();
-    EXPECT_EQ(saved, !full.filled) << outcome;
-    bool named = saved;
-    for (std::size_t i = 0; i < 3; ++i) {
-      EXPECT_EQ(ReadBytes(old_set[i].path), (saved ? new_set : old_set)[i].bytes);
-      named = named || outcome == Sjis("ディスクがいっぱいのため、ファイル \"" + old_set[i].path + "\" に書き込めません。ファイルは元のままです");
-    }
-    EXPECT_TRUE(named) << outcome;
-    EXPECT_FALSE(LeftSomething(dir)) << dir.Listing();
-  }
+  // (A full disk: Crash.AFullDiskLeavesTheOldTextAndSaysSo fills a real one under a save in place
+  // and one that replaces.)
 
   // A hard link of ours that a crash left does not send the next save in place.
-  TempDir dir;
+  TempDir state, dir;
+  const TStateHome home(state.path());
   const auto set = Set(dir.path(), "new");
   WriteBytes(set[0].path, "old\r\n");
   link(set[0].path.c_str(), dir.File(".ht..htpasswd.old-AbCd1234").c_str());
-  struct stat before{}, after{};
-  stat(set[0].path.c_str(), &before);
+  const ino_t before = StatOf(set[0].path).st_ino;
   EXPECT_EQ(Save(set), "");
-  stat(set[0].path.c_str(), &after);
-  EXPECT_NE(after.st_ino, before.st_ino) << "written in place";
+  EXPECT_NE(StatOf(set[0].path).st_ino, before) << "written in place";
   EXPECT_EQ(core::RecoverCutSaves(dir.path()), Sjis("前回中断された保存の一時ファイルを \"" + dir.path() + "\" から削除しました"));
   EXPECT_EQ(dir.Listing(), ".htaccess .htpasswd passwd.txt");
 }
