@@ -7,8 +7,8 @@
 #include "table/user_list.h"
 #include "text/exceptions.h"
 
-QString CellWarning(int column, const table::TUserListModel::Row& row, const core::TSettings& options, bool case_twin) {
-  if (column == table::KeyColumn) {
+QString CellWarning(table::Column column, const table::TUserListModel::Row& row, const core::TSettings& options, bool case_twin) {
+  if (column == table::Column::Key) {
     if (row.key.find(':') != std::string_view::npos)
       return QStringLiteral("「:」を含むユーザ名では決してログインできません。"
                             "サーバは最初の「:」でユーザ名とパスワードを分けます。");

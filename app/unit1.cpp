@@ -157,8 +157,8 @@ TForm1::TForm1(QWidget* parent)
   job_ = std::make_unique<core::TJob>(UserList->Table());
   job_->SetSettings(options_);
   UserList->Editor()->exact = options_.utf8;
-  UserList->Model().SetAnnotator([this](int column, const table::TUserListModel::Row& row) {
-    return CellWarning(column, row, options_, column == table::KeyColumn && CaseTwin(row.key));
+  UserList->Model().SetAnnotator([this](table::Column column, const table::TUserListModel::Row& row) {
+    return CellWarning(column, row, options_, column == table::Column::Key && CaseTwin(row.key));
   });
   // The realm travels in the login prompt, where only ASCII is sure to arrive whole.
   AuthNameWarning = AuthName->addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
@@ -330,7 +330,7 @@ void TForm1::CreateMenus() {
                   QStringLiteral("VerifyItem")),
           &QAction::triggered, this, [this] {
             const table::TUserList& table = UserList->Table();
-            const QString user = table.Strings().Count() > 0 ? ScreenText(table.CellText(table::KeyColumn, table.Row())) : QString();
+            const QString user = table.Strings().Count() > 0 ? ScreenText(table.CellText(table::Column::Key, table.Row())) : QString();
             CurrentDialogs().CheckPasswords(this, user, [this](const QString& u, const QString& p) { return CheckPassword(u, p); });
           });
   QMenu* formats = settings->addMenu(QStringLiteral("ハッシュ形式(&H)"));
@@ -509,7 +509,7 @@ void TForm1::DeleteRowClick() {
   table.CloseEditor();
   if (table.Strings().Count() == 0) return;
   const int row = table.Row();
-  const QString user = ScreenText(table.CellText(table::KeyColumn, row));
+  const QString user = ScreenText(table.CellText(table::Column::Key, row));
   if (CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"), QStringLiteral("ユーザ「%1」の行を削除しますか？").arg(user)))
     table.RemoveRow(row);
 }
@@ -647,8 +647,8 @@ void TForm1::FindUserClick() {
   // From the row after the current one, round to it again.
   for (int step = 1; step <= rows; ++step) {
     const int row = (table.Row() - 1 + step) % rows + 1;
-    if (ScreenText(table.CellText(table::KeyColumn, row)).contains(*wanted, Qt::CaseInsensitive)) {
-      table.MoveTo(table::KeyColumn, row);
+    if (ScreenText(table.CellText(table::Column::Key, row)).contains(*wanted, Qt::CaseInsensitive)) {
+      table.MoveTo(table::Column::Key, row);
       UserList->setFocus(Qt::OtherFocusReason);
       return;
     }

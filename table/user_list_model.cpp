@@ -38,11 +38,12 @@ QVariant TUserListModel::data(const QModelIndex& index, int role) const {
   if (row - 1 >= strings.Count()) return role == HeldRole ? QVariant(false) : QVariant(QString());
   const std::string& line = strings.Lines()[static_cast<std::size_t>(row - 1)];
   const Row cells{TUserRecords::KeyOf(line), TUserRecords::ValueOf(line), !strings.Held(row - 1).empty()};
-  const std::string_view bytes = index.column() == KeyColumn ? cells.key : cells.value;
-  const bool held = index.column() == ValueColumn && bytes.empty() && cells.held;
+  const Column column = ColumnAt(index.column());
+  const std::string_view bytes = column == Column::Key ? cells.key : cells.value;
+  const bool held = column == Column::Value && bytes.empty() && cells.held;
   if (role == HeldRole) return held;
   if (held) return tip ? QVariant() : QVariant(HeldPlaceholder());
-  return tip ? annotator_(index.column(), cells) : DisplayText(bytes);
+  return tip ? annotator_(column, cells) : DisplayText(bytes);
 }
 
 void TUserListModel::SetAnnotator(Annotator annotator) {
@@ -56,7 +57,7 @@ void TUserListModel::AnnotationsChanged() {
 
 QVariant TUserListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section > 1) return {};
-  return DisplayText(table_.CellText(section, 0));
+  return DisplayText(table_.CellText(ColumnAt(section), 0));
 }
 
 Qt::ItemFlags TUserListModel::flags(const QModelIndex& index) const {

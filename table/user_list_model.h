@@ -49,7 +49,7 @@ class TUserListModel : public QAbstractTableModel, private TUserListView {
     std::string_view value;
     bool held = false;
   };
-  using Annotator = std::function<QString(int column, const Row& row)>;
+  using Annotator = std::function<QString(Column column, const Row& row)>;
   void SetAnnotator(Annotator annotator);
   // What the annotator says may have changed for every cell.
   void AnnotationsChanged();

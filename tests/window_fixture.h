@@ -109,7 +109,7 @@ class WindowTest : public testing::Test {
   QAction* FormatItem(hashes::Format f) { return form->findChild<QMenu*>("HashFormatMenu")->actions()[static_cast<int>(f)]; }
   table::TUserList& Table() { return form->UserList->Table(); }
   std::vector<std::string> Lines() { return Table().Strings().Lines(); }
-  std::pair<int, int> Current() { return {Table().Col(), Table().Row()}; }
+  std::pair<int, int> Current() { return {table::ColumnIndex(Table().Col()), Table().Row()}; }
   TInplaceEdit* Editor() { return form->UserList->Editor(); }
   // Types as a person does: ASCII key by key, anything else committed by the input method, the
   // way Japanese text arrives from an IME.

@@ -46,7 +46,7 @@ class TPageEditor final : public table::TCellEditor {
     if (!refusal.empty()) throw text::Exception(refusal);
     return text;
   }
-  void Show(int, int, std::string_view loaded) override {
+  void Show(table::Column, int, std::string_view loaded) override {
     text = loaded;
     refusal.clear();
   }
@@ -310,7 +310,7 @@ EMSCRIPTEN_KEEPALIVE const char* vw_set_cell(int row, int column, const char* ut
     TPage& page = Page();
     table::TUserList& table = page.table;
     table.AbandonEditor();
-    table.MoveTo(column, row);
+    table.MoveTo(table::ColumnAt(column), row);
     table.ShowEditor();
     std::string bytes, refusal;
     if (Cp932Typed(In(utf8, size), page.job.Settings().utf8, bytes, refusal))
@@ -335,7 +335,7 @@ EMSCRIPTEN_KEEPALIVE const char* vw_add_row() {
     table.AbandonEditor();
     int row = table.RowCount() - 1;
     if (table.Strings().Count() > 0 && !table.IsEmptyRow(row)) row = table.InsertEntry("", "", true);
-    table.MoveTo(table::KeyColumn, row);
+    table.MoveTo(table::Column::Key, row);
     return Answer("{\"ok\":true,\"row\":" + std::to_string(row) + "}");
   });
 }
