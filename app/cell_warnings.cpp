@@ -7,7 +7,7 @@
 #include "table/user_list.h"
 #include "text/exceptions.h"
 
-QString CellWarning(table::Column column, const table::TUserListModel::Row& row, const core::TSettings& options, bool case_twin) {
+QString CellWarning(table::Column column, const table::TUserListModel::TRow& row, const core::TSettings& options, bool case_twin) {
   if (column == table::Column::Key) {
     if (row.key.find(':') != std::string_view::npos)
       return QStringLiteral("「:」を含むユーザ名では決してログインできません。"

@@ -13,5 +13,5 @@
 // another name to Apache than to nginx, one ending in a blank needs that blank at the login, and
 // `case_twin` (another row's name differs from it only in letter case) are two users to a
 // server; a password the format cuts short or changes is checked only in part.
-QString CellWarning(table::Column column, const table::TUserListModel::Row& row, const core::TSettings& options,
+QString CellWarning(table::Column column, const table::TUserListModel::TRow& row, const core::TSettings& options,
                     bool case_twin = false);

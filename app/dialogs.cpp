@@ -12,7 +12,7 @@
 
 namespace {
 
-class QtDialogs final : public TDialogs {
+class TQtDialogs final : public TDialogs {
  public:
   std::optional<QString> OpenFile(QWidget* owner, const QString& title, const QString& filter,
                                   const QString& initial) override {
@@ -72,7 +72,7 @@ class QtDialogs final : public TDialogs {
     box.button(QMessageBox::No)->setText(QStringLiteral("いいえ(&N)"));
     return box.exec() == QMessageBox::Yes;
   }
-  void CheckPasswords(QWidget* owner, const QString& user, const PasswordCheck& check) override {
+  void CheckPasswords(QWidget* owner, const QString& user, const TPasswordCheck& check) override {
     TVerifyDialog(owner, user, check).exec();
   }
 
@@ -90,7 +90,7 @@ class QtDialogs final : public TDialogs {
   }
 };
 
-QtDialogs qt_dialogs;
+TQtDialogs qt_dialogs;
 TDialogs* current = &qt_dialogs;
 
 }  // namespace

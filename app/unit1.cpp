@@ -157,7 +157,7 @@ TForm1::TForm1(QWidget* parent)
   job_ = std::make_unique<core::TJob>(UserList->Table());
   job_->SetSettings(options_);
   UserList->Editor()->exact = options_.utf8;
-  UserList->Model().SetAnnotator([this](table::Column column, const table::TUserListModel::Row& row) {
+  UserList->Model().SetAnnotator([this](table::Column column, const table::TUserListModel::TRow& row) {
     return CellWarning(column, row, options_, column == table::Column::Key && CaseTwin(row.key));
   });
   // The realm travels in the login prompt, where only ASCII is sure to arrive whole.

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TVerifyDialog::TVerifyDialog(QWidget* parent, const QString& user, TDialogs::PasswordCheck check)
+TVerifyDialog::TVerifyDialog(QWidget* parent, const QString& user, TDialogs::TPasswordCheck check)
     : QDialog(parent), check_(std::move(check)) {
   setObjectName(QStringLiteral("VerifyDialog"));
   setWindowTitle(QStringLiteral("パスワードの確認"));

@@ -186,7 +186,7 @@ THashJob DrawHashJob(std::string_view password, hashes::Format format, const has
 
 // What the workers and the run share: a worker holds it for as long as it runs, so that a run
 // given up while a DES chunk is under way leaves that worker nothing freed to write into.
-struct THashRun::Shared {
+struct THashRun::TShared {
   std::vector<THashJob> jobs;
   std::vector<std::string> hashes;
   bool fast = false;
@@ -236,7 +236,7 @@ struct THashRun::Shared {
   std::atomic<std::uint64_t>* taken = nullptr;
   std::vector<TChild> children;
 
-  ~Shared() {
+  ~TShared() {
     for (const TChild& child : children)
       if (child.fd >= 0) ::close(child.fd);
     if (taken) ::munmap(taken, sizeof *taken);
@@ -333,8 +333,8 @@ struct THashRun::Shared {
 #endif
 };
 
-THashRun::THashRun(std::vector<THashJob> jobs) : shared_(std::make_shared<Shared>()) {
-  Shared& s = *shared_;
+THashRun::THashRun(std::vector<THashJob> jobs) : shared_(std::make_shared<TShared>()) {
+  TShared& s = *shared_;
   s.jobs = std::move(jobs);
   s.hashes.resize(s.jobs.size());
   // Jobs are taken in chunks, each worker taking the next free one, so that the cores stay busy to
@@ -351,7 +351,7 @@ THashRun::THashRun(std::vector<THashJob> jobs) : shared_(std::make_shared<Shared
     try {
       std::thread([shared = shared_] { shared->Read(); }).detach();
     } catch (...) {
-      for (Shared::TChild& child : s.children) ::kill(child.pid, SIGKILL), apart::Reap(child.pid);
+      for (TShared::TChild& child : s.children) ::kill(child.pid, SIGKILL), apart::Reap(child.pid);
       throw;
     }
     return;

@@ -10,17 +10,17 @@ namespace table {
 // While an edit is being applied, changes of the list neither recompute the rows nor close the
 // editor (the editor is what is being applied); the rows are recomputed once the outermost edit
 // ends, if the number of lines changed meanwhile.
-class TUserList::EditScope {
+class TUserList::TEditScope {
  public:
-  explicit EditScope(TUserList& table) : table_(table) {
+  explicit TEditScope(TUserList& table) : table_(table) {
     if (table_.edit_depth_++ == 0) table_.lines_at_edit_start_ = table_.strings_.Count();
   }
-  ~EditScope() {
+  ~TEditScope() {
     if (--table_.edit_depth_ == 0 && table_.strings_.Count() != table_.lines_at_edit_start_)
       table_.RecomputeRowCount();
   }
-  EditScope(const EditScope&) = delete;
-  EditScope& operator=(const EditScope&) = delete;
+  TEditScope(const TEditScope&) = delete;
+  TEditScope& operator=(const TEditScope&) = delete;
 
  private:
   TUserList& table_;
@@ -84,9 +84,9 @@ int TUserList::InsertEntry(std::string_view key, std::string_view value, bool ap
     return r;
   }
   strings_.BeginUpdate();
-  struct EndBatch {
+  struct TEndBatch {
     TUserRecords& strings;
-    ~EndBatch() { strings.EndUpdate(); }
+    ~TEndBatch() { strings.EndUpdate(); }
   } end_batch{strings_};
   std::string line = JoinEntry(key, value);
   if (append) return strings_.Add(std::move(line)) + 1;
@@ -168,7 +168,7 @@ void TUserList::EditorTextChanged() {
 }
 
 void TUserList::HandOver(Column column, int row, const std::string& text) {
-  EditScope edit(*this);
+  TEditScope edit(*this);
   // Typing into the placeholder row of an empty list gives it a line to hold the text.
   if (row - 1 >= strings_.Count() && !text.empty()) strings_.Add(std::string());
   if (text == CellText(column, row)) return;
@@ -213,9 +213,9 @@ void TUserList::MoveTo(Column column, int row) {
 void TUserList::DeleteCurrentRow() {
   if (deleting_) return;
   deleting_ = true;
-  struct Reset {
+  struct TReset {
     bool& flag;
-    ~Reset() { flag = false; }
+    ~TReset() { flag = false; }
   } reset{deleting_};
   const int r = row_;
   if (r == row_count_ - 1 && strings_.Count() > 1) MoveTo(col_, r - 1);
@@ -244,7 +244,7 @@ void TUserList::KeyEscape() {
   if (editor_open_ && editor_modified_) {
     // One edit: holding the hash again is part of putting the cell back, not a change that closes
     // the editor under it.
-    EditScope edit(*this);
+    TEditScope edit(*this);
     const std::string loaded = editor_loaded_;
     const bool changed = editor_->Restore(loaded);
     editor_modified_ = false;

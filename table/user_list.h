@@ -94,7 +94,7 @@ class TUserList : private TUserRecords::TObserver {
   const std::string& PendingDuplicateKey() const noexcept { return pending_key_; }
 
  private:
-  class EditScope;
+  class TEditScope;
 
   void StringsChanging() override;
   void StringsChanged(int first, bool count_changed) override;

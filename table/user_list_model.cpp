@@ -37,7 +37,7 @@ QVariant TUserListModel::data(const QModelIndex& index, int role) const {
   // simply shows nothing.
   if (row - 1 >= strings.Count()) return role == HeldRole ? QVariant(false) : QVariant(QString());
   const std::string& line = strings.Lines()[static_cast<std::size_t>(row - 1)];
-  const Row cells{TUserRecords::KeyOf(line), TUserRecords::ValueOf(line), !strings.Held(row - 1).empty()};
+  const TRow cells{TUserRecords::KeyOf(line), TUserRecords::ValueOf(line), !strings.Held(row - 1).empty()};
   const Column column = ColumnAt(index.column());
   const std::string_view bytes = column == Column::Key ? cells.key : cells.value;
   const bool held = column == Column::Value && bytes.empty() && cells.held;
@@ -46,7 +46,7 @@ QVariant TUserListModel::data(const QModelIndex& index, int role) const {
   return tip ? annotator_(column, cells) : DisplayText(bytes);
 }
 
-void TUserListModel::SetAnnotator(Annotator annotator) {
+void TUserListModel::SetAnnotator(TAnnotator annotator) {
   annotator_ = std::move(annotator);
   AnnotationsChanged();
 }
@@ -89,9 +89,9 @@ void TUserListModel::Flush() {
   flush_scheduled_ = false;
   if (flushing_) return;
   flushing_ = true;
-  struct Done {
+  struct TDone {
     bool& flag;
-    ~Done() { flag = false; }
+    ~TDone() { flag = false; }
   } done{flushing_};
   // Rows inserted in the middle are told as rows added at the end plus changed texts below the
   // insertion: the same picture, with one notification instead of one per row.

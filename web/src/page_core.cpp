@@ -247,9 +247,9 @@ EMSCRIPTEN_KEEPALIVE const char* vw_load(const char* name, std::size_t name_size
     ::mkdir("/load", 0700);
     const std::string path = "/load/" + DirectFileName(In(name, name_size));
     WriteFile(path, std::string_view(bytes, size));
-    struct Remove {
+    struct TRemove {
       const std::string& path;
-      ~Remove() { std::remove(path.c_str()); }
+      ~TRemove() { std::remove(path.c_str()); }
     } remove{path};
     page.job.LoadCredentials(path);
     return Ok();
