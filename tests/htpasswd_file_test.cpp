@@ -101,7 +101,7 @@ TEST(HtpasswdFileHtaccess, ReadsTheSettingsAServerWouldUse) {
 }
 
 // Every text of the message table is Japanese, with ASCII only for names (servers, formats, files,
-// directives, units), and one that speaks of a line says which.
+// directives, units) and access keys, and one that speaks of a line says which.
 TEST(Messages, AreJapaneseAndNameTheLineTheySpeakOf) {
   std::ifstream table(VASTELO_SOURCE_DIR "/text/messages.txt");
   const std::set<std::string> names = {"Apache", "nginx", "htaccess", "htpasswd", "passwd.txt", "NUL", "CR", "LF", "root",
@@ -112,7 +112,7 @@ TEST(Messages, AreJapaneseAndNameTheLineTheySpeakOf) {
   for (std::string line; std::getline(table, line);) {
     if (line.empty() || line.starts_with('#')) continue;
     const std::string name = line.substr(0, line.find('\t'));
-    std::string text = std::regex_replace(line.substr(line.find('\t') + 1), std::regex("%[sd]"), "");
+    std::string text = std::regex_replace(line.substr(line.find('\t') + 1), std::regex(R"(%[sd]|\\n|\(&[A-Z]\))"), " ");
     for (auto w = std::sregex_iterator(text.begin(), text.end(), word); w != std::sregex_iterator(); ++w)
       EXPECT_TRUE(names.contains(w->str())) << name << ": " << w->str();
     if (line.find("行目") != std::string::npos) EXPECT_NE(line.find("%s"), std::string::npos) << name;
