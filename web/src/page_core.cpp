@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/cell_marks.h"
 #include "core/encoding.h"
 #include "core/job.h"
 #include "hashes/hashes.h"
@@ -155,44 +156,6 @@ void WriteFile(const std::string& path, std::string_view bytes) {
   std::fclose(f);
 }
 
-// The window's marks: why a cell will not work as it reads on a server, or "".
-std::string KeyMark(std::string_view key, std::string_view value, bool held) {
-  if (key.find(':') != std::string_view::npos)
-    return "「:」を含むユーザ名では決してログインできません。サーバは最初の「:」でユーザ名とパスワードを分けます。";
-  if (key.starts_with('#'))
-    return "「#」で始まるユーザ名では決してログインできません。サーバはその行をコメントとして読み飛ばします。";
-  if (key.starts_with(' '))
-    return "空白で始まるユーザ名は、Apache では先頭の空白を除いた名前として読まれます。"
-           "nginx は空白ごと読むため、二つのサーバで別のユーザになります。";
-  if (key.empty() && (!value.empty() || held))
-    return "ユーザ名が空です。この行は名前のない「:ハッシュ」の行として書き出されます。\n"
-           "Apache は空のユーザ名とこのパスワードでのログインを受け付けます（nginx は受け付けません）。";
-  return {};
-}
-
-std::string ValueMark(std::string_view bytes, const core::TSettings& options) {
-  std::size_t cut = 0;
-  while (cut < bytes.size() && cut < 256) cut = platform::CharNext(bytes, cut);
-  std::string sent;
-  try {
-    sent = core::OutputBytes(bytes.substr(0, cut), options.utf8);
-  } catch (const text::Exception&) {
-    return "文字にならないバイトがあるため、UTF-8 に変換できません。";
-  }
-  const hashes::TIgnored ignored = hashes::WhatServersIgnore(options.format, sent);
-  std::string why;
-  const auto add = [&](std::string_view line) { why += (why.empty() ? "" : "\n") + std::string(line); };
-  if (ignored.beyond_limit)
-    add(options.format == hashes::Format::Des ? "DES で照合されるのは最初の 8 バイトだけです。"
-                                              : "bcrypt で照合されるのは最初の 72 バイトだけです。");
-  if (ignored.eighth_bits) add("DES は各バイトの最上位ビットを照合しません。ASCII 以外の文字は別の文字と区別されません。");
-  if (ignored.after_nul) add("NUL 文字から後は照合されません。");
-  if (options.utf8 && options.format == hashes::Format::Des && ignored.eighth_bits)
-    add("UTF-8 では日本語 1 文字が 3 バイトになるため、照合されるのは最初の 2、3 文字の一部だけです。"
-        "UTF-8 には bcrypt をお勧めします。");
-  return why;
-}
-
 template <class Step>
 const char* Guarded(const Step& step) {
   try {
@@ -297,7 +260,8 @@ EMSCRIPTEN_KEEPALIVE const char* vw_rows() {
     const bool held = !strings.Held(i).empty();
     json += i ? ",[" : "[";
     json += Json(Screen(key)) + "," + Json(held ? "" : Screen(value)) + "," + (held ? "1" : "0") + "," +
-            Json(KeyMark(key, value, held)) + "," + Json(held ? "" : ValueMark(value, settings)) + "]";
+            Json(Screen(core::NameMark(key, value, held, false))) + "," +
+            Json(held ? "" : Screen(core::PasswordMark(value, settings))) + "]";
   }
   return Answer(json + "]}");
 }
