@@ -12,6 +12,7 @@
 #include "app/busy.h"
 #include "app/screen_text.h"
 #include "platform/cp932.h"
+#include "text/messages.h"
 #include "text/string_list.h"
 
 namespace {
@@ -299,8 +300,8 @@ void TMemo::keyPressEvent(QKeyEvent* event) {
 
 void TMemo::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
-  QAction* copy = menu.addAction(QStringLiteral("コピー(&C)"), this, &TMemo::CopySelection);
+  QAction* copy = menu.addAction(ScreenText(messages::SCopyItem), this, &TMemo::CopySelection);
   copy->setEnabled(!SelectedText().isEmpty());
-  menu.addAction(QStringLiteral("すべて選択(&A)"), this, &TMemo::SelectAll);
+  menu.addAction(ScreenText(messages::SSelectAllItem), this, &TMemo::SelectAll);
   menu.exec(event->globalPos());
 }

@@ -82,7 +82,7 @@ std::string TInplaceEdit::Text() const {
 QString TInplaceEdit::Present(std::string_view bytes) {
   const bool huge = bytes.size() > kEditableBytes;
   setReadOnly(huge);
-  setToolTip(huge ? QStringLiteral("長すぎるため、ここでは編集できません") : QString());
+  setToolTip(huge ? ScreenText(messages::STooLongToEdit) : QString());
   return huge ? table::TUserListModel::DisplayText(bytes) : ScreenText(bytes);
 }
 
@@ -142,7 +142,7 @@ TUserListGrid::TUserListGrid(QWidget* parent)
   setModel(&model_);
   table_.SetEditor(editor_);
 
-  QFont font(QStringLiteral("ＭＳ ゴシック"));
+  QFont font(ScreenText(messages::SGothicFont));
   font.setPixelSize(13);
   setFont(font);
   editor_->setFont(font);

@@ -17,6 +17,8 @@
 #include "core/encoding.h"
 #include "core/hash_workers.h"
 #include "des_crypt/des_crypt.h"
+#include "platform/cp932.h"
+#include "text/messages.h"
 
 #if defined(__linux__)
 #include <fcntl.h>
@@ -326,7 +328,7 @@ struct THashRun::TShared {
       // not write.
       const std::lock_guard lock(mutex);
       if (!stop && !failure && done < jobs.size())
-        failure = std::make_exception_ptr(std::runtime_error("ハッシュを計算するプロセスが途中で終了しました。"));
+        failure = std::make_exception_ptr(std::runtime_error(platform::Cp932ToUtf8(messages::SHashingDied)));
     }
     finished.notify_all();
   }
@@ -451,7 +453,7 @@ hashes::Verdict CheckApart(std::string_view password, std::string_view hash) {
   }
   // The child has written its answer or died: either way it ends, and is no longer killed.
   apart::Reap(pid);
-  if (n != 1) throw std::runtime_error("確認を中止しました。");
+  if (n != 1) throw std::runtime_error(platform::Cp932ToUtf8(messages::SCheckCancelled));
   return static_cast<hashes::Verdict>(verdict);
 #else
   return hashes::Check(password, hash);

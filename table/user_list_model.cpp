@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "platform/cp932.h"
+#include "text/messages.h"
 
 namespace table {
 
@@ -27,6 +28,8 @@ QString TUserListModel::DisplayText(std::string_view bytes) {
   while (cut < kMaxShownBytes) cut = platform::CharNext(bytes, cut);
   return QString::fromStdString(platform::Cp932ToUtf8(bytes.substr(0, cut))) + QChar(0x2026);
 }
+
+QString TUserListModel::HeldPlaceholder() { return DisplayText(messages::SHeldPlaceholder); }
 
 QVariant TUserListModel::data(const QModelIndex& index, int role) const {
   const bool tip = role == Qt::ToolTipRole && annotator_;

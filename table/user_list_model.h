@@ -30,7 +30,7 @@ class TUserListModel : public QAbstractTableModel, private TUserListView {
   // True for a password cell that shows the placeholder of a held hash rather than data.
   static constexpr int HeldRole = Qt::UserRole;
   // What such a cell shows.
-  static QString HeldPlaceholder() { return QStringLiteral("（既存のハッシュ）"); }
+  static QString HeldPlaceholder();
 
   // The table row (title row 0) that a model row shows, and back.
   static int TableRow(int model_row) { return model_row + 1; }

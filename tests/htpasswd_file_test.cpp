@@ -104,9 +104,9 @@ TEST(HtpasswdFileHtaccess, ReadsTheSettingsAServerWouldUse) {
 // directives, units) and access keys, and one that speaks of a line says which.
 TEST(Messages, AreJapaneseAndNameTheLineTheySpeakOf) {
   std::ifstream table(VASTELO_SOURCE_DIR "/text/messages.txt");
-  const std::set<std::string> names = {"Apache", "nginx", "htaccess", "htpasswd", "passwd.txt", "NUL", "CR", "LF", "root",
-                                       "bcrypt", "DES", "SHA-", "SHA-crypt", "SSHA", "UTF-", "Shift-JIS", "MiB", "rounds",
-                                       "vastelo-cli", "check", "AuthUserFile", "AuthName", "U", "y", "UTF-8", "SHA-1", "ASCII"};
+  const std::set<std::string> names = {"Apache", "nginx", "htaccess", "htpasswd", "passwd.txt", "NUL", "CR", "LF", "root", "bcrypt", "DES", "SHA-", "SHA-crypt", "SSHA", "UTF-", "Shift-JIS",
+                                       "MiB", "rounds", "vastelo-cli", "check", "AuthUserFile", "AuthName", "U", "y", "UTF-8", "SHA-1", "ASCII", "AuthGroupFile", "SHA-512", "ID", "CSV",
+                                       "csv", "Vastelo", "Basic", "MIT", "License", "Qt"};
   const std::regex word("[A-Za-z][A-Za-z0-9_.-]*");
   int texts = 0;
   for (std::string line; std::getline(table, line);) {
