@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/cell_marks.h"
@@ -156,6 +157,19 @@ void WriteFile(const std::string& path, std::string_view bytes) {
   std::fclose(f);
 }
 
+// The texts the page's script words itself, by their names in the message table.
+constexpr std::pair<std::string_view, std::string_view> kPageTexts[] = {
+    {"SUserNameHeader", messages::SUserNameHeader}, {"SPasswordHeader", messages::SPasswordHeader},
+    {"SHeldPlaceholder", messages::SHeldPlaceholder}, {"SCellCaption", messages::SCellCaption},
+    {"SRemoveRowButton", messages::SRemoveRowButton}, {"SRemoveRowCaption", messages::SRemoveRowCaption},
+    {"SUserCount", messages::SUserCount}, {"SDeleteRowQuestion", messages::SDeleteRowQuestion},
+    {"SLoaded", messages::SLoaded}, {"SOpened", messages::SOpened},
+    {"SHtpasswdInOtherEncoding", messages::SHtpasswdInOtherEncoding}, {"SBuilt", messages::SBuilt},
+    {"SCancelled", messages::SCancelled}, {"SQuotedName", messages::SQuotedName},
+    {"SNameSeparator", messages::SNameSeparator}, {"SRemovesUsersQuestion", messages::SRemovesUsersQuestion},
+    {"SSavedIn", messages::SSavedIn}, {"SDownloads", messages::SDownloads}, {"SDownloadAgain", messages::SDownloadAgain},
+    {"SNotSaved", messages::SNotSaved}, {"SInternalError", messages::SInternalError}};
+
 template <class Step>
 const char* Guarded(const Step& step) {
   try {
@@ -163,13 +177,20 @@ const char* Guarded(const Step& step) {
   } catch (const text::Exception& failure) {
     return Failed(failure);
   } catch (const std::exception& failure) {
-    return Failed(std::string("内部エラー: ") + failure.what());
+    return Failed(text::Utf8Message(messages::SInternalError, {failure.what()}));
   }
 }
 
 }  // namespace
 
 extern "C" {
+
+// The texts of kPageTexts in UTF-8, as one JSON object by their names.
+EMSCRIPTEN_KEEPALIVE const char* vw_texts() {
+  std::string json;
+  for (const auto& [name, text] : kPageTexts) json += (json.empty() ? "{" : ",") + Json(name) + ":" + Json(Screen(text));
+  return Answer(json + "}");
+}
 
 // The settings under 設定: format 0 DES, 1 MD5 (apr1), 2 SHA-512, 3 bcrypt.
 EMSCRIPTEN_KEEPALIVE const char* vw_set_settings(int format, int bcrypt_cost, double sha512_rounds, int utf8) {
@@ -343,7 +364,7 @@ EMSCRIPTEN_KEEPALIVE const char* vw_build_finish() {
   return Guarded([&] {
     TPage& page = Page();
     const std::unique_ptr<core::TBuildRun> run = std::move(page.run);
-    if (!run || !page.job.FinishBuild(*run)) return Failed("表か設定が作成中に変わったため、作成をやめました。");
+    if (!run || !page.job.FinishBuild(*run)) return Failed(Screen(messages::SBuildOvertaken));
     const core::TResult& result = *page.job.Result();
     const bool utf8 = page.job.Settings().utf8;
     return Answer("{\"ok\":true,\"htaccess\":" + Json(ScreenBytes(result.htaccess, utf8)) +
@@ -399,17 +420,19 @@ EMSCRIPTEN_KEEPALIVE const char* vw_check(const char* user, std::size_t user_siz
       if (utf8) return typed;
       return platform::Utf8ToCp932(typed);
     };
-    const auto say = [&](std::string text) { return Answer("{\"ok\":true,\"answer\":" + Json(text) + "}"); };
-    if (shown.empty()) return say("ユーザ名を入力してください。");
+    const auto say = [&](std::string_view format) {
+      return Answer("{\"ok\":true,\"answer\":" + Json(text::Utf8Message(format, {shown})) + "}");
+    };
+    if (shown.empty()) return say(messages::SEnterUserName);
     const std::optional<std::string> name = sent(shown);
     const std::optional<std::string> hash = name ? page.job.HashForLogin(*name) : std::nullopt;
-    if (!hash) return say("ユーザ「" + shown + "」は表にありません。");
-    if (hash->empty()) return say("「" + shown + "」のハッシュはまだありません。認証データ作成で作られます。");
+    if (!hash) return say(messages::SUserNotInTable);
+    if (hash->empty()) return say(messages::SNoHashYet);
     const std::optional<std::string> bytes = sent(std::string(password, password_size));
     const hashes::Verdict verdict = bytes ? hashes::Check(*bytes, *hash) : hashes::Verdict::Mismatch;
-    if (verdict == hashes::Verdict::Match) return say("「" + shown + "」のパスワードは一致します。");
-    if (verdict == hashes::Verdict::Mismatch) return say("「" + shown + "」のパスワードは一致しません。");
-    return say("「" + shown + "」のハッシュはこの形式のため確認できません。");
+    if (verdict == hashes::Verdict::Match) return say(messages::SPasswordMatches);
+    if (verdict == hashes::Verdict::Mismatch) return say(messages::SPasswordDiffers);
+    return say(messages::SHashUncheckable);
   });
 }
 
