@@ -6,6 +6,9 @@
 #include <QTimer>
 #include <QWindow>
 
+#include "app/screen_text.h"
+#include "text/messages.h"
+
 namespace {
 
 // Drops, for as long as it lives, every input event meant for anything but `allowed`'s window:
@@ -140,7 +143,7 @@ void TBusyScope::ShowDialog() {
   dialog_->setAutoReset(false);
   // Loading and saving are short, and stopping them half-way helps nobody.
   if (cancellable_)
-    dialog_->setCancelButtonText(QStringLiteral("中止"));
+    dialog_->setCancelButtonText(ScreenText(messages::SCancelWorkButton));
   else
     dialog_->setCancelButton(nullptr);
   dialog_->show();

@@ -1,7 +1,9 @@
 #include "app/dialogs.h"
 
+#include "app/screen_text.h"
 #include "app/strength_dialog.h"
 #include "app/verify_dialog.h"
+#include "text/messages.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -12,7 +14,7 @@
 
 namespace {
 
-class QtDialogs final : public TDialogs {
+class TQtDialogs final : public TDialogs {
  public:
   std::optional<QString> OpenFile(QWidget* owner, const QString& title, const QString& filter,
                                   const QString& initial) override {
@@ -41,9 +43,9 @@ class QtDialogs final : public TDialogs {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Vastelo"), text, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, owner);
     box.setDefaultButton(QMessageBox::Save);
     box.setEscapeButton(QMessageBox::Cancel);
-    box.button(QMessageBox::Save)->setText(QStringLiteral("保存(&S)"));
-    box.button(QMessageBox::Discard)->setText(QStringLiteral("破棄(&D)"));
-    box.button(QMessageBox::Cancel)->setText(QStringLiteral("キャンセル"));
+    box.button(QMessageBox::Save)->setText(ScreenText(messages::SSaveButton));
+    box.button(QMessageBox::Discard)->setText(ScreenText(messages::SDiscardButton));
+    box.button(QMessageBox::Cancel)->setText(ScreenText(messages::SCancelButton));
     const int answer = box.exec();
     return answer == QMessageBox::Save ? TUnsaved::Save : answer == QMessageBox::Discard ? TUnsaved::Discard : TUnsaved::Cancel;
   }
@@ -53,7 +55,7 @@ class QtDialogs final : public TDialogs {
     dialog.setWindowTitle(caption);
     dialog.setLabelText(label);
     dialog.setOkButtonText(QStringLiteral("OK"));
-    dialog.setCancelButtonText(QStringLiteral("キャンセル"));
+    dialog.setCancelButtonText(ScreenText(messages::SCancelButton));
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.textValue();
   }
@@ -68,11 +70,11 @@ class QtDialogs final : public TDialogs {
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
     box.setDefaultButton(QMessageBox::No);
     // Named here: Qt's own names are English unless its translations happen to be installed.
-    box.button(QMessageBox::Yes)->setText(QStringLiteral("はい(&Y)"));
-    box.button(QMessageBox::No)->setText(QStringLiteral("いいえ(&N)"));
+    box.button(QMessageBox::Yes)->setText(ScreenText(messages::SYesButton));
+    box.button(QMessageBox::No)->setText(ScreenText(messages::SNoButton));
     return box.exec() == QMessageBox::Yes;
   }
-  void CheckPasswords(QWidget* owner, const QString& user, const PasswordCheck& check) override {
+  void CheckPasswords(QWidget* owner, const QString& user, const TPasswordCheck& check) override {
     TVerifyDialog(owner, user, check).exec();
   }
 
@@ -90,7 +92,7 @@ class QtDialogs final : public TDialogs {
   }
 };
 
-QtDialogs qt_dialogs;
+TQtDialogs qt_dialogs;
 TDialogs* current = &qt_dialogs;
 
 }  // namespace

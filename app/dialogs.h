@@ -32,8 +32,8 @@ class TDialogs {
     QString now;
     std::function<QString()> later;
   };
-  using PasswordCheck = std::function<TCheckAnswer(const QString& user, const QString& password)>;
-  virtual void CheckPasswords(QWidget* owner, const QString& user, const PasswordCheck& check) = 0;
+  using TPasswordCheck = std::function<TCheckAnswer(const QString& user, const QString& password)>;
+  virtual void CheckPasswords(QWidget* owner, const QString& user, const TPasswordCheck& check) = 0;
   // A modal message with an information icon and one OK button.
   virtual void ShowInformation(QWidget* owner, const QString& caption, const QString& text) = 0;
   // Asks what becomes of work not yet saved before it would be lost.

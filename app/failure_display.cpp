@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "app/dialogs.h"
+#include "app/screen_text.h"
 #include "platform/cp932.h"
 #include "text/exceptions.h"
 #include "text/messages.h"
@@ -54,8 +55,8 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 void PrepareApplication() {
-  QFont::insertSubstitution(QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic"));
-  QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
+  QFont::insertSubstitution(ScreenText(messages::SGothicFont), QStringLiteral("IPAGothic"));
+  QFont::insertSubstitution(ScreenText(messages::SPGothicFont), QStringLiteral("IPAPGothic"));
   // The window speaks Japanese whatever the desktop's language, so Qt's own dialogs should too.
   static QTranslator qt_japanese;
   if (qt_japanese.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

@@ -12,6 +12,7 @@
 #include "app/busy.h"
 #include "app/screen_text.h"
 #include "platform/cp932.h"
+#include "text/messages.h"
 #include "text/string_list.h"
 
 namespace {
@@ -36,7 +37,7 @@ void TMemo::Clear() {
   // must find no row whose line is gone.
   first_row_.clear();
   widest_ = 0;
-  anchor_ = cursor_ = Pos{};
+  anchor_ = cursor_ = TPos{};
   ScheduleRefresh();
 }
 
@@ -122,12 +123,12 @@ void TMemo::Relayout() {
 
 std::size_t TMemo::RowCount() const { return wrap_ ? (first_row_.empty() ? 0 : first_row_.back()) : starts_.size(); }
 
-TMemo::Segment TMemo::RowSegment(std::size_t row) const {
+TMemo::TSegment TMemo::RowSegment(std::size_t row) const {
   if (!wrap_) return {row, 0, Line(row).size()};
   const auto it = std::upper_bound(first_row_.begin(), first_row_.end() - 1, static_cast<std::uint32_t>(row));
   const auto line = static_cast<std::size_t>(it - first_row_.begin()) - 1;
   std::size_t k = row - first_row_[line];
-  Segment segment{line, 0, 0};
+  TSegment segment{line, 0, 0};
   ForEachRow(Line(line), static_cast<std::size_t>(Columns()), [&](std::size_t b, std::size_t e) {
     segment.begin = b;
     segment.end = e;
@@ -176,7 +177,7 @@ void TMemo::paintEvent(QPaintEvent*) {
   const int line_height = metrics.height();
   const int cell = CellWidth();
   const int x0 = kMargin - horizontalScrollBar()->value();
-  const Pos from = std::min(anchor_, cursor_), to = std::max(anchor_, cursor_);
+  const TPos from = std::min(anchor_, cursor_), to = std::max(anchor_, cursor_);
   const std::size_t first = static_cast<std::size_t>(verticalScrollBar()->value());
   const std::size_t rows = RowCount();
   // Like the system's own edit boxes: the selection shows only while the box has the focus, and
@@ -185,7 +186,7 @@ void TMemo::paintEvent(QPaintEvent*) {
   if (focused && rows == 0) painter.fillRect(x0, kMargin, 1, line_height, palette().color(QPalette::Text));
   for (std::size_t row = first, y = kMargin; row < rows && static_cast<int>(y) < viewport()->height();
        ++row, y += static_cast<std::size_t>(line_height)) {
-    const Segment s = RowSegment(row);
+    const TSegment s = RowSegment(row);
     const std::string_view bytes = Line(s.line).substr(s.begin, s.end - s.begin);
     const QString shown = ScreenText(bytes);
     const QPoint origin(x0, static_cast<int>(y) + metrics.ascent());
@@ -212,13 +213,13 @@ void TMemo::paintEvent(QPaintEvent*) {
   }
 }
 
-TMemo::Pos TMemo::PosAt(const QPoint& point) const {
+TMemo::TPos TMemo::PosAt(const QPoint& point) const {
   const std::size_t rows = RowCount();
   if (rows == 0) return {};
   const int row_in_view = std::max(0, (point.y() - kMargin) / fontMetrics().height());
   const std::size_t row = static_cast<std::size_t>(verticalScrollBar()->value()) + static_cast<std::size_t>(row_in_view);
   if (row >= rows) return {starts_.size() - 1, Line(starts_.size() - 1).size()};
-  const Segment s = RowSegment(row);
+  const TSegment s = RowSegment(row);
   const int x = point.x() - kMargin + horizontalScrollBar()->value();
   const std::string_view line = Line(s.line);
   std::size_t pos = s.begin;
@@ -232,7 +233,7 @@ TMemo::Pos TMemo::PosAt(const QPoint& point) const {
   return {s.line, pos};
 }
 
-QString TMemo::Between(Pos from, Pos to) const {
+QString TMemo::Between(TPos from, TPos to) const {
   QString out;
   for (std::size_t i = from.line; i <= to.line && i < starts_.size(); ++i) {
     const std::string_view line = Line(i);
@@ -250,13 +251,13 @@ QString TMemo::ShownText() const {
 }
 
 QString TMemo::SelectedText() const {
-  const Pos from = std::min(anchor_, cursor_), to = std::max(anchor_, cursor_);
+  const TPos from = std::min(anchor_, cursor_), to = std::max(anchor_, cursor_);
   return from == to ? QString() : Between(from, to);
 }
 
 void TMemo::SelectAll() {
   anchor_ = {};
-  cursor_ = starts_.empty() ? Pos{} : Pos{starts_.size() - 1, Line(starts_.size() - 1).size()};
+  cursor_ = starts_.empty() ? TPos{} : TPos{starts_.size() - 1, Line(starts_.size() - 1).size()};
   viewport()->update();
 }
 
@@ -279,7 +280,7 @@ void TMemo::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void TMemo::mouseDoubleClickEvent(QMouseEvent* event) {
-  const Pos at = PosAt(event->position().toPoint());
+  const TPos at = PosAt(event->position().toPoint());
   if (starts_.empty()) return;
   anchor_ = {at.line, 0};
   cursor_ = {at.line, Line(at.line).size()};
@@ -299,8 +300,8 @@ void TMemo::keyPressEvent(QKeyEvent* event) {
 
 void TMemo::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
-  QAction* copy = menu.addAction(QStringLiteral("コピー(&C)"), this, &TMemo::CopySelection);
+  QAction* copy = menu.addAction(ScreenText(messages::SCopyItem), this, &TMemo::CopySelection);
   copy->setEnabled(!SelectedText().isEmpty());
-  menu.addAction(QStringLiteral("すべて選択(&A)"), this, &TMemo::SelectAll);
+  menu.addAction(ScreenText(messages::SSelectAllItem), this, &TMemo::SelectAll);
   menu.exec(event->globalPos());
 }

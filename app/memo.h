@@ -53,12 +53,12 @@ class TMemo : public QAbstractScrollArea {
 
  private:
   // A place in the text: a line and a byte offset within it.
-  struct Pos {
+  struct TPos {
     std::size_t line = 0;
     std::size_t byte = 0;
-    auto operator<=>(const Pos&) const = default;
+    auto operator<=>(const TPos&) const = default;
   };
-  struct Segment {  // one screen row: bytes [begin, end) of a line
+  struct TSegment {  // one screen row: bytes [begin, end) of a line
     std::size_t line, begin, end;
   };
 
@@ -68,9 +68,9 @@ class TMemo : public QAbstractScrollArea {
   void UpdateScrollBars();
   int Columns() const;
   std::size_t RowCount() const;
-  Segment RowSegment(std::size_t row) const;
-  Pos PosAt(const QPoint& point) const;
-  QString Between(Pos from, Pos to) const;
+  TSegment RowSegment(std::size_t row) const;
+  TPos PosAt(const QPoint& point) const;
+  QString Between(TPos from, TPos to) const;
   int CellWidth() const;
 
   std::string text_;
@@ -79,5 +79,5 @@ class TMemo : public QAbstractScrollArea {
   std::size_t widest_ = 0;               // cells of the longest line, for sideways scrolling
   bool wrap_ = false;
   bool refresh_pending_ = false;
-  Pos anchor_, cursor_;                   // the selection runs between them
+  TPos anchor_, cursor_;                  // the selection runs between them
 };

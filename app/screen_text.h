@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,9 @@
 
 // Bytes as the screen shows them; bytes that are no character show as U+FFFD.
 QString ScreenText(std::string_view cp932);
+// A text of the message table as the screen shows it, its %s and %d filled in order with `args`
+// (as text::FormatMessage fills them).
+QString ScreenText(std::string_view cp932, std::initializer_list<QString> args);
 
 // What the user typed, as code page 932 bytes. A character the code page cannot hold (or a broken
 // UTF-16 sequence) fails with a message naming it, rather than being stored as another character.

@@ -10,6 +10,9 @@
 #include <cmath>
 #include <tuple>
 
+#include "app/screen_text.h"
+#include "text/messages.h"
+
 namespace {
 
 double MillisecondsFor(hashes::Format format, const hashes::TStrength& strength) {
@@ -23,14 +26,14 @@ double MillisecondsFor(hashes::Format format, const hashes::TStrength& strength)
 }  // namespace
 
 QString ApproximateTime(double milliseconds) {
-  if (milliseconds < 1) return QStringLiteral("1 ミリ秒未満");
-  if (milliseconds < 1000) return QStringLiteral("約 %1 ミリ秒").arg(std::lround(milliseconds));
-  return QStringLiteral("約 %1 秒").arg(milliseconds / 1000, 0, 'f', 1);
+  if (milliseconds < 1) return ScreenText(messages::SUnderAMillisecond);
+  if (milliseconds < 1000) return ScreenText(messages::SAboutMilliseconds, {QString::number(std::lround(milliseconds))});
+  return ScreenText(messages::SAboutSeconds, {QString::number(milliseconds / 1000, 'f', 1)});
 }
 
 TStrengthDialog::TStrengthDialog(QWidget* parent, const hashes::TStrength& current) : QDialog(parent) {
   setObjectName(QStringLiteral("StrengthDialog"));
-  setWindowTitle(QStringLiteral("強度"));
+  setWindowTitle(ScreenText(messages::SStrengthTitle));
   BcryptCost = new QSpinBox(this);
   BcryptCost->setObjectName(QStringLiteral("BcryptCost"));
   BcryptCost->setRange(hashes::kMinBcryptCost, hashes::kMaxBcryptCost);
@@ -67,13 +70,11 @@ TStrengthDialog::TStrengthDialog(QWidget* parent, const hashes::TStrength& curre
   ticks_.start(20);
 
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("bcrypt のコスト(&B):"), BcryptCost);
+  form->addRow(ScreenText(messages::SBcryptCostLabel), BcryptCost);
   form->addRow(QString(), BcryptTime);
-  form->addRow(QStringLiteral("SHA-512 のラウンド数(&R):"), Sha512Rounds);
+  form->addRow(ScreenText(messages::SSha512RoundsLabel), Sha512Rounds);
   form->addRow(QString(), Sha512Time);
-  auto* reminder = new QLabel(QStringLiteral("サーバはリクエストのたびにパスワードを照合します。\n"
-                                             "アクセスの多いサイトでは低めの値を選んでください。"),
-                              this);
+  auto* reminder = new QLabel(ScreenText(messages::SStrengthReminder), this);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -92,7 +93,7 @@ hashes::TStrength TStrengthDialog::Chosen() const {
 
 void TStrengthDialog::ShowTimes() {
   if (measuring_ || bcrypt_ms_ <= 0) {
-    const QString unknown = measuring_ ? QStringLiteral("照合 1 回の時間を測っています…") : QString();
+    const QString unknown = measuring_ ? ScreenText(messages::SMeasuring) : QString();
     BcryptTime->setText(unknown);
     Sha512Time->setText(unknown);
     return;
@@ -100,6 +101,6 @@ void TStrengthDialog::ShowTimes() {
   const hashes::TStrength chosen = Chosen();
   const double bcrypt = std::ldexp(bcrypt_ms_, chosen.bcrypt_cost - bcrypt_measured_cost_);
   const double sha512 = sha512_ms_ * static_cast<double>(chosen.sha512_rounds) / static_cast<double>(sha512_measured_rounds_);
-  BcryptTime->setText(QStringLiteral("照合 1 回に %1").arg(ApproximateTime(bcrypt)));
-  Sha512Time->setText(QStringLiteral("照合 1 回に %1").arg(ApproximateTime(sha512)));
+  BcryptTime->setText(ScreenText(messages::SCheckTakes, {ApproximateTime(bcrypt)}));
+  Sha512Time->setText(ScreenText(messages::SCheckTakes, {ApproximateTime(sha512)}));
 }

@@ -38,5 +38,5 @@ class TStrengthDialog final : public QDialog {
   QTimer ticks_;
 };
 
-// "約 61 ミリ秒", "約 1.5 秒": a duration as the dialog words it.
+// A duration as the dialog words it: under a millisecond, whole milliseconds, or seconds to a tenth.
 QString ApproximateTime(double milliseconds);

@@ -52,13 +52,13 @@ class TOnFailure {
   const int failures_ = std::uncaught_exceptions();
 };
 
-QFont JapaneseFont(const char* family, int pixels) {
-  QFont font(QString::fromUtf8(family));
+QFont JapaneseFont(std::string_view family, int pixels) {
+  QFont font(ScreenText(family));
   font.setPixelSize(pixels);
   return font;
 }
-QFont Gothic(int pixels) { return JapaneseFont("ＭＳ ゴシック", pixels); }
-QFont PGothic(int pixels) { return JapaneseFont("ＭＳ Ｐゴシック", pixels); }
+QFont Gothic(int pixels) { return JapaneseFont(messages::SGothicFont, pixels); }
+QFont PGothic(int pixels) { return JapaneseFont(messages::SPGothicFont, pixels); }
 
 // A button image: the colour of its bottom-left pixel is its transparent colour.
 QIcon ButtonImage(const QString& resource) {
@@ -157,12 +157,12 @@ TForm1::TForm1(QWidget* parent)
   job_ = std::make_unique<core::TJob>(UserList->Table());
   job_->SetSettings(options_);
   UserList->Editor()->exact = options_.utf8;
-  UserList->Model().SetAnnotator([this](int column, const table::TUserListModel::Row& row) {
-    return CellWarning(column, row, options_, column == table::KeyColumn && CaseTwin(row.key));
+  UserList->Model().SetAnnotator([this](table::Column column, const table::TUserListModel::TRow& row) {
+    return CellWarning(column, row, options_, column == table::Column::Key && CaseTwin(row.key));
   });
   // The realm travels in the login prompt, where only ASCII is sure to arrive whole.
   AuthNameWarning = AuthName->addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
-  AuthNameWarning->setToolTip(QStringLiteral("AuthName に ASCII 以外の文字があると、ブラウザのログイン画面で文字化けすることがあります。"));
+  AuthNameWarning->setToolTip(ScreenText(messages::SAuthNameNotAscii));
   connect(AuthName, &QLineEdit::textChanged, this, &TForm1::ShowAuthNameWarning);
   // Both settings go into .htaccess: a change makes the last build's files stale.
   for (QLineEdit* edit : {static_cast<QLineEdit*>(AuthUserFile), static_cast<QLineEdit*>(AuthName)})
@@ -192,46 +192,46 @@ QPushButton* TForm1::CreateImageButton(QWidget* parent, const QString& name, con
 }
 
 void TForm1::CreateControls() {
-  GroupBox4 = CreateGroup(ClientArea, QStringLiteral("GroupBox4"), {8, 8, 289, 145}, QStringLiteral(".htaccessに記述する基本データ"));
+  GroupBox4 = CreateGroup(ClientArea, QStringLiteral("GroupBox4"), {8, 8, 289, 145}, ScreenText(messages::SHtaccessGroup));
   AuthUserFile = new TLabeledEdit(GroupBox4, QStringLiteral("AuthUserFile"), {16, 32, 257, 20},
-                                  QStringLiteral("AuthUserFile(.htpasswdのフルパス):"), ScreenText(core::kDefaultAuthUserFile));
+                                  ScreenText(messages::SAuthUserFileLabel), ScreenText(core::kDefaultAuthUserFile));
   AuthUserFile->setFont(Gothic(12));
   LabeledEdit2 = new TLabeledEdit(GroupBox4, QStringLiteral("LabeledEdit2"), {16, 72, 257, 20},
-                                  QStringLiteral("AuthGroupFile(対応していません):"), QStringLiteral("<非対応>"));
+                                  ScreenText(messages::SAuthGroupFileLabel), ScreenText(messages::SNotSupported));
   LabeledEdit2->setReadOnly(true);
   QPalette light = LabeledEdit2->palette();
   light.setColor(QPalette::Base, light.color(QPalette::Midlight));
   LabeledEdit2->setPalette(light);
   AuthName = new TLabeledEdit(GroupBox4, QStringLiteral("AuthName"), {16, 112, 257, 20},
-                              QStringLiteral("AuthName(認証するエリア名):"), ScreenText(core::kDefaultAuthName));
+                              ScreenText(messages::SAuthNameLabel), ScreenText(core::kDefaultAuthName));
 
-  GroupBox1 = CreateGroup(ClientArea, QStringLiteral("GroupBox1"), {8, 160, 290, 281}, QStringLiteral("認証に使用するリスト"));
-  Label4 = new QLabel(QStringLiteral("(<ユーザID>,<パスワード>形式のカンマ区切りデータ)"), GroupBox1);
+  GroupBox1 = CreateGroup(ClientArea, QStringLiteral("GroupBox1"), {8, 160, 290, 281}, ScreenText(messages::SUserListGroup));
+  Label4 = new QLabel(ScreenText(messages::SUserListHint), GroupBox1);
   Label4->setObjectName(QStringLiteral("Label4"));
   Label4->setGeometry(8, 20, 268, 12);
   // A caption is never cut off: where the substitute font runs wider than the original, the
   // label grows to the right.
   Label4->resize(std::max(268, Label4->sizeHint().width()), 12);
-  LoadFile = CreateImageButton(GroupBox1, QStringLiteral("LoadFile"), {8, 38, 137, 30}, QStringLiteral("ファイル読み込み"),
+  LoadFile = CreateImageButton(GroupBox1, QStringLiteral("LoadFile"), {8, 38, 137, 30}, ScreenText(messages::SLoadFileButton),
                                QStringLiteral(":/load_file.xpm"));
   CreateEnc = CreateImageButton(GroupBox1, QStringLiteral("CreateEnc"), {152, 38, 129, 30},
-                                QStringLiteral("認証データ作成"), QStringLiteral(":/create_enc.xpm"));
+                                ScreenText(messages::SCreateEncButton), QStringLiteral(":/create_enc.xpm"));
   CreateEnc->setEnabled(false);
   UserList = new TUserListGrid(GroupBox1);
   UserList->setGeometry(9, 72, 272, 201);
 
-  GroupBox2 = CreateGroup(ClientArea, QStringLiteral("GroupBox2"), {304, 8, 290, 161}, QStringLiteral("作成した.htaccess ファイルの内容"));
+  GroupBox2 = CreateGroup(ClientArea, QStringLiteral("GroupBox2"), {304, 8, 290, 161}, ScreenText(messages::SHtaccessBox));
   Htaccess = CreateMemo(GroupBox2, QStringLiteral("Htaccess"), {8, 16, 273, 137});
   Htaccess->SetWrapLines(false);
   Htaccess->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
-  GroupBox3 = CreateGroup(ClientArea, QStringLiteral("GroupBox3"), {304, 176, 290, 225}, QStringLiteral("作成した.htpasswd ファイルの内容"));
+  GroupBox3 = CreateGroup(ClientArea, QStringLiteral("GroupBox3"), {304, 176, 290, 225}, ScreenText(messages::SHtpasswdBox));
   Htpasswd = CreateMemo(GroupBox3, QStringLiteral("Htpasswd"), {8, 16, 273, 201});
   Htpasswd->SetWrapLines(true);
   Htpasswd->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
   SaveData = CreateImageButton(ClientArea, QStringLiteral("SaveData"), {408, 408, 185, 33},
-                               QStringLiteral("作成したデータを保存する"), QStringLiteral(":/save_data.xpm"));
+                               ScreenText(messages::SSaveDataButton), QStringLiteral(":/save_data.xpm"));
   SaveData->setEnabled(false);
 
   // A screen reader names each control by its caption.
@@ -273,11 +273,11 @@ class TFollowEnabled final : public QObject {
 };
 
 // Both files the window reads, the credentials and an opened .htpasswd, are read under this caption.
-QString ReadingCaption() { return QStringLiteral("ファイルを読み込んでいます"); }
+QString ReadingCaption() { return ScreenText(messages::SReading); }
 
 // A password that cannot be what was typed (its characters have no bytes in the files' encoding)
 // is answered as one that does not match.
-QString Mismatch(const QString& user) { return QStringLiteral("「%1」のパスワードは一致しません。").arg(user); }
+QString Mismatch(const QString& user) { return ScreenText(messages::SPasswordDiffers, {user}); }
 
 }  // namespace
 
@@ -289,51 +289,51 @@ QAction* TForm1::AddItem(QMenu* menu, const QString& text, const QKeySequence& s
 }
 
 void TForm1::CreateMenus() {
-  QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
-  QMenu* edit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
-  QMenu* settings = menuBar()->addMenu(QStringLiteral("設定(&S)"));
-  QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
+  QMenu* file = menuBar()->addMenu(ScreenText(messages::SFileMenu));
+  QMenu* edit = menuBar()->addMenu(ScreenText(messages::SEditMenu));
+  QMenu* settings = menuBar()->addMenu(ScreenText(messages::SSettingsMenu));
+  QMenu* help = menuBar()->addMenu(ScreenText(messages::SHelpMenu));
   // An item is its button pressed: the same guarded handler, the same enabled state, and the
   // focus (with an open cell editor) stays where it was.
   const auto press = [this](QAction* action, QPushButton* button) {
     connect(action, &QAction::triggered, button, &QPushButton::click);
     new TFollowEnabled(button, action);
   };
-  press(AddItem(file, QStringLiteral("ファイル読み込み(&O)..."), QKeySequence(Qt::CTRL | Qt::Key_O),
+  press(AddItem(file, ScreenText(messages::SLoadFileItem), QKeySequence(Qt::CTRL | Qt::Key_O),
                 QStringLiteral("LoadFileItem")),
         LoadFile);
   const auto handler = [this](QAction* action, void (TForm1::*click)()) {
     connect(action, &QAction::triggered, this, [this, click] { Guarded([this, click] { (this->*click)(); }); });
   };
-  handler(AddItem(file, QStringLiteral("追加読み込み(&A)..."), QKeySequence(), QStringLiteral("AppendFileItem")),
+  handler(AddItem(file, ScreenText(messages::SAppendFileItem), QKeySequence(), QStringLiteral("AppendFileItem")),
           &TForm1::AppendFileClick);
-  handler(AddItem(file, QStringLiteral("既存の.htpasswdを開く(&H)..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O),
+  handler(AddItem(file, ScreenText(messages::SOpenHtpasswdItem), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O),
                   QStringLiteral("OpenHtpasswdItem")),
           &TForm1::OpenHtpasswdClick);
-  press(AddItem(file, QStringLiteral("作成したデータを保存する(&S)..."), QKeySequence(Qt::CTRL | Qt::Key_S),
+  press(AddItem(file, ScreenText(messages::SSaveDataItem), QKeySequence(Qt::CTRL | Qt::Key_S),
                 QStringLiteral("SaveDataItem")),
         SaveData);
-  recent_menu_ = file->addMenu(QStringLiteral("最近使ったファイル(&R)"));
+  recent_menu_ = file->addMenu(ScreenText(messages::SRecentMenu));
   recent_menu_->setObjectName(QStringLiteral("RecentMenu"));
   ShowRecent();
   file->addSeparator();
-  connect(AddItem(file, QStringLiteral("終了(&X)"), QKeySequence(Qt::CTRL | Qt::Key_Q), QStringLiteral("ExitItem")),
+  connect(AddItem(file, ScreenText(messages::SExitItem), QKeySequence(Qt::CTRL | Qt::Key_Q), QStringLiteral("ExitItem")),
           &QAction::triggered, this, &QWidget::close);
-  press(AddItem(edit, QStringLiteral("認証データ作成(&B)"), QKeySequence(Qt::CTRL | Qt::Key_B),
+  press(AddItem(edit, ScreenText(messages::SCreateEncItem), QKeySequence(Qt::CTRL | Qt::Key_B),
                 QStringLiteral("CreateEncItem")),
         CreateEnc);
-  handler(AddItem(edit, QStringLiteral("行の削除(&D)"), QKeySequence(), QStringLiteral("DeleteRowItem")),
+  handler(AddItem(edit, ScreenText(messages::SDeleteRowItem), QKeySequence(), QStringLiteral("DeleteRowItem")),
           &TForm1::DeleteRowClick);
-  handler(AddItem(edit, QStringLiteral("ユーザの検索(&F)..."), QKeySequence(Qt::CTRL | Qt::Key_F), QStringLiteral("FindUserItem")),
+  handler(AddItem(edit, ScreenText(messages::SFindUserItem), QKeySequence(Qt::CTRL | Qt::Key_F), QStringLiteral("FindUserItem")),
           &TForm1::FindUserClick);
-  connect(AddItem(edit, QStringLiteral("パスワードの確認(&V)..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V),
+  connect(AddItem(edit, ScreenText(messages::SVerifyItem), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V),
                   QStringLiteral("VerifyItem")),
           &QAction::triggered, this, [this] {
             const table::TUserList& table = UserList->Table();
-            const QString user = table.Strings().Count() > 0 ? ScreenText(table.CellText(table::KeyColumn, table.Row())) : QString();
+            const QString user = table.Strings().Count() > 0 ? ScreenText(table.CellText(table::Column::Key, table.Row())) : QString();
             CurrentDialogs().CheckPasswords(this, user, [this](const QString& u, const QString& p) { return CheckPassword(u, p); });
           });
-  QMenu* formats = settings->addMenu(QStringLiteral("ハッシュ形式(&H)"));
+  QMenu* formats = settings->addMenu(ScreenText(messages::SHashFormatMenu));
   formats->setObjectName(QStringLiteral("HashFormatMenu"));
   auto* format_group = new QActionGroup(this);
   for (const hashes::TFormatRow& row : hashes::kFormatRows) {
@@ -344,33 +344,31 @@ void TForm1::CreateMenus() {
     formats->addAction(action);
     connect(action, &QAction::triggered, this, [this, f = format] { ChangeOptions([f](core::TSettings& o) { o.format = f; }); });
   }
-  QMenu* encodings = settings->addMenu(QStringLiteral("文字コード(&E)"));
+  QMenu* encodings = settings->addMenu(ScreenText(messages::SEncodingMenu));
   encodings->setObjectName(QStringLiteral("EncodingMenu"));
   auto* encoding_group = new QActionGroup(this);
   for (const bool utf8 : {false, true}) {
-    QAction* action = encoding_group->addAction(utf8 ? QStringLiteral("UTF-8(&U)") : QStringLiteral("Shift-JIS（変換しない）(&J)"));
+    QAction* action = encoding_group->addAction(utf8 ? ScreenText(messages::SUtf8Item) : ScreenText(messages::SShiftJisItem));
     action->setCheckable(true);
     action->setChecked(utf8 == options_.utf8);
     encodings->addAction(action);
     connect(action, &QAction::triggered, this, [this, utf8] { ChangeOptions([utf8](core::TSettings& o) { o.utf8 = utf8; }); });
   }
-  connect(AddItem(settings, QStringLiteral("強度(&C)..."), QKeySequence(), QStringLiteral("StrengthItem")),
+  connect(AddItem(settings, ScreenText(messages::SStrengthItem), QKeySequence(), QStringLiteral("StrengthItem")),
           &QAction::triggered, this, [this] {
             Guarded([this] {
               if (const auto chosen = CurrentDialogs().ChooseStrength(this, options_.strength))
                 ChangeOptions([&](core::TSettings& o) { o.strength = *chosen; });
             });
           });
-  connect(AddItem(help, QStringLiteral("バージョン情報(&A)"), QKeySequence(), QStringLiteral("AboutItem")),
+  connect(AddItem(help, ScreenText(messages::SAboutItem), QKeySequence(), QStringLiteral("AboutItem")),
           &QAction::triggered, this, [this] {
-            CurrentDialogs().ShowInformation(this, QStringLiteral("バージョン情報"), AboutText());
+            CurrentDialogs().ShowInformation(this, ScreenText(messages::SAboutTitle), AboutText());
           });
 }
 
 QString AboutText() {
-  return QStringLiteral("Vastelo %1\n\nBasic 認証の .htaccess と .htpasswd を作るツール\n"
-                        "ライセンス: MIT License\nQt %2")
-      .arg(QStringLiteral(VASTELO_VERSION), QString::fromLatin1(qVersion()));
+  return ScreenText(messages::SAboutText, {QStringLiteral(VASTELO_VERSION), QString::fromLatin1(qVersion())});
 }
 
 void TForm1::ChangeOptions(const std::function<void(core::TSettings&)>& change) {
@@ -440,8 +438,8 @@ void TForm1::AppendFileClick() {
 }
 
 TOpenDialog& TForm1::AskForCredentials(TOpenDialog& dialog) {
-  dialog.Filter = QStringLiteral("CSVファイル(*.csv) |*.csv|全ファイル(*.*) |*.*");
-  dialog.Title = QStringLiteral("認証に必要なカンマ区切りデータを読み込む");
+  dialog.Filter = ScreenText(messages::SCsvFilter);
+  dialog.Title = ScreenText(messages::SCsvTitle);
   return dialog;
 }
 
@@ -459,8 +457,8 @@ void TForm1::RecoverFolder(const std::string& folder) {
 }
 
 void TForm1::OpenHtpasswdClick() {
-  HtpasswdDialog.Filter = QStringLiteral(".htpasswd ファイル(.htpasswd) |.htpasswd|全ファイル(*) |*");
-  HtpasswdDialog.Title = QStringLiteral("既存の.htpasswdを開く");
+  HtpasswdDialog.Filter = ScreenText(messages::SHtpasswdFilter);
+  HtpasswdDialog.Title = ScreenText(messages::SOpenHtpasswdTitle);
   if (KeepWork() && HtpasswdDialog.Execute(this)) OpenHtpasswdAt(NativePath(HtpasswdDialog.FileName));
 }
 
@@ -480,9 +478,7 @@ void TForm1::OpenHtpasswdAt(const std::string& path) {
   if (looks == (options_.utf8 ? core::FileEncoding::ShiftJis : core::FileEncoding::Utf8)) {
     const QString other = options_.utf8 ? QStringLiteral("Shift-JIS") : QStringLiteral("UTF-8");
     if (CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"),
-                                 QStringLiteral("この .htpasswd は %1 で書かれているようです。\n"
-                                                "文字コードを %1 に切り替えて読み込み直しますか？")
-                                     .arg(other))) {
+                                 ScreenText(messages::SHtpasswdInOtherEncoding, {other, other}))) {
       ChangeOptions([](core::TSettings& o) { o.utf8 = !o.utf8; });
       beside = open();
     }
@@ -509,13 +505,13 @@ void TForm1::DeleteRowClick() {
   table.CloseEditor();
   if (table.Strings().Count() == 0) return;
   const int row = table.Row();
-  const QString user = ScreenText(table.CellText(table::KeyColumn, row));
-  if (CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"), QStringLiteral("ユーザ「%1」の行を削除しますか？").arg(user)))
+  const QString user = ScreenText(table.CellText(table::Column::Key, row));
+  if (CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"), ScreenText(messages::SDeleteRowQuestion, {user})))
     table.RemoveRow(row);
 }
 
 TDialogs::TCheckAnswer TForm1::CheckPassword(const QString& user, const QString& password) const {
-  if (user.isEmpty()) return {QStringLiteral("ユーザ名を入力してください。"), {}};
+  if (user.isEmpty()) return {ScreenText(messages::SEnterUserName), {}};
   // What a browser sends: the typed text's bytes in the files' encoding. A server compares them
   // byte for byte with the names in the file, letter case and all, and so does this check.
   const auto sent = [this](const QString& text) -> std::optional<std::string> {
@@ -528,8 +524,8 @@ TDialogs::TCheckAnswer TForm1::CheckPassword(const QString& user, const QString&
   };
   const std::optional<std::string> name = sent(user);
   const std::optional<std::string> hash = name ? job_->HashForLogin(*name) : std::nullopt;
-  if (!hash) return {QStringLiteral("ユーザ「%1」は表にありません。").arg(user), {}};
-  if (hash->empty()) return {QStringLiteral("「%1」のハッシュはまだありません。認証データ作成で作られます。").arg(user), {}};
+  if (!hash) return {ScreenText(messages::SUserNotInTable, {user}), {}};
+  if (hash->empty()) return {ScreenText(messages::SNoHashYet, {user}), {}};
   const std::optional<std::string> bytes = sent(password);
   if (!bytes) return {Mismatch(user), {}};
   // One check can take minutes (SHA-512 with many rounds): it runs off the window's thread, on
@@ -537,13 +533,13 @@ TDialogs::TCheckAnswer TForm1::CheckPassword(const QString& user, const QString&
   return {{}, [user, hash = *hash, bytes = *bytes] {
             switch (core::CheckApart(bytes, hash)) {
               case hashes::Verdict::Match:
-                return QStringLiteral("「%1」のパスワードは一致します。").arg(user);
+                return ScreenText(messages::SPasswordMatches, {user});
               case hashes::Verdict::Mismatch:
                 return Mismatch(user);
               case hashes::Verdict::Uncheckable:
                 break;
             }
-            return QStringLiteral("「%1」のハッシュはこの形式のため確認できません。").arg(user);
+            return ScreenText(messages::SHashUncheckable, {user});
           }};
 }
 
@@ -562,9 +558,7 @@ void TForm1::ReadCredentials(bool replace) {
     if (looks != (options_.utf8 ? core::FileEncoding::ShiftJis : core::FileEncoding::Utf8)) throw;
     const QString other = options_.utf8 ? QStringLiteral("Shift-JIS") : QStringLiteral("UTF-8");
     if (!CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"),
-                                  QStringLiteral("「%1」は %2 で書かれているようで、今の文字コードでは読めません。\n"
-                                                 "文字コードを %2 に切り替えて読み込み直しますか？")
-                                      .arg(OpenDialog.FileName, other)))
+                                  ScreenText(messages::SCredentialsInOtherEncoding, {OpenDialog.FileName, other, other})))
       throw;
     ChangeOptions([](core::TSettings& o) { o.utf8 = !o.utf8; });
     load();
@@ -586,8 +580,7 @@ void TForm1::LoadCredentialsAt(const QString& path) {
 
 bool TForm1::KeepWork() {
   if (!job_->Unsaved()) return true;
-  switch (CurrentDialogs().AskUnsaved(this, QStringLiteral("保存していない変更があります。保存しますか？\n"
-                                                           "「破棄」を選ぶと、表の変更と作成したパスワードは失われます。"))) {
+  switch (CurrentDialogs().AskUnsaved(this, ScreenText(messages::SUnsavedQuestion))) {
     case TDialogs::TUnsaved::Save:
       return SaveWork();
     case TDialogs::TUnsaved::Discard:
@@ -639,7 +632,8 @@ void TForm1::ShowRecent() {
 }
 
 void TForm1::FindUserClick() {
-  const std::optional<QString> wanted = CurrentDialogs().AskText(this, QStringLiteral("ユーザの検索"), QStringLiteral("ユーザ名（の一部）:"));
+  const std::optional<QString> wanted =
+      CurrentDialogs().AskText(this, ScreenText(messages::SFindUserTitle), ScreenText(messages::SFindUserPrompt));
   if (!wanted || wanted->isEmpty()) return;
   table::TUserList& table = UserList->Table();
   table.CloseEditor();
@@ -647,13 +641,13 @@ void TForm1::FindUserClick() {
   // From the row after the current one, round to it again.
   for (int step = 1; step <= rows; ++step) {
     const int row = (table.Row() - 1 + step) % rows + 1;
-    if (ScreenText(table.CellText(table::KeyColumn, row)).contains(*wanted, Qt::CaseInsensitive)) {
-      table.MoveTo(table::KeyColumn, row);
+    if (ScreenText(table.CellText(table::Column::Key, row)).contains(*wanted, Qt::CaseInsensitive)) {
+      table.MoveTo(table::Column::Key, row);
       UserList->setFocus(Qt::OtherFocusReason);
       return;
     }
   }
-  CurrentDialogs().ShowInformation(this, QStringLiteral("ユーザの検索"), QStringLiteral("「%1」を含むユーザは見つかりません。").arg(*wanted));
+  CurrentDialogs().ShowInformation(this, ScreenText(messages::SFindUserTitle), ScreenText(messages::SUserNotFound, {*wanted}));
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -691,7 +685,7 @@ void TForm1::CreateEncClick() {
     try {
       return EditText(edit, options_.utf8);
     } catch (const text::Exception& failure) {
-      throw text::Exception(Cp932Text(QStringLiteral("「%1」: ").arg(edit.accessibleName())) + failure.Message());
+      throw text::Exception(text::FormatMessage(messages::SNamedCause, {Cp932Text(edit.accessibleName()), failure.Message()}));
     }
   };
   const std::string user_file = edit_text(*AuthUserFile);
@@ -710,7 +704,7 @@ void TForm1::CreateEncClick() {
   });
   // The hashing runs on other threads from its first moment; the window keeps painting and a
   // 中止 brings it back at once, whatever hash is still being computed.
-  TBusyScope busy(this, QStringLiteral("認証データを作成しています"), true);
+  TBusyScope busy(this, ScreenText(messages::SBuilding), true);
   const std::unique_ptr<core::TBuildRun> run = job_->StartBuild();
   if (!busy.Wait([&] { return run->Finished(); },
                  [&] { return std::pair<long long, long long>(run->Done(), run->Total()); }) ||
@@ -729,49 +723,39 @@ void TForm1::SaveDataClick() {
 
 bool TForm1::SaveToChosenFolder() {
   const std::optional<QString> folder =
-      CurrentDialogs().ChooseFolder(this, QStringLiteral("「.htpasswd」ファイルの保存場所選択"));
+      CurrentDialogs().ChooseFolder(this, ScreenText(messages::SSaveFolderTitle));
   if (!folder || folder->isEmpty()) return false;
   RecoverFolder(NativePath(*folder));
   const core::TSavePlan plan = job_->PlanSave(NativePath(*folder));
   const auto names = [this](const std::vector<std::string>& users) {
     QStringList shown;
-    for (const std::string& user : users) shown << QStringLiteral("「%1」").arg(FileText(user));
-    return shown.join(QStringLiteral("、"));
+    for (const std::string& user : users) shown << ScreenText(messages::SQuotedName, {FileText(user)});
+    return shown.join(ScreenText(messages::SNameSeparator));
   };
   if (!plan.conflicts.empty() &&
       !CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"),
-                                QStringLiteral("次のユーザは、開いた後に保存先の .htpasswd でも変更されています: %1\n"
-                                               "こちらの内容で上書きしますか？")
-                                    .arg(names(plan.conflicts))))
+                                ScreenText(messages::SConflictsQuestion, {names(plan.conflicts)})))
     return false;
   // A .htpasswd that the table was not read from is replaced whole: its users are named in numbers.
   if (plan.replaces_other &&
       !CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"),
-                                QStringLiteral("保存先の「%1」には、%2 人のユーザがいる別の .htpasswd があります。\n"
-                                               "置き換えると、そのうち %3 人のユーザが削除されます（追加 %4 人、変更 %5 人）。\n"
-                                               "置き換えますか？")
-                                    .arg(QFile::decodeName(QByteArray::fromStdString(plan.htpasswd_path)))
-                                    .arg(plan.changes.before)
-                                    .arg(plan.changes.removed.size())
-                                    .arg(plan.changes.added)
-                                    .arg(plan.changes.changed)))
+                                ScreenText(messages::SReplaceOtherQuestion,
+                                           {QFile::decodeName(QByteArray::fromStdString(plan.htpasswd_path)),
+                                            QString::number(plan.changes.before), QString::number(plan.changes.removed.size()),
+                                            QString::number(plan.changes.added), QString::number(plan.changes.changed)})))
     return false;
   if (!plan.replaces_other && !plan.changes.removed.empty() &&
       !CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"),
-                                QStringLiteral("保存すると .htpasswd から次の %1 人のユーザが削除されます: %2\n"
-                                               "（追加 %3 人、変更 %4 人）\n保存しますか？")
-                                    .arg(plan.changes.removed.size())
-                                    .arg(names(plan.changes.removed))
-                                    .arg(plan.changes.added)
-                                    .arg(plan.changes.changed)))
+                                ScreenText(messages::SRemovedUsersQuestion,
+                                           {QString::number(plan.changes.removed.size()), names(plan.changes.removed),
+                                            QString::number(plan.changes.added), QString::number(plan.changes.changed)})))
     return false;
   const bool replace_htaccess =
       !plan.htaccess_differs ||
       CurrentDialogs().Confirm(this, QStringLiteral("Vastelo"),
-                               QStringLiteral("保存先の .htaccess は作成した内容と異なります。置き換えますか？\n"
-                                              "「いいえ」では .htaccess をそのままにして、ほかのファイルを保存します。"));
+                               ScreenText(messages::SHtaccessDiffersQuestion));
   {
-    TBusyScope busy(this, QStringLiteral("保存しています"));
+    TBusyScope busy(this, ScreenText(messages::SSaving));
     job_->Save(plan, replace_htaccess);
   }
   ShowSaveState();
@@ -783,8 +767,9 @@ bool TForm1::SaveToChosenFolder() {
   Htaccess->Assign(shown(core::FolderFiles(plan.folder).htaccess));
   const QString saved = QFile::decodeName(QByteArray::fromStdString(plan.htpasswd_path));
   ShowTitle(saved);
-  statusBar()->showMessage(QStringLiteral("保存しました: %1%2")
-                               .arg(QFile::decodeName(QByteArray::fromStdString(plan.folder)),
-                                    plan.htaccess_differs && !replace_htaccess ? QStringLiteral("（.htaccess は元のまま）") : QString()));
+  statusBar()->showMessage(ScreenText(messages::SSavedTo, {QFile::decodeName(QByteArray::fromStdString(plan.folder)),
+                                                            plan.htaccess_differs && !replace_htaccess
+                                                                ? ScreenText(messages::SHtaccessKept)
+                                                                : QString()}));
   return true;
 }

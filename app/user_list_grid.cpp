@@ -21,6 +21,10 @@ namespace {
 
 using table::TUserListModel;
 
+// The two columns as the view numbers its sections.
+constexpr int kKeySection = table::ColumnIndex(table::Column::Key);
+constexpr int kValueSection = table::ColumnIndex(table::Column::Value);
+
 // Cells draw their text 2 pixels right of and below the cell's corner, clipped to the cell; the
 // style's own item margins would put it elsewhere.
 class TCellDelegate final : public QStyledItemDelegate {
@@ -65,7 +69,7 @@ std::string TInplaceEdit::Text() const {
     return Cp932Text(shown, exact);
   } catch (const text::Exception& failure) {
     // Said when the user has gone on elsewhere: the cell is named.
-    throw text::Exception(text::FormatMessage(messages::SCellOf, {std::to_string(row_), column_ == table::KeyColumn
+    throw text::Exception(text::FormatMessage(messages::SCellOf, {std::to_string(row_), column_ == table::Column::Key
                                                                                           ? messages::SUserNameHeader
                                                                                           : messages::SPasswordHeader}) +
                           failure.Message());
@@ -78,15 +82,15 @@ std::string TInplaceEdit::Text() const {
 QString TInplaceEdit::Present(std::string_view bytes) {
   const bool huge = bytes.size() > kEditableBytes;
   setReadOnly(huge);
-  setToolTip(huge ? QStringLiteral("長すぎるため、ここでは編集できません") : QString());
+  setToolTip(huge ? ScreenText(messages::STooLongToEdit) : QString());
   return huge ? table::TUserListModel::DisplayText(bytes) : ScreenText(bytes);
 }
 
-void TInplaceEdit::Show(int column, int row, std::string_view bytes) {
+void TInplaceEdit::Show(table::Column column, int row, std::string_view bytes) {
   column_ = column;
   row_ = row;
   const table::TUserRecords& strings = grid_->Table().Strings();
-  loaded_held_ = column == table::ValueColumn && row <= strings.Count() && !strings.Held(row - 1).empty();
+  loaded_held_ = column == table::Column::Value && row <= strings.Count() && !strings.Held(row - 1).empty();
   setPlaceholderText(loaded_held_ ? table::TUserListModel::HeldPlaceholder() : QString());
   loaded_bytes_ = std::string(bytes);
   loaded_shown_ = Present(bytes);
@@ -138,7 +142,7 @@ TUserListGrid::TUserListGrid(QWidget* parent)
   setModel(&model_);
   table_.SetEditor(editor_);
 
-  QFont font(QStringLiteral("ＭＳ ゴシック"));
+  QFont font(ScreenText(messages::SGothicFont));
   font.setPixelSize(13);
   setFont(font);
   editor_->setFont(font);
@@ -154,9 +158,9 @@ TUserListGrid::TUserListGrid(QWidget* parent)
   header->setStretchLastSection(false);
   header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   header->setMinimumSectionSize(0);
-  header->setSectionResizeMode(table::KeyColumn, QHeaderView::Interactive);
-  header->setSectionResizeMode(table::ValueColumn, QHeaderView::Fixed);
-  header->resizeSection(table::KeyColumn, kKeyColumnWidth);
+  header->setSectionResizeMode(kKeySection, QHeaderView::Interactive);
+  header->setSectionResizeMode(kValueSection, QHeaderView::Fixed);
+  header->resizeSection(kKeySection, kKeyColumnWidth);
 
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -185,14 +189,14 @@ TUserListGrid::TUserListGrid(QWidget* parent)
     // Never less than a usable password column: a boundary dragged past the table's edge could
     // not be grabbed back.
     const int widest_key = std::max(0, viewport()->width() - kMinValueWidth);
-    if (column == table::KeyColumn && columnWidth(column) > widest_key) setColumnWidth(column, widest_key);
+    if (column == kKeySection && columnWidth(column) > widest_key) setColumnWidth(column, widest_key);
     AdjustColumns();
   });
   // A double-click on the boundary brings the user-name column back to its own width, not to the
   // width of its contents.
   disconnect(header, &QHeaderView::sectionHandleDoubleClicked, this, nullptr);
   connect(header, &QHeaderView::sectionHandleDoubleClicked, this,
-          [this] { setColumnWidth(table::KeyColumn, kKeyColumnWidth); });
+          [this] { setColumnWidth(kKeySection, kKeyColumnWidth); });
   connect(editor_, &QLineEdit::textEdited, this, [this] {
     editor_->setPlaceholderText(QString());  // typing replaces a held hash, even when it empties the cell
     Guarded([this] { table_.EditorTextChanged(); });
@@ -248,7 +252,7 @@ void TUserListGrid::FocusChanged(QWidget* old, QWidget* now) {
 }
 
 void TUserListGrid::SyncCurrentCell() {
-  const QModelIndex current = model_.index(TUserListModel::ModelRow(table_.Row()), table_.Col());
+  const QModelIndex current = model_.index(TUserListModel::ModelRow(table_.Row()), table::ColumnIndex(table_.Col()));
   if (selectionModel() && selectionModel()->currentIndex() != current)
     selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
   if (current.isValid()) scrollTo(current);
@@ -257,7 +261,7 @@ void TUserListGrid::SyncCurrentCell() {
 
 void TUserListGrid::PlaceEditor() {
   model_.Flush();  // the editor's cell may be a row the view has not been told of yet
-  const QModelIndex cell = model_.index(TUserListModel::ModelRow(editor_->row_), editor_->column_);
+  const QModelIndex cell = model_.index(TUserListModel::ModelRow(editor_->row_), table::ColumnIndex(editor_->column_));
   if (cell.isValid()) editor_->setGeometry(visualRect(cell));
 }
 
@@ -265,8 +269,8 @@ void TUserListGrid::AdjustColumns() {
   // The password column fills whatever the user-name column leaves, whatever the user dragged.
   if (adjusting_columns_) return;
   adjusting_columns_ = true;
-  const int fill = std::max(0, viewport()->width() - columnWidth(table::KeyColumn));
-  if (columnWidth(table::ValueColumn) != fill) setColumnWidth(table::ValueColumn, fill);
+  const int fill = std::max(0, viewport()->width() - columnWidth(kKeySection));
+  if (columnWidth(kValueSection) != fill) setColumnWidth(kValueSection, fill);
   adjusting_columns_ = false;
   PlaceEditor();
 }
@@ -292,15 +296,17 @@ void TUserListGrid::TabStep(bool forward) {
   // Tab goes from cell to cell, name then password, row by row; it leaves the table only from its
   // last cell (Shift+Tab from its first), so that typed work is not left behind for a box that
   // cannot take it.
-  const int col = table_.Col(), row = table_.Row(), last = table_.RowCount() - 1;
-  const auto move = [this](int c, int r) {
+  using table::Column;
+  const Column col = table_.Col();
+  const int row = table_.Row(), last = table_.RowCount() - 1;
+  const auto move = [this](Column c, int r) {
     Guarded([&] { table_.MoveTo(c, r); });
     OpenEditorIfFocused();
   };
-  if (forward && (col == table::KeyColumn || row < last))
-    move(col == table::KeyColumn ? table::ValueColumn : table::KeyColumn, col == table::KeyColumn ? row : row + 1);
-  else if (!forward && (col == table::ValueColumn || row > 1))
-    move(col == table::ValueColumn ? table::KeyColumn : table::ValueColumn, col == table::ValueColumn ? row : row - 1);
+  if (forward && (col == Column::Key || row < last))
+    move(col == Column::Key ? Column::Value : Column::Key, col == Column::Key ? row : row + 1);
+  else if (!forward && (col == Column::Value || row > 1))
+    move(col == Column::Value ? Column::Key : Column::Value, col == Column::Value ? row : row - 1);
   else
     LeaveTable(forward);
 }
@@ -325,7 +331,7 @@ bool TUserListGrid::HandleKey(QKeyEvent* event) {
       event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
   const bool plain = mods == Qt::NoModifier;
   const bool ctrl = mods == Qt::ControlModifier;
-  const int col = table_.Col();
+  const table::Column col = table_.Col();
   const int row = table_.Row();
   const auto act = [this](auto&& action) {
     Guarded(action);
@@ -366,13 +372,14 @@ bool TUserListGrid::HandleKey(QKeyEvent* event) {
       if (ctrl) return act([&] { table_.MoveTo(col, table_.RowCount() - 1); });
       return false;
     case Qt::Key_Left:
-      if (plain && col > 0 && ((editor_->cursorPosition() == 0 && !editor_->hasSelectedText()) || whole_selected))
-        return act([&] { table_.MoveTo(col - 1, row); });
+      if (plain && col == table::Column::Value &&
+          ((editor_->cursorPosition() == 0 && !editor_->hasSelectedText()) || whole_selected))
+        return act([&] { table_.MoveTo(table::Column::Key, row); });
       return false;
     case Qt::Key_Right:
-      if (plain && col < 1 &&
+      if (plain && col == table::Column::Key &&
           ((editor_->cursorPosition() == editor_->text().size() && !editor_->hasSelectedText()) || whole_selected))
-        return act([&] { table_.MoveTo(col + 1, row); });
+        return act([&] { table_.MoveTo(table::Column::Value, row); });
       return false;
     case Qt::Key_Insert:
       if (plain) return act([this] { table_.KeyInsert(); });
@@ -408,7 +415,7 @@ void TUserListGrid::keyPressEvent(QKeyEvent* event) {
 void TUserListGrid::mousePressEvent(QMouseEvent* event) {
   model_.Flush();  // what the user clicked is what the screen shows
   const QModelIndex cell = indexAt(event->position().toPoint());
-  if (cell.isValid()) Guarded([&] { table_.MoveTo(cell.column(), TUserListModel::TableRow(cell.row())); });
+  if (cell.isValid()) Guarded([&] { table_.MoveTo(table::ColumnAt(cell.column()), TUserListModel::TableRow(cell.row())); });
   if (!HasTableFocus()) setFocus(Qt::MouseFocusReason);
   OpenEditorIfFocused();
 }

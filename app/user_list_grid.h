@@ -21,7 +21,7 @@ class TInplaceEdit final : public QLineEdit, public table::TCellEditor {
   static constexpr std::size_t kEditableBytes = std::size_t{64} * 1024;
 
   std::string Text() const override;
-  void Show(int column, int row, std::string_view bytes) override;
+  void Show(table::Column column, int row, std::string_view bytes) override;
   void Hide() override;
   bool Restore(std::string_view bytes) override;
   void SelectAll() override;
@@ -37,7 +37,7 @@ class TInplaceEdit final : public QLineEdit, public table::TCellEditor {
   friend class TUserListGrid;
   QString Present(std::string_view bytes);
   TUserListGrid* grid_;
-  int column_ = 0;
+  table::Column column_ = table::Column::Key;
   int row_ = 0;
   std::string loaded_bytes_;
   QString loaded_shown_;

@@ -7,18 +7,21 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TVerifyDialog::TVerifyDialog(QWidget* parent, const QString& user, TDialogs::PasswordCheck check)
+#include "app/screen_text.h"
+#include "text/messages.h"
+
+TVerifyDialog::TVerifyDialog(QWidget* parent, const QString& user, TDialogs::TPasswordCheck check)
     : QDialog(parent), check_(std::move(check)) {
   setObjectName(QStringLiteral("VerifyDialog"));
-  setWindowTitle(QStringLiteral("パスワードの確認"));
+  setWindowTitle(ScreenText(messages::SVerifyTitle));
   User = new QLineEdit(user, this);
   Password = new QLineEdit(this);
   Password->setEchoMode(QLineEdit::Password);
   Result = new QLabel(this);
   Result->setObjectName(QStringLiteral("Result"));
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("ユーザ名(&U):"), User);
-  form->addRow(QStringLiteral("パスワード(&P):"), Password);
+  form->addRow(ScreenText(messages::SVerifyUserLabel), User);
+  form->addRow(ScreenText(messages::SVerifyPasswordLabel), Password);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
   CheckButton = buttons->addButton(QString(), QDialogButtonBox::ActionRole);
   CheckButton->setObjectName(QStringLiteral("CheckButton"));
@@ -38,7 +41,7 @@ void TVerifyDialog::CheckOrStop() {
   if (running_) {
     // Dropping the check kills the process that computes its hash.
     Running(false);
-    Result->setText(QStringLiteral("確認を中止しました。"));
+    Result->setText(ScreenText(messages::SCheckCancelled));
     return;
   }
   TDialogs::TCheckAnswer answer = check_(User->text(), Password->text());
@@ -48,7 +51,7 @@ void TVerifyDialog::CheckOrStop() {
   }
   running_ = std::make_unique<core::TBackground<QString>>(std::move(answer.later));
   Running(true);
-  Result->setText(QStringLiteral("確認しています…"));
+  Result->setText(ScreenText(messages::SChecking));
 }
 
 void TVerifyDialog::Look() {
@@ -57,7 +60,7 @@ void TVerifyDialog::Look() {
   try {
     answer = running_->Take();
   } catch (...) {
-    answer = QStringLiteral("確認できませんでした。");
+    answer = ScreenText(messages::SCheckFailed);
   }
   Running(false);
   Result->setText(answer);
@@ -65,7 +68,7 @@ void TVerifyDialog::Look() {
 
 void TVerifyDialog::Running(bool running) {
   if (!running) running_.reset();
-  CheckButton->setText(running ? QStringLiteral("中止(&C)") : QStringLiteral("確認(&V)"));
+  CheckButton->setText(running ? ScreenText(messages::SCancelCheckButton) : ScreenText(messages::SCheckButton));
   if (running)
     ticks_.start(20);
   else

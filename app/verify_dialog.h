@@ -18,7 +18,7 @@ class TVerifyDialog final : public QDialog {
   Q_OBJECT
 
  public:
-  TVerifyDialog(QWidget* parent, const QString& user, TDialogs::PasswordCheck check);
+  TVerifyDialog(QWidget* parent, const QString& user, TDialogs::TPasswordCheck check);
 
   QLineEdit* User;
   QLineEdit* Password;
@@ -30,7 +30,7 @@ class TVerifyDialog final : public QDialog {
   void Look();
   void Running(bool running);
 
-  TDialogs::PasswordCheck check_;
+  TDialogs::TPasswordCheck check_;
   std::unique_ptr<core::TBackground<QString>> running_;
   QTimer ticks_;
 };

@@ -1,6 +1,8 @@
 // add: one user added to a .htpasswd, or given a new password, every other line left as it stood.
 #include "cli/common.h"
 #include "core/encrypt_password.h"
+#include "text/exceptions.h"
+#include "text/messages.h"
 
 namespace cli {
 
@@ -13,7 +15,7 @@ ExitCode Add(const std::vector<std::string>& words) {
   const bool generate = args.Flag("--generate");
   // Asked before the lock is taken: a prompt must not keep another run waiting.
   const std::string password = generate ? std::string() : Password(ReadPassword(true), settings.utf8);
-  if (password.empty() && !generate) throw TFailure(ExitCode::BadInput, "パスワードが空です（生成するには --generate を付けます）");
+  if (password.empty() && !generate) throw TFailure(ExitCode::BadInput, text::Utf8Message(messages::SEmptyPassword));
   const core::THashJob job = core::DrawHashJob(password, settings.format, settings.strength);
   const std::string hash = HashShowingProgress({job}).front();
   ChangeUsers(path, {{name, hash}}, wait, [&] {

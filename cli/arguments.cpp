@@ -4,6 +4,8 @@
 #include <charconv>
 
 #include "hashes/formats.h"
+#include "text/exceptions.h"
+#include "text/messages.h"
 
 namespace cli {
 
@@ -26,15 +28,15 @@ TArguments::TArguments(const std::vector<std::string>& words, std::initializer_l
     } else if (listed(flags, word)) {
       options_.emplace_back(word, "");
     } else if (!listed(valued, word)) {
-      throw TFailure(ExitCode::Usage, "不明なオプション " + word + " です");
+      throw TFailure(ExitCode::Usage, text::Utf8Message(messages::SUnknownOption, {word}));
     } else if (i + 1 == words.size()) {
-      throw TFailure(ExitCode::Usage, "オプション " + word + " に値がありません");
+      throw TFailure(ExitCode::Usage, text::Utf8Message(messages::SOptionWithoutValue, {word}));
     } else {
       options_.emplace_back(word, words[++i]);
     }
   }
-  if (positional_.size() < min) throw TFailure(ExitCode::Usage, "引数が足りません（vastelo-cli --help で使い方を表示します）");
-  if (positional_.size() > max) throw TFailure(ExitCode::Usage, "余分な引数 " + positional_[max] + " があります");
+  if (positional_.size() < min) throw TFailure(ExitCode::Usage, text::Utf8Message(messages::STooFewArguments));
+  if (positional_.size() > max) throw TFailure(ExitCode::Usage, text::Utf8Message(messages::STooManyArguments, {positional_[max]}));
 }
 
 std::optional<std::string> TArguments::Value(std::string_view option) const {
@@ -48,13 +50,13 @@ bool TArguments::Flag(std::string_view option) const { return Value(option).has_
 
 unsigned long TArguments::Number(std::string_view option, unsigned long fallback, unsigned long low,
                                  unsigned long high) const {
-  const std::optional<std::string> text = Value(option);
-  if (!text) return fallback;
+  const std::optional<std::string> given = Value(option);
+  if (!given) return fallback;
   unsigned long number = 0;
-  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), number);
-  if (error != std::errc() || end != text->data() + text->size() || number < low || number > high)
-    throw TFailure(ExitCode::Usage, std::string(option) + " は " + std::to_string(low) + " から " + std::to_string(high) +
-                               " までの整数です: " + *text);
+  const auto [end, error] = std::from_chars(given->data(), given->data() + given->size(), number);
+  if (error != std::errc() || end != given->data() + given->size() || number < low || number > high)
+    throw TFailure(ExitCode::Usage,
+                   text::Utf8Message(messages::SIntegerBetween, {option, std::to_string(low), std::to_string(high), *given}));
   return number;
 }
 
@@ -62,14 +64,15 @@ core::TSettings SettingsFrom(const TArguments& args) {
   core::TSettings settings{hashes::Format::Bcrypt, {}, true};
   const std::string format = args.Value("--format").value_or(std::string(hashes::RowOf(settings.format).name));
   const std::optional<hashes::Format> named = hashes::FormatNamed(format);
-  if (!named) throw TFailure(ExitCode::Usage, "不明なハッシュ形式 " + format + " です（" + hashes::FormatNames(", ") + "）");
+  if (!named) throw TFailure(ExitCode::Usage, text::Utf8Message(messages::SUnknownFormat, {format, hashes::FormatNames(", ")}));
   settings.format = *named;
   settings.strength.bcrypt_cost = static_cast<int>(
       args.Number("--cost", static_cast<unsigned long>(settings.strength.bcrypt_cost), hashes::kMinBcryptCost, hashes::kMaxBcryptCost));
   settings.strength.sha512_rounds =
       args.Number("--rounds", settings.strength.sha512_rounds, hashes::kMinSha512Rounds, hashes::kMaxSha512Rounds);
   const std::string encoding = args.Value("--encoding").value_or("utf8");
-  if (encoding != "utf8" && encoding != "sjis") throw TFailure(ExitCode::Usage, "不明な文字コード " + encoding + " です（sjis, utf8）");
+  if (encoding != "utf8" && encoding != "sjis")
+    throw TFailure(ExitCode::Usage, text::Utf8Message(messages::SUnknownEncoding, {encoding}));
   settings.utf8 = encoding == "utf8";
   return settings;
 }

@@ -10,6 +10,7 @@
 #include "platform/cp932.h"
 #include "platform/system.h"
 #include "table/user_list.h"
+#include "text/exceptions.h"
 #include "text/messages.h"
 
 namespace cli {
@@ -21,7 +22,7 @@ void MakeFolders(const std::string& folder) {
     const std::string part = folder.substr(0, end);
     if (!part.empty() && !Exists(part)) {
       if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-        throw TFailure(ExitCode::BadInput, "フォルダ \"" + Shown(part) + "\" を作れません: " + ErrorText(errno));
+        throw TFailure(ExitCode::BadInput, text::Utf8Message(messages::SFolderNotMade, {Shown(part), ErrorText(errno)}));
       ::chmod(part.c_str(), 0755);
     }
     if (end == std::string::npos) return;
@@ -34,7 +35,7 @@ ExitCode Build(const std::vector<std::string>& words) {
   const TArguments args(words, {"-o", "--format", "--cost", "--rounds", "--encoding", "--auth-user-file", "--auth-name", "--wait"},
                         {"--classic", "--replace"}, 1, 1);
   const std::optional<std::string> folder = args.Value("-o");
-  if (!folder || folder->empty()) throw TFailure(ExitCode::Usage, "保存先のフォルダ（-o DIR）がありません");
+  if (!folder || folder->empty()) throw TFailure(ExitCode::Usage, text::Utf8Message(messages::SNoOutputFolder));
   const core::TSettings settings = SettingsFrom(args);
   const TWait wait = WaitFrom(args);
   const bool classic = args.Flag("--classic");
@@ -80,7 +81,7 @@ ExitCode Build(const std::vector<std::string>& words) {
   if (!args.Flag("--replace"))
     for (const core::TFileToSave& file : files)
       if (Exists(file.path))
-        throw TFailure(ExitCode::BadInput, "\"" + Shown(file.path) + "\" がすでにあります。置き換えるには --replace を付けます");
+        throw TFailure(ExitCode::BadInput, text::Utf8Message(messages::SFileExists, {Shown(file.path)}));
   const TSignalsHeld held;
   core::SaveFileSet(files);
   return ExitCode::Done;

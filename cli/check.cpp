@@ -4,6 +4,8 @@
 #include "cli/common.h"
 #include "platform/cp932.h"
 #include "platform/system.h"
+#include "text/exceptions.h"
+#include "text/messages.h"
 
 namespace cli {
 
@@ -19,11 +21,12 @@ ExitCode Check(const std::vector<std::string>& words) {
   // A file may give a finding on each of millions of lines: its absolute name, which FileLine asks
   // the system for, is asked for once, and a text like the one before is not converted again.
   const std::string where = platform::AbsolutePath(args[0]) + ":";
-  std::string text, shown_text;
+  std::string said, shown_said;
+  const std::string named = platform::Cp932ToUtf8(messages::SNamedCause);
   core::CheckUsers(file.Read(), bars, [&](const core::TFinding& finding) {
     any = true;
-    if (finding.text != text) shown_text = platform::Cp932ToUtf8(text = finding.text);
-    findings += where + std::to_string(finding.line) + ": 「" + Shown(finding.name) + "」: " + shown_text + "\n";
+    if (finding.text != said) shown_said = platform::Cp932ToUtf8(said = finding.text);
+    findings += where + std::to_string(finding.line) + ": " + text::FormatMessage(named, {Shown(finding.name), shown_said}) + "\n";
     // Written as they come, so that a file of millions of lines needs no list of them.
     if (findings.size() > 65536) Print(std::exchange(findings, {}));
   });

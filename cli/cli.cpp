@@ -9,6 +9,7 @@
 #include "platform/cp932.h"
 #include "platform/system.h"
 #include "text/exceptions.h"
+#include "text/messages.h"
 
 namespace cli {
 namespace {
@@ -86,14 +87,14 @@ ExitCode Dispatch(const std::vector<std::string>& args) {
       return ExitCode::Done;
     }
   }
-  if (args.empty()) throw TFailure(ExitCode::Usage, "コマンドがありません（vastelo-cli --help で使い方を表示します）");
+  if (args.empty()) throw TFailure(ExitCode::Usage, text::Utf8Message(messages::SNoCommand));
   if (args[0] == "--version") {
     Print("vastelo-cli " VASTELO_VERSION "\n");
     return ExitCode::Done;
   }
   for (const TCommand& command : kCommands)
     if (args[0] == command.name) return command.run(std::vector<std::string>(args.begin() + 1, args.end()));
-  throw TFailure(ExitCode::Usage, "不明なコマンド " + args[0] + " です（vastelo-cli --help で使い方を表示します）");
+  throw TFailure(ExitCode::Usage, text::Utf8Message(messages::SUnknownCommand, {args[0]}));
 }
 
 }  // namespace
@@ -125,7 +126,7 @@ int Run(const std::vector<std::string>& args) {
   } catch (const text::Exception& failure) {
     Complain(Worded(failure));
   } catch (const std::bad_alloc&) {
-    Complain("メモリが足りません");
+    Complain(text::Utf8Message(messages::SOutOfMemory));
   } catch (const std::exception& failure) {
     Complain(failure.what());
   }

@@ -6,6 +6,8 @@
 #include "core/credential_build.h"
 #include "core/encrypt_password.h"
 #include "platform/cp932.h"
+#include "text/exceptions.h"
+#include "text/messages.h"
 
 namespace cli {
 
@@ -22,8 +24,8 @@ ExitCode Import(const std::vector<std::string>& words) {
     if (const std::string_view problem = core::NameProblem(name); !problem.empty())
       throw TFailure(ExitCode::BadInput, FileLine(args[1], static_cast<std::size_t>(line)) + platform::Cp932ToUtf8(problem));
     if (const auto [at, fresh] = lines.emplace(name, line); !fresh)
-      throw TFailure(ExitCode::BadInput, FileLine(args[1], static_cast<std::size_t>(line)) + "「" + Shown(name) + "」は " +
-                                    std::to_string(at->second) + " 行目にもあります");
+      throw TFailure(ExitCode::BadInput, FileLine(args[1], static_cast<std::size_t>(line)) +
+                                    text::Utf8Message(messages::SNameAgainInCsv, {Shown(name), std::to_string(at->second)}));
     jobs.push_back(core::DrawHashJob(password, settings.format, settings.strength));
     names.push_back(std::move(name));
   });

@@ -21,11 +21,6 @@
 namespace cli {
 namespace {
 
-// A message of the table with its "%s" filled with UTF-8 texts.
-std::string Said(std::string_view cp932_format, std::initializer_list<std::string_view> utf8) {
-  return text::FormatMessage(platform::Cp932ToUtf8(cp932_format), utf8);
-}
-
 void Tick(int) {}
 
 // Takes the exclusive flock on `fd`, saying once on stderr that it waits after a second, giving
@@ -34,7 +29,7 @@ int LockWaiting(int fd, const std::string& shown, TWait wait) {
   if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
   if (errno != EWOULDBLOCK && errno != EINTR) return errno;
   const auto timed_out = [&] {
-    return TFailure(ExitCode::BadInput, Said(messages::SLockTimedOut, {shown, std::to_string(*wait)}));
+    return TFailure(ExitCode::BadInput, text::Utf8Message(messages::SLockTimedOut, {shown, std::to_string(*wait)}));
   };
   if (wait && *wait == 0) throw timed_out();
   // A blocking flock that a tick interrupts every tenth of a second: the kernel keeps the order
@@ -56,7 +51,7 @@ int LockWaiting(int fd, const std::string& shown, TWait wait) {
     }
     const auto waited = std::chrono::steady_clock::now() - start;
     if (!told && waited >= std::chrono::seconds(1)) {
-      Complain(Said(messages::SLockWaiting, {shown}));
+      Complain(text::Utf8Message(messages::SLockWaiting, {shown}));
       told = true;
     }
     if (wait && waited >= std::chrono::seconds(*wait)) {
@@ -89,10 +84,10 @@ TFolderLock::TFolderLock(const std::string& path, TWait wait) {
   for (;;) {
     const std::string folder = FolderToLock(path);
     fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0) throw TFailure(ExitCode::BadInput, "フォルダ \"" + Shown(folder) + "\" を開けません: " + ErrorText(errno));
+    if (fd_ < 0) throw TFailure(ExitCode::BadInput, text::Utf8Message(messages::SFolderNotOpened, {Shown(folder), ErrorText(errno)}));
     try {
       if (const int error = LockWaiting(fd_, shown, wait); error != 0)
-        throw TFailure(ExitCode::BadInput, "フォルダ \"" + Shown(folder) + "\" をロックできません: " + ErrorText(error));
+        throw TFailure(ExitCode::BadInput, text::Utf8Message(messages::SFolderNotLocked, {Shown(folder), ErrorText(error)}));
       // A link may have been changed while we waited: the lock held must be that of the file as it
       // is now, or another run that follows the link now takes another lock.
       struct stat held{}, now{};

@@ -12,6 +12,8 @@
 #include "core/encoding.h"
 #include "platform/cp932.h"
 #include "platform/system.h"
+#include "text/exceptions.h"
+#include "text/messages.h"
 
 namespace cli {
 namespace {
@@ -40,9 +42,11 @@ void RestoreEchoAndDie(int signal) {
   std::raise(signal);
 }
 
-std::string Prompted(const char* prompt) {
-  WriteAll(STDERR_FILENO, prompt);
-  if (::tcgetattr(STDIN_FILENO, &g_echoing) != 0) throw TFailure(ExitCode::BadInput, "端末を設定できません: " + ErrorText(errno));
+// `prompt` (a text of the table), and the typing begins after a blank.
+std::string Prompted(std::string_view prompt) {
+  WriteAll(STDERR_FILENO, text::Utf8Message(prompt) + " ");
+  if (::tcgetattr(STDIN_FILENO, &g_echoing) != 0)
+    throw TFailure(ExitCode::BadInput, text::Utf8Message(messages::STerminalNotSet, {ErrorText(errno)}));
   struct sigaction restore{}, previous[3]{};
   restore.sa_handler = RestoreEchoAndDie;
   const int signals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -54,7 +58,7 @@ std::string Prompted(const char* prompt) {
   ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_echoing);
   for (int i = 0; i < 3; ++i) ::sigaction(signals[i], &previous[i], nullptr);
   WriteAll(STDERR_FILENO, "\n");
-  if (!line) throw TFailure(ExitCode::BadInput, "パスワードが入力されませんでした");
+  if (!line) throw TFailure(ExitCode::BadInput, text::Utf8Message(messages::SNoPasswordTyped));
   return *line;
 }
 
@@ -71,22 +75,22 @@ void WriteAll(int fd, std::string_view bytes) {
   }
 }
 
-void RequireUtf8(std::string_view text) {
-  if (platform::FirstNonUtf8(text) != std::string_view::npos)
-    throw TFailure(ExitCode::BadInput, "UTF-8 として正しくないバイトがあるため、使えません");
+void RequireUtf8(std::string_view bytes) {
+  if (platform::FirstNonUtf8(bytes) != std::string_view::npos)
+    throw TFailure(ExitCode::BadInput, text::Utf8Message(messages::SArgumentNotUtf8));
 }
 
 void Complain(std::string_view utf8) { WriteAll(STDERR_FILENO, "vastelo-cli: " + std::string(utf8) + "\n"); }
 
 void Print(std::string_view utf8) { WriteAll(STDOUT_FILENO, utf8); }
 
-std::string NoSuchUser(std::string_view name) { return "ユーザ「" + std::string(name) + "」はいません"; }
-std::string NoUsersIn(std::string_view path) { return "\"" + Shown(path) + "\" にユーザがいません"; }
+std::string NoSuchUser(std::string_view name) { return text::Utf8Message(messages::SNoSuchUser, {name}); }
+std::string NoUsersIn(std::string_view path) { return text::Utf8Message(messages::SNoUsersIn, {Shown(path)}); }
 
 std::string TableText(std::string_view utf8) {
   RequireUtf8(utf8);
   core::TCp932OrBadChar converted = core::ExactCp932(core::ComposedUtf8(utf8));
-  if (!converted.ok) throw TFailure(ExitCode::BadInput, "文字 U+" + converted.bad_char + " はShift-JISで表せないため、使えません");
+  if (!converted.ok) throw TFailure(ExitCode::BadInput, text::Utf8Message(messages::SArgumentNotCp932, {converted.bad_char}));
   return std::move(converted.bytes);
 }
 
@@ -101,11 +105,12 @@ std::string FileLine(std::string_view path, std::size_t line) {
 std::string ReadPassword(bool confirm) {
   if (!::isatty(STDIN_FILENO)) {
     const std::optional<std::string> line = ReadLine();
-    if (!line) throw TFailure(ExitCode::BadInput, "標準入力からパスワードを読めません");
+    if (!line) throw TFailure(ExitCode::BadInput, text::Utf8Message(messages::SNoPasswordOnStdin));
     return *line;
   }
-  std::string password = Prompted("パスワード: ");
-  if (confirm && Prompted("パスワード（確認）: ") != password) throw TFailure(ExitCode::BadInput, "確認のパスワードが一致しません");
+  std::string password = Prompted(messages::SPasswordPrompt);
+  if (confirm && Prompted(messages::SConfirmPrompt) != password)
+    throw TFailure(ExitCode::BadInput, text::Utf8Message(messages::SConfirmationDiffers));
   return password;
 }
 
@@ -117,7 +122,8 @@ std::function<bool(std::size_t, std::size_t)> ShowProgress() {
     std::size_t done = 0, total = 0;
     bool showing = false;
     ~TShown() {
-      if (showing) WriteAll(STDERR_FILENO, "\r作成中 " + std::to_string(total) + "/" + std::to_string(total) + "\n");
+      const std::string count = std::to_string(total);
+      if (showing) WriteAll(STDERR_FILENO, "\r" + text::Utf8Message(messages::SBuildProgress, {count, count}) + "\n");
     }
   };
   auto shown = std::make_shared<TShown>();
@@ -128,7 +134,7 @@ std::function<bool(std::size_t, std::size_t)> ShowProgress() {
     if (!shown->showing && platform::HighResolutionCounter() - shown->start <= kSecond) return true;
     shown->done = done;
     shown->showing = true;
-    WriteAll(STDERR_FILENO, "\r作成中 " + std::to_string(done) + "/" + std::to_string(total));
+    WriteAll(STDERR_FILENO, "\r" + text::Utf8Message(messages::SBuildProgress, {std::to_string(done), std::to_string(total)}));
     return true;
   };
 }
@@ -154,7 +160,7 @@ void PrintOrFail(std::string_view utf8) {
   }
   if (error == 0 && ::fsync(STDOUT_FILENO) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTTY) error = errno;
   ::sigaction(SIGPIPE, &previous, nullptr);
-  if (error != 0) throw TFailure(ExitCode::BadInput, "新しいパスワードを標準出力に書けないため、保存しません: " + ErrorText(error));
+  if (error != 0) throw TFailure(ExitCode::BadInput, text::Utf8Message(messages::SPasswordsNotWritten, {ErrorText(error)}));
 }
 
 }  // namespace cli

@@ -21,8 +21,8 @@ std::string NoUsersIn(std::string_view path);
 std::string ErrorText(int errnum);
 // Writes all of `bytes` to `fd`, retrying after a signal; a closed pipe ends it silently.
 void WriteAll(int fd, std::string_view bytes);
-// Fails with ExitCode::BadInput unless `text` is UTF-8.
-void RequireUtf8(std::string_view text);
+// Fails with ExitCode::BadInput unless `bytes` are UTF-8.
+void RequireUtf8(std::string_view bytes);
 
 // One line on stderr, "vastelo-cli: " and `utf8`.
 void Complain(std::string_view utf8);

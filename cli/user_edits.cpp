@@ -47,7 +47,7 @@ TFileReader::TFileReader(const std::string& path, bool missing_ok) : path_(path)
   if (fd_ < 0 && !(missing_ok && errno == ENOENT)) throw text::EFOpenError(path, errno);
   if (fd_ >= 0 && (::fstat(fd_, &st_) != 0 || !S_ISREG(st_.st_mode))) {
     ::close(fd_);
-    throw TFailure(ExitCode::BadInput, "\"" + Shown(path) + "\" は通常のファイルではありません");
+    throw TFailure(ExitCode::BadInput, text::Utf8Message(messages::SNotRegularFileNamed, {Shown(path)}));
   }
 }
 
@@ -106,11 +106,12 @@ core::TEditedFile ChangeUsers(const std::string& path, const std::vector<core::T
     for (const std::string& name : edited.missing) Complain(NoSuchUser(Shown(name)));
     throw TFailure(ExitCode::UnknownUser, "");
   }
-  for (const core::TEditedFile::TAlsoGone& gone : edited.also_gone)
-    Complain(FileLine(path, gone.line) + "「" + Shown(gone.name) + "」: " + std::string(hashes::ServerName(gone.server)) +
-             " はこの行をこの名前で読んでいたため、" + std::string(hashes::ServerName(gone.server)) + " からはこのユーザも消えます");
+  for (const core::TEditedFile::TAlsoGone& gone : edited.also_gone) {
+    const std::string_view server = hashes::ServerName(gone.server);
+    Complain(FileLine(path, gone.line) + text::Utf8Message(messages::SAlsoGone, {Shown(gone.name), server, server}));
+  }
   const auto changed = [&] {
-    return TFailure(ExitCode::BadInput, "\"" + Shown(path) + "\" が読んでいる間にほかのプログラムで変更されたため、保存しません。もう一度実行してください");
+    return TFailure(ExitCode::BadInput, text::Utf8Message(messages::SChangedWhileReading, {Shown(path)}));
   };
   // Before new passwords are shown: one that would not be saved is better never shown.
   if (!file.Unchanged(false)) throw changed();

@@ -5,6 +5,8 @@
 #include "hashes/server_check.h"
 #include "platform/cp932.h"
 #include "platform/system.h"
+#include "text/exceptions.h"
+#include "text/messages.h"
 
 namespace cli {
 
@@ -15,7 +17,7 @@ ExitCode Verify(const std::vector<std::string>& words) {
   if (const std::optional<std::string> only = args.Value("--server")) {
     if (*only == "apache") servers = {hashes::Server::Apache};
     else if (*only == "nginx") servers = {hashes::Server::Nginx};
-    else throw TFailure(ExitCode::Usage, "不明なサーバ " + *only + " です（apache, nginx）");
+    else throw TFailure(ExitCode::Usage, text::Utf8Message(messages::SUnknownServer, {*only}));
   }
   const std::string name = UserName(args[1], utf8, true);
   struct TAnswer {
@@ -44,25 +46,27 @@ ExitCode Verify(const std::vector<std::string>& words) {
     if (!answer.user->hash) continue;  // a line of the name without a hash: no password lets it in
     answer.verdict = hashes::CheckAs(answer.server, password, *answer.user->hash);
     if (answer.verdict == hashes::Verdict::Uncheckable && answers.size() == 1)
-      throw TFailure(ExitCode::BadInput, FileLine(args[0], answer.user->line) + "ハッシュの形式 " + form_name(answer) +
-                                    " は、ここでは確かめられません");
+      throw TFailure(ExitCode::BadInput, FileLine(args[0], answer.user->line) +
+                                    text::Utf8Message(messages::SUncheckableForm, {form_name(answer)}));
   }
   const auto same = [&](const TAnswer& a) { return a.user.has_value() == answers[0].user.has_value() && a.verdict == answers[0].verdict; };
   if (std::all_of(answers.begin(), answers.end(), same)) {
-    if (answers[0].verdict == hashes::Verdict::Match) return Print("パスワードは一致します\n"), ExitCode::Done;
-    if (answers[0].verdict == hashes::Verdict::Mismatch) throw TFailure(ExitCode::Mismatch, "パスワードが一致しません");
+    if (answers[0].verdict == hashes::Verdict::Match) return Print(text::Utf8Message(messages::SLoginMatches) + "\n"), ExitCode::Done;
+    if (answers[0].verdict == hashes::Verdict::Mismatch)
+      throw TFailure(ExitCode::Mismatch, text::Utf8Message(messages::SLoginDiffers));
   }
   // The servers answer differently: each one's answer, so that the administrator sees which.
   std::string said;
   for (const TAnswer& answer : answers) {
     said += std::string(hashes::ServerName(answer.server)) + ": ";
-    if (!answer.user) said += "ユーザがいません\n";
-    else if (answer.verdict == hashes::Verdict::Match) said += "一致します\n";
-    else if (answer.verdict == hashes::Verdict::Mismatch) said += "一致しません\n";
-    else said += "確かめられません（" + form_name(answer) + "）\n";
+    if (!answer.user) said += text::Utf8Message(messages::SServerHasNoUser);
+    else if (answer.verdict == hashes::Verdict::Match) said += text::Utf8Message(messages::SServerMatches);
+    else if (answer.verdict == hashes::Verdict::Mismatch) said += text::Utf8Message(messages::SServerDiffers);
+    else said += text::Utf8Message(messages::SServerCannotCheck, {form_name(answer)});
+    said += "\n";
   }
   Print(said);
-  throw TFailure(ExitCode::Mismatch, "サーバによって答えが違います");
+  throw TFailure(ExitCode::Mismatch, text::Utf8Message(messages::SServersDisagree));
 }
 
 }  // namespace cli

@@ -1,6 +1,6 @@
 # Turns a list of UTF-8 texts into a C++ header of code page 932 byte strings.
 #   cmake -DINPUT=texts.txt -DOUTPUT=texts.h -DNAMESPACE=ns -P cp932_texts.cmake
-# Each non-comment line of INPUT is "Name<TAB>Text". The conversion is done by iconv, the C
+# Each non-comment line of INPUT is "Name<TAB>Text", "\n" in a text standing for a line break. The conversion is done by iconv, the C
 # library's own converter, so no byte of a message is ever typed by hand; every byte is written
 # as a \x escape, so a second byte such as 0x5C can never act as a backslash in a literal.
 find_program(ICONV iconv REQUIRED)
@@ -16,7 +16,8 @@ foreach(line IN LISTS lines)
   endif()
   set(name "${CMAKE_MATCH_1}")
   set(text "${CMAKE_MATCH_2}")
-  file(WRITE "${tmp}.in" "${text}")
+  string(REPLACE "\\n" "\n" lines_of_text "${text}")
+  file(WRITE "${tmp}.in" "${lines_of_text}")
   execute_process(COMMAND "${ICONV}" -f UTF-8 -t CP932 "${tmp}.in"
                   OUTPUT_FILE "${tmp}.out" RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)

@@ -20,7 +20,7 @@ namespace core {
 template <class T>
 class TBackground {
  public:
-  explicit TBackground(std::function<T()> work) : shared_(std::make_shared<Shared>()) {
+  explicit TBackground(std::function<T()> work) : shared_(std::make_shared<TShared>()) {
     StartDetached([shared = shared_, work = std::move(work)] {
       TStopper::Current() = &shared->stopper;
       std::optional<T> value;
@@ -54,14 +54,14 @@ class TBackground {
   }
 
  private:
-  struct Shared {
+  struct TShared {
     std::mutex mutex;
     bool ready = false;
     std::optional<T> value;
     std::exception_ptr failure;
     TStopper stopper;
   };
-  std::shared_ptr<Shared> shared_;
+  std::shared_ptr<TShared> shared_;
 };
 
 }  // namespace core

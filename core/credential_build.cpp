@@ -25,7 +25,7 @@ class TNameIndex {
     const std::string& key = rows[row].key;
     const std::size_t hash = std::hash<std::string>{}(key);
     for (std::size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
-      Slot& slot = slots_[i];
+      TSlot& slot = slots_[i];
       if (slot.row == kEmpty) {
         slot = {hash, row};
         ++count_;
@@ -37,18 +37,18 @@ class TNameIndex {
 
  private:
   static constexpr std::uint32_t kEmpty = ~std::uint32_t{0};
-  struct Slot {
+  struct TSlot {
     std::size_t hash;
     std::uint32_t row;
   };
   void Grow(const std::vector<TCredential>& rows) {
-    std::vector<Slot> old(std::max<std::size_t>(16, 2 * slots_.size()), {0, kEmpty});
+    std::vector<TSlot> old(std::max<std::size_t>(16, 2 * slots_.size()), {0, kEmpty});
     old.swap(slots_);
     count_ = 0;
-    for (const Slot& slot : old)
+    for (const TSlot& slot : old)
       if (slot.row != kEmpty) Insert(rows, slot.row);
   }
-  std::vector<Slot> slots_;
+  std::vector<TSlot> slots_;
   std::size_t count_ = 0;
 };
 

@@ -50,7 +50,7 @@ int NoSpaces(unsigned char) { return 0; }
 
 class TCsvReader::TImpl {
  public:
-  TImpl(CsvDialect dialect, Record record) : dialect_(dialect), record_(std::move(record)) {
+  TImpl(CsvDialect dialect, TOnRecord record) : dialect_(dialect), record_(std::move(record)) {
     if (dialect_ != CsvDialect::Rfc4180) return;
     if (csv_init(&parser_, CSV_STRICT | CSV_STRICT_FINI) != 0) throw std::bad_alloc();
     // Blanks are part of a field, as RFC 4180 has it: libcsv would trim spaces and tabs.
@@ -232,7 +232,7 @@ class TCsvReader::TImpl {
   }
 
   CsvDialect dialect_;
-  Record record_;
+  TOnRecord record_;
   long long line_ = 1;     // the physical line being read: CR LF, a lone CR and a lone LF each end one
   bool after_cr_ = false;  // the last byte read was a CR, so a LF now ends no further line
   // Rfc4180
@@ -253,12 +253,12 @@ class TCsvReader::TImpl {
   std::string partial_;  // the start of a line that a piece ended inside
 };
 
-TCsvReader::TCsvReader(CsvDialect dialect, Record record) : impl_(std::make_unique<TImpl>(dialect, std::move(record))) {}
+TCsvReader::TCsvReader(CsvDialect dialect, TOnRecord record) : impl_(std::make_unique<TImpl>(dialect, std::move(record))) {}
 TCsvReader::~TCsvReader() = default;
 void TCsvReader::Feed(std::string_view piece) { impl_->Feed(piece); }
 void TCsvReader::Finish() { impl_->Finish(); }
 
-void ReadCsv(std::string_view bytes, CsvDialect dialect, const TCsvReader::Record& record) {
+void ReadCsv(std::string_view bytes, CsvDialect dialect, const TCsvReader::TOnRecord& record) {
   TCsvReader reader(dialect, record);
   reader.Feed(bytes);
   reader.Finish();

@@ -32,10 +32,10 @@ struct TCsvRecord {
 
 class TCsvReader {
  public:
-  using Record = std::function<void(const TCsvRecord&)>;
+  using TOnRecord = std::function<void(const TCsvRecord&)>;
 
   // A reader that gives each record it completes to `record`, in the order of the file.
-  TCsvReader(CsvDialect dialect, Record record);
+  TCsvReader(CsvDialect dialect, TOnRecord record);
   ~TCsvReader();
   TCsvReader(const TCsvReader&) = delete;
   TCsvReader& operator=(const TCsvReader&) = delete;
@@ -54,6 +54,6 @@ class TCsvReader {
 };
 
 // Reads all of `bytes` as the dialect says.
-void ReadCsv(std::string_view bytes, CsvDialect dialect, const TCsvReader::Record& record);
+void ReadCsv(std::string_view bytes, CsvDialect dialect, const TCsvReader::TOnRecord& record);
 
 }  // namespace core

@@ -17,6 +17,8 @@
 #include "core/encoding.h"
 #include "core/hash_workers.h"
 #include "des_crypt/des_crypt.h"
+#include "platform/cp932.h"
+#include "text/messages.h"
 
 #if defined(__linux__)
 #include <fcntl.h>
@@ -186,7 +188,7 @@ THashJob DrawHashJob(std::string_view password, hashes::Format format, const has
 
 // What the workers and the run share: a worker holds it for as long as it runs, so that a run
 // given up while a DES chunk is under way leaves that worker nothing freed to write into.
-struct THashRun::Shared {
+struct THashRun::TShared {
   std::vector<THashJob> jobs;
   std::vector<std::string> hashes;
   bool fast = false;
@@ -236,7 +238,7 @@ struct THashRun::Shared {
   std::atomic<std::uint64_t>* taken = nullptr;
   std::vector<TChild> children;
 
-  ~Shared() {
+  ~TShared() {
     for (const TChild& child : children)
       if (child.fd >= 0) ::close(child.fd);
     if (taken) ::munmap(taken, sizeof *taken);
@@ -326,15 +328,15 @@ struct THashRun::Shared {
       // not write.
       const std::lock_guard lock(mutex);
       if (!stop && !failure && done < jobs.size())
-        failure = std::make_exception_ptr(std::runtime_error("ハッシュを計算するプロセスが途中で終了しました。"));
+        failure = std::make_exception_ptr(std::runtime_error(platform::Cp932ToUtf8(messages::SHashingDied)));
     }
     finished.notify_all();
   }
 #endif
 };
 
-THashRun::THashRun(std::vector<THashJob> jobs) : shared_(std::make_shared<Shared>()) {
-  Shared& s = *shared_;
+THashRun::THashRun(std::vector<THashJob> jobs) : shared_(std::make_shared<TShared>()) {
+  TShared& s = *shared_;
   s.jobs = std::move(jobs);
   s.hashes.resize(s.jobs.size());
   // Jobs are taken in chunks, each worker taking the next free one, so that the cores stay busy to
@@ -351,7 +353,7 @@ THashRun::THashRun(std::vector<THashJob> jobs) : shared_(std::make_shared<Shared
     try {
       StartDetached([shared = shared_] { shared->Read(); });
     } catch (...) {
-      for (Shared::TChild& child : s.children) ::kill(child.pid, SIGKILL), apart::Reap(child.pid);
+      for (TShared::TChild& child : s.children) ::kill(child.pid, SIGKILL), apart::Reap(child.pid);
       throw;
     }
     return;
@@ -451,7 +453,7 @@ hashes::Verdict CheckApart(std::string_view password, std::string_view hash) {
   }
   // The child has written its answer or died: either way it ends, and is no longer killed.
   apart::Reap(pid);
-  if (n != 1) throw std::runtime_error("確認を中止しました。");
+  if (n != 1) throw std::runtime_error(platform::Cp932ToUtf8(messages::SCheckCancelled));
   return static_cast<hashes::Verdict>(verdict);
 #else
   return hashes::Check(password, hash);

@@ -58,8 +58,8 @@ class THashRun {
   std::vector<std::string> TakeHashes();
 
  private:
-  struct Shared;
-  std::shared_ptr<Shared> shared_;
+  struct TShared;
+  std::shared_ptr<TShared> shared_;
   bool cancelled_ = false;
 };
 

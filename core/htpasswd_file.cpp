@@ -36,10 +36,10 @@ std::optional<std::string> TableKey(std::string_view name, bool utf8, std::size_
 // The users of a file as each server answers them: for every name either server reads, the hash of
 // the line each answers by (none for a server that does not), in the order the names first come.
 struct TEntries {
-  using Entry = std::array<std::optional<std::string>, 2>;
+  using TEntry = std::array<std::optional<std::string>, 2>;
   std::vector<std::string> order;
-  std::unordered_map<std::string, Entry> by_name;
-  const Entry* Find(const std::string& name) const {
+  std::unordered_map<std::string, TEntry> by_name;
+  const TEntry* Find(const std::string& name) const {
     const auto it = by_name.find(name);
     return it == by_name.end() ? nullptr : &it->second;
   }
@@ -138,9 +138,9 @@ TMerge MergeUsers(std::string_view base, std::string_view theirs, const std::vec
   std::unordered_set<std::string> told;
   for (const TUserChange& change : changes) {
     const TUserChange& final = *last[change.name];
-    const TEntries::Entry* b = before.Find(change.name);
-    const TEntries::Entry* t = there.Find(change.name);
-    const TEntries::Entry ours{final.hash, final.hash};
+    const TEntries::TEntry* b = before.Find(change.name);
+    const TEntries::TEntry* t = there.Find(change.name);
+    const TEntries::TEntry ours{final.hash, final.hash};
     const bool theirs_changed = (b == nullptr) != (t == nullptr) || (b != nullptr && *b != *t);
     const bool same_result = final.hash ? t != nullptr && *t == ours : t == nullptr;
     if (theirs_changed && !same_result && told.insert(change.name).second) merge.conflicts.push_back(change.name);
@@ -154,7 +154,7 @@ TUserChanges CompareUsers(std::string_view before, std::string_view after) {
   TUserChanges changes;
   changes.before = b.order.size();
   for (const std::string& name : b.order) {
-    const TEntries::Entry* entry = a.Find(name);
+    const TEntries::TEntry* entry = a.Find(name);
     if (entry == nullptr) changes.removed.push_back(name);
     else if (*entry != *b.Find(name)) ++changes.changed;
   }

@@ -196,15 +196,15 @@ std::unique_ptr<TBuildRun> TJob::StartBuild() {
   for (int r = 1; r <= rows; ++r) {
     // A name that cannot leave the program as the chosen encoding stops the build before hashing;
     // an untouched line of an opened file leaves as it came, whatever the encoding.
-    if (settings_.utf8 && !Untouched(r - 1)) (void)OutputBytes(table_.CellText(table::KeyColumn, r), true);
+    if (settings_.utf8 && !Untouched(r - 1)) (void)OutputBytes(table_.CellText(table::Column::Key, r), true);
     // A maintained file is read by servers: a name they would split or skip is not written into it.
     if (opened_ && r <= strings.Count() && !Untouched(r - 1)) {
       const std::string name = WrittenName(r - 1);
       if (const std::string_view problem = NameProblem(name); !problem.empty() && problem != messages::SNameEmpty)
-        throw text::Exception(text::FormatMessage(messages::SUserNameRefused, {table_.CellText(table::KeyColumn, r), problem}));
+        throw text::Exception(text::FormatMessage(messages::SUserNameRefused, {table_.CellText(table::Column::Key, r), problem}));
     }
     if (HeldAt(strings, r).empty())
-      jobs.push_back(DrawHashJob(table_.CellText(table::ValueColumn, r), settings_.format, settings_.strength, settings_.utf8));
+      jobs.push_back(DrawHashJob(table_.CellText(table::Column::Value, r), settings_.format, settings_.strength, settings_.utf8));
   }
   return std::unique_ptr<TBuildRun>(new TBuildRun(std::move(jobs), Revision()));
 }
@@ -231,9 +231,9 @@ bool TJob::FinishBuild(TBuildRun& run) {
   std::vector<std::string> lines;
   lines.reserve(row_hashes.size());
   for (int r = 1, j = 0; r <= rows; ++r) {
-    if (HeldAt(strings, r).empty()) table_.SetCellText(table::ValueColumn, r, jobs[static_cast<std::size_t>(j++)].password);
+    if (HeldAt(strings, r).empty()) table_.SetCellText(table::Column::Value, r, jobs[static_cast<std::size_t>(j++)].password);
     const std::string& hash = row_hashes[static_cast<std::size_t>(r - 1)];
-    lines.push_back(table_.CellText(table::KeyColumn, r) + ":" + hash);
+    lines.push_back(table_.CellText(table::Column::Key, r) + ":" + hash);
     result.rows.push_back(RowResult(r - 1, hash));
   }
   if (opened_) {

@@ -90,13 +90,14 @@ template <class Step> std::string Attempt(Step&& step) try {
 // Line changes, numbered as both the model and the fuzzer's line steps take them.
 enum Change : unsigned { kInsert, kAdd, kPut, kDelete, kHold, kRemoveRow, kClear };
 // The keys and the editor's own steps, numbered likewise.
-enum Key : unsigned { kDown, kInsertKey, kEscape, kMove, kClose, kShow };
+enum Keystroke : unsigned { kDown, kInsertKey, kEscape, kMove, kClose, kShow };
 
 // Plain vectors of lines and of their held hashes where every check is a scan, so that it cannot
 // share the index's bugs.
 struct Model {
   Lines lines, held;
-  int row = 1, col = ValueColumn, shown_at = -1;
+  int row = 1, shown_at = -1;
+  table::Column col = Value;
 
   int Count() const { return static_cast<int>(lines.size()); }
   int Rows() const { return std::max(Count() + 1, 2); }
@@ -118,12 +119,12 @@ struct Model {
     return {};
   }
   // An empty table still shows one row of empty cells, and writing to it creates its line.
-  std::string SetCell(int c, int r, const std::string& text) {
-    if (c == KeyColumn && text.find('=') != std::string::npos) return Equals();
+  std::string SetCell(table::Column c, int r, const std::string& text) {
+    if (c == Key && text.find('=') != std::string::npos) return Equals();
     if (r <= 0 || (Count() > 0 && r > Count())) return IndexError(r - 1);
-    const std::string line = c == KeyColumn ? text + "=" + std::string(ValueOf(Line(r))) : std::string(KeyOf(Line(r))) + "=" + text;
+    const std::string line = c == Key ? text + "=" + std::string(ValueOf(Line(r))) : std::string(KeyOf(Line(r))) + "=" + text;
     if (lines.empty()) return Apply(kAdd, 0, line);
-    if (c == ValueColumn && line != Line(r)) At(held, r - 1).clear();  // a new password replaces a held hash
+    if (c == Value && line != Line(r)) At(held, r - 1).clear();  // a new password replaces a held hash
     return Apply(kPut, r - 1, line);
   }
   std::string InsertEntry(const std::string& key, const std::string& value, bool append) {
@@ -135,14 +136,14 @@ struct Model {
   // Down adds an empty row below the last named one, Insert one before a named row; an empty row
   // can never clash, so adding one cannot fail. Down then moves to the row below, to (c, r).
   // Escape removes an empty row. Opening or closing the editor changes no line.
-  void Press(unsigned key, int c, int r) {
+  void Press(unsigned key, table::Column c, int r) {
     if (key <= kInsertKey && !KeyOf(Line(row)).empty() && (key == kInsertKey || row == Rows() - 1)) InsertEntry("", "", key == kDown);
     if (key == kEscape && IsEmpty(row)) Apply(kDelete, row - 1);
     if (key != kDown && key != kMove) return;
     // Leaving an empty row for another row removes it, and a row below it moves up.
     r = std::clamp(r, 1, Rows() - 1);
     if (const int old = row; r != old && IsEmpty(old)) Apply(kDelete, old - 1), r = r > old ? r - 1 : r;
-    col = std::clamp(c, 0, 1), row = r;
+    col = c, row = r;
   }
 };
 
@@ -166,10 +167,10 @@ class Run : table::TCellEditor {
   std::string Text() const override {
     CHECK(shown_);
     if (unstorable_) throw text::Exception(Unstorable());
-    handed_ = handed_ || (typed_ && col_ == ValueColumn);
+    handed_ = handed_ || (typed_ && col_ == Value);
     return text_;
   }
-  void Show(int c, int r, std::string_view t) override {
+  void Show(table::Column c, int r, std::string_view t) override {
     CHECK(!shown_ && t == table_.CellText(c, r));
     shown_ = true, col_ = c, row_ = r, text_ = loaded_ = t, unstorable_ = typed_ = false;
     loaded_held_ = r <= strings_.Count() ? strings_.Held(r - 1) : "";
@@ -184,7 +185,7 @@ class Run : table::TCellEditor {
   void SelectAll() override { CHECK(shown_); }
 
   Model Snapshot() const {
-    Model m{strings_.Lines(), {}, table_.Row(), table_.Col()};
+    Model m{strings_.Lines(), {}, table_.Row(), -1, table_.Col()};
     for (int i = 0; i < m.Count(); ++i) m.held.push_back(strings_.Held(i));
     return m;
   }
@@ -224,8 +225,9 @@ class Run : table::TCellEditor {
 
   void Lookups() { for (unsigned n = in_.Below(4); n > 0; --n) probes_.push_back(in_.Text(4)); }
   void SetCell() {
-    const int col = in_.Bit() ? KeyColumn : ValueColumn, row = in_.Index(table_.RowCount() - 1);
-    const std::string text = col == KeyColumn ? Name() : in_.Text(4);
+    const table::Column col = in_.Bit() ? Key : Value;
+    const int row = in_.Index(table_.RowCount() - 1);
+    const std::string text = col == Key ? Name() : in_.Text(4);
     Modeled([&] { return model_.SetCell(col, row, text); }, [&] { table_.SetCellText(col, row, text); });
   }
   void InsertEntry() {
@@ -233,7 +235,7 @@ class Run : table::TCellEditor {
     const bool append = in_.Bit();
     int r = 0;
     if (Modeled([&] { return model_.InsertEntry(key, value, append); }, [&] { r = table_.InsertEntry(key, value, append); }).empty())
-      CHECK(r == model_.shown_at && table_.CellText(KeyColumn, r) == key && table_.CellText(ValueColumn, r) == value);
+      CHECK(r == model_.shown_at && table_.CellText(Key, r) == key && table_.CellText(Value, r) == value);
   }
 
   // The line list's own changes, a hash held anew (or let go) and a row removed through the table.
@@ -273,14 +275,15 @@ class Run : table::TCellEditor {
     if (!was_open || how == 3) return CHECK(got.empty() && (!was_open || table_.CellText(col_, row_) == before));
     // The first keystroke into the placeholder row gives it a line, whatever becomes of the text.
     CHECK(shown_ && (text_.empty() || row_ <= strings_.Count()) &&
-          (got.empty() ? table_.CellText(col_, row_) == text_ || (col_ == KeyColumn && table_.PendingDuplicateKey() == text_)
-                       : col_ == KeyColumn && got == (text_.find('=') != std::string::npos ? Equals() : Duplicate(text_))));
+          (got.empty() ? table_.CellText(col_, row_) == text_ || (col_ == Key && table_.PendingDuplicateKey() == text_)
+                       : col_ == Key && got == (text_.find('=') != std::string::npos ? Equals() : Duplicate(text_))));
   }
 
   void Click() { Keys(kShow), Keys(kMove), Keys(kShow); }  // as the view handles one
   void Keys() { Keys(in_.Below(kShow + 1)); }
   void Keys(unsigned key) {
-    const int col = key == kMove ? in_.Index(1) : table_.Col(), row = key == kMove ? in_.Index(table_.RowCount()) : table_.Row() + 1;
+    const table::Column col = key == kMove ? (in_.Index(1) <= 0 ? Key : Value) : table_.Col();
+    const int row = key == kMove ? in_.Index(table_.RowCount()) : table_.Row() + 1;
     const bool restoring = key == kEscape && shown_ && typed_;
     const std::string got = Modeled([&] { return model_.Press(key, col, row), std::string(); }, [&] {
       key == kDown ? table_.KeyDown() : key == kInsertKey ? table_.KeyInsert() : key == kEscape ? table_.KeyEscape()
@@ -292,21 +295,20 @@ class Run : table::TCellEditor {
     // hash that its password cell held.
     if (!restoring || !got.empty()) return;
     if (shown_) CHECK(text_ == loaded_ && !unstorable_ && (table_.CellText(col_, row_) == loaded_ || table_.PendingDuplicateKey() == loaded_));
-    if (col_ == ValueColumn && !loaded_held_.empty()) CHECK(row_ <= strings_.Count() && strings_.Held(row_ - 1) == loaded_held_);
+    if (col_ == Value && !loaded_held_.empty()) CHECK(row_ <= strings_.Count() && strings_.Held(row_ - 1) == loaded_held_);
   }
 
   void CheckTable() {
     const Model m = Snapshot();
     // One row per line after the title row, or the placeholder row alone; the current cell on one.
     CHECK(strings_.Count() == m.Count() && table_.RowCount() == m.Rows() && m.row >= 1 && m.row < m.Rows());
-    CHECK(m.col >= KeyColumn && m.col <= ValueColumn && table_.CellText(KeyColumn, 0) == messages::SUserNameHeader &&
-          table_.CellText(ValueColumn, 0) == messages::SPasswordHeader);
+    CHECK(table_.CellText(Key, 0) == messages::SUserNameHeader && table_.CellText(Value, 0) == messages::SPasswordHeader);
     std::string known;
     for (int r = 1; r < m.Rows(); ++r) {
       const std::string line = m.Line(r), hash = m.held.empty() ? "" : At(m.held, r - 1);
       const std::string_view key = KeyOf(line);
       // A row that holds a hash is never empty, so it is neither removed nor filled in as one.
-      CHECK(table_.CellText(KeyColumn, r) == key && table_.CellText(ValueColumn, r) == ValueOf(line) && table_.IsEmptyRow(r) == m.IsEmpty(r));
+      CHECK(table_.CellText(Key, r) == key && table_.CellText(Value, r) == ValueOf(line) && table_.IsEmptyRow(r) == m.IsEmpty(r));
       for (int other = r + 1; other <= m.Count(); ++other) CHECK(!Matches(key, KeyOf(m.Line(other))));
       probes_.emplace_back(key), probes_.push_back(SwapAsciiCase(std::string(key)));
       if (!m.held.empty() && hash.empty()) known += line + "\r\n";
@@ -328,7 +330,8 @@ class Run : table::TCellEditor {
   std::string text_, loaded_, loaded_held_;
   bool shown_ = false, typed_ = false, unstorable_ = false;
   mutable bool handed_ = false;  // a typed password was handed over in this step
-  int col_ = -1, row_ = -1, announced_ = 0, hashes_ = 0;
+  table::Column col_ = Key;
+  int row_ = -1, announced_ = 0, hashes_ = 0;
   Lines probes_;
 };
 

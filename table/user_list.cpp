@@ -10,17 +10,17 @@ namespace table {
 // While an edit is being applied, changes of the list neither recompute the rows nor close the
 // editor (the editor is what is being applied); the rows are recomputed once the outermost edit
 // ends, if the number of lines changed meanwhile.
-class TUserList::EditScope {
+class TUserList::TEditScope {
  public:
-  explicit EditScope(TUserList& table) : table_(table) {
+  explicit TEditScope(TUserList& table) : table_(table) {
     if (table_.edit_depth_++ == 0) table_.lines_at_edit_start_ = table_.strings_.Count();
   }
-  ~EditScope() {
+  ~TEditScope() {
     if (--table_.edit_depth_ == 0 && table_.strings_.Count() != table_.lines_at_edit_start_)
       table_.RecomputeRowCount();
   }
-  EditScope(const EditScope&) = delete;
-  EditScope& operator=(const EditScope&) = delete;
+  TEditScope(const TEditScope&) = delete;
+  TEditScope& operator=(const TEditScope&) = delete;
 
  private:
   TUserList& table_;
@@ -44,30 +44,30 @@ std::string JoinEntry(std::string_view key, std::string_view value) {
 
 TUserList::TUserList() { strings_.SetObserver(this); }
 
-std::string TUserList::CellText(int column, int row) const {
-  if (row == 0) return std::string(column == KeyColumn ? messages::SUserNameHeader : messages::SPasswordHeader);
+std::string TUserList::CellText(Column column, int row) const {
+  if (row == 0) return std::string(column == Column::Key ? messages::SUserNameHeader : messages::SPasswordHeader);
   if (strings_.Count() == 0) return std::string();
   const std::string& line = strings_.Get(row - 1);
-  return std::string(column == KeyColumn ? TUserRecords::KeyOf(line) : TUserRecords::ValueOf(line));
+  return std::string(column == Column::Key ? TUserRecords::KeyOf(line) : TUserRecords::ValueOf(line));
 }
 
-void TUserList::SetCellText(int column, int row, std::string_view text) {
+void TUserList::SetCellText(Column column, int row, std::string_view text) {
   if (edit_depth_ == 0) CloseEditor();
   WriteCell(column, row, text);
 }
 
-void TUserList::WriteCell(int column, int row, std::string_view text) {
+void TUserList::WriteCell(Column column, int row, std::string_view text) {
   // Before the row is read, so that a bad name is named as such even for a row that is not there.
-  if (column == KeyColumn) RefuseEqualsSign(text);
-  std::string line = column == KeyColumn ? JoinEntry(text, CellText(ValueColumn, row))
-                                         : JoinEntry(CellText(KeyColumn, row), text);
+  if (column == Column::Key) RefuseEqualsSign(text);
+  std::string line = column == Column::Key ? JoinEntry(text, CellText(Column::Value, row))
+                                           : JoinEntry(CellText(Column::Key, row), text);
   if (row - 1 >= strings_.Count()) {
     strings_.Add(std::move(line));
     return;
   }
   // A password written over a held hash replaces it: the row now has a password of its own. A new
   // user name keeps it, since a hash does not depend on the name.
-  const bool replaces_held = column == ValueColumn && !strings_.Held(row - 1).empty() && line != strings_.Get(row - 1);
+  const bool replaces_held = column == Column::Value && !strings_.Held(row - 1).empty() && line != strings_.Get(row - 1);
   strings_.Put(row - 1, std::move(line));
   if (replaces_held) strings_.Hold(row - 1, std::string());
 }
@@ -79,14 +79,14 @@ int TUserList::InsertEntry(std::string_view key, std::string_view value, bool ap
   RefuseEqualsSign(key);
   const int r = row_;
   if (IsEmptyRow(r)) {
-    WriteCell(KeyColumn, r, key);
-    WriteCell(ValueColumn, r, value);
+    WriteCell(Column::Key, r, key);
+    WriteCell(Column::Value, r, value);
     return r;
   }
   strings_.BeginUpdate();
-  struct EndBatch {
+  struct TEndBatch {
     TUserRecords& strings;
-    ~EndBatch() { strings.EndUpdate(); }
+    ~TEndBatch() { strings.EndUpdate(); }
   } end_batch{strings_};
   std::string line = JoinEntry(key, value);
   if (append) return strings_.Add(std::move(line)) + 1;
@@ -129,7 +129,7 @@ void TUserList::RecomputeRowCount() {
 void TUserList::ShowEditor() {
   if (!editor_ || editor_open_) return;
   editor_loaded_ = CellText(col_, row_);
-  editor_loaded_held_ = col_ == ValueColumn && row_ <= strings_.Count() ? strings_.Held(row_ - 1) : std::string();
+  editor_loaded_held_ = col_ == Column::Value && row_ <= strings_.Count() ? strings_.Held(row_ - 1) : std::string();
   editor_col_ = col_;
   editor_row_ = row_;
   editor_modified_ = false;
@@ -167,12 +167,12 @@ void TUserList::EditorTextChanged() {
   HandOver(editor_col_, editor_row_, text);
 }
 
-void TUserList::HandOver(int column, int row, const std::string& text) {
-  EditScope edit(*this);
+void TUserList::HandOver(Column column, int row, const std::string& text) {
+  TEditScope edit(*this);
   // Typing into the placeholder row of an empty list gives it a line to hold the text.
   if (row - 1 >= strings_.Count() && !text.empty()) strings_.Add(std::string());
   if (text == CellText(column, row)) return;
-  if (column == KeyColumn) {
+  if (column == Column::Key) {
     RefuseEqualsSign(text);  // here, so that a refused name leaves a held one held
     // A user name that matches another is held once without a word: typing "ab" while "a"
     // exists passes through "a". Handed over a second time in a row, it is tried and refused.
@@ -185,19 +185,18 @@ void TUserList::HandOver(int column, int row, const std::string& text) {
   WriteCell(column, row, text);
   // A held hash gives way only to a password the user typed: a password cell emptied again holds
   // the hash it was opened with, rather than leaving the build to generate a password in its place.
-  if (column == ValueColumn && text.empty() && column == editor_col_ && row == editor_row_ &&
+  if (column == Column::Value && text.empty() && column == editor_col_ && row == editor_row_ &&
       !editor_loaded_held_.empty() && row - 1 < strings_.Count() && strings_.Held(row - 1).empty())
     strings_.Hold(row - 1, editor_loaded_held_);
 }
 
-void TUserList::SetCurrent(int column, int row) {
+void TUserList::SetCurrent(Column column, int row) {
   col_ = column;
   row_ = row;
   if (view_) view_->CurrentCellChanged();
 }
 
-void TUserList::MoveTo(int column, int row) {
-  column = std::clamp(column, 0, 1);
+void TUserList::MoveTo(Column column, int row) {
   row = std::clamp(row, 1, row_count_ - 1);
   if (column == col_ && row == row_) return;
   CloseEditor();
@@ -214,9 +213,9 @@ void TUserList::MoveTo(int column, int row) {
 void TUserList::DeleteCurrentRow() {
   if (deleting_) return;
   deleting_ = true;
-  struct Reset {
+  struct TReset {
     bool& flag;
-    ~Reset() { flag = false; }
+    ~TReset() { flag = false; }
   } reset{deleting_};
   const int r = row_;
   if (r == row_count_ - 1 && strings_.Count() > 1) MoveTo(col_, r - 1);
@@ -229,7 +228,7 @@ void TUserList::RemoveRow(int row) {
 }
 
 void TUserList::KeyDown() {
-  if (row_ == row_count_ - 1 && !CellText(KeyColumn, row_).empty()) {
+  if (row_ == row_count_ - 1 && !CellText(Column::Key, row_).empty()) {
     const int r = InsertEntry("", "", true);
     MoveTo(col_, r);
     return;
@@ -238,14 +237,14 @@ void TUserList::KeyDown() {
 }
 
 void TUserList::KeyInsert() {
-  if (!CellText(KeyColumn, row_).empty()) InsertEntry("", "", false);
+  if (!CellText(Column::Key, row_).empty()) InsertEntry("", "", false);
 }
 
 void TUserList::KeyEscape() {
   if (editor_open_ && editor_modified_) {
     // One edit: holding the hash again is part of putting the cell back, not a change that closes
     // the editor under it.
-    EditScope edit(*this);
+    TEditScope edit(*this);
     const std::string loaded = editor_loaded_;
     const bool changed = editor_->Restore(loaded);
     editor_modified_ = false;

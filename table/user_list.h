@@ -14,7 +14,13 @@
 
 namespace table {
 
-enum Column : int { KeyColumn = 0, ValueColumn = 1 };
+// The two columns, the user name and the password.
+enum class Column : int { Key = 0, Value = 1 };
+
+// The column as Qt's models and views number it.
+constexpr int ColumnIndex(Column column) noexcept { return static_cast<int>(column); }
+// The column a Qt index or the page names: 0 the user name, anything else the password.
+constexpr Column ColumnAt(int index) noexcept { return index == 0 ? Column::Key : Column::Value; }
 
 // The in-place cell editor, as the table sees it. The table decides when it opens, what it is
 // loaded with and when its text is handed over; the widget that implements it only shows it.
@@ -24,7 +30,7 @@ class TCellEditor {
   // The text in the editor, as code page 932 bytes. May throw when the editor holds a character
   // that the code page cannot store: the hand-over then fails like any refused edit.
   virtual std::string Text() const = 0;
-  virtual void Show(int column, int row, std::string_view text) = 0;  // load and show
+  virtual void Show(Column column, int row, std::string_view text) = 0;  // load and show
   virtual void Hide() = 0;
   // Puts `text` back into the editor; true when that changed what the editor showed.
   virtual bool Restore(std::string_view text) = 0;
@@ -50,14 +56,14 @@ class TUserList : private TUserRecords::TObserver {
   const TUserRecords& Strings() const { return strings_; }
 
   int RowCount() const noexcept { return row_count_; }
-  int Col() const noexcept { return col_; }
+  Column Col() const noexcept { return col_; }
   int Row() const noexcept { return row_; }
 
   // Row 0 gives the headers; the placeholder row gives empty texts; a data row without a line
   // fails with the list index error.
-  std::string CellText(int column, int row) const;
+  std::string CellText(Column column, int row) const;
   // Replaces the key or the value of data row `row`, rebuilding its line from the other cell.
-  void SetCellText(int column, int row, std::string_view text);
+  void SetCellText(Column column, int row, std::string_view text);
 
   // Puts key and value into the current row if it is an empty row, else into a new line, appended
   // or inserted before the current row. Returns the row that shows them.
@@ -80,7 +86,7 @@ class TUserList : private TUserRecords::TObserver {
   // user cannot stay in the cell: what the cell shows is then again what it stores.
   void AbandonEditor();
   void EditorTextChanged();       // the user changed the editor's text
-  void MoveTo(int column, int row);
+  void MoveTo(Column column, int row);
   void KeyDown();                 // Down on the last row of a named user adds an empty row
   void KeyInsert();               // Insert in a named user's row inserts an empty row before it
   void KeyEscape();               // restores the cell, or removes an empty row
@@ -88,25 +94,25 @@ class TUserList : private TUserRecords::TObserver {
   const std::string& PendingDuplicateKey() const noexcept { return pending_key_; }
 
  private:
-  class EditScope;
+  class TEditScope;
 
   void StringsChanging() override;
   void StringsChanged(int first, bool count_changed) override;
   void RecomputeRowCount();
-  void WriteCell(int column, int row, std::string_view text);
-  void HandOver(int column, int row, const std::string& text);
+  void WriteCell(Column column, int row, std::string_view text);
+  void HandOver(Column column, int row, const std::string& text);
   void DeleteCurrentRow();
-  void SetCurrent(int column, int row);
+  void SetCurrent(Column column, int row);
 
   TUserRecords strings_;
   int row_count_ = 2;
-  int col_ = KeyColumn;  // a name comes first
+  Column col_ = Column::Key;  // a name comes first
   int row_ = 1;
 
   TUserListView* view_ = nullptr;
   TCellEditor* editor_ = nullptr;
   bool editor_open_ = false;
-  int editor_col_ = 0;
+  Column editor_col_ = Column::Key;
   int editor_row_ = 0;
   std::string editor_loaded_;
   std::string editor_loaded_held_;  // the hash the editor's password cell held when it was loaded

@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "platform/cp932.h"
+#include "text/messages.h"
 
 namespace table {
 
@@ -28,6 +29,8 @@ QString TUserListModel::DisplayText(std::string_view bytes) {
   return QString::fromStdString(platform::Cp932ToUtf8(bytes.substr(0, cut))) + QChar(0x2026);
 }
 
+QString TUserListModel::HeldPlaceholder() { return DisplayText(messages::SHeldPlaceholder); }
+
 QVariant TUserListModel::data(const QModelIndex& index, int role) const {
   const bool tip = role == Qt::ToolTipRole && annotator_;
   if ((role != Qt::DisplayRole && role != HeldRole && !tip) || !index.isValid()) return {};
@@ -37,15 +40,16 @@ QVariant TUserListModel::data(const QModelIndex& index, int role) const {
   // simply shows nothing.
   if (row - 1 >= strings.Count()) return role == HeldRole ? QVariant(false) : QVariant(QString());
   const std::string& line = strings.Lines()[static_cast<std::size_t>(row - 1)];
-  const Row cells{TUserRecords::KeyOf(line), TUserRecords::ValueOf(line), !strings.Held(row - 1).empty()};
-  const std::string_view bytes = index.column() == KeyColumn ? cells.key : cells.value;
-  const bool held = index.column() == ValueColumn && bytes.empty() && cells.held;
+  const TRow cells{TUserRecords::KeyOf(line), TUserRecords::ValueOf(line), !strings.Held(row - 1).empty()};
+  const Column column = ColumnAt(index.column());
+  const std::string_view bytes = column == Column::Key ? cells.key : cells.value;
+  const bool held = column == Column::Value && bytes.empty() && cells.held;
   if (role == HeldRole) return held;
   if (held) return tip ? QVariant() : QVariant(HeldPlaceholder());
-  return tip ? annotator_(index.column(), cells) : DisplayText(bytes);
+  return tip ? annotator_(column, cells) : DisplayText(bytes);
 }
 
-void TUserListModel::SetAnnotator(Annotator annotator) {
+void TUserListModel::SetAnnotator(TAnnotator annotator) {
   annotator_ = std::move(annotator);
   AnnotationsChanged();
 }
@@ -56,7 +60,7 @@ void TUserListModel::AnnotationsChanged() {
 
 QVariant TUserListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section > 1) return {};
-  return DisplayText(table_.CellText(section, 0));
+  return DisplayText(table_.CellText(ColumnAt(section), 0));
 }
 
 Qt::ItemFlags TUserListModel::flags(const QModelIndex& index) const {
@@ -88,9 +92,9 @@ void TUserListModel::Flush() {
   flush_scheduled_ = false;
   if (flushing_) return;
   flushing_ = true;
-  struct Done {
+  struct TDone {
     bool& flag;
-    ~Done() { flag = false; }
+    ~TDone() { flag = false; }
   } done{flushing_};
   // Rows inserted in the middle are told as rows added at the end plus changed texts below the
   // insertion: the same picture, with one notification instead of one per row.

@@ -30,7 +30,7 @@ class TUserListModel : public QAbstractTableModel, private TUserListView {
   // True for a password cell that shows the placeholder of a held hash rather than data.
   static constexpr int HeldRole = Qt::UserRole;
   // What such a cell shows.
-  static QString HeldPlaceholder() { return QStringLiteral("（既存のハッシュ）"); }
+  static QString HeldPlaceholder();
 
   // The table row (title row 0) that a model row shows, and back.
   static int TableRow(int model_row) { return model_row + 1; }
@@ -44,13 +44,13 @@ class TUserListModel : public QAbstractTableModel, private TUserListView {
   // mark), or an empty text. Given the cell's column and its row: the name, the password, and
   // whether the row holds a hash instead of a password. Asked whenever a cell is drawn, so it must
   // be cheap.
-  struct Row {
+  struct TRow {
     std::string_view key;
     std::string_view value;
     bool held = false;
   };
-  using Annotator = std::function<QString(int column, const Row& row)>;
-  void SetAnnotator(Annotator annotator);
+  using TAnnotator = std::function<QString(Column column, const TRow& row)>;
+  void SetAnnotator(TAnnotator annotator);
   // What the annotator says may have changed for every cell.
   void AnnotationsChanged();
 
@@ -68,7 +68,7 @@ class TUserListModel : public QAbstractTableModel, private TUserListView {
   void CurrentCellChanged() override;
 
   TUserList& table_;
-  Annotator annotator_;
+  TAnnotator annotator_;
   int shown_rows_;
   bool flush_scheduled_ = false;
   bool flushing_ = false;

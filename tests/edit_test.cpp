@@ -70,7 +70,7 @@ TEST_F(WindowTest, KeysMoveTheCurrentCellAsAGridDoes) {
   for (const Step& s : steps) {
     Key(s.key, s.mods);
     EXPECT_EQ(Current(), s.cell) << QKeySequence(s.key | s.mods).toString().toStdString();
-    EXPECT_EQ(Editor()->text().toStdString(), Table().CellText(s.cell.first, s.cell.second));
+    EXPECT_EQ(Editor()->text().toStdString(), Table().CellText(table::ColumnAt(s.cell.first), s.cell.second));
     // The view's own current cell, which a screen reader follows, and the editor over it.
     const QModelIndex shown = form->UserList->model()->index(s.cell.second - 1, s.cell.first);
     EXPECT_EQ(std::make_pair(form->UserList->currentIndex(), Editor()->geometry()), std::make_pair(shown, form->UserList->visualRect(shown)));
@@ -92,7 +92,7 @@ TEST_F(WindowTest, KeysMoveTheCurrentCellAsAGridDoes) {
   EXPECT_EQ(Current(), std::make_pair(1, 1));
   Key(Qt::Key_Delete, Qt::ControlModifier);
   Key(Qt::Key_Insert);
-  EXPECT_EQ(std::make_pair(Table().CellText(1, 2), Table().Strings().Count()), std::make_pair(std::string("pw1"), 31)) << "no word deleted, a row inserted";
+  EXPECT_EQ(std::make_pair(Table().CellText(table::Column::Value, 2), Table().Strings().Count()), std::make_pair(std::string("pw1"), 31)) << "no word deleted, a row inserted";
 }
 
 TEST_F(WindowTest, ThePasswordColumnFillsWhatTheUserNameColumnLeaves) {
@@ -119,7 +119,7 @@ TEST_F(WindowTest, TheItemModelStaysConsistentThroughEveryKindOfChange) {
   Table().InsertEntry("d", "4", false);
   Settle();
   const QSignalSpy redrawn(form->UserList->model(), &QAbstractItemModel::dataChanged);
-  Table().SetCellText(table::KeyColumn, 2, "B2");
+  Table().SetCellText(table::Column::Key, 2, "B2");
   Settle();
   ASSERT_FALSE(redrawn.isEmpty());
   EXPECT_EQ(redrawn.constLast().at(0).toModelIndex(), form->UserList->model()->index(1, 0)) << "a changed name is redrawn";

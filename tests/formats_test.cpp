@@ -150,10 +150,10 @@ TEST_F(FormatsTest, CellsTheServerReadsOtherwiseCarryAMarkThatSaysWhy) {
   EXPECT_TRUE(tip(8, 0).contains("Apache では先頭の空白を除いた")) << "Apache trims a line's opening blanks";
   EXPECT_TRUE(tip(9, 0).contains("空白で終わる")) << "but keeps a name's last blank";
   EXPECT_EQ(marked(hashes::Format::Sha512), "--" "--" "K-" "--" "--" "K-" "K-" "K-" "K-");
-  Table().SetCellText(table::ValueColumn, 1, std::string(72, 'x'));  // what bcrypt reads
-  Table().SetCellText(table::ValueColumn, 2, std::string(73, 'x'));
+  Table().SetCellText(table::Column::Value, 1, std::string(72, 'x'));  // what bcrypt reads
+  Table().SetCellText(table::Column::Value, 2, std::string(73, 'x'));
   EXPECT_EQ(marked(hashes::Format::Bcrypt), "--" "-P" "K-" "--" "--" "K-" "K-" "K-" "K-");
-  Table().SetCellText(table::ValueColumn, 7, "");
+  Table().SetCellText(table::Column::Value, 7, "");
   EXPECT_EQ(tip(7, 0), "") << "an empty row is no user";
   EXPECT_TRUE(tip(2, 1).contains("72 バイト"));
   Choose(hashes::Format::Des, true);
@@ -231,7 +231,7 @@ TEST_F(FormatsTest, EveryFormatsFilesGuardAFolderOnRealServers) {
         const std::string sjis(Table().CellText(c, r));
         return as_utf8 ? Utf8(sjis) : sjis;
       };
-      const std::string user = sent(table::KeyColumn, utf8), password = sent(table::ValueColumn, utf8);
+      const std::string user = sent(table::Column::Key, utf8), password = sent(table::Column::Value, utf8);
       const std::string& line = lines[static_cast<std::size_t>(r - 1)];
       const std::string hash = line.substr(user.size() + 1);
       EXPECT_EQ(line.substr(0, user.size() + 1), user + ":");
@@ -240,7 +240,7 @@ TEST_F(FormatsTest, EveryFormatsFilesGuardAFolderOnRealServers) {
       EXPECT_TRUE(!f.crypt_checks || CryptAccepts(password, hash)) << line;
       requests.push_back(PrivateServers::Credentials{user, password});
       requests.push_back(PrivateServers::Credentials{user, "x" + password});
-      requests.push_back(PrivateServers::Credentials{sent(table::KeyColumn, !utf8), sent(table::ValueColumn, !utf8)});
+      requests.push_back(PrivateServers::Credentials{sent(table::Column::Key, !utf8), sent(table::Column::Value, !utf8)});
     }
     if (!why_no_servers.empty()) continue;
     const std::vector<int> expected = {401, 200, 401, 200, 200, 401, 401, 200, 401, 200};

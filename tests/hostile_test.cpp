@@ -41,7 +41,7 @@ TEST_F(WindowTest, OddAndHugeCellsAreShownAndKeptWhole) {
   Key(Qt::Key_Escape);
   Key(Qt::Key_Left);
   EXPECT_FALSE(Editor()->isReadOnly());
-  EXPECT_EQ(Table().CellText(table::ValueColumn, 1).size(), size - 5) << "not one byte lost or changed";
+  EXPECT_EQ(Table().CellText(table::Column::Value, 1).size(), size - 5) << "not one byte lost or changed";
   Click(form->CreateEnc);
   EXPECT_EQ(form->Htpasswd->Text().size(), 4 + 1 + 13 + 2u);
 }

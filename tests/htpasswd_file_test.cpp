@@ -92,18 +92,18 @@ TEST(HtpasswdFileHtaccess, ReadsTheSettingsAServerWouldUse) {
 }
 
 // Every text of the message table is Japanese, with ASCII only for names (servers, formats, files,
-// directives, units), and one that speaks of a line says which.
+// directives, units, options) and access keys, and one that speaks of a line says which.
 TEST(Messages, AreJapaneseAndNameTheLineTheySpeakOf) {
   std::ifstream table(VASTELO_SOURCE_DIR "/text/messages.txt");
-  const std::set<std::string> names = {"Apache", "nginx", "htaccess", "htpasswd", "passwd.txt", "NUL", "CR", "LF", "root",
-                                       "bcrypt", "DES", "SHA-", "SHA-crypt", "SSHA", "UTF-", "Shift-JIS", "MiB", "rounds",
-                                       "vastelo-cli", "check", "AuthUserFile", "AuthName", "U", "y", "UTF-8", "SHA-1"};
+  const std::set<std::string> names = {"Apache", "nginx", "htaccess", "htpasswd", "passwd.txt", "NUL", "CR", "LF", "root", "bcrypt", "DES", "SHA-", "SHA-crypt", "SSHA", "UTF-", "Shift-JIS",
+                                       "MiB", "rounds", "vastelo-cli", "check", "AuthUserFile", "AuthName", "U", "y", "UTF-8", "SHA-1", "ASCII", "AuthGroupFile", "SHA-512", "ID", "CSV",
+                                       "csv", "Vastelo", "Basic", "MIT", "License", "Qt", "apache", "sjis", "utf8", "help", "o", "DIR", "replace", "generate"};
   const std::regex word("[A-Za-z][A-Za-z0-9_.-]*");
   int texts = 0;
   for (std::string line; std::getline(table, line);) {
     if (line.empty() || line.starts_with('#')) continue;
     const std::string name = line.substr(0, line.find('\t'));
-    std::string text = std::regex_replace(line.substr(line.find('\t') + 1), std::regex("%[sd]"), "");
+    std::string text = std::regex_replace(line.substr(line.find('\t') + 1), std::regex(R"(%[sd]|\\n|\(&[A-Z]\))"), " ");
     for (auto w = std::sregex_iterator(text.begin(), text.end(), word); w != std::sregex_iterator(); ++w)
       EXPECT_TRUE(names.contains(w->str())) << name << ": " << w->str();
     EXPECT_TRUE(line.find("行目") == std::string::npos || line.find("%s") != std::string::npos) << name;

@@ -96,7 +96,7 @@ TEST_F(Job, OnlyTheResultOfTheRowsAsTheyStandIsSaved) {
     std::set<std::string> users;  // in .htpasswd and passwd.txt after the next build
   } cases[] = {
       {"a removed user", [](Job& t) { t.table.RemoveRow(2); }, {"alice"}},
-      {"a new password", [](Job& t) { t.table.SetCellText(table::ValueColumn, 2, "changed"); }, {"alice", "mallory"}},
+      {"a new password", [](Job& t) { t.table.SetCellText(table::Column::Value, 2, "changed"); }, {"alice", "mallory"}},
       {"an added user", [](Job& t) { t.Add("carol", "cpw"); }, {"alice", "mallory", "carol"}},
       {"another format", [](Job& t) { t.job.SetSettings({hashes::Format::Apr1, {}, false}); }, {"alice", "mallory"}},
       {"another realm", [](Job& t) { t.job.SetAuth("/srv/.htpasswd", "Members"); }, {"alice", "mallory"}},
@@ -130,7 +130,7 @@ TEST_F(Job, OnlyTheResultOfTheRowsAsTheyStandIsSaved) {
   while (!cancelled->WaitFor(std::chrono::milliseconds(10))) {
   }
   cancelled->Cancel();
-  EXPECT_TRUE(!job.FinishBuild(*cancelled) && !job.CanSave() && table.CellText(table::ValueColumn, 3).empty());
+  EXPECT_TRUE(!job.FinishBuild(*cancelled) && !job.CanSave() && table.CellText(table::Column::Value, 3).empty());
   // A setting the library refuses fails the hashing: no row is left with an empty hash.
   EXPECT_THROW(core::HashJobs({core::THashJob{"pw", {}, "$9$"}}, [](std::size_t) { return true; }), std::invalid_argument);
   // Enough rows for several chunks of the batch hash on several threads, each back in its place.
@@ -388,8 +388,8 @@ TEST_F(Job, AnOpenedFileGoesBackLineForLineUnlessChanged) {
   // One user changed, one renamed (a new user at the end), one removed: only their lines change.
   job.SetSettings({hashes::Format::Des, {}, false});
   job.OpenHtpasswd(dir.File(".htpasswd"));
-  table.SetCellText(table::ValueColumn, 2, "new");
-  table.SetCellText(table::KeyColumn, 3, "sha2");
+  table.SetCellText(table::Column::Value, 2, "new");
+  table.SetCellText(table::Column::Key, 3, "sha2");
   table.RemoveRow(5);
   ASSERT_TRUE(Build());
   std::vector<std::string> lines = text::SplitLines(job.Result()->htpasswd);
@@ -403,7 +403,7 @@ TEST_F(Job, AnOpenedFileGoesBackLineForLineUnlessChanged) {
   // Servers tell ALICE from alice; a name they would split or skip is not written into their file.
   Add("ALICE", "pw");
   for (const std::string name : {"a:b", "#c", " d"}) {
-    table.SetCellText(table::KeyColumn, table.RowCount() - 1, name);
+    table.SetCellText(table::Column::Key, table.RowCount() - 1, name);
     EXPECT_EQ(FailureMessage<text::Exception>([&] { Build(); }).substr(0, 12 + name.size()), Sjis("ユーザ名「") + name + Sjis("」")) << name;
   }
   table.Strings().Clear();
@@ -451,7 +451,7 @@ TEST_F(Job, ChangesOnDiskAreMergedAndEveryLossIsAskedFor) {
 
   // Removing a user asks; a user changed on both sides asks; a change made after the plan refuses.
   table.RemoveRow(2);  // b
-  table.SetCellText(table::ValueColumn, 1, "a3");
+  table.SetCellText(table::Column::Value, 1, "a3");
   const std::string now = ReadBytes(dir.File(".htpasswd"));
   std::string other = now;
   other.replace(other.find(users.at("alice")), users.at("alice").size(), Apr1("a4", "eeeeeeee"));

@@ -22,7 +22,7 @@ TEST_F(WindowTest, LoadBuildAndSaveTheWholeJob) {
   Click(form->CreateEnc);
   EXPECT_EQ(form->Htaccess->Text(), kDefaultHtaccess);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor goes with the work";
-  EXPECT_EQ(Table().CellText(table::ValueColumn, 3).size(), 8u) << "bob's generated password is in the table";
+  EXPECT_EQ(Table().CellText(table::Column::Value, 3).size(), 8u) << "bob's generated password is in the table";
   Click(form->SaveData);  // the chooser is cancelled: nothing is written
   EXPECT_EQ(dir.Listing(), "users.csv");
   const std::string out = dir.File("out");
@@ -32,7 +32,7 @@ TEST_F(WindowTest, LoadBuildAndSaveTheWholeJob) {
   EXPECT_EQ(ReadBytes(out + "/.htpasswd") + ReadBytes(out + "/.htaccess") + ReadBytes(out + "/passwd.txt"),
             form->Htpasswd->Text() + kDefaultHtaccess + Table().Strings().Text());
   // Whatever goes into the files makes the built ones stale: a cell, either setting of .htaccess.
-  const std::function<void()> changes[] = {[&] { Table().SetCellText(table::ValueColumn, 1, "changed"); },
+  const std::function<void()> changes[] = {[&] { Table().SetCellText(table::Column::Value, 1, "changed"); },
                                            [&] { form->AuthUserFile->setText("/srv/.htpasswd"); },
                                            [&] { form->AuthName->setText("Members"); }};
   for (const auto& change : changes) {

@@ -34,7 +34,7 @@ class ScriptedDialogs : public TDialogs {
   // What the window showed and asked.
   std::vector<QString> errors, information, questions;
   QString open_title, open_filter, open_initial, folder_title, verify_user;
-  PasswordCheck check;  // how パスワードの確認 answers
+  TPasswordCheck check;  // how パスワードの確認 answers
 
   std::optional<QString> OpenFile(QWidget*, const QString& title, const QString& filter, const QString& initial) override {
     std::tie(open_title, open_filter, open_initial) = std::tie(title, filter, initial);
@@ -43,7 +43,7 @@ class ScriptedDialogs : public TDialogs {
   std::optional<QString> ChooseFolder(QWidget*, const QString& title) override { return folder_title = title, Next(folders); }
   std::optional<hashes::TStrength> ChooseStrength(QWidget*, const hashes::TStrength&) override { return strength; }
   bool Confirm(QWidget*, const QString&, const QString& text) override { return questions.push_back(text), Next(confirms).value_or(false); }
-  void CheckPasswords(QWidget*, const QString& user, const PasswordCheck& c) override { verify_user = user, check = c; }
+  void CheckPasswords(QWidget*, const QString& user, const TPasswordCheck& c) override { verify_user = user, check = c; }
   void ShowError(QWidget*, const QString&, const QString& text) override { errors.push_back(text); }
   void ShowInformation(QWidget*, const QString& caption, const QString& text) override { information.push_back(caption + u'\n' + text); }
   // Unsaved work: none left is discarding it, as the tests that do not ask about it expect.
@@ -121,7 +121,7 @@ class WindowTest : public testing::Test {
   QAction* FormatItem(hashes::Format f) { return form->findChild<QMenu*>("HashFormatMenu")->actions()[static_cast<int>(f)]; }
   table::TUserList& Table() { return form->UserList->Table(); }
   std::vector<std::string> Lines() { return Table().Strings().Lines(); }
-  std::pair<int, int> Current() { return {Table().Col(), Table().Row()}; }
+  std::pair<int, int> Current() { return {table::ColumnIndex(Table().Col()), Table().Row()}; }
   TInplaceEdit* Editor() { return form->UserList->Editor(); }
   // Types as a person does: ASCII key by key, anything else committed by the input method, the
   // way Japanese text arrives from an IME.

@@ -80,7 +80,7 @@ TEST_F(WindowTest, FocusStartsInTheFirstNameAndTabsThroughTheCellsThenTheControl
     Key(Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
   }
-  Table().MoveTo(table::KeyColumn, 1);
+  Table().MoveTo(table::Column::Key, 1);
   Key(Qt::Key_Backtab);
   EXPECT_EQ(QApplication::focusWidget(), form->AuthUserFile) << "and out of it backwards from its first cell";
 }

@@ -31,6 +31,10 @@ std::string FormatMessage(std::string_view format, long long number) {
   return Fill(format, [&](char) { return std::to_string(number); });
 }
 
+std::string Utf8Message(std::string_view cp932_format, std::initializer_list<std::string_view> utf8) {
+  return FormatMessage(platform::Cp932ToUtf8(cp932_format), utf8);
+}
+
 std::string PathForMessage(std::string_view path) {
   // File names come from the file system as UTF-8; the message is code page 932 for the box.
   return platform::Utf8ToCp932Lossy(platform::AbsolutePath(path));

@@ -10,7 +10,13 @@ const pending = new Map();
 let nextId = 1;
 let onProgress = null;
 
-// A failure inside the worker ends the requests under way, with the message it gave.
+// The texts the page words itself, from the core's message table by their names, and one of them
+// with its "%s" filled in order, as the core fills its messages.
+const texts = {};
+const said = (name, ...args) => texts[name].replace(/%[sd]/g, () => (args.length ? String(args.shift()) : ""));
+
+// A failure inside the worker ends the requests under way, with the message it gave. Worded here:
+// the worker that holds the core's texts is what failed.
 worker.onerror = (event) => {
   event.preventDefault();
   showMessage(`内部エラー: ${event.message}`);
@@ -118,7 +124,7 @@ function cellInput(row, column, value, held, label) {
   input.dataset.saved = value;
   input.setAttribute("aria-label", label);
   if (held) {
-    input.placeholder = "（既存のハッシュ）";
+    input.placeholder = said("SHeldPlaceholder");
     input.classList.add("held");
   }
   return input;
@@ -144,9 +150,10 @@ function renderRows() {
     num.className = "num";
     num.textContent = r;
     tr.append(num);
-    for (const [column, text, mark, caption] of [[0, key, keyMark, "ユーザ名"], [1, value, valueMark, "パスワード"]]) {
+    const cells = [[0, key, keyMark, said("SUserNameHeader")], [1, value, valueMark, said("SPasswordHeader")]];
+    for (const [column, text, mark, caption] of cells) {
       const td = document.createElement("td");
-      const input = cellInput(r, column, text, column === 1 && held, `${r} 行目の${caption}`);
+      const input = cellInput(r, column, text, column === 1 && held, said("SCellCaption", r, caption));
       td.append(input);
       if (mark) {
         const note = document.createElement("span");
@@ -163,9 +170,9 @@ function renderRows() {
     act.className = "act";
     const remove = document.createElement("button");
     remove.type = "button";
-    remove.textContent = "行の削除";
+    remove.textContent = said("SRemoveRowButton");
     remove.dataset.remove = r;
-    remove.setAttribute("aria-label", `${r} 行目「${key}」を削除`);
+    remove.setAttribute("aria-label", said("SRemoveRowCaption", r, key));
     act.append(remove);
     tr.append(act);
     fragment.append(tr);
@@ -175,9 +182,9 @@ function renderRows() {
     const num = document.createElement("td");
     num.className = "num";
     num.textContent = "1";
-    tr.append(num, ...[[0, "ユーザ名"], [1, "パスワード"]].map(([column, caption]) => {
+    tr.append(num, ...[[0, said("SUserNameHeader")], [1, said("SPasswordHeader")]].map(([column, caption]) => {
       const td = document.createElement("td");
-      td.append(cellInput(1, column, "", false, `1 行目の${caption}`));
+      td.append(cellInput(1, column, "", false, said("SCellCaption", 1, caption)));
       return td;
     }), document.createElement("td"));
     fragment.append(tr);
@@ -186,8 +193,10 @@ function renderRows() {
   $("Pager").hidden = rows.length <= PAGE_ROWS;
   $("PrevPage").disabled = state.first === 0;
   $("NextPage").disabled = last >= rows.length;
+  // Not from the message table: its wave dash (U+301C) would come back from code page 932 as another
+  // character.
   $("PageInfo").textContent = `${state.first + 1}〜${last} 行目 / ${rows.length} 行`;
-  $("RowCount").textContent = rows.length ? `${rows.length} 人` : "";
+  $("RowCount").textContent = rows.length ? said("SUserCount", rows.length) : "";
   if (focus) {
     const again = body.querySelector(`input[data-row="${focus.row}"][data-column="${focus.column}"]`);
     if (again) {
@@ -271,7 +280,7 @@ $("Rows").addEventListener("click", async (event) => {
   if (!button) return;
   const row = Number(button.dataset.remove);
   const [key] = state.rows[row - 1] || [""];
-  if (!confirm(`ユーザ「${key}」の行を削除しますか？`)) return;
+  if (!confirm(said("SDeleteRowQuestion", key))) return;
   await run("removeRow", { row });
   await refresh();
   const rest = $("Rows").querySelectorAll("button[data-remove]");
@@ -304,7 +313,7 @@ async function loadCredentials(file, append) {
   $("Htaccess").value = "";
   $("Htpasswd").value = "";
   await refresh();
-  if (result.ok) showMessage(`${file.name} を読み込みました。`, true);
+  if (result.ok) showMessage(said("SLoaded", file.name), true);
 }
 
 async function openHtpasswd(files) {
@@ -317,7 +326,7 @@ async function openHtpasswd(files) {
   let result = await run("open", args);
   if (result.ok && result.otherEncoding) {
     const other = $("EncodingUtf8").checked ? "Shift-JIS" : "UTF-8";
-    if (confirm(`この .htpasswd は ${other} で書かれているようです。\n文字コードを ${other} に切り替えて読み込み直しますか？`)) {
+    if (confirm(said("SHtpasswdInOtherEncoding", other, other))) {
       $(other === "UTF-8" ? "EncodingUtf8" : "EncodingSjis").checked = true;
       await call("settings", settings());
       result = await run("open", args);
@@ -327,7 +336,7 @@ async function openHtpasswd(files) {
     if (result.authUserFile !== undefined) $("AuthUserFile").value = result.authUserFile;
     if (result.authName !== undefined) $("AuthName").value = result.authName;
     await applyAuth();
-    showMessage(result.keptMessage || `${file.name} を開きました。`, true);
+    showMessage(result.keptMessage || said("SOpened", file.name), true);
   }
   state.first = 0;
   $("Htaccess").value = "";
@@ -397,9 +406,9 @@ async function build() {
     $("Htaccess").value = result.htaccess;
     $("Htpasswd").value = result.htpasswd;
     document.body.dataset.buildMilliseconds = String(result.milliseconds);
-    showMessage(`認証データを作成しました（${Math.round(result.milliseconds)} ミリ秒）。`, true);
+    showMessage(said("SBuilt", Math.round(result.milliseconds)), true);
   } else if (result.cancelled) {
-    showMessage("中止しました。", true);
+    showMessage(said("SCancelled"), true);
   }
   await refresh();
   $("CreateEnc").focus();
@@ -416,8 +425,8 @@ async function plannedFiles() {
   const plan = await run("planSave");
   if (!plan.ok) return null;
   if (plan.removed.length > 0) {
-    const names = plan.removed.map((n) => `「${n}」`).join("、");
-    if (!confirm(`.htpasswd から ${names} を削除します（追加 ${plan.added} 人、変更 ${plan.changed} 人）。保存しますか？`)) return null;
+    const names = plan.removed.map((n) => said("SQuotedName", n)).join(said("SNameSeparator"));
+    if (!confirm(said("SRemovesUsersQuestion", names, plan.added, plan.changed))) return null;
   }
   return plan.files;
 }
@@ -425,7 +434,7 @@ async function plannedFiles() {
 async function afterSave(where) {
   await run("saved");
   await refresh();
-  showMessage(`保存しました（${where}）。`, true);
+  showMessage(said("SSavedIn", where), true);
 }
 
 $("SaveData").addEventListener("click", async () => {
@@ -438,13 +447,13 @@ $("SaveData").addEventListener("click", async () => {
     const link = document.createElement("a");
     link.href = URL.createObjectURL(new Blob([file.bytes], { type: "application/octet-stream" }));
     link.download = file.name;
-    link.textContent = `${file.name} をもう一度ダウンロード（${file.bytes.length} バイト）`;
+    link.textContent = said("SDownloadAgain", file.name, file.bytes.length);
     const item = document.createElement("li");
     item.append(link);
     list.append(item);
     link.click();
   }
-  await afterSave("ダウンロード");
+  await afterSave(said("SDownloads"));
 });
 
 if ("showDirectoryPicker" in window) {
@@ -466,7 +475,7 @@ if ("showDirectoryPicker" in window) {
         await writable.close();
       }
     } catch (error) {
-      showMessage(`保存できませんでした: ${error.message}`);
+      showMessage(said("SNotSaved", error.message));
       return;
     }
     await afterSave(folder.name);
@@ -487,4 +496,4 @@ $("CheckButton").addEventListener("click", async () => {
 });
 
 restoreSettings();
-applySettings().then(() => { document.body.dataset.ready = "1"; });
+call("texts").then((table) => Object.assign(texts, table)).then(applySettings).then(() => { document.body.dataset.ready = "1"; });

@@ -9,6 +9,7 @@ let core = null;
 const queue = [];
 let busy = false;
 let cancelRequested = false;
+let texts = {};  // the core's texts that the page words itself, by their names
 
 function decodeBase64(text) {
   const bytes = atob(text);
@@ -21,7 +22,10 @@ const ready = VasteloCore({
   wasmBinary: decodeBase64(WASM_BASE64),
   print: () => {},
   printErr: () => {},
-}).then((module) => { core = module; });
+}).then((module) => {
+  core = module;
+  texts = answer(core._vw_texts());
+});
 
 // Runs `fn` with each of `values` (strings or bytes) copied into the core's memory as (pointer,
 // length) pairs.
@@ -45,6 +49,7 @@ function withBytes(values, fn) {
 const answer = (pointer) => JSON.parse(core.UTF8ToString(pointer));
 
 const operations = {
+  texts: () => texts,
   settings: ({ format, cost, rounds, utf8 }) => answer(core._vw_set_settings(format, cost, rounds, utf8 ? 1 : 0)),
   auth: ({ userFile, name }) => withBytes([userFile, name], (a, b, c, d) => answer(core._vw_set_auth(a, b, c, d))),
   load: ({ name, bytes, append }) =>
@@ -114,7 +119,7 @@ function next() {
     const result = operations[op](args || {}, reply);
     if (result !== undefined) reply(result);
   } catch (error) {
-    reply({ ok: false, error: "内部エラー: " + error });
+    reply({ ok: false, error: texts.SInternalError.replace("%s", () => String(error)) });
   }
 }
 

@@ -11,8 +11,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "core/cell_marks.h"
 #include "core/encoding.h"
 #include "core/job.h"
 #include "hashes/hashes.h"
@@ -46,7 +48,7 @@ class TPageEditor final : public table::TCellEditor {
     if (!refusal.empty()) throw text::Exception(refusal);
     return text;
   }
-  void Show(int, int, std::string_view loaded) override {
+  void Show(table::Column, int, std::string_view loaded) override {
     text = loaded;
     refusal.clear();
   }
@@ -155,43 +157,18 @@ void WriteFile(const std::string& path, std::string_view bytes) {
   std::fclose(f);
 }
 
-// The window's marks: why a cell will not work as it reads on a server, or "".
-std::string KeyMark(std::string_view key, std::string_view value, bool held) {
-  if (key.find(':') != std::string_view::npos)
-    return "「:」を含むユーザ名では決してログインできません。サーバは最初の「:」でユーザ名とパスワードを分けます。";
-  if (key.starts_with('#'))
-    return "「#」で始まるユーザ名では決してログインできません。サーバはその行をコメントとして読み飛ばします。";
-  if (key.starts_with(' '))
-    return "空白で始まるユーザ名は、Apache では先頭の空白を除いた名前として読まれます。"
-           "nginx は空白ごと読むため、二つのサーバで別のユーザになります。";
-  if (key.empty() && (!value.empty() || held))
-    return "ユーザ名が空です。この行は名前のない「:ハッシュ」の行として書き出されます。\n"
-           "Apache は空のユーザ名とこのパスワードでのログインを受け付けます（nginx は受け付けません）。";
-  return {};
-}
-
-std::string ValueMark(std::string_view bytes, const core::TSettings& options) {
-  std::size_t cut = 0;
-  while (cut < bytes.size() && cut < 256) cut = platform::CharNext(bytes, cut);
-  std::string sent;
-  try {
-    sent = core::OutputBytes(bytes.substr(0, cut), options.utf8);
-  } catch (const text::Exception&) {
-    return "文字にならないバイトがあるため、UTF-8 に変換できません。";
-  }
-  const hashes::TIgnored ignored = hashes::WhatServersIgnore(options.format, sent);
-  std::string why;
-  const auto add = [&](std::string_view line) { why += (why.empty() ? "" : "\n") + std::string(line); };
-  if (ignored.beyond_limit)
-    add(options.format == hashes::Format::Des ? "DES で照合されるのは最初の 8 バイトだけです。"
-                                              : "bcrypt で照合されるのは最初の 72 バイトだけです。");
-  if (ignored.eighth_bits) add("DES は各バイトの最上位ビットを照合しません。ASCII 以外の文字は別の文字と区別されません。");
-  if (ignored.after_nul) add("NUL 文字から後は照合されません。");
-  if (options.utf8 && options.format == hashes::Format::Des && ignored.eighth_bits)
-    add("UTF-8 では日本語 1 文字が 3 バイトになるため、照合されるのは最初の 2、3 文字の一部だけです。"
-        "UTF-8 には bcrypt をお勧めします。");
-  return why;
-}
+// The texts the page's script words itself, by their names in the message table.
+constexpr std::pair<std::string_view, std::string_view> kPageTexts[] = {
+    {"SUserNameHeader", messages::SUserNameHeader}, {"SPasswordHeader", messages::SPasswordHeader},
+    {"SHeldPlaceholder", messages::SHeldPlaceholder}, {"SCellCaption", messages::SCellCaption},
+    {"SRemoveRowButton", messages::SRemoveRowButton}, {"SRemoveRowCaption", messages::SRemoveRowCaption},
+    {"SUserCount", messages::SUserCount}, {"SDeleteRowQuestion", messages::SDeleteRowQuestion},
+    {"SLoaded", messages::SLoaded}, {"SOpened", messages::SOpened},
+    {"SHtpasswdInOtherEncoding", messages::SHtpasswdInOtherEncoding}, {"SBuilt", messages::SBuilt},
+    {"SCancelled", messages::SCancelled}, {"SQuotedName", messages::SQuotedName},
+    {"SNameSeparator", messages::SNameSeparator}, {"SRemovesUsersQuestion", messages::SRemovesUsersQuestion},
+    {"SSavedIn", messages::SSavedIn}, {"SDownloads", messages::SDownloads}, {"SDownloadAgain", messages::SDownloadAgain},
+    {"SNotSaved", messages::SNotSaved}, {"SInternalError", messages::SInternalError}};
 
 template <class Step>
 const char* Guarded(const Step& step) {
@@ -200,13 +177,20 @@ const char* Guarded(const Step& step) {
   } catch (const text::Exception& failure) {
     return Failed(failure);
   } catch (const std::exception& failure) {
-    return Failed(std::string("内部エラー: ") + failure.what());
+    return Failed(text::Utf8Message(messages::SInternalError, {failure.what()}));
   }
 }
 
 }  // namespace
 
 extern "C" {
+
+// The texts of kPageTexts in UTF-8, as one JSON object by their names.
+EMSCRIPTEN_KEEPALIVE const char* vw_texts() {
+  std::string json;
+  for (const auto& [name, text] : kPageTexts) json += (json.empty() ? "{" : ",") + Json(name) + ":" + Json(Screen(text));
+  return Answer(json + "}");
+}
 
 // The settings under 設定: format 0 DES, 1 MD5 (apr1), 2 SHA-512, 3 bcrypt.
 EMSCRIPTEN_KEEPALIVE const char* vw_set_settings(int format, int bcrypt_cost, double sha512_rounds, int utf8) {
@@ -247,9 +231,9 @@ EMSCRIPTEN_KEEPALIVE const char* vw_load(const char* name, std::size_t name_size
     ::mkdir("/load", 0700);
     const std::string path = "/load/" + DirectFileName(In(name, name_size));
     WriteFile(path, std::string_view(bytes, size));
-    struct Remove {
+    struct TRemove {
       const std::string& path;
-      ~Remove() { std::remove(path.c_str()); }
+      ~TRemove() { std::remove(path.c_str()); }
     } remove{path};
     page.job.LoadCredentials(path);
     return Ok();
@@ -297,7 +281,8 @@ EMSCRIPTEN_KEEPALIVE const char* vw_rows() {
     const bool held = !strings.Held(i).empty();
     json += i ? ",[" : "[";
     json += Json(Screen(key)) + "," + Json(held ? "" : Screen(value)) + "," + (held ? "1" : "0") + "," +
-            Json(KeyMark(key, value, held)) + "," + Json(held ? "" : ValueMark(value, settings)) + "]";
+            Json(Screen(core::NameMark(key, value, held, false))) + "," +
+            Json(held ? "" : Screen(core::PasswordMark(value, settings))) + "]";
   }
   return Answer(json + "]}");
 }
@@ -310,7 +295,7 @@ EMSCRIPTEN_KEEPALIVE const char* vw_set_cell(int row, int column, const char* ut
     TPage& page = Page();
     table::TUserList& table = page.table;
     table.AbandonEditor();
-    table.MoveTo(column, row);
+    table.MoveTo(table::ColumnAt(column), row);
     table.ShowEditor();
     std::string bytes, refusal;
     if (Cp932Typed(In(utf8, size), page.job.Settings().utf8, bytes, refusal))
@@ -335,7 +320,7 @@ EMSCRIPTEN_KEEPALIVE const char* vw_add_row() {
     table.AbandonEditor();
     int row = table.RowCount() - 1;
     if (table.Strings().Count() > 0 && !table.IsEmptyRow(row)) row = table.InsertEntry("", "", true);
-    table.MoveTo(table::KeyColumn, row);
+    table.MoveTo(table::Column::Key, row);
     return Answer("{\"ok\":true,\"row\":" + std::to_string(row) + "}");
   });
 }
@@ -379,7 +364,7 @@ EMSCRIPTEN_KEEPALIVE const char* vw_build_finish() {
   return Guarded([&] {
     TPage& page = Page();
     const std::unique_ptr<core::TBuildRun> run = std::move(page.run);
-    if (!run || !page.job.FinishBuild(*run)) return Failed("表か設定が作成中に変わったため、作成をやめました。");
+    if (!run || !page.job.FinishBuild(*run)) return Failed(Screen(messages::SBuildOvertaken));
     const core::TResult& result = *page.job.Result();
     const bool utf8 = page.job.Settings().utf8;
     return Answer("{\"ok\":true,\"htaccess\":" + Json(ScreenBytes(result.htaccess, utf8)) +
@@ -435,17 +420,19 @@ EMSCRIPTEN_KEEPALIVE const char* vw_check(const char* user, std::size_t user_siz
       if (utf8) return typed;
       return platform::Utf8ToCp932(typed);
     };
-    const auto say = [&](std::string text) { return Answer("{\"ok\":true,\"answer\":" + Json(text) + "}"); };
-    if (shown.empty()) return say("ユーザ名を入力してください。");
+    const auto say = [&](std::string_view format) {
+      return Answer("{\"ok\":true,\"answer\":" + Json(text::Utf8Message(format, {shown})) + "}");
+    };
+    if (shown.empty()) return say(messages::SEnterUserName);
     const std::optional<std::string> name = sent(shown);
     const std::optional<std::string> hash = name ? page.job.HashForLogin(*name) : std::nullopt;
-    if (!hash) return say("ユーザ「" + shown + "」は表にありません。");
-    if (hash->empty()) return say("「" + shown + "」のハッシュはまだありません。認証データ作成で作られます。");
+    if (!hash) return say(messages::SUserNotInTable);
+    if (hash->empty()) return say(messages::SNoHashYet);
     const std::optional<std::string> bytes = sent(std::string(password, password_size));
     const hashes::Verdict verdict = bytes ? hashes::Check(*bytes, *hash) : hashes::Verdict::Mismatch;
-    if (verdict == hashes::Verdict::Match) return say("「" + shown + "」のパスワードは一致します。");
-    if (verdict == hashes::Verdict::Mismatch) return say("「" + shown + "」のパスワードは一致しません。");
-    return say("「" + shown + "」のハッシュはこの形式のため確認できません。");
+    if (verdict == hashes::Verdict::Match) return say(messages::SPasswordMatches);
+    if (verdict == hashes::Verdict::Mismatch) return say(messages::SPasswordDiffers);
+    return say(messages::SHashUncheckable);
   });
 }
 
