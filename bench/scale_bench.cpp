@@ -36,7 +36,7 @@ class BenchDialogs : public TDialogs {
   void ShowInformation(QWidget*, const QString&, const QString&) override {}
   std::optional<hashes::TStrength> ChooseStrength(QWidget*, const hashes::TStrength&) override { return {}; }
   bool Confirm(QWidget*, const QString&, const QString&) override { return false; }
-  void CheckPasswords(QWidget*, const QString&, const PasswordCheck&) override {}
+  void CheckPasswords(QWidget*, const QString&, const TPasswordCheck&) override {}
   TUnsaved AskUnsaved(QWidget*, const QString&) override { return TUnsaved::Discard; }
   std::optional<QString> AskText(QWidget*, const QString&, const QString&) override { return std::nullopt; }
 };
