@@ -164,18 +164,22 @@ TForm1::TForm1(QWidget* parent)
   AuthNameWarning = AuthName->addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
   AuthNameWarning->setToolTip(ScreenText(messages::SAuthNameNotAscii));
   connect(AuthName, &QLineEdit::textChanged, this, &TForm1::ShowAuthNameWarning);
-  // Both settings go into .htaccess: a change makes the last build's files stale.
+  // Both settings go into .htaccess: the job follows them as they are typed, so that a change makes
+  // the last build's files stale. Text the code page cannot hold goes as its UTF-8 bytes, which
+  // differ from any it held; the build refuses it, naming the box.
   for (QLineEdit* edit : {static_cast<QLineEdit*>(AuthUserFile), static_cast<QLineEdit*>(AuthName)})
     connect(edit, &QLineEdit::textChanged, this, [this] {
-      job_->Changed();
+      const auto bytes = [this](const QLineEdit& box) {
+        try {
+          return EditText(box, options_.utf8);
+        } catch (const text::Exception&) {
+          return box.text().toStdString();
+        }
+      };
+      job_->SetAuth(bytes(*AuthUserFile), bytes(*AuthName));
       ShowSaveState();
     });
-  // Text in the cell editor that the table has not taken (a character it cannot store) is a change
-  // too: the last build's files are not what the screen shows.
-  connect(UserList->Editor(), &QLineEdit::textEdited, this, [this] {
-    job_->Changed();
-    ShowSaveState();
-  });
+  connect(UserList->Editor(), &QLineEdit::textEdited, this, &TForm1::ShowSaveState);
   ShowAuthNameWarning();
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 }

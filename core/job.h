@@ -116,8 +116,7 @@ class TJob {
   const table::TUserList& Table() const { return table_; }
 
   // Every change of the rows or of anything the files depend on gives a new revision.
-  std::uint64_t Revision() const noexcept { return revision_ + table_.Strings().ChangeCount(); }
-  void Changed() noexcept { ++revision_; }
+  std::uint64_t Revision() const noexcept { return revision_ + table_.ChangeCount(); }
   // The table holds a user, and the rows or settings changed since it was last filled from a file,
   // opened or saved: closing or replacing it would lose work.
   bool Unsaved() const;
@@ -189,6 +188,7 @@ class TJob {
   void Save(const TSavePlan& plan, bool replace_htaccess);
 
  private:
+  void Changed() noexcept { ++revision_; }
   struct TOpenedFile {
     std::string path;
     std::string bytes;  // as read: the base of every merge

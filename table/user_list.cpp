@@ -155,6 +155,7 @@ void TUserList::AbandonEditor() {
 void TUserList::EditorTextChanged() {
   if (!editor_open_) return;
   editor_modified_ = true;
+  ++editor_edits_;
   // A character the table cannot store is refused when the user leaves the cell, as a name that
   // matches another is: not with a message on every key, and never by storing the text without
   // it. Meanwhile the editor shows the text as typed and the table keeps what it held.

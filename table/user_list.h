@@ -54,6 +54,9 @@ class TUserList : private TUserRecords::TObserver {
 
   TUserRecords& Strings() { return strings_; }
   const TUserRecords& Strings() const { return strings_; }
+  // Grows with every change of the lines and every edit typed into the cell editor, stored or not:
+  // what the screen shows has changed either way.
+  std::uint64_t ChangeCount() const noexcept { return strings_.ChangeCount() + editor_edits_; }
 
   int RowCount() const noexcept { return row_count_; }
   Column Col() const noexcept { return col_; }
@@ -117,6 +120,7 @@ class TUserList : private TUserRecords::TObserver {
   std::string editor_loaded_;
   std::string editor_loaded_held_;  // the hash the editor's password cell held when it was loaded
   bool editor_modified_ = false;
+  std::uint64_t editor_edits_ = 0;
 
   std::string pending_key_;
   bool deleting_ = false;
