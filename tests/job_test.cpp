@@ -184,3 +184,25 @@ TEST_F(WindowTest, FindMovesToTheNextUserWhoseNameHoldsTheText) {
   }
   EXPECT_EQ(dialogs.information.back(), "ユーザの検索\n「zzz」を含むユーザは見つかりません。");
 }
+
+// ファイル > 最近使ったファイル: the last eight files read or opened, newest first and each once,
+// and a click reads it again the way it was read.
+TEST_F(WindowTest, RecentFilesReopenWhatWasReadNewestFirstAndOnce) {
+  auto* recent = form->findChild<QMenu*>("RecentMenu");
+  EXPECT_FALSE(recent->isEnabled()) << "nothing yet";
+  WriteBytes(dir.File(".htpasswd"), "carol:" + std::string(13, 'c') + "\n");
+  Load("alice,1\r\n");
+  OpenHtpasswd(dir.File(".htpasswd"));
+  Load("alice,1\r\n");
+  const auto shown = [&] {
+    QStringList paths;
+    for (const QAction* action : recent->actions()) paths << action->text();
+    return paths.join(u'|').toStdString();
+  };
+  EXPECT_EQ(shown(), dir.File("users.csv") + "|" + dir.File(".htpasswd"));
+  recent->actions()[1]->trigger();
+  EXPECT_EQ(std::make_pair(Lines(), Table().Strings().Held(0).size()), std::make_pair(std::vector<std::string>{"carol="}, std::size_t{13}));
+  for (int i = 0; i < 9; ++i) WriteBytes(dir.File(std::to_string(i) + ".csv"), "u,p\r\n"), LoadPath(dir.File(std::to_string(i) + ".csv"));
+  EXPECT_EQ(recent->actions().size(), 8);
+  EXPECT_EQ(recent->actions()[0]->text().toStdString(), dir.File("8.csv"));
+}
