@@ -512,4 +512,10 @@ TEST(SaveSet, TheFaultsOnceFoundStayMended) {
   EXPECT_NE(StatOf(set[0].path).st_ino, before) << "written in place";
   EXPECT_EQ(core::RecoverCutSaves(dir.path()), Sjis("前回中断された保存の一時ファイルを \"" + dir.path() + "\" から削除しました"));
   EXPECT_EQ(dir.Listing(), ".htaccess .htpasswd passwd.txt");
+  // A journal that names no file cannot be undone: said so, with no system's reason, and kept.
+  const std::string journal = core::StateFolder() + "/journal-torn";
+  WriteBytes(journal, "file 0 0\n\nready 0 0\n\n");
+  EXPECT_EQ(Caught<text::Exception>([&] { core::RecoverCutSaves(dir.path()); }).facts, journal + ":0:0");
+  EXPECT_EQ(Recover(dir), "failed: " + Sjis("中断された保存の記録 \"" + journal + "\" が読めないため、元に戻せません"));
+  EXPECT_TRUE(std::filesystem::exists(journal));
 }
