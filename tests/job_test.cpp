@@ -134,6 +134,13 @@ TEST_F(WindowTest, NoWorkIsLostToACancelOrACloseOrAnotherFile) {
   dialogs.unsaved_questions.clear();
   Run(&TForm1::LoadFileClick);
   EXPECT_TRUE(dialogs.unsaved_questions.empty()) << "a file just read holds no unsaved work";
+  mkdir(dir.File("opened").c_str(), 0755);
+  WriteBytes(dir.File("opened/.htpasswd"), "erin:" + std::string(13, 'e') + "\n");
+  WriteBytes(dir.File("opened/.htaccess"), "AuthName \"Members\"\n");
+  OpenHtpasswd(dir.File("opened/.htpasswd"));
+  Run(&TForm1::LoadFileClick);
+  EXPECT_TRUE(dialogs.unsaved_questions.empty() && form->AuthName->text() == "Members") << "nor one just opened, with the settings beside it";
+  Load("alice,1\r\n");
   ClickCell(1, 1);
   Type("x");
   dialogs.unsaved = {Answer::Save};
