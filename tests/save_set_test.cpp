@@ -507,11 +507,13 @@ TEST(SaveSet, TheFaultsOnceFoundStayMended) {
   const auto set = Set(dir.path(), "new");
   WriteBytes(set[0].path, "old\r\n");
   link(set[0].path.c_str(), dir.File(".ht..htpasswd.old-AbCd1234").c_str());
+  // Names like ours that are not ours are somebody's files, and stay.
+  for (const char* theirs : {".ht..htpasswd.bak-AbCd1234", ".ht..htpasswd.old-AbCd12-4"}) WriteBytes(dir.File(theirs), "theirs");
   const ino_t before = StatOf(set[0].path).st_ino;
   EXPECT_EQ(Save(set), "");
   EXPECT_NE(StatOf(set[0].path).st_ino, before) << "written in place";
   EXPECT_EQ(core::RecoverCutSaves(dir.path()), Sjis("前回中断された保存の一時ファイルを \"" + dir.path() + "\" から削除しました"));
-  EXPECT_EQ(dir.Listing(), ".htaccess .htpasswd passwd.txt");
+  EXPECT_EQ(dir.Listing(), ".ht..htpasswd.bak-AbCd1234 .ht..htpasswd.old-AbCd12-4 .htaccess .htpasswd passwd.txt");
   // A journal that names no file cannot be undone: said so, with no system's reason, and kept.
   const std::string journal = core::StateFolder() + "/journal-torn";
   WriteBytes(journal, "file 0 0\n\nready 0 0\n\n");
