@@ -44,7 +44,8 @@ void RestoreEchoAndDie(int signal) {
 
 // `prompt` (a text of the table), and the typing begins after a blank.
 std::string Prompted(std::string_view prompt) {
-  WriteAll(STDERR_FILENO, text::Utf8Message(prompt) + " ");
+  const std::string shown = text::Utf8Message(prompt) + " ";
+  WriteAll(STDERR_FILENO, shown);
   if (::tcgetattr(STDIN_FILENO, &g_echoing) != 0)
     throw TFailure(ExitCode::BadInput, text::Utf8Message(messages::STerminalNotSet, {ErrorText(errno)}));
   struct sigaction restore{}, previous[3]{};

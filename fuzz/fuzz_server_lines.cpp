@@ -77,10 +77,10 @@ std::vector<TServerLine> NaiveApache(std::string_view bytes) {
     while (*text != '\0' && std::isspace(static_cast<unsigned char>(*text))) ++text;
     std::string content(text);
     while (!content.empty() && std::isspace(static_cast<unsigned char>(content.back()))) content.pop_back();
-    const char* colon = std::strchr(content.c_str(), ':');
-    line.kind = content.empty() ? Kind::Blank : content[0] == '#' ? Kind::Comment : colon ? Kind::User : Kind::NoColon;
+    const std::size_t colon = content.find(':');
+    line.kind = content.empty() ? Kind::Blank : content[0] == '#' ? Kind::Comment : colon != std::string::npos ? Kind::User : Kind::NoColon;
     if (line.kind == Kind::NoColon) line.name = content;
-    if (line.kind == Kind::User) line.name = std::string(content.c_str(), colon), line.hash = std::string(colon + 1, std::strcspn(colon + 1, ":"));
+    if (line.kind == Kind::User) line.name = content.substr(0, colon), line.hash = content.substr(colon + 1, content.find(':', colon + 1) - colon - 1);
     lines.push_back(line);
   }
   return lines;
