@@ -68,11 +68,11 @@ std::string Prompted(std::string_view prompt) {
 std::string ErrorText(int errnum) { return platform::Cp932ToUtf8(platform::SystemErrorText(errnum)); }
 
 void WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::write(fd, &bytes[done], bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;  // a closed pipe: nobody is left to tell
-    bytes.remove_prefix(static_cast<std::size_t>(n));
+    done += static_cast<std::size_t>(n);
   }
 }
 
