@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <algorithm>
+#include <vector>
 
 #include "platform/cp932.h"
 #include "text/exceptions.h"
@@ -12,18 +13,9 @@ QString ScreenText(std::string_view cp932) { return QString::fromStdString(platf
 QString ScreenText(std::string_view cp932, std::initializer_list<QString> args) {
   // Filled after the conversion: a name or a path goes in as the user sees it, whether or not code
   // page 932 has its characters.
-  const QString format = ScreenText(cp932);
-  QString out;
-  auto arg = args.begin();
-  for (qsizetype i = 0; i < format.size(); ++i) {
-    if (format[i] == u'%' && i + 1 < format.size() && (format[i + 1] == u's' || format[i + 1] == u'd')) {
-      if (arg != args.end()) out += *arg++;
-      ++i;
-    } else {
-      out += format[i];
-    }
-  }
-  return out;
+  std::vector<std::string> utf8;
+  for (const QString& arg : args) utf8.push_back(arg.toStdString());
+  return QString::fromStdString(text::FormatMessage(platform::Cp932ToUtf8(cp932), utf8));
 }
 
 namespace {

@@ -27,6 +27,11 @@ std::string FormatMessage(std::string_view format, std::initializer_list<std::st
   return Fill(format, [&](char) { return it != strings.end() ? std::string(*it++) : std::string(); });
 }
 
+std::string FormatMessage(std::string_view format, std::span<const std::string> strings) {
+  auto it = strings.begin();
+  return Fill(format, [&](char) { return it != strings.end() ? *it++ : std::string(); });
+}
+
 std::string FormatMessage(std::string_view format, long long number) {
   return Fill(format, [&](char) { return std::to_string(number); });
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <exception>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,7 @@ namespace text {
 // never a second byte.
 std::string FormatMessage(std::string_view format, std::initializer_list<std::string_view> strings);
 std::string FormatMessage(std::string_view format, long long number);
+std::string FormatMessage(std::string_view format, std::span<const std::string> strings);
 // A message of the table in UTF-8, its %s and %d filled in order with UTF-8 texts, for a front end
 // that speaks UTF-8 (the command, the page): a name or a path goes in whatever its characters.
 std::string Utf8Message(std::string_view cp932_format, std::initializer_list<std::string_view> utf8 = {});
