@@ -6,8 +6,7 @@
 
 namespace cli {
 
-ExitCode Add(const std::vector<std::string>& words) {
-  const TArguments args(words, {"--format", "--cost", "--rounds", "--encoding", "--wait"}, {"--generate"}, 2, 2);
+ExitCode Add(const TArguments& args) {
   const std::string& path = args[0];
   const core::TSettings settings = SettingsFrom(args);
   const TWait wait = WaitFrom(args);

@@ -2,20 +2,22 @@
 #include "cli/arguments.h"
 
 #include <charconv>
+#include <cstdint>
 
+#include "cli/interface.h"
 #include "hashes/formats.h"
 #include "text/exceptions.h"
 #include "text/messages.h"
 
 namespace cli {
 
-TArguments::TArguments(const std::vector<std::string>& words, std::initializer_list<std::string_view> valued,
-                       std::initializer_list<std::string_view> flags, std::size_t min, std::size_t max) {
-  const auto listed = [](std::initializer_list<std::string_view> list, std::string_view name) {
-    for (std::string_view o : list)
-      if (o == name) return true;
+TArguments::TArguments(const std::vector<std::string>& words, const TCommand& command) {
+  const auto taken = [&command](std::string_view name, bool flag) {
+    for (std::string_view o : command.options)
+      if (o == name && OptionNamed(o).IsFlag() == flag) return true;
     return false;
   };
+  const auto valued = [&](std::string_view name) { return taken(name, false); };
   bool options_end = false;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
@@ -23,11 +25,11 @@ TArguments::TArguments(const std::vector<std::string>& words, std::initializer_l
       positional_.push_back(word);
     } else if (word == "--") {
       options_end = true;
-    } else if (const std::size_t eq = word.find('='); eq != std::string::npos && listed(valued, word.substr(0, eq))) {
+    } else if (const std::size_t eq = word.find('='); eq != std::string::npos && valued(word.substr(0, eq))) {
       options_.emplace_back(word.substr(0, eq), word.substr(eq + 1));
-    } else if (listed(flags, word)) {
+    } else if (taken(word, true)) {
       options_.emplace_back(word, "");
-    } else if (!listed(valued, word)) {
+    } else if (!valued(word)) {
       throw TFailure(ExitCode::Usage, text::Utf8Message(messages::SUnknownOption, {word}));
     } else if (i + 1 == words.size()) {
       throw TFailure(ExitCode::Usage, text::Utf8Message(messages::SOptionWithoutValue, {word}));
@@ -35,6 +37,8 @@ TArguments::TArguments(const std::vector<std::string>& words, std::initializer_l
       options_.emplace_back(word, words[++i]);
     }
   }
+  const std::size_t min = command.positionals.size();
+  const std::size_t max = command.repeats ? SIZE_MAX : min;
   if (positional_.size() < min) throw TFailure(ExitCode::Usage, text::Utf8Message(messages::STooFewArguments));
   if (positional_.size() > max) throw TFailure(ExitCode::Usage, text::Utf8Message(messages::STooManyArguments, {positional_[max]}));
 }
@@ -60,8 +64,10 @@ unsigned long TArguments::Number(std::string_view option, unsigned long fallback
   return number;
 }
 
+core::TSettings CommandDefaults() { return {hashes::Format::Bcrypt, {}, true}; }
+
 core::TSettings SettingsFrom(const TArguments& args) {
-  core::TSettings settings{hashes::Format::Bcrypt, {}, true};
+  core::TSettings settings = CommandDefaults();
   const std::string format = args.Value("--format").value_or(std::string(hashes::RowOf(settings.format).name));
   const std::optional<hashes::Format> named = hashes::FormatNamed(format);
   if (!named) throw TFailure(ExitCode::Usage, text::Utf8Message(messages::SUnknownFormat, {format, hashes::FormatNames(", ")}));
@@ -70,7 +76,7 @@ core::TSettings SettingsFrom(const TArguments& args) {
       args.Number("--cost", static_cast<unsigned long>(settings.strength.bcrypt_cost), hashes::kMinBcryptCost, hashes::kMaxBcryptCost));
   settings.strength.sha512_rounds =
       args.Number("--rounds", settings.strength.sha512_rounds, hashes::kMinSha512Rounds, hashes::kMaxSha512Rounds);
-  const std::string encoding = args.Value("--encoding").value_or("utf8");
+  const std::string encoding = args.Value("--encoding").value_or(settings.utf8 ? "utf8" : "sjis");
   if (encoding != "utf8" && encoding != "sjis")
     throw TFailure(ExitCode::Usage, text::Utf8Message(messages::SUnknownEncoding, {encoding}));
   settings.utf8 = encoding == "utf8";

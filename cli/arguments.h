@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,13 +13,15 @@
 
 namespace cli {
 
-// The words after a command's name: options from `valued` take the next word (or "=value"),
-// options from `flags` take none, everything else is positional. Fails with ExitCode::Usage for any other
-// option, for a valued one at the end, and for a positional count outside `min` to `max`.
+struct TCommand;
+
+// The words after a command's name, read as `command` declares them: an option that takes a value
+// takes the next word (or "=value"), a flag none, everything else is positional. Fails with
+// ExitCode::Usage for an option the command does not take, for a valued one at the end, and for too
+// few or too many positional words.
 class TArguments {
  public:
-  TArguments(const std::vector<std::string>& words, std::initializer_list<std::string_view> valued,
-             std::initializer_list<std::string_view> flags, std::size_t min, std::size_t max);
+  TArguments(const std::vector<std::string>& words, const TCommand& command);
   const std::string& operator[](std::size_t i) const { return positional_.at(i); }
   const std::vector<std::string>& Positional() const noexcept { return positional_; }
   std::optional<std::string> Value(std::string_view option) const;  // the last one given
@@ -33,7 +34,10 @@ class TArguments {
   std::vector<std::pair<std::string, std::string>> options_;
 };
 
-// --format, --cost, --rounds and --encoding over the command's defaults: bcrypt at cost 10, UTF-8.
+// What the commands write without --format, --cost, --rounds and --encoding: bcrypt, UTF-8.
+core::TSettings CommandDefaults();
+
+// --format, --cost, --rounds and --encoding over CommandDefaults().
 core::TSettings SettingsFrom(const TArguments& args);
 
 // How long a command waits for another run's lock: --wait SECONDS, or without end when absent.

@@ -31,9 +31,7 @@ void MakeFolders(const std::string& folder) {
 
 }  // namespace
 
-ExitCode Build(const std::vector<std::string>& words) {
-  const TArguments args(words, {"-o", "--format", "--cost", "--rounds", "--encoding", "--auth-user-file", "--auth-name", "--wait"},
-                        {"--classic", "--replace"}, 1, 1);
+ExitCode Build(const TArguments& args) {
   const std::optional<std::string> folder = args.Value("-o");
   if (!folder || folder->empty()) throw TFailure(ExitCode::Usage, text::Utf8Message(messages::SNoOutputFolder));
   const core::TSettings settings = SettingsFrom(args);

@@ -9,8 +9,7 @@
 
 namespace cli {
 
-ExitCode Check(const std::vector<std::string>& words) {
-  const TArguments args(words, {"--min-cost", "--min-rounds"}, {}, 1, 1);
+ExitCode Check(const TArguments& args) {
   const core::TCheckBars defaults;
   const core::TCheckBars bars{args.Number("--min-cost", defaults.min_cost, hashes::kMinBcryptCost, hashes::kMaxBcryptCost),
                               args.Number("--min-rounds", defaults.min_rounds, hashes::kMinSha512Rounds, hashes::kMaxSha512Rounds)};

@@ -15,12 +15,12 @@
 
 namespace cli {
 
-// The commands, each given the words after its name.
-ExitCode Build(const std::vector<std::string>& words);
-ExitCode Add(const std::vector<std::string>& words);
-ExitCode Import(const std::vector<std::string>& words);
-ExitCode Delete(const std::vector<std::string>& words);
-ExitCode Verify(const std::vector<std::string>& words);
-ExitCode Check(const std::vector<std::string>& words);
+// The commands, each given the words after its name as its declaration reads them.
+ExitCode Build(const TArguments& args);
+ExitCode Add(const TArguments& args);
+ExitCode Import(const TArguments& args);
+ExitCode Delete(const TArguments& args);
+ExitCode Verify(const TArguments& args);
+ExitCode Check(const TArguments& args);
 
 }  // namespace cli

@@ -3,8 +3,7 @@
 
 namespace cli {
 
-ExitCode Delete(const std::vector<std::string>& words) {
-  const TArguments args(words, {"--encoding", "--wait"}, {}, 2, static_cast<std::size_t>(-1));
+ExitCode Delete(const TArguments& args) {
   const bool utf8 = SettingsFrom(args).utf8;
   const TWait wait = WaitFrom(args);
   std::vector<core::TUserChange> changes;

@@ -11,8 +11,7 @@
 
 namespace cli {
 
-ExitCode Import(const std::vector<std::string>& words) {
-  const TArguments args(words, {"--format", "--cost", "--rounds", "--encoding", "--passwd-out", "--wait"}, {}, 2, 2);
+ExitCode Import(const TArguments& args) {
   const std::string& path = args[0];
   const core::TSettings settings = SettingsFrom(args);
   const TWait wait = WaitFrom(args);

@@ -10,8 +10,7 @@
 
 namespace cli {
 
-ExitCode Verify(const std::vector<std::string>& words) {
-  const TArguments args(words, {"--encoding", "--server"}, {}, 2, 2);
+ExitCode Verify(const TArguments& args) {
   const bool utf8 = SettingsFrom(args).utf8;
   std::vector<hashes::Server> servers(std::begin(hashes::kServers), std::end(hashes::kServers));
   if (const std::optional<std::string> only = args.Value("--server")) {

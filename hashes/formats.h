@@ -1,6 +1,7 @@
 // Everything the program says or stores about each format it writes, in one row per format: the
 // window's menu, the remembered settings, the command's --format, its help and the shell's
-// completion all read this table, so that a new format is one row here and one case in hashes.cpp.
+// completion all read this table, so that a new format is its value in hashes::Format, one row here
+// and one case in DrawSetting.
 #pragma once
 
 #include <optional>
@@ -28,7 +29,12 @@ inline constexpr TFormatRow kFormatRows[] = {
     {Format::Sha512, "sha512", "SHA-512 (crypt)(&S)", "sha512", "$6$", AnyForm::Sha512},
     {Format::Bcrypt, "bcrypt", "bcrypt(&B)", "bcrypt", "$2y$", AnyForm::Bcrypt},
 };
-static_assert(std::size(kFormatRows) == static_cast<std::size_t>(Format::Bcrypt) + 1);
+constexpr bool InFormatOrder() {
+  for (std::size_t i = 0; i < std::size(kFormatRows); ++i)
+    if (static_cast<std::size_t>(kFormatRows[i].format) != i) return false;
+  return true;
+}
+static_assert(InFormatOrder(), "a format's row stands at its value's place");
 
 // The row of `format`.
 constexpr const TFormatRow& RowOf(Format format) { return kFormatRows[static_cast<std::size_t>(format)]; }

@@ -51,6 +51,11 @@ set(vastelo_gzipped)
 # name and time stamp gzip would otherwise store, so that equal input gives equal packages.
 function(vastelo_gzip template name)
   configure_file(${template} ${vastelo_generated}/${name} @ONLY)
+  vastelo_gzip_made(${name})
+  set(vastelo_gzipped ${vastelo_gzipped} PARENT_SCOPE)
+endfunction()
+# The same for a file that a build step makes in the generated folder.
+function(vastelo_gzip_made name)
   set(gz ${vastelo_generated}/gz/${name}.gz)
   add_custom_command(
     OUTPUT ${gz}
@@ -100,9 +105,30 @@ set(VASTELO_BASH_COMPLETION_DIR ${vastelo_completions}
 
 if(TARGET vastelo-cli)
   vastelo_install_program(vastelo-cli cli)
-  vastelo_gzip(${CMAKE_CURRENT_LIST_DIR}/vastelo-cli.1.in vastelo-cli.1)
+  # The manual page's synopsis, commands, options and exit codes, and the whole completion, come
+  # from the command's own declaration of its interface.
+  add_executable(vastelo_cli_interface ${CMAKE_CURRENT_LIST_DIR}/cli_interface.cpp)
+  target_link_libraries(vastelo_cli_interface PRIVATE vastelo_cli vastelo_warnings)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/vastelo-cli.1.in ${vastelo_generated}/vastelo-cli.1.template @ONLY)
+  foreach(kind IN ITEMS man bash)
+    if(kind STREQUAL man)
+      set(template ${vastelo_generated}/vastelo-cli.1.template)
+      set(made ${vastelo_generated}/vastelo-cli.1)
+    else()
+      set(template ${CMAKE_CURRENT_LIST_DIR}/vastelo-cli.bash.in)
+      set(made ${vastelo_generated}/vastelo-cli.bash)
+    endif()
+    add_custom_command(
+      OUTPUT ${made}
+      COMMAND vastelo_cli_interface ${kind} ${template} ${made}
+      DEPENDS vastelo_cli_interface ${template}
+      COMMENT "Writing the ${kind} interface of vastelo-cli"
+      VERBATIM)
+  endforeach()
+  vastelo_gzip_made(vastelo-cli.1)
+  list(APPEND vastelo_gzipped ${vastelo_generated}/vastelo-cli.bash)
   install(FILES ${vastelo_generated}/gz/vastelo-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT cli)
-  install(FILES ${CMAKE_CURRENT_LIST_DIR}/vastelo-cli.bash DESTINATION ${VASTELO_BASH_COMPLETION_DIR}
+  install(FILES ${vastelo_generated}/vastelo-cli.bash DESTINATION ${VASTELO_BASH_COMPLETION_DIR}
           RENAME vastelo-cli COMPONENT cli)
   vastelo_install_package_docs(cli vastelo-cli)
 endif()

@@ -16,11 +16,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/interface.h"
 #include "platform/file_ops.h"
 #include "server_harness.h"
 #include "test_files.h"
@@ -168,6 +170,27 @@ TEST(CliCommands, EachCommandChangesItsUsersAndNoOtherLine) {
     EXPECT_EQ(std::make_pair(FileMode(site), FileMode(dir.path())), std::make_pair(0755u, 0700u)) << "a new folder the server can enter, above it none changed";
     EXPECT_TRUE(!utf8 || (FileMode(dir.File("gen.txt")) == 0600u && ReadBytes(dir.File("gen.txt")).starts_with("eve="))) << "only the generated password";
     EXPECT_NE(ReadBytes(site + "/passwd.txt").find(encoded(kYamada + "=" + kYamadaPassword) + "\r\n"), std::string::npos);
+  }
+}
+
+// The help is made from the declared options: each line fits a terminal of 100 columns (a Japanese
+// character taking two), no line is broken inside an option's name, and no text is lost on the way.
+TEST(CliHelp, FitsATerminalAndSaysEveryOptionWhole) {
+  const std::string help = cli::Help();
+  std::string joined;
+  std::istringstream lines(help);
+  for (std::string line; std::getline(lines, line);) {
+    std::size_t columns = 0;
+    for (const char c : line) columns += (c & 0xC0) == 0x80 ? 0 : static_cast<unsigned char>(c) < 0x80 ? 1 : 2;
+    EXPECT_LE(columns, 100u) << line;
+    EXPECT_FALSE(line.ends_with('-') || line.ends_with(' ')) << line;
+    joined += line;
+  }
+  std::erase(joined, ' ');
+  for (const cli::TOption& option : cli::Options()) {
+    std::string said = cli::CommandsTaking(option.name) + ":" + option.help;
+    std::erase(said, ' ');
+    EXPECT_NE(joined.find(said), std::string::npos) << option.name;
   }
 }
 

@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "hashes/formats.h"
@@ -11,7 +9,6 @@
 #include "hashes/random_source.h"
 #include "text/exceptions.h"
 
-using namespace std::string_literals;
 using namespace hashes;
 
 namespace {
@@ -76,19 +73,3 @@ TEST(Hashes, IdentifyHashIsStrict) {
     EXPECT_FALSE(IdentifyHash(h).has_value()) << h;
 }
 
-// The shell's completion and the manual page are static files: they offer the formats of the table
-// and the costs the command takes, or a Tab would offer a word the command refuses.
-TEST(Formats, TheShellCompletionAndTheManualOfferTheTablesWords) {
-  const auto read = [](const char* path) {
-    std::ifstream file(std::string(VASTELO_SOURCE_DIR) + path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-  };
-  EXPECT_NE(read("/packaging/vastelo-cli.1.in").find(".BI \\-\\-format \" " + FormatNames("|") + "\""), std::string::npos);
-  const std::string completion = read("/packaging/vastelo-cli.bash");
-  std::string costs;
-  for (int cost = kMinBcryptCost; cost <= kMaxBcryptCost; ++cost) costs += (costs.empty() ? "" : " ") + std::to_string(cost);
-  for (const auto& [option, words] : {std::pair{"--format)", FormatNames(" ")}, {"--cost | --min-cost)", costs}})
-    EXPECT_NE(completion.find(option + " COMPREPLY=($(compgen -W '"s + words + "' -- \"$cur\"))"), std::string::npos) << option;
-}
