@@ -495,5 +495,12 @@ $("CheckButton").addEventListener("click", async () => {
   $("VerifyResult").textContent = result.ok ? result.answer : "";
 });
 
-restoreSettings();
-call("texts").then((table) => Object.assign(texts, table)).then(applySettings).then(() => { document.body.dataset.ready = "1"; });
+// The hash formats, as the core's format table lists them; then the choices remembered.
+call("texts")
+  .then((table) => {
+    Object.assign(texts, table);
+    $("HashFormat").append(...table.formats.map((label, i) => new Option(label, String(i))));
+    restoreSettings();
+  })
+  .then(applySettings)
+  .then(() => { document.body.dataset.ready = "1"; });

@@ -17,6 +17,7 @@
 #include "core/cell_marks.h"
 #include "core/encoding.h"
 #include "core/job.h"
+#include "hashes/formats.h"
 #include "hashes/hashes.h"
 #include "hashes/random_source.h"
 #include "platform/cp932.h"
@@ -185,14 +186,21 @@ const char* Guarded(const Step& step) {
 
 extern "C" {
 
-// The texts of kPageTexts in UTF-8, as one JSON object by their names.
+// The texts of kPageTexts in UTF-8, as one JSON object by their names, and under "formats" the
+// labels of the hash formats in the table's order, without the menu's access keys.
 EMSCRIPTEN_KEEPALIVE const char* vw_texts() {
   std::string json;
   for (const auto& [name, text] : kPageTexts) json += (json.empty() ? "{" : ",") + Json(name) + ":" + Json(Screen(text));
-  return Answer(json + "}");
+  std::string formats;
+  for (const hashes::TFormatRow& row : hashes::kFormatRows) {
+    std::string_view label = row.menu_label;
+    if (const std::size_t key = label.rfind("(&"); key != std::string_view::npos) label = label.substr(0, key);
+    formats += (formats.empty() ? "" : ",") + Json(label);
+  }
+  return Answer(json + ",\"formats\":[" + formats + "]}");
 }
 
-// The settings under 設定: format 0 DES, 1 MD5 (apr1), 2 SHA-512, 3 bcrypt.
+// The settings under 設定: format as hashes::Format counts, the place of its row in the format table.
 EMSCRIPTEN_KEEPALIVE const char* vw_set_settings(int format, int bcrypt_cost, double sha512_rounds, int utf8) {
   core::TSettings settings;
   settings.format = static_cast<hashes::Format>(format);
