@@ -1,6 +1,7 @@
 // The words of a command line: options and positional arguments, and the settings they give.
 #include "cli/arguments.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstdint>
 
@@ -81,6 +82,12 @@ core::TSettings SettingsFrom(const TArguments& args) {
     throw TFailure(ExitCode::Usage, text::Utf8Message(messages::SUnknownEncoding, {encoding}));
   settings.utf8 = encoding == "utf8";
   return settings;
+}
+
+std::string ServerWord(hashes::Server server) {
+  std::string word(hashes::ServerName(server));
+  for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return word;
 }
 
 TWait WaitFrom(const TArguments& args) {

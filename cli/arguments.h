@@ -10,6 +10,7 @@
 
 #include "cli/failure.h"
 #include "core/job.h"
+#include "hashes/server_check.h"
 
 namespace cli {
 
@@ -39,6 +40,9 @@ core::TSettings CommandDefaults();
 
 // --format, --cost, --rounds and --encoding over CommandDefaults().
 core::TSettings SettingsFrom(const TArguments& args);
+
+// The word --server takes for `server`: its name in lower case.
+std::string ServerWord(hashes::Server server);
 
 // How long a command waits for another run's lock: --wait SECONDS, or without end when absent.
 using TWait = std::optional<unsigned long>;

@@ -33,6 +33,8 @@ std::vector<TOption> MakeOptions() {
   const core::TCheckBars bars;
   std::vector<std::string> formats;
   for (const hashes::TFormatRow& row : hashes::kFormatRows) formats.emplace_back(row.name);
+  std::vector<std::string> servers;
+  for (const hashes::Server server : hashes::kServers) servers.push_back(ServerWord(server));
   const std::string cost = Range(hashes::kMinBcryptCost, hashes::kMaxBcryptCost);
   return {
       {"-o", "DIR", {}, WordKind::Folder, "3 つのファイルを書き出すフォルダ（なければ作ります）"},
@@ -62,7 +64,7 @@ std::vector<TOption> MakeOptions() {
       {"--wait", "SECONDS", {}, WordKind::Text,
        "ほかの実行のロックを待つ秒数の上限。待ちきれなければ何も書かずに終了コード " +
            std::to_string(static_cast<int>(ExitCode::BadInput)) + " で終わります。0 は待ちません（既定: 終わるまで待ちます）"},
-      {"--server", "S", {"apache", "nginx"}, WordKind::Text, "そのサーバの答えだけを示します"},
+      {"--server", "S", servers, WordKind::Text, "そのサーバの答えだけを示します"},
       {"--min-cost", "N", Numbers(hashes::kMinBcryptCost, hashes::kMaxBcryptCost), WordKind::Text,
        "これより低いコストの bcrypt を弱いとします（既定: " + std::to_string(bars.min_cost) + "）"},
       {"--min-rounds", "N", {}, WordKind::Text,

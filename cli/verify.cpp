@@ -14,9 +14,8 @@ ExitCode Verify(const TArguments& args) {
   const bool utf8 = SettingsFrom(args).utf8;
   std::vector<hashes::Server> servers(std::begin(hashes::kServers), std::end(hashes::kServers));
   if (const std::optional<std::string> only = args.Value("--server")) {
-    if (*only == "apache") servers = {hashes::Server::Apache};
-    else if (*only == "nginx") servers = {hashes::Server::Nginx};
-    else throw TFailure(ExitCode::Usage, text::Utf8Message(messages::SUnknownServer, {*only}));
+    std::erase_if(servers, [&only](hashes::Server server) { return ServerWord(server) != *only; });
+    if (servers.empty()) throw TFailure(ExitCode::Usage, text::Utf8Message(messages::SUnknownServer, {*only}));
   }
   const std::string name = UserName(args[1], utf8, true);
   struct TAnswer {
