@@ -125,8 +125,9 @@ std::string OptionArms() {
       std::string& list = cli::OptionNamed(name).IsFlag() ? flags : valued;
       list += (list.empty() ? "" : " ") + ShellWord(name);
     }
-    script += "        " + std::string(command.name) + ")\n            valued=\"" + valued + "\"\n            flags=\"" + flags +
-              "\"\n            ;;\n";
+    script += "        ";
+    script += command.name;
+    script.append(")\n            valued=\"").append(valued).append("\"\n            flags=\"").append(flags).append("\"\n            ;;\n");
   }
   return script;
 }
