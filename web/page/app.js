@@ -66,11 +66,14 @@ async function run(op, args) {
   return result;
 }
 
+// The default strengths, as the core has them.
+const strengthDefaults = {};
+
 function settings() {
   return {
     format: Number($("HashFormat").value),
-    cost: Number($("BcryptCost").value) || 10,
-    rounds: Number($("Sha512Rounds").value) || 100000,
+    cost: Number($("BcryptCost").value) || strengthDefaults.BcryptCost,
+    rounds: Number($("Sha512Rounds").value) || strengthDefaults.Sha512Rounds,
     utf8: $("EncodingUtf8").checked,
   };
 }
@@ -495,11 +498,15 @@ $("CheckButton").addEventListener("click", async () => {
   $("VerifyResult").textContent = result.ok ? result.answer : "";
 });
 
-// The hash formats, as the core's format table lists them; then the choices remembered.
+// The hash formats and the strengths' ranges, as the core has them; then the choices remembered.
 call("texts")
   .then((table) => {
     Object.assign(texts, table);
     $("HashFormat").append(...table.formats.map((label, i) => new Option(label, String(i))));
+    for (const [id, [min, max, value]] of [["BcryptCost", table.cost], ["Sha512Rounds", table.rounds]]) {
+      Object.assign($(id), { min, max, value });
+      strengthDefaults[id] = value;
+    }
     restoreSettings();
   })
   .then(applySettings)

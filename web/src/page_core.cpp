@@ -187,7 +187,8 @@ const char* Guarded(const Step& step) {
 extern "C" {
 
 // The texts of kPageTexts in UTF-8, as one JSON object by their names, and under "formats" the
-// labels of the hash formats in the table's order, without the menu's access keys.
+// labels of the hash formats in the table's order, without the menu's access keys; under "cost" and
+// "rounds" the least, the most and the default strength.
 EMSCRIPTEN_KEEPALIVE const char* vw_texts() {
   std::string json;
   for (const auto& [name, text] : kPageTexts) json += (json.empty() ? "{" : ",") + Json(name) + ":" + Json(Screen(text));
@@ -197,7 +198,13 @@ EMSCRIPTEN_KEEPALIVE const char* vw_texts() {
     if (const std::size_t key = label.rfind("(&"); key != std::string_view::npos) label = label.substr(0, key);
     formats += (formats.empty() ? "" : ",") + Json(label);
   }
-  return Answer(json + ",\"formats\":[" + formats + "]}");
+  const hashes::TStrength defaults;
+  const auto range = [](auto low, auto high, auto value) {
+    return "[" + std::to_string(low) + "," + std::to_string(high) + "," + std::to_string(value) + "]";
+  };
+  return Answer(json + ",\"formats\":[" + formats + "],\"cost\":" +
+                range(hashes::kMinBcryptCost, hashes::kMaxBcryptCost, defaults.bcrypt_cost) + ",\"rounds\":" +
+                range(hashes::kMinSha512Rounds, hashes::kMaxSha512Rounds, defaults.sha512_rounds) + "}");
 }
 
 // The settings under 設定: format as hashes::Format counts, the place of its row in the format table.
