@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
-#include <set>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -52,15 +51,6 @@ std::map<std::string, std::string> Served(const std::string& bytes) {
       if (line.kind == core::TServerLine::Kind::User)
         users.emplace(std::string(hashes::ServerName(server)) + " " + line.name, line.hash);
   return users;
-}
-
-std::string Entries(const std::string& folder) {
-  std::set<std::string> names;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) names.insert(entry.path().filename().string());
-  std::string out;
-  for (const auto& n : names) out += (out.empty() ? "" : " ") + n;
-  return out;
 }
 
 }  // namespace
@@ -117,7 +107,7 @@ TEST(Crash, AKillAtAnyCallOfASaveIsUndoneByTheNextRun) {
       for (const auto& [key, hash] : cut)
         EXPECT_TRUE(key.ends_with(" " + s.user) || (old_users.count(key) && old_users.at(key) == hash)) << key;
       worst_lost = std::max(worst_lost, lost);
-      const std::string site_before = Entries(root.File("site")), state_before = Entries(root.File("state/vastelo"));
+      const std::string site_before = Listing(root.File("site")), state_before = Listing(root.File("state/vastelo"));
       const bool left = site_before.find(".ht.") != std::string::npos || state_before.find("journal-") != std::string::npos;
       // The next run, as fault 1 met it: an add that would otherwise take the file as it stands.
       const TResult next = RunCli(root, {"add", ".htpasswd", "zed", "--format", "apr1"}, "pw\n");
@@ -130,8 +120,8 @@ TEST(Crash, AKillAtAnyCallOfASaveIsUndoneByTheNextRun) {
       const bool now_new = is_new(after);
       EXPECT_TRUE(after == old_users || now_new) << "neither the old users nor the new ones";
       EXPECT_TRUE(!list || (ReadBytes(root.File("site/passwd.txt")) == old_list) != now_new) << "the list goes with the .htpasswd";
-      EXPECT_EQ(Entries(root.File("site")), std::string(".htpasswd") + (s.linked ? " link" : "") + (list ? " passwd.txt" : ""));
-      EXPECT_EQ(Entries(root.File("state/vastelo")), "") << "a journal was left";
+      EXPECT_EQ(Listing(root.File("site")), std::string(".htpasswd") + (s.linked ? " link" : "") + (list ? " passwd.txt" : ""));
+      EXPECT_EQ(Listing(root.File("state/vastelo")), "") << "a journal was left";
       EXPECT_EQ(std::filesystem::hard_link_count(root.File("site/.htpasswd")), s.linked ? 2u : 1u) << "a leftover link would send the next save in place";
     }
     // Adding a user at the end, or a hash as long as the old, keeps every other user able to log
@@ -167,7 +157,7 @@ TEST(Crash, AFullDiskLeavesTheOldTextAndSaysSo) {
     EXPECT_EQ(full.code, 4);
     EXPECT_EQ(full.err, "vastelo-cli: ディスクがいっぱいのため、ファイル \"" + root.File("site/.htpasswd") + "\" に書き込めません。ファイルは元のままです\n");
     EXPECT_TRUE(ReadBytes(root.File("site/.htpasswd")) == old_text) << "the old text is not whole";
-    EXPECT_EQ(Entries(root.File("site")), linked ? ".htpasswd filler link" : ".htpasswd filler");
+    EXPECT_EQ(Listing(root.File("site")), linked ? ".htpasswd filler link" : ".htpasswd filler");
     unlink(root.File("site/filler").c_str());
     const TResult room = RunCli(root, import, "");
     EXPECT_EQ(room.code, 0) << room.err;

@@ -31,9 +31,12 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
-std::string TempDir::Listing() const {
+std::string TempDir::Listing() const { return ::Listing(path_); }
+
+std::string Listing(const std::string& folder) {
   std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(path_)) names.insert(entry.path().filename().string());
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) names.insert(entry.path().filename().string());
   std::string out;
   for (const auto& n : names) out += (out.empty() ? "" : " ") + n;
   return out;

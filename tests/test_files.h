@@ -16,13 +16,14 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
   std::string File(std::string_view name) const { return path_ + "/" + std::string(name); }
-  // Names of the entries in the folder, sorted, so a test can see that nothing was left behind.
-  std::string Listing() const;
+  std::string Listing() const;  // as ::Listing
 
  private:
   std::string path_;
 };
 
+// Names of the entries in the folder, sorted, so a test can see that nothing was left behind; "" for no folder.
+std::string Listing(const std::string& folder);
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, std::string_view bytes);
 unsigned FileMode(const std::string& path);  // permission bits
