@@ -7,22 +7,18 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/csv_reader.h"
+#include "fuzz_check.h"
 #include "text/exceptions.h"
 #include "text/messages.h"
 #include "text/string_list.h"
 #include "text/umyfunc.h"
 
 namespace {
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
 
 bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
 
@@ -39,10 +35,10 @@ std::vector<std::string> Read(std::string_view bytes, core::CsvDialect dialect, 
     core::TCsvReader reader(dialect, [&](const core::TCsvRecord& r) {
       // Nothing that would inject a line or a user: no control byte or ':' in a name, no line
       // break in a password, no password without a name; and records come in the file's order.
-      for (const char c : r.name) Check(!IsControl(c) && c != ':');
-      Check(r.password.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos);
-      Check(!r.name.empty() || r.password.empty());
-      Check(r.line > last_line);
+      for (const char c : r.name) CHECK(!IsControl(c) && c != ':');
+      CHECK(r.password.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos);
+      CHECK(!r.name.empty() || r.password.empty());
+      CHECK(r.line > last_line);
       last_line = r.line;
       out.push_back(Shown(r.name, r.password, r.line));
     });
@@ -55,7 +51,7 @@ std::vector<std::string> Read(std::string_view bytes, core::CsvDialect dialect, 
     }
     reader.Finish();
   } catch (const text::Exception& failure) {
-    Check(failure.Facts().line >= last_line && failure.Facts().line > 0);
+    CHECK(failure.Facts().line >= last_line && failure.Facts().line > 0);
     out.push_back("!" + std::to_string(failure.Facts().line) + " " + failure.Message());
   }
   return out;
@@ -138,8 +134,8 @@ void RoundTrip(std::string_view input, std::uint8_t choices) {
       if (fields[2][i] == '\n' ? i == 0 || fields[2][i - 1] != '\r' : fields[2][i] == '\r') ++line;
     ++line;
   }
-  Check(Read(file, core::CsvDialect::Rfc4180, 0) == expected);
-  Check(Read(file, core::CsvDialect::Rfc4180, choices) == expected);
+  CHECK(Read(file, core::CsvDialect::Rfc4180, 0) == expected);
+  CHECK(Read(file, core::CsvDialect::Rfc4180, choices) == expected);
 }
 
 }  // namespace
@@ -150,8 +146,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
   const auto dialect = (choices & 1) != 0 ? core::CsvDialect::Delimited : core::CsvDialect::Rfc4180;
   const std::vector<std::string> whole = Read(text, dialect, 0);
-  Check(Read(text, dialect, choices | 1u) == whole);
-  if (dialect == core::CsvDialect::Delimited) Check(whole == DelimitedModel(text));
+  CHECK(Read(text, dialect, choices | 1u) == whole);
+  if (dialect == core::CsvDialect::Delimited) CHECK(whole == DelimitedModel(text));
   else RoundTrip(text, choices);
   return 0;
 }

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
 #include <set>
 #include <string>
@@ -15,14 +14,11 @@
 #include <vector>
 
 #include "core/htpasswd_file.h"
+#include "fuzz_check.h"
 #include "text/exceptions.h"
 #include "text/string_list.h"
 
 namespace {
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
 
 bool MustRefuse(std::string_view bytes) {
   if (bytes.find('\0') != std::string_view::npos) return true;
@@ -39,19 +35,19 @@ bool MustRefuse(std::string_view bytes) {
 std::optional<core::TOpenedUsers> Open(std::string_view bytes, bool utf8) {
   try {
     core::TOpenedUsers opened = core::ReadOpenedUsers(bytes, utf8);
-    Check(!MustRefuse(bytes));
+    CHECK(!MustRefuse(bytes));
     std::set<std::string> names;
     for (const core::TOpenedUser& user : opened.users) {
-      Check(names.insert(user.name).second && !user.hash.empty());
+      CHECK(names.insert(user.name).second && !user.hash.empty());
       for (const hashes::Server server : hashes::kServers) {
         if (server == hashes::Server::Nginx && user.name.empty()) continue;  // refused before the file is read
         const std::optional<core::TFoundUser> found = core::FindUser(core::BytesReader(bytes), server, user.name);
-        Check(found && found->line == user.line && found->hash == user.hash);
+        CHECK(found && found->line == user.line && found->hash == user.hash);
       }
     }
     return opened;
   } catch (const text::Exception&) {
-    Check(MustRefuse(bytes));
+    CHECK(MustRefuse(bytes));
     return std::nullopt;
   }
 }
@@ -83,11 +79,11 @@ void CheckMerge(std::string_view base, std::string_view ours, std::string_view t
   std::set<std::string> changed;
   for (const core::TUserChange& change : changes) {
     changed.insert(change.name);
-    Check(Answer(merge.bytes, change.name) == change.hash);
+    CHECK(Answer(merge.bytes, change.name) == change.hash);
   }
   for (const core::TOpenedUser& user : o->users)
-    if (!changed.contains(user.name)) Check(Answer(merge.bytes, user.name) == Answer(theirs, user.name));
-  if (changes.empty()) Check(merge.bytes == theirs && merge.conflicts.empty());
+    if (!changed.contains(user.name)) CHECK(Answer(merge.bytes, user.name) == Answer(theirs, user.name));
+  if (changes.empty()) CHECK(merge.bytes == theirs && merge.conflicts.empty());
 }
 
 }  // namespace
@@ -102,7 +98,7 @@ void CheckLineSplitting(std::string_view input) {
     model.emplace_back(text.substr(at, end - at));
     at = end + (text.substr(end, 2) == "\r\n" ? 2 : 1);
   }
-  Check(text::SplitLines(input) == model);
+  CHECK(text::SplitLines(input) == model);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -8,7 +8,6 @@
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -20,15 +19,12 @@
 
 #include "core/server_lines.h"
 #include "core/user_file.h"
+#include "fuzz_check.h"
 
 namespace {
 
 using core::TServerLine;
 using Kind = TServerLine::Kind;
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
 
 // Apache's side: a file read as fgets reads it, into a buffer that a line joins in.
 // `lfs`: the LFs read so far; `read_line`: the physical line the last read took bytes from.
@@ -139,7 +135,7 @@ void CheckPieces(hashes::Server server, std::string_view file, const std::vector
     held -= cut;
   }
   reader.Read(file.substr(fed), true, lines);
-  Check(lines == whole);
+  CHECK(lines == whole);
 }
 
 }  // namespace
@@ -151,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     file += c == '\x01' && ++runs <= 8 ? std::string(4095, 'x') : std::string(1, c);
 
   const std::vector<TServerLine> apache = core::ReadAs(hashes::Server::Apache, file);
-  Check(apache == NaiveApache(file));
+  CHECK(apache == NaiveApache(file));
   CheckPieces(hashes::Server::Apache, file, apache);
 
   const std::vector<TServerLine> nginx = core::ReadAs(hashes::Server::Nginx, file);
@@ -167,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           return n;
         },
         hashes::Server::Nginx, sent);
-    Check((found ? found->hash : std::nullopt) == NaiveNginx(file, sent));
+    CHECK((found ? found->hash : std::nullopt) == NaiveNginx(file, sent));
   }
   return 0;
 }

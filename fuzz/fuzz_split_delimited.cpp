@@ -4,18 +4,14 @@
 // checked for the ones the splitter is meant for (neither NUL, a blank nor the double quote).
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "text/umyfunc.h"
 
 namespace {
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
 
 bool IsLead(char c) {
   const auto b = static_cast<unsigned char>(c);
@@ -73,9 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string_view prefix = text.substr(0, text.find('\0'));
   // Nothing after a NUL is looked at.
-  if (prefix.size() != text.size()) Check(text::SplitDelimited(prefix, delimiter).Lines() == got);
+  if (prefix.size() != text.size()) CHECK(text::SplitDelimited(prefix, delimiter).Lines() == got);
 
   const std::vector<std::string_view> chars = Chars(prefix);
-  Check(got == Tokenize(chars, delimiter));
+  CHECK(got == Tokenize(chars, delimiter));
   return 0;
 }

@@ -4,21 +4,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "core/encoding.h"
+#include "fuzz_check.h"
 #include "platform/cp932.h"
 #include "text/exceptions.h"
-
-namespace {
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view utf8(reinterpret_cast<const char*>(data), size);
@@ -27,13 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     cp932 = core::Cp932FromUtf8Line(utf8, 1);
   } catch (const text::Exception&) {
-    Check(!ascii);  // every ASCII character has its own place in code page 932
+    CHECK(!ascii);  // every ASCII character has its own place in code page 932
     return 0;
   }
-  if (ascii) Check(cp932 == utf8);
+  if (ascii) CHECK(cp932 == utf8);
   const std::string back = platform::Cp932ToUtf8(cp932);
-  Check(back == core::ComposedUtf8(utf8));
-  Check(platform::Cp932ToUtf8Strict(cp932) == back);
-  Check(core::Cp932FromUtf8Line(back, 1) == cp932);
+  CHECK(back == core::ComposedUtf8(utf8));
+  CHECK(platform::Cp932ToUtf8Strict(cp932) == back);
+  CHECK(core::Cp932FromUtf8Line(back, 1) == cp932);
   return 0;
 }
