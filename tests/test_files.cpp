@@ -3,6 +3,7 @@
 #include <apr_md5.h>
 #include <crypt.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -86,6 +88,45 @@ std::optional<std::string> AsOrdinaryUser(const TempDir& dir, const std::functio
   const std::string answer(static_cast<const char*>(shared));
   munmap(shared, kShared);
   return answer.empty() ? std::nullopt : std::optional(answer.substr(1));
+}
+
+TChild StartProgram(const std::string& program, const std::vector<std::string>& args,
+                    const std::vector<std::pair<std::string, std::string>>& env, const std::string& input,
+                    const std::function<void(pid_t)>& before_input, int stdout_fd, const std::string& cwd) {
+  std::signal(SIGPIPE, SIG_IGN);  // a program that ends before reading its stdin must not end the test
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0), dup2(stdout_fd >= 0 ? stdout_fd : out[1], 1), dup2(err[1], 2);
+    std::signal(SIGPIPE, SIG_DFL), std::signal(SIGINT, SIG_DFL);
+    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    if (cwd.empty() || chdir(cwd.c_str()) == 0) execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(in[0]), close(out[1]), close(err[1]);
+  if (before_input) before_input(pid);
+  (void)!write(in[1], input.data(), input.size());
+  close(in[1]);
+  return {pid, out[0], err[0]};
+}
+
+TRun Finish(const TChild& child) {
+  const auto drain = [](int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+    return text;
+  };
+  TRun run{0, drain(child.out), drain(child.err)};
+  int status = 0;
+  waitpid(child.pid, &status, 0);
+  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
 }
 
 namespace {

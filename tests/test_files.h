@@ -3,10 +3,13 @@
 #pragma once
 
 #include <functional>
+#include <sys/types.h>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 class TempDir {
  public:
@@ -33,6 +36,23 @@ unsigned FileMode(const std::string& path);  // permission bits
 // in it are handed to them; otherwise right here. Gives what the piece returns, or nothing when the
 // machine does not let the child give up root.
 std::optional<std::string> AsOrdinaryUser(const TempDir& dir, const std::function<std::string()>& piece);
+
+// A program started as a user starts it: `env` added to its environment, in the folder `cwd`
+// ("": this one), `input` written to its stdin and stdin closed once `before_input` has run; its
+// stdout is `stdout_fd` when given, else a pipe like its stderr.
+struct TChild {
+  pid_t pid;
+  int out, err;
+};
+TChild StartProgram(const std::string& program, const std::vector<std::string>& args,
+                    const std::vector<std::pair<std::string, std::string>>& env, const std::string& input = "",
+                    const std::function<void(pid_t)>& before_input = {}, int stdout_fd = -1, const std::string& cwd = "");
+// What the program wrote, once it has ended; `code` is its exit status, or 128 + the signal that ended it.
+struct TRun {
+  int code;
+  std::string out, err;
+};
+TRun Finish(const TChild& child);
 
 // UTF-8 source text as code page 932 bytes, and back, through the C library's converter.
 std::string Sjis(std::string_view utf8);
