@@ -1,8 +1,8 @@
 // Credential files in both dialects. The first input byte chooses the dialect (bit 0) and seeds the
 // cuts into pieces, the rest is the file. Whatever the bytes, every record that comes out can go
 // into a password file as it is, and the reader fed in pieces gives what it gives for the whole.
-// Beyond that, the Shift-JIS reader is checked against the line list and the field splitter it is
-// built on, and the CSV reader must read back what an RFC 4180 writer makes of records drawn from
+// Beyond that, the Shift-JIS reader is checked against the line list it is built on and a field
+// tokenizer of this file's own, and the CSV reader must read back what an RFC 4180 writer makes of records drawn from
 // the input.
 #include <algorithm>
 #include <cstddef>
@@ -16,7 +16,6 @@
 #include "text/exceptions.h"
 #include "text/messages.h"
 #include "text/string_list.h"
-#include "text/umyfunc.h"
 
 namespace {
 
@@ -61,8 +60,49 @@ std::string Refused(std::string_view message, std::size_t line) {
   return "!" + std::to_string(line) + " " + text::FormatMessage(message, {std::to_string(line)});
 }
 
-// The Shift-JIS reader as it is built: the line list's lines, each split by the delimited-text
-// reader, with a NUL refused on its line and the refusals of a name or a password.
+bool IsLead(char c) {
+  const auto b = static_cast<unsigned char>(c);
+  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+bool IsBlank(char c) { return c >= 0x01 && c <= 0x20; }
+
+// A line's fields by a tokenizer of its own over whole code page 932 characters: blanks around a
+// field go, a quoted field runs to its closing quote with "" inside for one quote, and a comma
+// that ends the line adds an empty field.
+std::vector<std::string> Fields(std::string_view line) {
+  std::vector<std::string_view> c;
+  for (std::size_t i = 0; i < line.size(); i += c.back().size()) c.push_back(line.substr(i, IsLead(line[i]) ? 2 : 1));
+  const std::size_t n = c.size();
+  std::vector<std::string> fields;
+  std::size_t k = 0;
+  const auto skip_blanks = [&] {
+    while (k < n && IsBlank(c[k][0])) ++k;
+  };
+  skip_blanks();
+  while (k < n) {
+    std::string field;
+    if (c[k] == "\"") {
+      for (++k; k < n && (c[k] != "\"" || (k + 1 < n && c[k + 1] == "\"")); ++k) {
+        if (c[k] == "\"") ++k;
+        field += c[k];
+      }
+      ++k;
+    } else {
+      for (; k < n && !IsBlank(c[k][0]) && c[k][0] != ','; ++k) field += c[k];
+    }
+    fields.push_back(std::move(field));
+    skip_blanks();
+    if (k < n && c[k][0] == ',') {
+      if (k + 1 == n) fields.emplace_back();
+      ++k;
+      skip_blanks();
+    }
+  }
+  return fields;
+}
+
+// The Shift-JIS reader: the line list's lines, each cut into fields, with a NUL refused on its
+// line and the refusals of a name or a password.
 std::vector<std::string> DelimitedModel(std::string_view bytes) {
   const std::size_t nul = bytes.find('\0');
   const std::string_view before = bytes.substr(0, nul);
@@ -73,7 +113,7 @@ std::vector<std::string> DelimitedModel(std::string_view bytes) {
     // The line the NUL is on is refused, not read.
     if (nul != std::string_view::npos && n == lines.size() && !before.ends_with('\r') && !before.ends_with('\n')) break;
     if (line.empty()) continue;
-    const std::vector<std::string> fields = text::SplitDelimited(line, ',').Lines();
+    const std::vector<std::string> fields = Fields(line);
     if (fields.empty()) return out.push_back("!" + std::to_string(n) + " " + text::EStringListError(1).Message()), out;
     const std::string& name = fields[0];
     const std::string password = fields.size() > 1 ? fields[1] : "";
