@@ -3,7 +3,8 @@
 // by a scan of its own, on the row's line with the row's hash. Cut at its NUL bytes, the input is
 // also the base, ours and theirs of a merge: ours' rows changed against base, applied to theirs,
 // must leave each changed user as ours has it and every other user of ours as theirs has it. The same
-// bytes are split into lines as a credential file is, against a model of that too.
+// bytes are split into lines as a credential file is, against a model of that too, and taken as a
+// line of a UTF-8 file, whose names the table holds in code page 932.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -13,8 +14,10 @@
 #include <string_view>
 #include <vector>
 
+#include "core/encoding.h"
 #include "core/htpasswd_file.h"
 #include "fuzz_check.h"
+#include "platform/cp932.h"
 #include "text/exceptions.h"
 #include "text/string_list.h"
 
@@ -101,9 +104,26 @@ void CheckLineSplitting(std::string_view input) {
   CHECK(text::SplitLines(input) == model);
 }
 
+// A line of a UTF-8 file turned into the code page 932 bytes the table holds: either refused with a
+// message (never ASCII, which code page 932 holds as it is), or bytes that read back as the line in
+// Normalization Form C, and that a second turn leaves as they are.
+void CheckCp932Line(std::string_view utf8) {
+  const bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  std::string cp932;
+  try {
+    cp932 = core::Cp932FromUtf8Line(utf8, 1);
+  } catch (const text::Exception&) {
+    return CHECK(!ascii);
+  }
+  const std::string back = platform::Cp932ToUtf8(cp932);
+  CHECK((!ascii || cp932 == utf8) && back == core::ComposedUtf8(utf8) && platform::Cp932ToUtf8Strict(cp932) == back);
+  CHECK(core::Cp932FromUtf8Line(back, 1) == cp932);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   CheckLineSplitting(input);
+  CheckCp932Line(input);
   // At most three parts: the last keeps any further NUL bytes, which its opening must refuse.
   std::vector<std::string_view> parts;
   std::string_view rest = input;
