@@ -148,6 +148,18 @@ std::string Convert(const char* to, const char* from, std::string_view text) {
 std::string Sjis(std::string_view utf8) { return Convert("CP932", "UTF-8", utf8); }
 std::string Utf8(std::string_view cp932) { return Convert("UTF-8", "CP932", cp932); }
 
+std::string Crypt(const std::string& password, const std::string& setting) {
+  crypt_data data{};
+  const char* out = crypt_r(password.c_str(), setting.c_str(), &data);
+  return out ? out : "";
+}
+
+std::string Apr1(const std::string& password, const std::string& salt) {
+  char out[64];
+  apr_md5_encode(password.c_str(), ("$apr1$" + salt + "$").c_str(), out, sizeof out);
+  return out;
+}
+
 bool AprAccepts(const std::string& password, const std::string& hash) {
   return apr_password_validate(password.c_str(), hash.c_str()) == APR_SUCCESS;
 }

@@ -58,6 +58,11 @@ TRun Finish(const TChild& child);
 std::string Sjis(std::string_view utf8);
 std::string Utf8(std::string_view cp932);
 
+// Hashes made by the libraries the servers use: crypt(3) for a setting ("ab", "$5$salt", ...), and
+// apr-util's MD5 for a salt.
+std::string Crypt(const std::string& password, const std::string& setting);
+std::string Apr1(const std::string& password, const std::string& salt);
+
 // What the servers run to check a password: apr-util's check (Apache) and the system crypt(3) (nginx).
 bool AprAccepts(const std::string& password, const std::string& hash);
 bool CryptAccepts(const std::string& password, const std::string& hash);
