@@ -176,15 +176,10 @@ TEST_F(Job, ACredentialFileGivesItsRowsOrIsRefusedWhole) {
       {"a name again in other case", false, "alice,1\r\nbob,2\r\nAlice,3\r\n", {"alice=1", "bob=2"},
        Sjis("ユーザ「Alice」は「alice」と大文字・小文字しか違わないため、同じユーザとみなされます。どちらかの名前を変えてください")},
       {"a name with an equals sign", true, "alice,1\r\na=b,2\r\n", {"alice=1"}, kEqualsMessage},
-      {"a line of blanks", false, "alice,1\r\n \t\r\nbob,2\r\n", {"alice=1"}, Sjis("リストのインデックスが範囲を超えています (1)")},
-      // A password without a name would be written as ":hash".
-      {"a password without a name", false, ",\r\n,x\r\n", {"="}, Sjis("2 行目はユーザ名が空でパスワードだけがあるため、読み込めません")},
-      {"text, then NUL and more", false, "a,1\r\n\0b,2\r\n"s, {"a=1"}, Sjis("2 行目に NUL バイトがあるため、読み込めません")},
       {"Shift-JIS", false, Sjis(kanji), kanji_rows, ""},
       {"UTF-8", true, kanji, kanji_rows, ""},
       {"UTF-8 with its byte-order mark", true, "\xEF\xBB\xBF" + kanji, kanji_rows, ""},
       {"decomposed", true, decomposed, kanji_rows, ""},
-      {"no UTF-8", true, "a,1\r\nb,\xFF\xFE\r\nc,3\r\n", {"a=1"}, not_utf8("2", "3")},
       {"beyond the code page", true, "a,1\r\n\r\n𠮷野家,2\r\n", {"a=1"}, lacking("3", "20BB7")},
       {"a Latin letter after an odd count of bytes", true, "a,1\r\nusersæ,x\r\n", {"a=1"}, lacking("2", "00E6")},
       // A wave dash would be stored as the full-width tilde, and come back as another character.
@@ -241,12 +236,6 @@ TEST_F(Job, ACredentialFileGivesItsRowsOrIsRefusedWhole) {
   EXPECT_FALSE(job.CanSave());
   EXPECT_EQ(FailureMessage<text::Exception>([] { core::OutputBytes("\x82\xA0\r\nx\x81\x7F\r\nok\r\n", true); }),
             text::FormatMessage(messages::SNoUtf8Form, {"x\x81\x7F"}));
-}
-
-// The one-row form of the build's hashing keeps a given salt and draws a password for an empty one.
-TEST(EncryptPassword, HashesOneRowAsABuildDoes) {
-  EXPECT_EQ(core::EncryptPassword("pw", "ab"), Crypt("pw", "ab") + ":pw");
-  EXPECT_EQ(core::EncryptPassword("", "ab").size(), 13u + 1 + 8);
 }
 
 // The threads of this process and its children, the ended ones not yet reaped among them.
