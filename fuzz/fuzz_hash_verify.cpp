@@ -10,20 +10,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "hashes/hashes.h"
 #include "hashes/random_source.h"
 
 namespace {
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
 
 // The script's bytes, then counting on from its last: a draw that refuses bytes still gets new ones.
 struct ScriptedSource : hashes::TRandomSource {
@@ -65,12 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::optional<hashes::Form> form = hashes::IdentifyHash(hash);
   if (!form) {
-    Check(!hashes::Verify(password, hash));
+    CHECK(!hashes::Verify(password, hash));
   } else if (!TooCostly(hash, *form)) {
     const bool accepted = hashes::Verify(server_password, hash);
-    Check(accepted == ApacheAccepts(server_password, hash));
-    if (*form != hashes::Form::Apr1 && *form != hashes::Form::Sha1) Check(accepted == CryptAccepts(server_password, hash));
-    if (*form != hashes::Form::Des) Check(hashes::Verify(password, hash) == accepted);
+    CHECK(accepted == ApacheAccepts(server_password, hash));
+    if (*form != hashes::Form::Apr1 && *form != hashes::Form::Sha1) CHECK(accepted == CryptAccepts(server_password, hash));
+    if (*form != hashes::Form::Des) CHECK(hashes::Verify(password, hash) == accepted);
   }
 
   constexpr hashes::Format kFormats[] = {hashes::Format::Des, hashes::Format::Apr1, hashes::Format::Sha512, hashes::Format::Bcrypt};
@@ -80,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   script.script = hash;
   const hashes::TScopedRandomSource scoped(script);
   const std::string made = hashes::HashWithSetting(password, hashes::DrawSetting(kFormats[format], {4, 1000}));
-  Check(hashes::IdentifyHash(made) == kForms[format]);
-  Check(hashes::Verify(password, made));
+  CHECK(hashes::IdentifyHash(made) == kForms[format]);
+  CHECK(hashes::Verify(password, made));
   return 0;
 }

@@ -3,26 +3,25 @@
 // by a scan of its own, on the row's line with the row's hash. Cut at its NUL bytes, the input is
 // also the base, ours and theirs of a merge: ours' rows changed against base, applied to theirs,
 // must leave each changed user as ours has it and every other user of ours as theirs has it. The same
-// bytes are split into lines as a credential file is, against a model of that too.
+// bytes are split into lines as a credential file is, against a model of that too, and taken as a
+// line of a UTF-8 file, whose names the table holds in code page 932.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/encoding.h"
 #include "core/htpasswd_file.h"
+#include "fuzz_check.h"
+#include "platform/cp932.h"
 #include "text/exceptions.h"
 #include "text/string_list.h"
 
 namespace {
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
 
 bool MustRefuse(std::string_view bytes) {
   if (bytes.find('\0') != std::string_view::npos) return true;
@@ -39,19 +38,19 @@ bool MustRefuse(std::string_view bytes) {
 std::optional<core::TOpenedUsers> Open(std::string_view bytes, bool utf8) {
   try {
     core::TOpenedUsers opened = core::ReadOpenedUsers(bytes, utf8);
-    Check(!MustRefuse(bytes));
+    CHECK(!MustRefuse(bytes));
     std::set<std::string> names;
     for (const core::TOpenedUser& user : opened.users) {
-      Check(names.insert(user.name).second && !user.hash.empty());
+      CHECK(names.insert(user.name).second && !user.hash.empty());
       for (const hashes::Server server : hashes::kServers) {
         if (server == hashes::Server::Nginx && user.name.empty()) continue;  // refused before the file is read
         const std::optional<core::TFoundUser> found = core::FindUser(core::BytesReader(bytes), server, user.name);
-        Check(found && found->line == user.line && found->hash == user.hash);
+        CHECK(found && found->line == user.line && found->hash == user.hash);
       }
     }
     return opened;
   } catch (const text::Exception&) {
-    Check(MustRefuse(bytes));
+    CHECK(MustRefuse(bytes));
     return std::nullopt;
   }
 }
@@ -83,11 +82,11 @@ void CheckMerge(std::string_view base, std::string_view ours, std::string_view t
   std::set<std::string> changed;
   for (const core::TUserChange& change : changes) {
     changed.insert(change.name);
-    Check(Answer(merge.bytes, change.name) == change.hash);
+    CHECK(Answer(merge.bytes, change.name) == change.hash);
   }
   for (const core::TOpenedUser& user : o->users)
-    if (!changed.contains(user.name)) Check(Answer(merge.bytes, user.name) == Answer(theirs, user.name));
-  if (changes.empty()) Check(merge.bytes == theirs && merge.conflicts.empty());
+    if (!changed.contains(user.name)) CHECK(Answer(merge.bytes, user.name) == Answer(theirs, user.name));
+  if (changes.empty()) CHECK(merge.bytes == theirs && merge.conflicts.empty());
 }
 
 }  // namespace
@@ -102,12 +101,29 @@ void CheckLineSplitting(std::string_view input) {
     model.emplace_back(text.substr(at, end - at));
     at = end + (text.substr(end, 2) == "\r\n" ? 2 : 1);
   }
-  Check(text::SplitLines(input) == model);
+  CHECK(text::SplitLines(input) == model);
+}
+
+// A line of a UTF-8 file turned into the code page 932 bytes the table holds: either refused with a
+// message (never ASCII, which code page 932 holds as it is), or bytes that read back as the line in
+// Normalization Form C, and that a second turn leaves as they are.
+void CheckCp932Line(std::string_view utf8) {
+  const bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  std::string cp932;
+  try {
+    cp932 = core::Cp932FromUtf8Line(utf8, 1);
+  } catch (const text::Exception&) {
+    return CHECK(!ascii);
+  }
+  const std::string back = platform::Cp932ToUtf8(cp932);
+  CHECK((!ascii || cp932 == utf8) && back == core::ComposedUtf8(utf8) && platform::Cp932ToUtf8Strict(cp932) == back);
+  CHECK(core::Cp932FromUtf8Line(back, 1) == cp932);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   CheckLineSplitting(input);
+  CheckCp932Line(input);
   // At most three parts: the last keeps any further NUL bytes, which its opening must refuse.
   std::vector<std::string_view> parts;
   std::string_view rest = input;

@@ -10,21 +10,16 @@
 // editor's text is refused; anything else is a finding.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "platform/cp932.h"
 #include "platform/key_fold.h"
 #include "table/user_list.h"
 #include "text/exceptions.h"
 #include "text/messages.h"
-
-// The failed condition and its line, so that a crash report says which promise broke.
-#define CHECK(condition) \
-  ((condition) ? void() : (std::fprintf(stderr, "fuzz_user_list.cpp:%d: check failed: %s\n", __LINE__, #condition), std::abort()))
 
 namespace {
 

@@ -29,54 +29,10 @@
 
 namespace {
 
-struct TChild {
-  pid_t pid;
-  int out, err;
-};
-struct TRun {
-  int code;  // the exit status, or 128 + the signal that ended it
-  std::string out, err;
-};
-
-// Starts the command; `before_input` runs before `input` is written to its stdin and stdin closed.
-// Its stdout is `stdout_fd` when given.
+// The command, its state in the folder, and the system's error texts in Japanese whatever the locale.
 TChild Start(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "",
              const std::function<void(pid_t)>& before_input = {}, int stdout_fd = -1) {
-  std::signal(SIGPIPE, SIG_IGN);  // a command that ends before reading its stdin must not end the test
-  int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in[0], 0), dup2(stdout_fd >= 0 ? stdout_fd : out[1], 1), dup2(err[1], 2);
-    std::signal(SIGPIPE, SIG_DFL), std::signal(SIGINT, SIG_DFL);
-    // The system's error texts must come in Japanese whatever the locale.
-    setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1), setenv("LC_ALL", "C", 1);
-    std::vector<char*> argv{const_cast<char*>(VASTELO_CLI)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(VASTELO_CLI, argv.data());
-    _exit(127);
-  }
-  close(in[0]), close(out[1]), close(err[1]);
-  if (before_input) before_input(pid);
-  (void)!write(in[1], input.data(), input.size());
-  close(in[1]);
-  return {pid, out[0], err[0]};
-}
-
-TRun Finish(const TChild& child) {
-  const auto drain = [](int fd) {
-    std::string text;
-    char buffer[4096];
-    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
-    close(fd);
-    return text;
-  };
-  TRun run{0, drain(child.out), drain(child.err)};
-  int status = 0;
-  waitpid(child.pid, &status, 0);
-  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return run;
+  return StartProgram(VASTELO_CLI, args, {{"XDG_STATE_HOME", dir.File("state")}, {"LC_ALL", "C"}}, input, before_input, stdout_fd);
 }
 
 TRun Cli(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "") {

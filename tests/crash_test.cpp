@@ -6,10 +6,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
-#include <set>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "core/server_lines.h"
@@ -18,30 +16,10 @@
 
 namespace {
 
-struct TResult {
-  int code;  // the exit status, or 128 + the signal that ended it
-  std::string err;
-};
-
-// Runs the crashable command in `root`/site, its state under `root`/state, stdin from `input`.
-TResult RunCli(const TempDir& root, const std::vector<std::string>& args, const std::string& input, long die_at = 0) {
-  WriteBytes(root.File("in"), input);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int in = open(root.File("in").c_str(), O_RDONLY), out = open("/dev/null", O_WRONLY),
-              err = open(root.File("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(in, 0), dup2(out, 1), dup2(err, 2);
-    setenv("XDG_STATE_HOME", root.File("state").c_str(), 1);
-    setenv(die_at ? "VASTELO_DIE_AT" : "VASTELO_COUNT_TO", die_at ? std::to_string(die_at).c_str() : root.File("count").c_str(), 1);
-    std::vector<char*> argv{const_cast<char*>(VASTELO_CRASH_CLI)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    if (chdir(root.File("site").c_str()) == 0) execv(VASTELO_CRASH_CLI, argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ReadBytes(root.File("err"))};
+// Runs the crashable command in `root`/site, its state under `root`/state.
+TRun RunCli(const TempDir& root, const std::vector<std::string>& args, const std::string& input, long die_at = 0) {
+  const auto counting = die_at ? std::pair{std::string("VASTELO_DIE_AT"), std::to_string(die_at)} : std::pair{std::string("VASTELO_COUNT_TO"), root.File("count")};
+  return Finish(StartProgram(VASTELO_CRASH_CLI, args, {{"XDG_STATE_HOME", root.File("state")}, counting}, input, {}, -1, root.File("site")));
 }
 
 // Every user as each server reads the file: "Apache name" to hash.
@@ -52,15 +30,6 @@ std::map<std::string, std::string> Served(const std::string& bytes) {
       if (line.kind == core::TServerLine::Kind::User)
         users.emplace(std::string(hashes::ServerName(server)) + " " + line.name, line.hash);
   return users;
-}
-
-std::string Entries(const std::string& folder) {
-  std::set<std::string> names;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) names.insert(entry.path().filename().string());
-  std::string out;
-  for (const auto& n : names) out += (out.empty() ? "" : " ") + n;
-  return out;
 }
 
 }  // namespace
@@ -117,10 +86,10 @@ TEST(Crash, AKillAtAnyCallOfASaveIsUndoneByTheNextRun) {
       for (const auto& [key, hash] : cut)
         EXPECT_TRUE(key.ends_with(" " + s.user) || (old_users.count(key) && old_users.at(key) == hash)) << key;
       worst_lost = std::max(worst_lost, lost);
-      const std::string site_before = Entries(root.File("site")), state_before = Entries(root.File("state/vastelo"));
+      const std::string site_before = Listing(root.File("site")), state_before = Listing(root.File("state/vastelo"));
       const bool left = site_before.find(".ht.") != std::string::npos || state_before.find("journal-") != std::string::npos;
       // The next run, as fault 1 met it: an add that would otherwise take the file as it stands.
-      const TResult next = RunCli(root, {"add", ".htpasswd", "zed", "--format", "apr1"}, "pw\n");
+      const TRun next = RunCli(root, {"add", ".htpasswd", "zed", "--format", "apr1"}, "pw\n");
       EXPECT_EQ(next.code, 0) << next.err;
       const bool noted = next.err.find("前回中断された保存") != std::string::npos;
       EXPECT_EQ(noted, left) << next.err;
@@ -130,8 +99,8 @@ TEST(Crash, AKillAtAnyCallOfASaveIsUndoneByTheNextRun) {
       const bool now_new = is_new(after);
       EXPECT_TRUE(after == old_users || now_new) << "neither the old users nor the new ones";
       EXPECT_TRUE(!list || (ReadBytes(root.File("site/passwd.txt")) == old_list) != now_new) << "the list goes with the .htpasswd";
-      EXPECT_EQ(Entries(root.File("site")), std::string(".htpasswd") + (s.linked ? " link" : "") + (list ? " passwd.txt" : ""));
-      EXPECT_EQ(Entries(root.File("state/vastelo")), "") << "a journal was left";
+      EXPECT_EQ(Listing(root.File("site")), std::string(".htpasswd") + (s.linked ? " link" : "") + (list ? " passwd.txt" : ""));
+      EXPECT_EQ(Listing(root.File("state/vastelo")), "") << "a journal was left";
       EXPECT_EQ(std::filesystem::hard_link_count(root.File("site/.htpasswd")), s.linked ? 2u : 1u) << "a leftover link would send the next save in place";
     }
     // Adding a user at the end, or a hash as long as the old, keeps every other user able to log
@@ -163,13 +132,13 @@ TEST(Crash, AFullDiskLeavesTheOldTextAndSaysSo) {
     }
     close(filler);
     const std::vector<std::string> import{"import", ".htpasswd", "../users.csv", "--format", "apr1"};
-    const TResult full = RunCli(root, import, "");
+    const TRun full = RunCli(root, import, "");
     EXPECT_EQ(full.code, 4);
     EXPECT_EQ(full.err, "vastelo-cli: ディスクがいっぱいのため、ファイル \"" + root.File("site/.htpasswd") + "\" に書き込めません。ファイルは元のままです\n");
     EXPECT_TRUE(ReadBytes(root.File("site/.htpasswd")) == old_text) << "the old text is not whole";
-    EXPECT_EQ(Entries(root.File("site")), linked ? ".htpasswd filler link" : ".htpasswd filler");
+    EXPECT_EQ(Listing(root.File("site")), linked ? ".htpasswd filler link" : ".htpasswd filler");
     unlink(root.File("site/filler").c_str());
-    const TResult room = RunCli(root, import, "");
+    const TRun room = RunCli(root, import, "");
     EXPECT_EQ(room.code, 0) << room.err;
     EXPECT_EQ(Served(ReadBytes(root.File("site/.htpasswd"))).size(), 2u * 1700);
   }

@@ -1,6 +1,5 @@
 // Credential files as spreadsheets and editors write them: what each dialect makes of their bytes,
 // and that nothing which would inject a line or a user into a password file gets through.
-#include <apr_md5.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -99,9 +98,7 @@ TEST(CsvReaderRealServers, ANameLogsInWithBothServersExactlyWhenNameProblemFinds
   std::vector<std::optional<PrivateServers::Credentials>> requests;
   for (std::size_t i = 0; i < std::size(names); ++i) {
     const std::string password = "pw" + std::to_string(i);
-    char hash[64];
-    apr_md5_encode(password.c_str(), "$apr1$saltsalt$", hash, sizeof hash);
-    lines += names[i] + ":" + hash + "\n";
+    lines += names[i] + ":" + Apr1(password, "saltsalt") + "\n";
     requests.push_back(PrivateServers::Credentials{names[i], password});
   }
   // What Apache makes of " lead": a user "lead".

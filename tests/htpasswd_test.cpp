@@ -1,8 +1,5 @@
 // Keeping an existing .htpasswd through the real window: opened, changed and saved without
 // re-issuing anyone, with the hashes made here by the libraries the servers use.
-#include <apr_md5.h>
-#include <crypt.h>
-
 #include <QDialogButtonBox>
 #include <QLabel>
 
@@ -18,11 +15,8 @@ namespace {
 std::string UsersFile(int count) {
   std::string file;
   for (int i = 0; i < count; ++i) {
-    char apr1[64];
     const std::string password = "pw" + std::to_string(i);
-    apr_md5_encode(password.c_str(), "$apr1$saltsalt$", apr1, sizeof apr1);
-    crypt_data data{};
-    file += "user" + std::to_string(i) + ":" + (i % 2 ? apr1 : crypt_r(password.c_str(), "ab", &data)) + "\n";
+    file += "user" + std::to_string(i) + ":" + (i % 2 ? Apr1(password, "saltsalt") : Crypt(password, "ab")) + "\n";
   }
   return file;
 }

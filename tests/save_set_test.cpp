@@ -7,12 +7,14 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <set>
 #include <sys/acl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include "core/save_set.h"
+#include "file_seam.h"
 #include "platform/file_ops.h"
 #include "platform/system.h"
 #include "test_files.h"
@@ -36,56 +38,25 @@ struct TStop {
 // Counts the calls through the seam, and reads and writes at most 16 bytes a call, as a signal may
 // cut them short. From the `stop_at`-th on, calls go wrong as `stop` says. A failed call is
 // `needed`, so that the save must fail, unless the save has another way: cleanup, hard links,
-// listing a folder, and what only copies the old metadata.
-class TStepCalls : public platform::TFileCalls {
+// listing a folder, and what only copies the old metadata. Destructors close files, so no crash
+// comes at a close.
+class TStepCalls : public THookedCalls {
  public:
-  TStepCalls(int stop_at, TStop stop) : stop_at_(stop_at), stop_(stop) {}
+  TStepCalls(int stop_at, TStop stop) : stop_at_(stop_at), stop_(stop) { most = 16; }
   int count = 0;
   bool unlink_failed = false;
   bool needed_failed = false;
-  int Open(const char* p, int f, mode_t m) override { return Stop() ? -1 : TFileCalls::Open(p, f, m); }
-  int Fstat(int fd, struct stat* st) override { return Stop() ? -1 : TFileCalls::Fstat(fd, st); }
-  int Stat(const char* p, struct stat* st) override { return Stop() ? -1 : TFileCalls::Stat(p, st); }
-  int Lstat(const char* p, struct stat* st) override { return Stop() ? -1 : TFileCalls::Lstat(p, st); }
-  ssize_t Readlink(const char* p, char* b, std::size_t n) override { return Stop() ? -1 : TFileCalls::Readlink(p, b, n); }
-  ssize_t Read(int fd, void* b, std::size_t n) override { return Stop() ? -1 : TFileCalls::Read(fd, b, std::min<std::size_t>(n, 16)); }
-  ssize_t Write(int fd, const void* b, std::size_t n) override {
-    return Stop([&] { TFileCalls::Write(fd, b, n / 2); }) ? -1 : TFileCalls::Write(fd, b, std::min<std::size_t>(n, 16));
-  }
-  ssize_t Pwrite(int fd, const void* b, std::size_t n, off_t at) override {
-    return Stop([&] { TFileCalls::Pwrite(fd, b, n / 2, at); }) ? -1 : TFileCalls::Pwrite(fd, b, std::min<std::size_t>(n, 16), at);
-  }
-  int Ftruncate(int fd, off_t n) override { return Stop() ? -1 : TFileCalls::Ftruncate(fd, n); }
-  int Fsync(int fd) override { return Stop() ? -1 : TFileCalls::Fsync(fd); }
-  int Fchmod(int fd, mode_t m) override { return Stop({}, false, false) ? -1 : TFileCalls::Fchmod(fd, m); }
-  int Fchown(int fd, uid_t u, gid_t g) override { return Stop({}, false, false) ? -1 : TFileCalls::Fchown(fd, u, g); }
-  // Destructors close files, so no crash comes here; a failed close still frees the descriptor.
-  int Close(int fd) override {
-    const bool fail = Stopping() && !stop_.crash;
-    return fail ? (TFileCalls::Close(fd), errno = stop_.error, -1) : TFileCalls::Close(fd);
-  }
-  int Rename(const char* a, const char* b) override { return Stop() ? -1 : TFileCalls::Rename(a, b); }
-  int Unlink(const char* p) override { return Stop({}, true, false) ? -1 : TFileCalls::Unlink(p); }
-  int Link(const char* a, const char* b) override { return Stop({}, false, false) ? -1 : TFileCalls::Link(a, b); }
-  int Mkdir(const char* p, mode_t m) override { return Stop() ? -1 : TFileCalls::Mkdir(p, m); }
-  ssize_t Flistxattr(int fd, char* l, std::size_t n) override { return Stop({}, false, false) ? -1 : TFileCalls::Flistxattr(fd, l, n); }
-  ssize_t Fgetxattr(int fd, const char* a, void* v, std::size_t n) override { return Stop({}, false, false) ? -1 : TFileCalls::Fgetxattr(fd, a, v, n); }
-  int Fsetxattr(int fd, const char* a, const void* v, std::size_t n, int f) override { return Stop() ? -1 : TFileCalls::Fsetxattr(fd, a, v, n, f); }
-  int Fremovexattr(int fd, const char* a) override { return Stop() ? -1 : TFileCalls::Fremovexattr(fd, a); }
-  int ListFolder(const char* p, std::vector<std::string>& n) override { return Stop({}, false, false) ? -1 : TFileCalls::ListFolder(p, n); }
-  int Flock(int fd, int op) override { return Stop() ? -1 : TFileCalls::Flock(fd, op); }
-
- private:
-  bool Stop(const std::function<void()>& torn_write = {}, bool unlink = false, bool needed = true) {
-    if (!Stopping()) return false;
-    if (stop_.crash && torn_write) torn_write();
+  bool Fails(std::string_view call, const std::function<void()>& torn) override {
+    if (++count < stop_at_ || count >= stop_at_ + stop_.run || stop_at_ <= 0 || (call == "close" && stop_.crash)) return false;
+    if (stop_.crash && torn) torn();
     if (stop_.crash) throw TProcessDied{};
-    unlink_failed = unlink_failed || unlink;
-    needed_failed = needed_failed || needed;
+    unlink_failed = unlink_failed || call == "unlink";
+    needed_failed = needed_failed || !std::set<std::string_view>{"close", "fchmod", "fchown", "unlink", "link", "flistxattr", "fgetxattr", "listfolder"}.contains(call);
     errno = stop_.error;
     return true;
   }
-  bool Stopping() { return ++count >= stop_at_ && count < stop_at_ + stop_.run && stop_at_ > 0; }
+
+ private:
   int stop_at_;
   TStop stop_;
 };

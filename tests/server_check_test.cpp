@@ -1,7 +1,5 @@
 #include "hashes/server_check.h"
 
-#include <apr_md5.h>
-#include <crypt.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
@@ -21,28 +19,13 @@ using hashes::Verdict;
 
 namespace {
 
-std::string Crypt(const char* password, const char* setting) {
-  crypt_data data{};
-  return crypt_r(password, setting, &data);
-}
-
-std::string Apr1(const char* password, const char* setting) {
-  char hash[64];
-  apr_md5_encode(password, setting, hash, sizeof hash);
-  return hash;
-}
-
 // "{SSHA}" or "{SHA}" with the base64 of the SHA-1 of password and salt, and the salt: OpenSSL's.
 std::string LdapSha1(const std::string& password, const std::string& salt) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned size = 0;
   const std::string input = password + salt;
   EVP_Digest(input.data(), input.size(), digest, &size, EVP_sha1(), nullptr);
-  const std::string raw = std::string(reinterpret_cast<char*>(digest), size) + salt;
-  std::string coded(4 * ((raw.size() + 2) / 3) + 1, '\0');
-  coded.resize(static_cast<std::size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(coded.data()),
-                                                         reinterpret_cast<const unsigned char*>(raw.data()), static_cast<int>(raw.size()))));
-  return (salt.empty() ? "{SHA}" : "{SSHA}") + coded;
+  return (salt.empty() ? "{SHA}" : "{SSHA}") + Base64(std::string(reinterpret_cast<char*>(digest), size) + salt);
 }
 
 Verdict Expected(int status) { return status == 200 ? Verdict::Match : Verdict::Mismatch; }
@@ -51,7 +34,7 @@ Verdict Expected(int status) { return status == 200 ? Verdict::Match : Verdict::
 
 // What each server answers, for every form and the odd cases around it, and CheckAs foretelling it.
 TEST(ServerCheck, EveryFormOnRealServers) {
-  const std::string des = Crypt("pw", "ab"), apr1 = Apr1("pw", "$apr1$saltsalt$"), sha = LdapSha1("pw", ""),
+  const std::string des = Crypt("pw", "ab"), apr1 = Apr1("pw", "saltsalt"), sha = LdapSha1("pw", ""),
                     ssha = LdapSha1("pw", "salt\x01\xff"), plain = "{PLAIN}pw";
   // `tail`: after the hash on its line.
   const struct TRow { std::string hash, password; AnyForm form; int apache, nginx; std::string tail = ""; } rows[] = {
@@ -59,8 +42,8 @@ TEST(ServerCheck, EveryFormOnRealServers) {
       {Crypt("pw", "_J9..abcd"), "pw", AnyForm::ExtendedDes, 200, 200},
       {Crypt("pw", "$1$saltsalt$"), "pw", AnyForm::Md5Crypt, 200, 200},
       {apr1, "pw", AnyForm::Apr1, 200, 200},
-      {Apr1("pw", "$apr1$ab$"), "pw", AnyForm::Apr1, 200, 200},
-      {Apr1("pw", "$apr1$$"), "pw", AnyForm::Apr1, 200, 200},
+      {Apr1("pw", "ab"), "pw", AnyForm::Apr1, 200, 200},
+      {Apr1("pw", ""), "pw", AnyForm::Apr1, 200, 200},
       {Crypt("pw", "$5$saltsalt$"), "pw", AnyForm::Sha256, 200, 200},
       {Crypt("pw", "$5$$"), "pw", AnyForm::Sha256, 200, 200},
       {Crypt("pw", "$5$rounds=1000$saltsalt$"), "pw", AnyForm::Sha256, 200, 200},

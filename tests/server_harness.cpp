@@ -83,15 +83,14 @@ bool Ended(pid_t pid) {
 
 std::string ReadIfThere(const std::string& path) { return fs::exists(path) ? ReadBytes(path) : ""; }
 
-// Base64 with padding (OpenSSL's), for a header curl's -u cannot carry: an argument ends at a NUL.
+}  // namespace
+
 std::string Base64(std::string_view bytes) {
   std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
   out.resize(static_cast<std::size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
                                                       reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()))));
   return out;
 }
-
-}  // namespace
 
 std::string PrivateServers::Unavailable() {
   for (const char* program : {kApacheBinary, kNginxBinary, kCurlBinary})

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -16,6 +17,10 @@
 // object lives. Run as root (as CI does), the servers answer as nobody:nogroup, since Apache will
 // not serve as root, and the harness opens the files up to them (see GrantAccess); as an ordinary
 // user it changes no permission.
+// Base64 with padding (OpenSSL's): for a header curl's -u cannot carry, as an argument ends at a
+// NUL, and for the digests of {SHA} hashes.
+std::string Base64(std::string_view bytes);
+
 class PrivateServers {
  public:
   enum Server { kApache, kNginx };

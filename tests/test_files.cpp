@@ -3,6 +3,7 @@
 #include <apr_md5.h>
 #include <crypt.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -31,9 +33,12 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
-std::string TempDir::Listing() const {
+std::string TempDir::Listing() const { return ::Listing(path_); }
+
+std::string Listing(const std::string& folder) {
   std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(path_)) names.insert(entry.path().filename().string());
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) names.insert(entry.path().filename().string());
   std::string out;
   for (const auto& n : names) out += (out.empty() ? "" : " ") + n;
   return out;
@@ -85,6 +90,45 @@ std::optional<std::string> AsOrdinaryUser(const TempDir& dir, const std::functio
   return answer.empty() ? std::nullopt : std::optional(answer.substr(1));
 }
 
+TChild StartProgram(const std::string& program, const std::vector<std::string>& args,
+                    const std::vector<std::pair<std::string, std::string>>& env, const std::string& input,
+                    const std::function<void(pid_t)>& before_input, int stdout_fd, const std::string& cwd) {
+  std::signal(SIGPIPE, SIG_IGN);  // a program that ends before reading its stdin must not end the test
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0), dup2(stdout_fd >= 0 ? stdout_fd : out[1], 1), dup2(err[1], 2);
+    std::signal(SIGPIPE, SIG_DFL), std::signal(SIGINT, SIG_DFL);
+    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    if (cwd.empty() || chdir(cwd.c_str()) == 0) execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(in[0]), close(out[1]), close(err[1]);
+  if (before_input) before_input(pid);
+  (void)!write(in[1], input.data(), input.size());
+  close(in[1]);
+  return {pid, out[0], err[0]};
+}
+
+TRun Finish(const TChild& child) {
+  const auto drain = [](int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+    return text;
+  };
+  TRun run{0, drain(child.out), drain(child.err)};
+  int status = 0;
+  waitpid(child.pid, &status, 0);
+  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
 namespace {
 // Its own converter, not the product's: an expected text must not come from the code it checks.
 std::string Convert(const char* to, const char* from, std::string_view text) {
@@ -103,6 +147,18 @@ std::string Convert(const char* to, const char* from, std::string_view text) {
 
 std::string Sjis(std::string_view utf8) { return Convert("CP932", "UTF-8", utf8); }
 std::string Utf8(std::string_view cp932) { return Convert("UTF-8", "CP932", cp932); }
+
+std::string Crypt(const std::string& password, const std::string& setting) {
+  crypt_data data{};
+  const char* out = crypt_r(password.c_str(), setting.c_str(), &data);
+  return out ? out : "";
+}
+
+std::string Apr1(const std::string& password, const std::string& salt) {
+  char out[64];
+  apr_md5_encode(password.c_str(), ("$apr1$" + salt + "$").c_str(), out, sizeof out);
+  return out;
+}
 
 bool AprAccepts(const std::string& password, const std::string& hash) {
   return apr_password_validate(password.c_str(), hash.c_str()) == APR_SUCCESS;
