@@ -125,6 +125,9 @@ TEST(UserFileCheck, TellsEveryLineAServerReadsOtherwiseOrThatIsWeak) {
       {"join:" + des + "\\", said(messages::SFindJoined, {"Apache"})},
       {"joined:" + des, said(messages::SFindOnlyOne, {"nginx"})},
       {"\r" "cr:" + des, said(messages::SFindOnlyOne, {"Apache"})},
+      // Apache stops at the line that it reads as the name alone, blanks cut; nginx reads on.
+      {" gone", said(messages::SFindNoColon)},
+      {"gone:" + des, said(messages::SFindSecond, {"Apache"})},
       {std::string(8200, 'x'), said(messages::SFindUnread, {"Apache"})},
   };
   std::string file;
