@@ -17,7 +17,7 @@ sed -i 's|^\(    {Format::Bcrypt, .*\)$|\1\n    {Format::Sha256, "sha256", "SHA-
 sed -i 's/^    case Format::Sha512:$/    case Format::Sha256:\n    case Format::Sha512:/' hashes/hashes.cpp
 [ "$(grep -c Sha256 hashes/hashes.h hashes/formats.h hashes/hashes.cpp | grep -c ':[1-9]')" = 3 ] || fail "the sources changed: no place for the row"
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS=-O0 -DVASTELO_BENCH=OFF >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-O0 -DVASTELO_BENCH=OFF >/dev/null
 cmake --build build --target vastelo-cli vastelo_package_docs format_row_probe >build.log 2>&1 || { tail -30 build.log; fail "the copy with a new row does not build"; }
 
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config QT_QPA_PLATFORM=offscreen
