@@ -86,6 +86,8 @@ TEST(Crash, AKillAtAnyCallOfASaveIsUndoneByTheNextRun) {
       for (const auto& [key, hash] : cut)
         EXPECT_TRUE(key.ends_with(" " + s.user) || (old_users.count(key) && old_users.at(key) == hash)) << key;
       worst_lost = std::max(worst_lost, lost);
+      EXPECT_TRUE(!list || ReadBytes(root.File("site/passwd.txt")) == old_list || cut.count("Apache " + s.user))
+          << "the list of passwords is renamed last: it never names one that no server knows yet";
       const std::string site_before = Listing(root.File("site")), state_before = Listing(root.File("state/vastelo"));
       const bool left = site_before.find(".ht.") != std::string::npos || state_before.find("journal-") != std::string::npos;
       // The next run, as fault 1 met it: an add that would otherwise take the file as it stands.
