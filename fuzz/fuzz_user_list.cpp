@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "fuzz_check.h"
@@ -142,11 +143,42 @@ struct Model {
   }
 };
 
+// What a view shows of each row. Like the window's, it draws a row when the row appears and again
+// only where the table says rows changed (at its next look, as the window draws once events settle),
+// so that a change the table does not announce leaves the picture stale.
+class TScreen : public table::TUserListView {
+ public:
+  explicit TScreen(const table::TUserList& table) : table_(table) { RowCountChanged(0, table.RowCount()); }
+  void RowCountChanged(int old_count, int new_count) override {
+    rows_.resize(static_cast<std::size_t>(new_count));
+    dirty_.resize(static_cast<std::size_t>(new_count));
+    for (int r = old_count; r < new_count; ++r) dirty_[static_cast<std::size_t>(r)] = true;
+  }
+  void RowsChanged(int first, int last) override {
+    for (int r = first; r <= last && r < static_cast<int>(dirty_.size()); ++r) dirty_[static_cast<std::size_t>(r)] = true;
+  }
+  void CurrentCellChanged() override {}
+  bool Fresh() {
+    bool fresh = true;
+    for (std::size_t r = 1; r < rows_.size(); ++r) {
+      const std::string now = table_.CellText(Key, static_cast<int>(r)) + '\0' + table_.CellText(Value, static_cast<int>(r));
+      if (std::exchange(dirty_[r], false)) rows_[r] = now;
+      fresh = fresh && rows_[r] == now;
+    }
+    return fresh;
+  }
+
+ private:
+  const table::TUserList& table_;
+  std::vector<std::string> rows_;
+  std::vector<char> dirty_;  // rows to draw at the next look
+};
+
 // The run plays the in-place editor too, so that it knows what the user typed into which cell.
 class Run : table::TCellEditor {
  public:
   void Go(Input in) {
-    in_ = in, table_.SetEditor(this);
+    in_ = in, table_.SetEditor(this), table_.SetView(&screen_);
     table_.OnStringsChange = [this] { ++announced_; };
     static constexpr void (Run::*kSteps[])() = {&Run::SetCell, &Run::InsertEntry, &Run::LineStep, &Run::LineStep, &Run::Batch, &Run::Type,
                                                 &Run::Type,    &Run::Keys,        &Run::Keys,     &Run::Keys,     &Run::Click, &Run::Lookups};
@@ -298,6 +330,7 @@ class Run : table::TCellEditor {
     // One row per line after the title row, or the placeholder row alone; the current cell on one.
     CHECK(strings_.Count() == m.Count() && table_.RowCount() == m.Rows() && m.row >= 1 && m.row < m.Rows());
     CHECK(table_.CellText(Key, 0) == messages::SUserNameHeader && table_.CellText(Value, 0) == messages::SPasswordHeader);
+    CHECK(screen_.Fresh());
     std::string known;
     for (int r = 1; r < m.Rows(); ++r) {
       const std::string line = m.Line(r), hash = m.held.empty() ? "" : At(m.held, r - 1);
@@ -320,6 +353,7 @@ class Run : table::TCellEditor {
   Input in_{};
   table::TUserList table_;
   table::TUserRecords& strings_ = table_.Strings();
+  TScreen screen_{table_};
   Model model_;  // the table as the current step found it, or as the editor left it
   // The editor's text, what it was opened with, and what its row held then.
   std::string text_, loaded_, loaded_held_;

@@ -148,7 +148,7 @@ void TUserRecords::BeginUpdate() {
   if (update_depth_ == 0) {
     Changing();
     batch_first_ = Count();
-    batch_count_changed_ = false;
+    batch_count_changed_ = batch_changed_ = false;
   }
   ++update_depth_;
 }
@@ -164,8 +164,11 @@ void TUserRecords::Changing() {
 void TUserRecords::Changed(int first, bool count_changed) {
   ++change_count_;
   if (update_depth_ > 0) {
+    // Changes at two places are told at the batch's end as one from the first of them to the end,
+    // as a change of the count is: the lines between must be drawn again too.
+    batch_count_changed_ = batch_count_changed_ || count_changed || (batch_changed_ && first != batch_first_);
     if (first < batch_first_) batch_first_ = first;
-    batch_count_changed_ = batch_count_changed_ || count_changed;
+    batch_changed_ = true;
     return;
   }
   if (observer_) observer_->StringsChanged(first, count_changed);

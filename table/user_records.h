@@ -100,7 +100,8 @@ class TUserRecords {
   std::uint64_t change_count_ = 0;
   int update_depth_ = 0;
   int batch_first_ = 0;
-  bool batch_count_changed_ = false;
+  bool batch_count_changed_ = false;  // or lines changed at more than one place
+  bool batch_changed_ = false;
 };
 
 }  // namespace table
