@@ -22,7 +22,7 @@
 #include "app/busy.h"
 #include "app/cell_warnings.h"
 #include "app/dialogs.h"
-#include "app/failure_display.h"
+#include "app/application.h"
 #include "app/screen_text.h"
 #include "core/encoding.h"
 #include "core/save_set.h"

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "app/busy.h"
-#include "app/failure_display.h"
+#include "app/application.h"
 #include "app/screen_text.h"
 #include "text/exceptions.h"
 #include "text/messages.h"

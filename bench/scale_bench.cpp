@@ -17,7 +17,7 @@
 
 #include "app/dialogs.h"
 #include "core/encrypt_password.h"
-#include "app/failure_display.h"
+#include "app/application.h"
 #include "app/unit1.h"
 #include "platform/cp932.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "app/failure_display.h"
+#include "app/application.h"
 #include "test_files.h"
 
 int main(int argc, char** argv) {

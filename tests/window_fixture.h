@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/dialogs.h"
-#include "app/failure_display.h"
+#include "app/application.h"
 #include "app/unit1.h"
 #include "platform/cp932.h"
 #include "test_files.h"

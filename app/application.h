@@ -1,5 +1,6 @@
-// The one place where a failure meets the user. A handler never catches its failures: they end
-// it, and are shown here in a modal message box captioned with the application's title.
+// The application object, and the one place where a failure meets the user. A handler never
+// catches its failures: they end it, and are shown here in a modal message box captioned with the
+// application's title.
 #pragma once
 
 #include "text/exceptions.h"

@@ -1,4 +1,4 @@
-#include "app/failure_display.h"
+#include "app/application.h"
 
 #include <QFont>
 #include <QIcon>
