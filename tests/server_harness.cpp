@@ -27,7 +27,7 @@ namespace {
 constexpr const char* kApacheBinary = "/usr/sbin/apache2";
 constexpr const char* kNginxBinary = "/usr/sbin/nginx";
 constexpr const char* kCurlBinary = "/usr/bin/curl";
-constexpr auto kPatience = 5s;  // for a server to come up or to go down
+constexpr auto kPatience = 30s;  // for a server to come up or to go down, on a machine busy building
 
 // `text` with every {name} replaced by its value.
 std::string Fill(std::string text, std::initializer_list<std::pair<std::string_view, std::string>> values) {
