@@ -46,8 +46,8 @@ TEST(CsvReader, EachDialectGivesTheRecordsAndRefusesWhatWouldInjectALine) {
   const struct { const char* label; core::CsvDialect dialect; std::string bytes; Records records; } cases[] = {
       {"a NUL ends nothing: the file is refused", kCsv, "a,p\0w\nb,x\nc,y\n"s, {Refused(SCsvNulLine, 1)}},
       {"spreadsheets do not quote blanks", kCsv, "john smith,pw one\n  bob ,x \n", {"john smith=pw one@1", "  bob =x @2"}},
-      {"quotes, doubled quotes, commas and further fields", kCsv, "\"eve, jr\",\"pa\"\"ss,word\",more\n\"\",\n,\nx\n",
-       {"eve, jr=pa\"ss,word@1", "=@2", "=@3", "x=@4"}},
+      {"quotes, doubled quotes, commas, further fields and a name alone", kCsv, "\"eve, jr\",\"pa\"\"ss,word\",more\nx\n\"\",\n,\n",
+       {"eve, jr=pa\"ss,word@1", "x=@2", "=@3", "=@4"}},
       {"every line end, and empty lines", kCsv, "a,1\rb,2\n\nc,3\r\n\r\nd,4", {"a=1@1", "b=2@2", "c=3@4", "d=4@6"}},
       {"a byte-order mark is no part of the first name", kCsv, "\xEF\xBB\xBF\"a,b\",1\n\xEF\xBB\xBF,2\n",
        {"a,b=1@1", "\xEF\xBB\xBF=2@2"}},
