@@ -148,7 +148,8 @@ struct Model {
 // so that a change the table does not announce leaves the picture stale.
 class TScreen : public table::TUserListView {
  public:
-  explicit TScreen(const table::TUserList& table) : table_(table) { RowCountChanged(0, table.RowCount()); }
+  explicit TScreen(const table::TUserList& table)
+      : table_(table), rows_(static_cast<std::size_t>(table.RowCount())), dirty_(rows_.size(), 1) {}
   void RowCountChanged(int old_count, int new_count) override {
     rows_.resize(static_cast<std::size_t>(new_count));
     dirty_.resize(static_cast<std::size_t>(new_count));
